@@ -1,0 +1,80 @@
+#ifndef WIDGET_H
+#define WIDGET_H
+
+#include <QHostAddress>
+#include <QMap>
+#include <QString>
+#include <QWidget>
+
+class QTableWidgetItem;
+class QTimer;
+class QUdpSocket;
+class Thread;
+
+namespace Ui {
+class Widget;
+}
+
+// The main window: device table, firmware source, upload launch and rename.
+// Its slots are thin glue between the form and the logic libraries.
+class Widget : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit Widget(QWidget *parent = nullptr);
+    ~Widget() override;
+
+signals:
+    void sendIPaddress(QString IPaddress);
+    void change_username(QString, QHostAddress);
+    void send_hostname(QString, QString, QString);
+    void send_hostinfo(QString, QString, QString);
+
+private slots:
+    void processPendingDatagrams();
+    void OnBtnClicked();
+    void on_pushButton_4_clicked();
+    void deal_ui(QString ip, int kind, float value);
+    void update_hex_file();
+    void participantLeft(QString ip);
+    void on_radioButton_2_toggled(bool checked);
+    void on_radioButton_toggled(bool checked);
+    void on_userTableWidget_itemChanged(QTableWidgetItem *item);
+
+private:
+    // Device table (discovery/devicetable.cpp)
+    void addDeviceRow(const QString &hostIp, const QString &dataPort, const QString &atPort,
+                      const QString &hostName);
+    void lockNonNameCells();
+    int rowOfIp(const QString &ip) const;
+
+    // Announcements and presence (discovery/)
+    QString localIPv4Address() const;
+    void refreshPresence(const QString &ip);
+    void sweepPresence();
+
+    // Build-output finder (firmware/)
+    void refreshDefaultFile();
+    void findBuildDir();
+    void findHexFile(const QString &dir);
+    void readFileTime(const QString &path);
+
+    friend struct WidgetInspector; // test access, defined in tests/
+
+    Ui::Widget *ui;
+    QUdpSocket *udpSocket;
+    quint16 port;
+    Thread *uploadThread = nullptr;
+    QString manualFilePath;
+    QString defaultFilePath;
+    QString currentFileName;
+    QTimer *timer;
+    QMap<QString, int> presenceMap;
+    bool sweepRunning;
+    bool manualMode;
+    QString generateTime;
+    bool addingRow;
+};
+
+#endif // WIDGET_H

@@ -1,0 +1,3 @@
+#include "widget.h"
+
+void Widget::on_userTableWidget_itemChanged(QTableWidgetItem *item) { Q_UNUSED(item); }

@@ -1,0 +1,1 @@
+#include "announcement.h"

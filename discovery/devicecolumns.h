@@ -1,0 +1,23 @@
+#ifndef DEVICECOLUMNS_H
+#define DEVICECOLUMNS_H
+
+namespace discovery {
+
+// Columns of the device table; every Part of the window reads rows by these indexes.
+enum DeviceColumn {
+    ColumnName = 0,
+    ColumnDevice = 1,
+    ColumnIp = 2, // the row key
+    ColumnDataPort = 3,
+    ColumnAtPort = 4,
+    ColumnSend = 5,
+    ColumnProgress = 6,
+};
+
+// Board types of the Device combo box, in index order; index 0 is the default.
+constexpr int BoardCount = 4;
+constexpr const char *BoardNames[BoardCount] = {"MEGA2560", "UNO", "zariV3", "zureD0"};
+
+} // namespace discovery
+
+#endif // DEVICECOLUMNS_H

@@ -1,0 +1,6 @@
+#include "hexconvert.h"
+
+void hexToBin(const QString &path)
+{
+    Q_UNUSED(path);
+}

@@ -1,0 +1,10 @@
+#include "platform.h"
+
+namespace platform {
+
+QString currentUserName()
+{
+    return QString();
+}
+
+} // namespace platform
