@@ -2,14 +2,18 @@
 
 #include "buttonstyle.h"
 #include "discoveryconstants.h"
+#include "thread.h"
 #include "ui_widget.h"
 
+#include <QDir>
 #include <QHeaderView>
+#include <QMessageBox>
 #include <QTimer>
 #include <QUdpSocket>
 
 namespace {
 const int RefreshInterval = 2000; // ms, firmware refresh and presence sweep
+const int WorkerShutdownWait = 5000; // ms a closing window gives each running upload to stop
 } // namespace
 
 Widget::Widget(QWidget *parent)
@@ -47,5 +51,27 @@ Widget::Widget(QWidget *parent)
 
 Widget::~Widget()
 {
+    // Uploads still running are told to stop; their reports no longer have a window to go to.
+    for (Thread *worker : qAsConst(workers)) {
+        disconnect(worker, nullptr, this, nullptr);
+        worker->requestInterruption();
+    }
+    for (Thread *worker : qAsConst(workers)) {
+        if (worker->wait(WorkerShutdownWait))
+            delete worker;
+    }
     delete ui;
+}
+
+QString Widget::fileNameOf(const QString &path)
+{
+    const int cut = qMax(path.lastIndexOf(QLatin1Char('/')), path.lastIndexOf(QDir::separator()));
+    return path.mid(cut + 1);
+}
+
+void Widget::showConnectServerFail()
+{
+    QMessageBox::critical(this, tr("connect server fail"),
+                          tr("connect server fail ") + tr("\n the server does not exist or has been occupied"),
+                          QMessageBox::Ok);
 }

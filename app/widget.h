@@ -3,6 +3,7 @@
 
 #include <QHostAddress>
 #include <QMap>
+#include <QSet>
 #include <QString>
 #include <QWidget>
 
@@ -60,6 +61,11 @@ private:
     void findHexFile(const QString &dir);
     void readFileTime(const QString &path);
 
+    // The modal "connect server fail" box of uploads and renames.
+    void showConnectServerFail();
+    // The file-name part of a firmware path, after its last separator.
+    static QString fileNameOf(const QString &path);
+
     friend struct WidgetInspector; // test access, defined in tests/
 
     Ui::Widget *ui;
@@ -75,6 +81,7 @@ private:
     bool manualMode;
     QString generateTime;
     bool addingRow;
+    QSet<Thread *> workers; // started and not yet finished; released when they finish
 };
 
 #endif // WIDGET_H

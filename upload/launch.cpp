@@ -1,4 +1,114 @@
 #include "widget.h"
 
-void Widget::OnBtnClicked() {}
-void Widget::deal_ui(QString ip, int kind, float value) { Q_UNUSED(ip); Q_UNUSED(kind); Q_UNUSED(value); }
+#include "devicecolumns.h"
+#include "hexconvert.h"
+#include "thread.h"
+#include "ui_widget.h"
+
+#include <QComboBox>
+#include <QDebug>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTableWidgetItem>
+
+namespace {
+
+enum ReportKind { ReportUnreachable = 0, ReportVerdict = 1, ReportProgress = 2 };
+
+QString cellText(const QTableWidget *table, int row, int column)
+{
+    const QTableWidgetItem *item = table->item(row, column);
+    return item ? item->text() : QString();
+}
+
+QPushButton *uploadButton(const QTableWidget *table, int row)
+{
+    return qobject_cast<QPushButton *>(table->cellWidget(row, discovery::ColumnSend));
+}
+
+} // namespace
+
+void Widget::OnBtnClicked()
+{
+    if (!manualMode) {
+        refreshDefaultFile();
+        currentFileName = fileNameOf(defaultFilePath);
+        ui->lineEdit_3->setText(currentFileName);
+        hexToBin(defaultFilePath);
+    }
+    if (currentFileName.isEmpty()) {
+        QMessageBox::warning(this, QStringLiteral("Waring"), QStringLiteral("Please Selcet File"), QMessageBox::Ok);
+        return;
+    }
+
+    auto *button = qobject_cast<QPushButton *>(sender());
+    if (!button)
+        return;
+    QTableWidget *table = ui->userTableWidget;
+    const int row = table->indexAt(button->frameGeometry().topLeft()).row();
+    qDebug() << "row:" << row;
+    auto *boardBox = qobject_cast<QComboBox *>(table->cellWidget(row, discovery::ColumnDevice));
+    if (row < 0 || !boardBox)
+        return;
+    const QString board = boardBox->currentText();
+    qDebug() << board << boardBox->currentIndex();
+
+    if (QPushButton *rowButton = uploadButton(table, row))
+        rowButton->setEnabled(false);
+    const QString atPort = cellText(table, row, discovery::ColumnAtPort);
+    const QString ip = cellText(table, row, discovery::ColumnIp);
+    const QString dataPort = cellText(table, row, discovery::ColumnDataPort);
+
+    uploadThread = new Thread(atPort, dataPort, ip, board);
+    Thread *worker = uploadThread;
+    workers.insert(worker);
+    connect(worker, SIGNAL(updateover(QString, int, float)), this, SLOT(deal_ui(QString, int, float)));
+    // The verdict is queued before finished(), so every report is shown before the worker goes.
+    connect(worker, &QThread::finished, this, [this, worker] {
+        workers.remove(worker);
+        if (uploadThread == worker)
+            uploadThread = nullptr;
+        worker->deleteLater();
+    });
+    worker->start(QThread::InheritPriority);
+}
+
+void Widget::deal_ui(QString ip, int kind, float value)
+{
+    qDebug() << "ip =" << ip;
+    QTableWidget *table = ui->userTableWidget;
+    const int row = rowOfIp(ip);
+    if (row < 0)
+        return;
+
+    switch (kind) {
+    case ReportVerdict: {
+        auto *item = new QTableWidgetItem(value == 1.0f ? QStringLiteral("Successful") : QStringLiteral("Fail"));
+        table->setItem(row, discovery::ColumnProgress, item);
+        if (QPushButton *button = uploadButton(table, row))
+            button->setEnabled(true);
+        item->setTextAlignment(Qt::AlignHCenter);
+        break;
+    }
+    case ReportProgress: {
+        // Truncated, in double precision: a report of 0.29 reads 28%.
+        const int percent = static_cast<int>(static_cast<double>(value) * 100);
+        auto *item = new QTableWidgetItem(QString::number(percent) + QLatin1Char('%'));
+        table->setItem(row, discovery::ColumnProgress, item);
+        item->setTextAlignment(Qt::AlignHCenter);
+        break;
+    }
+    case ReportUnreachable: {
+        showConnectServerFail();
+        // The box ran an event loop: the row may have moved or gone meanwhile, so look it up again.
+        const int rowNow = rowOfIp(ip);
+        if (rowNow >= 0) {
+            if (QPushButton *button = uploadButton(table, rowNow))
+                button->setEnabled(true);
+        }
+        break;
+    }
+    default:
+        break;
+    }
+}
