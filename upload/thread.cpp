@@ -1,8 +1,216 @@
 #include "thread.h"
 
+#include <QDebug>
+#include <QFile>
+
+#include <cerrno>
+
+#include <sys/stat.h>
+
+namespace {
+
+// Largest image whose every page start a load address can express, in bytes.
+constexpr qint64 Stk500v1AddressableBytes = qint64(1) << 17; // 16-bit word address
+constexpr qint64 Stk500v2AddressableBytes = qint64(1) << 25; // 24-bit word address
+
+} // namespace
+
 Thread::Thread(QString atPort, QString dataPort, QString ip, QString board)
     : ip(ip), atPort(atPort), dataPort(dataPort), board(board)
 {
 }
 
-void Thread::run() {}
+Thread::~Thread() = default;
+
+void Thread::setImagePath(const QString &path)
+{
+    imagePath = path;
+}
+
+void Thread::setTimeouts(const UploadTimeouts &newTimeouts)
+{
+    timeouts = newTimeouts;
+}
+
+void Thread::setVerify(bool on)
+{
+    verify = on;
+}
+
+UploadOutcome Thread::outcome() const
+{
+    return result;
+}
+
+void Thread::run()
+{
+    result = UploadOutcome();
+    const bool v1 = board == QLatin1String("UNO");
+    const bool v2 = board == QLatin1String("MEGA2560") || board == QLatin1String("zariV3")
+                    || board == QLatin1String("zureD0");
+    if (v1) {
+        protocol = 0;
+        uploadRun(&Thread::stk500v1Driver);
+    } else if (v2) {
+        protocol = 1;
+        uploadRun(&Thread::stk500v2Driver);
+    } else {
+        result = UploadOutcome::of(UploadOutcome::Kind::UnknownBoard);
+    }
+}
+
+// The frame both protocols share: image, connections, driver, close, verdict.
+void Thread::uploadRun(void (Thread::*driver)())
+{
+    if (imageStep() != 0) {
+        emit updateover(ip, 1, 0.0f);
+        return;
+    }
+    link = std::make_unique<ModuleLink>(timeouts);
+    if (!connectStep()) {
+        emit updateover(ip, 0, 1.0f);
+        link.reset();
+        closeImage();
+        return;
+    }
+
+    (this->*driver)();
+
+    link.reset();
+    closeImage();
+    pageBuffer = QByteArray();
+    const bool complete = ackedBytes == imageSize && result.kind == UploadOutcome::Kind::NotRun;
+    if (complete)
+        result = UploadOutcome::of(UploadOutcome::Kind::Success);
+    else if (result.kind == UploadOutcome::Kind::NotRun)
+        result = UploadOutcome::of(UploadOutcome::Kind::ImageChanged);
+    emit updateover(ip, 1, complete ? 1.0f : 0.0f);
+}
+
+quint8 Thread::imageStep()
+{
+    ackedBytes = 0;
+    imageSize = 0;
+    bytesRead = 0;
+    sequenceNumber = 0;
+
+    imageFile = fopen(QFile::encodeName(imagePath).constData(), "rb");
+    struct stat info;
+    if (imageFile && (fstat(fileno(imageFile), &info) != 0 || !S_ISREG(info.st_mode))) {
+        closeImage();
+        errno = EISDIR;
+    }
+    if (!imageFile) {
+        perror("open file error");
+        result = UploadOutcome::of(UploadOutcome::Kind::ImageMissing);
+        return 1;
+    }
+    const off_t start = ftello(imageFile);
+    fseeko(imageFile, 0, SEEK_END);
+    imageSize = ftello(imageFile);
+    fseeko(imageFile, start, SEEK_SET);
+    qDebug() << "TotalBytes =" << imageSize << "\n";
+
+    const qint64 addressable = protocol == 0 ? Stk500v1AddressableBytes : Stk500v2AddressableBytes;
+    if (imageSize <= 0 || imageSize > addressable) {
+        fprintf(stderr, imageSize <= 0 ? "image file is empty\n"
+                                       : "image is larger than the bootloader can address\n");
+        result = UploadOutcome::of(imageSize <= 0 ? UploadOutcome::Kind::ImageEmpty
+                                                  : UploadOutcome::Kind::ImageTooLarge);
+        closeImage();
+        return 1;
+    }
+    return 0;
+}
+
+bool Thread::connectStep()
+{
+    switch (link->connectTo(ip, dataPort, atPort)) {
+    case ModuleLink::Connect::Connected:
+        return true;
+    case ModuleLink::Connect::DataPortUnreachable:
+        result = UploadOutcome::of(UploadOutcome::Kind::DataPortUnreachable);
+        return false;
+    case ModuleLink::Connect::AtPortUnreachable:
+        result = UploadOutcome::of(UploadOutcome::Kind::AtPortUnreachable);
+        return false;
+    }
+    return false;
+}
+
+quint8 Thread::modeSwitchStep()
+{
+    int refusedCommand = 0;
+    if (link->modeSwitch(protocol, &refusedCommand) == 0)
+        return 0;
+    result = UploadOutcome::modeSwitchRefused(refusedCommand);
+    emit updateover(ip, 0, 1.0f);
+    return 1;
+}
+
+void Thread::closeImage()
+{
+    if (imageFile)
+        fclose(imageFile);
+    imageFile = nullptr;
+}
+
+float Thread::progress() const
+{
+    return static_cast<float>(static_cast<long double>(bytesRead)
+                              / static_cast<long double>(imageSize));
+}
+
+// Page by page from offset 0: read, report, write; then verify if asked, and leave programming
+// mode once the image has run out. A failed page ends the loop without leaving.
+void Thread::pageLoop(const PageProtocol &p)
+{
+    pageBuffer = QByteArray(p.pageSize, p.fill);
+    for (qint64 page = 0;; ++page) {
+        pageBuffer.fill(p.fill);
+        // Never past the measured length, so a file that grows meanwhile cannot push the
+        // addresses beyond what was checked.
+        const qint64 wanted = qMin<qint64>(p.pageSize, imageSize - ackedBytes);
+        lastReadCount = qint32(fread(pageBuffer.data(), 1, size_t(wanted), imageFile));
+        bytesRead += lastReadCount;
+        emit updateover(ip, 2, progress());
+        if (lastReadCount == 0)
+            break;
+        if ((this->*p.writePage)(quint32(ackedBytes / 2), page) != 0)
+            return;
+        ackedBytes += lastReadCount;
+        if (lastReadCount < p.pageSize)
+            break;
+        fseeko(imageFile, ackedBytes, SEEK_SET);
+    }
+    if (verify && ackedBytes == imageSize && verifyFlash(p) != 0)
+        return;
+    (this->*p.leaveProgramming)();
+}
+
+quint8 Thread::verifyFlash(const PageProtocol &p)
+{
+    QByteArray expected(p.pageSize, '\0');
+    QByteArray actual;
+    for (qint64 offset = 0; offset < imageSize; offset += p.pageSize) {
+        const qint64 wanted = qMin<qint64>(p.pageSize, imageSize - offset);
+        fseeko(imageFile, offset, SEEK_SET);
+        const qint64 got = qint64(fread(expected.data(), 1, size_t(wanted), imageFile));
+        if (got != wanted) {
+            result = UploadOutcome::of(UploadOutcome::Kind::ImageChanged);
+            return 1;
+        }
+        actual.clear();
+        if ((this->*p.readPage)(quint32(offset / 2), &actual) != 0) {
+            result = UploadOutcome::verifyReadFailed(offset);
+            return 1;
+        }
+        for (qint64 i = 0; i < wanted; ++i) {
+            if (actual.at(int(i)) != expected.at(int(i))) {
+                result = UploadOutcome::verifyMismatch(offset + i);
+                return 1;
+            }
+        }
+    }
+    return 0;
+}

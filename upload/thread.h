@@ -1,16 +1,36 @@
 #ifndef THREAD_H
 #define THREAD_H
 
+#include "modulelink.h"
+#include "uploadoutcome.h"
+#include "uploadtimeouts.h"
+
+#include <QByteArray>
 #include <QString>
 #include <QThread>
 
-// One upload run for one device row, on a thread of its own.
+#include <cstdio>
+#include <memory>
+
+// One upload run for one device row, on a thread of its own: the image, the module link, the
+// bootloader dialogue of the board's protocol, and the reports of updateover.
 class Thread : public QThread
 {
     Q_OBJECT
 
 public:
     Thread(QString atPort, QString dataPort, QString ip, QString board);
+    ~Thread() override;
+
+    // Settings for the command-line tool and the tests; set before start().
+    void setImagePath(const QString &path);
+    void setTimeouts(const UploadTimeouts &timeouts);
+    // Reads the programmed flash back and compares it with the image before leaving
+    // programming mode; a difference fails the run.
+    void setVerify(bool verify);
+
+    // Valid once the thread has finished.
+    UploadOutcome outcome() const;
 
 signals:
     void updateover(QString, int, float);
@@ -19,10 +39,61 @@ protected:
     void run() override;
 
 private:
+    // What the shared page loop needs from a protocol; each routine returns 0 or 1.
+    struct PageProtocol
+    {
+        int pageSize;
+        char fill; // pads a short page
+        quint8 (Thread::*writePage)(quint32 wordAddress, qint64 page);
+        quint8 (Thread::*readPage)(quint32 wordAddress, QByteArray *data);
+        void (Thread::*leaveProgramming)();
+    };
+
+    void uploadRun(void (Thread::*driver)());
+    quint8 imageStep();
+    bool connectStep();
+    quint8 modeSwitchStep();
+    void closeImage();
+    void pageLoop(const PageProtocol &protocol);
+    quint8 verifyFlash(const PageProtocol &protocol);
+    float progress() const;
+
+    void stk500v1Driver();
+    quint8 stk500v1Startup();
+    quint8 stk500v1WritePage(quint32 wordAddress, qint64 page);
+    quint8 stk500v1LoadAddress(quint32 wordAddress, QByteArray *reply = nullptr);
+    quint8 stk500v1ProgramPage();
+    quint8 stk500v1ReadPage(quint32 wordAddress, QByteArray *data);
+    void stk500v1LeaveProgramming();
+
+    void stk500v2Driver();
+    quint8 stk500v2Startup();
+    quint8 stk500v2Message(const QByteArray &body, qint64 expected,
+                           const ModuleLink::AttemptTrace &trace = {}, QByteArray *reply = nullptr);
+    quint8 stk500v2WritePage(quint32 wordAddress, qint64 page);
+    quint8 stk500v2LoadAddress(quint32 wordAddress, const ModuleLink::AttemptTrace &trace,
+                               QByteArray *reply = nullptr);
+    quint8 stk500v2ReadPage(quint32 wordAddress, QByteArray *data);
+    void stk500v2LeaveProgramming();
+
     QString ip;
     QString atPort;
     QString dataPort;
     QString board;
+    std::unique_ptr<ModuleLink> link; // atSocket and dataSocket, for one run
+    FILE *imageFile = nullptr;
+    qint64 ackedBytes = 0; // also the file offset, and twice the word address, of the next page
+    qint64 imageSize = 0;
+    qint64 bytesRead = 0;
+    quint8 sequenceNumber = 0; // STK500v2 message sequence number
+    QByteArray pageBuffer;     // one page of the image, padded
+    qint32 lastReadCount = 0;
+    quint8 protocol = 0; // 0: STK500v1 ("UNO"), 1: STK500v2
+
+    QString imagePath = QStringLiteral("./update.bin");
+    UploadTimeouts timeouts;
+    bool verify = false;
+    UploadOutcome result;
 };
 
 #endif // THREAD_H

@@ -1,0 +1,131 @@
+#include "modulelink.h"
+
+#include <QDebug>
+#include <QTcpSocket>
+
+#include <cstdio>
+
+namespace {
+
+const QByteArray ClientModeCommand = QByteArrayLiteral("AT+U2W=CLIENT\r\n");
+const QByteArray UpdateMegaCommand = QByteArrayLiteral("AT+MCUUPDATE=MEGA");
+const QByteArray UpdateUnoCommand = QByteArrayLiteral("AT+MCUUPDATE=UNO");
+const int MinimumAtReply = 2; // bytes; any answer this long counts as acceptance
+
+void closeSocket(QTcpSocket *socket)
+{
+    if (!socket)
+        return;
+    QObject::disconnect(socket, nullptr, nullptr, nullptr);
+    socket->close();
+}
+
+bool connectSocket(QTcpSocket *socket, const QString &ip, const QString &port, int timeoutMs)
+{
+    socket->connectToHost(ip, ModuleLink::portNumber(port), QIODevice::ReadWrite,
+                          QAbstractSocket::AnyIPProtocol);
+    if (!socket->waitForConnected(timeoutMs))
+        return false;
+    // Every exchange is a small request waiting for a small reply: never hold a segment back.
+    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    return true;
+}
+
+} // namespace
+
+ModuleLink::ModuleLink(const UploadTimeouts &timeouts) : timeouts(timeouts) {}
+
+ModuleLink::~ModuleLink()
+{
+    close();
+}
+
+QByteArray ModuleLink::untilZero(const QByteArray &bytes)
+{
+    const int zero = bytes.indexOf('\0');
+    return zero < 0 ? bytes : bytes.left(zero);
+}
+
+quint16 ModuleLink::portNumber(const QString &text)
+{
+    return static_cast<quint16>(text.toInt(nullptr, 10));
+}
+
+ModuleLink::Connect ModuleLink::connectTo(const QString &ip, const QString &dataPort,
+                                          const QString &atPort)
+{
+    atSocket = std::make_unique<QTcpSocket>();
+    dataSocket = std::make_unique<QTcpSocket>();
+    qDebug() << "current_ip =" << ip << dataPort << atPort;
+
+    if (!connectSocket(dataSocket.get(), ip, dataPort, timeouts.connect)) {
+        perror("connect data server error");
+        return Connect::DataPortUnreachable;
+    }
+    if (!connectSocket(atSocket.get(), ip, atPort, timeouts.connect)) {
+        perror("connect at server error");
+        closeSocket(dataSocket.get());
+        closeSocket(atSocket.get());
+        return Connect::AtPortUnreachable;
+    }
+    return Connect::Connected;
+}
+
+quint8 ModuleLink::modeSwitch(quint8 protocol, int *refusedCommand)
+{
+    // Only the first read after each command counts; later bytes stay in the socket's buffer.
+    const auto command = [this](const QByteArray &bytes) {
+        atSocket->write(bytes);
+        atSocket->flush();
+        atSocket->waitForReadyRead(timeouts.atReply);
+        return atSocket->read(ReadChunk);
+    };
+
+    if (command(ClientModeCommand).size() < MinimumAtReply) {
+        *refusedCommand = 1;
+        return 1;
+    }
+    qDebug() << "protocol =" << int(protocol);
+    const QByteArray reply = command(protocol != 0 ? UpdateMegaCommand : UpdateUnoCommand);
+    qDebug() << "read client reply =" << QString::fromLatin1(untilZero(reply));
+    if (reply.size() >= MinimumAtReply)
+        return 0;
+    closeSocket(atSocket.get());
+    *refusedCommand = 2;
+    return 1;
+}
+
+quint8 ModuleLink::exchange(const QByteArray &request, qint64 expected, int waitMs, int attempts,
+                            const AttemptTrace &trace, QByteArray *reply)
+{
+    dataSocket->write(request);
+    dataSocket->flush();
+    qint64 count = 0;
+    for (int attempt = 0; attempt < attempts; ++attempt) {
+        // Bytes already buffered are read at once; waiting is only for bytes still to come.
+        if (dataSocket->bytesAvailable() == 0)
+            dataSocket->waitForReadyRead(waitMs);
+        const QByteArray bytes = dataSocket->read(ReadChunk);
+        count += bytes.size();
+        if (reply)
+            reply->append(bytes);
+        if (trace)
+            trace(bytes, count);
+        if (count == expected)
+            return 0;
+    }
+    return 1;
+}
+
+QByteArray ModuleLink::readPending()
+{
+    return dataSocket->read(ReadChunk);
+}
+
+void ModuleLink::close()
+{
+    closeSocket(dataSocket.get());
+    closeSocket(atSocket.get());
+    dataSocket.reset();
+    atSocket.reset();
+}

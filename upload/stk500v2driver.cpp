@@ -1,0 +1,210 @@
+// The STK500v2 path of the upload worker: sign-on, parameters, programming mode, signature,
+// the image in 256-byte pages, leaving programming mode. Replies are counted, not parsed,
+// except when verifying.
+
+#include "stk500v2.h"
+#include "thread.h"
+
+#include <QDebug>
+#include <QVector>
+
+#include <initializer_list>
+
+namespace {
+
+constexpr int PageSize = 256;  // bytes, one flash page of the board
+constexpr int Attempts = 5;    // read attempts per reply
+constexpr int FrameExtra = 6;  // start, sequence, two size bytes, token, checksum
+constexpr int StatusAnswer = FrameExtra + 2; // reply bytes of a command that returns nothing
+
+struct StartupStep
+{
+    QByteArray body;
+    int expected;      // reply bytes
+    QString name;      // for the outcome
+    const char *trace; // label of the debug line after every read attempt; none when null
+};
+
+QByteArray bytes(std::initializer_list<quint8> list)
+{
+    QByteArray out;
+    for (quint8 b : list)
+        out.append(char(b));
+    return out;
+}
+
+StartupStep parameter(quint8 p, const char *name)
+{
+    return {bytes({CMD_GET_PARAMETER, p}), FrameExtra + 3, QString::fromLatin1(name), nullptr};
+}
+
+StartupStep signature(quint8 n)
+{
+    return {bytes({CMD_SPI_MULTI, 4, 4, 0, SPI_READ_SIGNATURE, 0x00, n, 0x00}), FrameExtra + 7,
+            QStringLiteral("signature byte %1").arg(n), "read send stk500 multi ="};
+}
+
+const QVector<StartupStep> &startupSteps()
+{
+    static const QVector<StartupStep> steps = {
+        // Answer: command, status, name length, an 8-character programmer name.
+        {bytes({CMD_SIGN_ON}), FrameExtra + 11, QStringLiteral("sign-on"),
+         "read send_sign_on reply ="},
+        parameter(PARAM_HW_VER, "hardware version"),
+        parameter(PARAM_SW_MAJOR, "software major version"),
+        parameter(PARAM_SW_MINOR, "software minor version"),
+        parameter(PARAM_VTARGET, "target voltage"),
+        {bytes({CMD_ENTER_PROGMODE_ISP,
+                200, // time-out
+                100, // stabilisation delay
+                25,  // command execution delay
+                32,  // synchronisation loops
+                0,   // byte delay
+                0x53, 3, // poll value and index
+                SPI_PROGRAMMING_ENABLE, 0x53, 0x00, 0x00}),
+         StatusAnswer, QStringLiteral("enter programming mode"), nullptr},
+        signature(0),
+        signature(1),
+        signature(2),
+    };
+    return steps;
+}
+
+ModuleLink::AttemptTrace hexCountTrace(const char *label)
+{
+    return [label](const QByteArray &attempt, qint64 count) {
+        qDebug() << label << ModuleLink::untilZero(attempt).toHex() << count;
+    };
+}
+
+ModuleLink::AttemptTrace hexTrace(const char *label)
+{
+    return [label](const QByteArray &attempt, qint64) {
+        qDebug() << label << ModuleLink::untilZero(attempt).toHex();
+    };
+}
+
+// The body of a well-formed answer to `command` with sequence number `sequence`, carrying
+// `dataSize` bytes between its two status bytes; empty when the frame is not one.
+QByteArray answerData(const QByteArray &frame, quint8 sequence, quint8 command, int dataSize)
+{
+    const int bodySize = dataSize + 2 + (dataSize > 0 ? 1 : 0);
+    if (frame.size() != FrameExtra + bodySize)
+        return {};
+    quint8 checksum = 0;
+    for (char c : frame)
+        checksum ^= quint8(c);
+    const auto at = [&frame](int i) { return quint8(frame.at(i)); };
+    const bool ok = at(0) == MESSAGE_START && at(1) == sequence && at(2) == (bodySize >> 8)
+                    && at(3) == (bodySize & 0xFF) && at(4) == TOKEN && at(5) == command
+                    && at(6) == STATUS_CMD_OK && (dataSize == 0 || at(7 + dataSize) == STATUS_CMD_OK)
+                    && checksum == 0;
+    return ok ? frame.mid(5, bodySize) : QByteArray();
+}
+
+} // namespace
+
+void Thread::stk500v2Driver()
+{
+    if (modeSwitchStep() != 0)
+        return;
+    if (stk500v2Startup() != 0)
+        return;
+    pageLoop({PageSize, char(0xFF), &Thread::stk500v2WritePage, &Thread::stk500v2ReadPage,
+              &Thread::stk500v2LeaveProgramming});
+}
+
+// Frames the body with the next sequence number and exchanges it in one write.
+quint8 Thread::stk500v2Message(const QByteArray &body, qint64 expected,
+                               const ModuleLink::AttemptTrace &trace, QByteArray *reply)
+{
+    ++sequenceNumber;
+    QByteArray frame;
+    frame.reserve(body.size() + FrameExtra);
+    frame.append(char(MESSAGE_START));
+    frame.append(char(sequenceNumber));
+    frame.append(char(body.size() >> 8));
+    frame.append(char(body.size() & 0xFF));
+    frame.append(char(TOKEN));
+    frame.append(body);
+    quint8 checksum = 0;
+    for (char c : frame)
+        checksum ^= quint8(c);
+    frame.append(char(checksum));
+    return link->exchange(frame, expected, timeouts.reply, Attempts, trace, reply);
+}
+
+quint8 Thread::stk500v2Startup()
+{
+    // Whatever the module passed on before the bootloader was spoken to is not an answer.
+    qDebug() << "read send_sign_on reply 1=" << ModuleLink::untilZero(link->readPending()).toHex();
+    for (const StartupStep &step : startupSteps()) {
+        if (stk500v2Message(step.body, step.expected,
+                            step.trace ? hexCountTrace(step.trace) : ModuleLink::AttemptTrace())
+            != 0) {
+            result = UploadOutcome::bootloaderSilent(step.name);
+            return 1;
+        }
+    }
+    return 0;
+}
+
+quint8 Thread::stk500v2LoadAddress(quint32 wordAddress, const ModuleLink::AttemptTrace &trace,
+                                   QByteArray *reply)
+{
+    const QByteArray body = bytes({CMD_LOAD_ADDRESS,
+                                   LOAD_ADDRESS_EXTENDED,
+                                   quint8((wordAddress >> 16) & 0xFF),
+                                   quint8((wordAddress >> 8) & 0xFF),
+                                   quint8(wordAddress & 0xFF)});
+    return stk500v2Message(body, StatusAnswer, trace, reply);
+}
+
+quint8 Thread::stk500v2WritePage(quint32 wordAddress, qint64 page)
+{
+    if (stk500v2LoadAddress(wordAddress, hexTrace("read send_mtk_header_ reply =")) != 0) {
+        perror("send stk header erro");
+        result = UploadOutcome::pageNotAcknowledged(page, QStringLiteral("load address"));
+        return 1;
+    }
+    // A short last page goes out whole, padded with 0xFF, the value of erased flash.
+    QByteArray body = bytes({CMD_PROGRAM_FLASH_ISP,
+                             quint8(PageSize >> 8), quint8(PageSize & 0xFF),
+                             PROGRAM_MODE_PAGE_RDY,
+                             10, // delay
+                             SPI_LOAD_PAGE_LOW, SPI_WRITE_PAGE, SPI_READ_FLASH_LOW,
+                             0x00, 0x00}); // poll values
+    body.append(pageBuffer);
+    if (stk500v2Message(body, StatusAnswer, hexTrace("read send_hw_ reply =")) != 0) {
+        perror("send data error");
+        result = UploadOutcome::pageNotAcknowledged(page, QStringLiteral("program page"));
+        return 1;
+    }
+    return 0;
+}
+
+void Thread::stk500v2LeaveProgramming()
+{
+    // Its answer does not matter: every page is already acknowledged or not.
+    stk500v2Message(bytes({CMD_LEAVE_PROGMODE_ISP, 1, 1}), StatusAnswer);
+}
+
+// Verification only: here the reply bytes are the point, so the frames are checked.
+quint8 Thread::stk500v2ReadPage(quint32 wordAddress, QByteArray *data)
+{
+    QByteArray reply;
+    if (stk500v2LoadAddress(wordAddress, {}, &reply) != 0
+        || answerData(reply, sequenceNumber, CMD_LOAD_ADDRESS, 0).isEmpty())
+        return 1;
+
+    reply.clear();
+    const QByteArray read = bytes({CMD_READ_FLASH_ISP, quint8(PageSize >> 8),
+                                   quint8(PageSize & 0xFF), SPI_READ_FLASH_LOW});
+    if (stk500v2Message(read, FrameExtra + 3 + PageSize, {}, &reply) != 0)
+        return 1;
+    const QByteArray body = answerData(reply, sequenceNumber, CMD_READ_FLASH_ISP, PageSize);
+    if (body.isEmpty())
+        return 1;
+    *data = body.mid(2, PageSize);
+    return 0;
+}

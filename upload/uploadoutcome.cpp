@@ -1,0 +1,84 @@
+#include "uploadoutcome.h"
+
+UploadOutcome UploadOutcome::of(Kind kind)
+{
+    UploadOutcome o;
+    o.kind = kind;
+    return o;
+}
+
+UploadOutcome UploadOutcome::modeSwitchRefused(int command)
+{
+    UploadOutcome o = of(Kind::ModeSwitchRefused);
+    o.command = command;
+    return o;
+}
+
+UploadOutcome UploadOutcome::bootloaderSilent(const QString &step)
+{
+    UploadOutcome o = of(Kind::BootloaderSilent);
+    o.step = step;
+    return o;
+}
+
+UploadOutcome UploadOutcome::pageNotAcknowledged(qint64 page, const QString &step)
+{
+    UploadOutcome o = of(Kind::PageNotAcknowledged);
+    o.page = page;
+    o.step = step;
+    return o;
+}
+
+UploadOutcome UploadOutcome::verifyReadFailed(qint64 address)
+{
+    UploadOutcome o = of(Kind::VerifyReadFailed);
+    o.address = address;
+    return o;
+}
+
+UploadOutcome UploadOutcome::verifyMismatch(qint64 address)
+{
+    UploadOutcome o = of(Kind::VerifyMismatch);
+    o.address = address;
+    return o;
+}
+
+static QString hexAddress(qint64 address)
+{
+    return QStringLiteral("0x%1").arg(address, 5, 16, QLatin1Char('0'));
+}
+
+QString UploadOutcome::text() const
+{
+    switch (kind) {
+    case Kind::NotRun:
+        return QStringLiteral("upload not run");
+    case Kind::Success:
+        return QStringLiteral("upload complete");
+    case Kind::UnknownBoard:
+        return QStringLiteral("unknown board type");
+    case Kind::ImageMissing:
+        return QStringLiteral("image file cannot be opened");
+    case Kind::ImageEmpty:
+        return QStringLiteral("image file is empty");
+    case Kind::ImageTooLarge:
+        return QStringLiteral("image is larger than the bootloader can address");
+    case Kind::ImageChanged:
+        return QStringLiteral("image file changed during the upload");
+    case Kind::DataPortUnreachable:
+        return QStringLiteral("module data port unreachable");
+    case Kind::AtPortUnreachable:
+        return QStringLiteral("module AT-command port unreachable");
+    case Kind::ModeSwitchRefused:
+        return QStringLiteral("module refused the upload mode at AT command %1").arg(command);
+    case Kind::BootloaderSilent:
+        return QStringLiteral("bootloader did not answer %1").arg(step);
+    case Kind::PageNotAcknowledged:
+        return QStringLiteral("page %1 not acknowledged (%2)").arg(page).arg(step);
+    case Kind::VerifyReadFailed:
+        return QStringLiteral("verify: flash at %1 could not be read back").arg(hexAddress(address));
+    case Kind::VerifyMismatch:
+        return QStringLiteral("verify: flash differs from the image at %1").arg(hexAddress(address));
+    }
+    return QString();
+}

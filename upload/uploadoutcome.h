@@ -1,0 +1,45 @@
+#ifndef UPLOADOUTCOME_H
+#define UPLOADOUTCOME_H
+
+#include <QString>
+#include <QtGlobal>
+
+// What one upload run came to, and where; readable once the worker has finished.
+struct UploadOutcome
+{
+    enum class Kind {
+        NotRun,
+        Success,
+        UnknownBoard,
+        ImageMissing,
+        ImageEmpty,
+        ImageTooLarge,
+        ImageChanged, // the file ran short of its measured length during the run
+        DataPortUnreachable,
+        AtPortUnreachable,
+        ModeSwitchRefused,   // command: 1 or 2
+        BootloaderSilent,    // step: the command that got no complete reply
+        PageNotAcknowledged, // page, step: "load address" or "program page"
+        VerifyReadFailed,    // address: start of the page that could not be read back
+        VerifyMismatch,      // address: first flash byte that differs from the image
+    };
+
+    Kind kind = Kind::NotRun;
+    int command = 0;
+    QString step;
+    qint64 page = -1;
+    qint64 address = -1;
+
+    bool succeeded() const { return kind == Kind::Success; }
+    // One line for a person, for example "page 3 not acknowledged (program page)".
+    QString text() const;
+
+    static UploadOutcome of(Kind kind);
+    static UploadOutcome modeSwitchRefused(int command);
+    static UploadOutcome bootloaderSilent(const QString &step);
+    static UploadOutcome pageNotAcknowledged(qint64 page, const QString &step);
+    static UploadOutcome verifyReadFailed(qint64 address);
+    static UploadOutcome verifyMismatch(qint64 address);
+};
+
+#endif // UPLOADOUTCOME_H
