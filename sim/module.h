@@ -1,0 +1,93 @@
+#ifndef SIM_MODULE_H
+#define SIM_MODULE_H
+
+#include "delayline.h"
+#include "simoptions.h"
+
+#include <QByteArray>
+#include <QHostAddress>
+#include <QObject>
+#include <QTimer>
+
+#include <memory>
+
+class QTcpSocket;
+class QUdpSocket;
+
+namespace sim {
+
+class AvrBoard;
+class ServicePort;
+
+// One simulated Wi-Fi module on its own address: announces itself, answers AT commands and
+// pipes its data port to the serial line of a simulated board, with the faults it was given.
+class Module : public QObject
+{
+    Q_OBJECT
+
+public:
+    struct Config
+    {
+        QHostAddress ip;
+        QString board;          // a name from boardNames()
+        QString hostname;
+        quint16 dataPort = 0;
+        quint16 atPort = 0;
+        int announceMs = 0;
+        int announcePhaseMs = 0; // delay of the first announcement, so many modules spread out
+        QHostAddress targetHost;
+        quint16 targetPort = 0;
+        int baud = 115200;
+        int quietMs = 2;        // shortest quiet time on the serial line that ends a packet
+        QByteArray application;
+        QString flashOutPath;
+        Faults faults;
+    };
+
+    explicit Module(const Config &config, QObject *parent = nullptr);
+    ~Module() override;
+
+    // Starts the board and opens the ports; false with a reason.
+    bool start(QString *error);
+    // Stops the board after writing the flash file (if one was asked for).
+    void stop();
+
+    quint16 dataPort() const;
+    quint16 atPort() const;
+    QString hostname() const { return name; }
+    bool hasBoard() const { return board != nullptr; }
+    QByteArray flash() const;
+    int pagesWritten() const { return pageCount; }
+
+private:
+    void announce();
+    void onAtClient(QTcpSocket *client);
+    void onAtData();
+    QByteArray handleAtCommand(const QByteArray &command);
+    void onDataClient(QTcpSocket *client);
+    void onDataGone();
+    void onDataFromHost();
+    void onSerialOutput(const QByteArray &bytes);
+    void flushToHost();
+    void onPageWritten();
+    void writeFlashOut();
+
+    const Config config;
+    QString name;
+    std::unique_ptr<AvrBoard> board;
+    ServicePort *atService = nullptr;
+    ServicePort *dataService = nullptr; // null with --board none
+    QUdpSocket *announceSocket = nullptr;
+    QTimer announceTimer;
+    QTimer quietTimer;       // the serial line has been quiet long enough: send what came
+    QByteArray fromBoard;    // bytes from the board not yet sent to the host
+    DelayLine toBoard;
+    DelayLine toHost;
+    int repliesInConnection = 0;
+    int pagesInConnection = 0;
+    int pageCount = 0;
+};
+
+} // namespace sim
+
+#endif // SIM_MODULE_H
