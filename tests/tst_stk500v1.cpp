@@ -1,0 +1,295 @@
+#include "tst_uploadpeer.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using Fault = ScriptedModule::Fault;
+using Kind = UploadOutcome::Kind;
+
+Q_DECLARE_METATYPE(ScriptedModule::Fault)
+Q_DECLARE_METATYPE(UploadOutcome::Kind)
+
+namespace {
+
+const QString Ip = QStringLiteral("127.0.0.1");
+
+// The fixed start-up dialogue, byte for byte.
+const QStringList StartupHex = {
+    "3020", "3020", "3020",
+    "418020", "418120", "418220", "419820", "418420", "418520", "418620", "418720", "418920",
+    "418120", "418220",
+    "428600000101010103ffffffff008004000000800020",
+    "450504d7c20020",
+    "5020",
+    "7520",
+    "56a003fc0020", "56a003fd0020", "56a003fe0020", "56a003ff0020",
+};
+
+QList<QByteArray> fromHex(const QStringList &hex)
+{
+    QList<QByteArray> out;
+    for (const QString &h : hex)
+        out << QByteArray::fromHex(h.toLatin1());
+    return out;
+}
+
+QByteArray loadAddress(int word)
+{
+    return QByteArray::fromHex("55") + char(word & 0xFF) + char(word >> 8) + char(0x20);
+}
+
+QByteArray programPage(const QByteArray &data)
+{
+    return QByteArray::fromHex("6400") + char(data.size()) + 'F' + data + char(0x20);
+}
+
+// Progress fractions of an upload in 128-byte pages, with the empty read that follows a last
+// full page.
+QList<QPair<qint64, qint64>> pageFractions(qint64 size)
+{
+    QList<QPair<qint64, qint64>> fractions;
+    for (qint64 done = 0; done < size;) {
+        done = qMin<qint64>(done + 128, size);
+        fractions << qMakePair(done, size);
+    }
+    if (size % 128 == 0)
+        fractions << qMakePair(size, size);
+    return fractions;
+}
+
+} // namespace
+
+// The STK500v1 path against a scripted bootloader: every byte sent, the reports, and the faults.
+class TestStk500v1 : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void commandBytes_data();
+    void commandBytes();
+    void faults_data();
+    void faults();
+    void beyond256Pages();
+    void verify_data();
+    void verify();
+
+private:
+    QTemporaryDir *dir = nullptr;
+    QString previousDir;
+};
+
+void TestStk500v1::initTestCase()
+{
+    // The trace of every exchange would drown the test log; the thread test checks it.
+    QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
+}
+
+void TestStk500v1::init()
+{
+    previousDir = QDir::currentPath();
+    dir = new QTemporaryDir;
+    QVERIFY(dir->isValid());
+    QVERIFY(QDir::setCurrent(dir->path()));
+}
+
+void TestStk500v1::cleanup()
+{
+    QDir::setCurrent(previousDir);
+    delete dir;
+    dir = nullptr;
+}
+
+void TestStk500v1::commandBytes_data()
+{
+    QTest::addColumn<int>("size");
+    QTest::addColumn<QList<int>>("pageLengths");
+    QTest::addColumn<QList<int>>("wordAddresses");
+
+    QTest::newRow("300 bytes: 128, 128, 44") << 300 << QList<int>{128, 128, 44} << QList<int>{0, 64, 128};
+    QTest::newRow("256 bytes: two pages, then the empty read") << 256 << QList<int>{128, 128}
+                                                              << QList<int>{0, 64};
+    QTest::newRow("1 byte") << 1 << QList<int>{1} << QList<int>{0};
+    QTest::newRow("128 bytes: one page") << 128 << QList<int>{128} << QList<int>{0};
+}
+
+void TestStk500v1::commandBytes()
+{
+    QFETCH(int, size);
+    QFETCH(QList<int>, pageLengths);
+    QFETCH(QList<int>, wordAddresses);
+
+    const QByteArray image = testImage(size);
+    QVERIFY(writeFile("update.bin", image));
+    ScriptedModule module(ScriptedModule::Protocol::Stk500v1);
+    QVERIFY(module.listen());
+
+    UploadOutcome outcome;
+    const QList<Report> reports = uploadTo(module, "UNO", &outcome);
+
+    QList<QByteArray> expected = fromHex(StartupHex);
+    int offset = 0;
+    for (int i = 0; i < pageLengths.size(); ++i) {
+        expected << loadAddress(wordAddresses.at(i)) << programPage(image.mid(offset, pageLengths.at(i)));
+        offset += pageLengths.at(i);
+    }
+    expected << QByteArray::fromHex("5120");
+    QCOMPARE(module.requests(), expected);
+    QCOMPARE(module.atReceived(), QByteArray("AT+U2W=CLIENT\r\nAT+MCUUPDATE=UNO"));
+    QCOMPARE(reportLines(reports), expectedLines(Ip, pageFractions(size), 1.0f));
+    QCOMPARE(outcome.kind, Kind::Success);
+    QCOMPARE(module.flash().left(size), image);
+}
+
+void TestStk500v1::faults_data()
+{
+    QTest::addColumn<QByteArray>("match");
+    QTest::addColumn<int>("occurrence");
+    QTest::addColumn<Fault>("fault");
+    QTest::addColumn<QStringList>("reports");
+    QTest::addColumn<QString>("outcome");
+    QTest::addColumn<int>("requests"); // -1: the whole upload
+
+    const int size = 300;
+    const QStringList complete = expectedLines(Ip, pageFractions(size), 1.0f);
+    const QStringList handshakeFailed = {reportLine(Ip, 1, 0.0f)};
+
+    QTest::newRow("silent first sync") << QByteArray::fromHex("3020") << 0 << Fault::Silent
+                                       << handshakeFailed << "bootloader did not answer get sync" << 1;
+    QTest::newRow("silent third sync") << QByteArray::fromHex("3020") << 2 << Fault::Silent
+                                       << handshakeFailed << "bootloader did not answer get sync" << 3;
+    QTest::newRow("one extra byte to a sync") << QByteArray::fromHex("3020") << 0 << Fault::ExtraByte
+                                              << handshakeFailed << "bootloader did not answer get sync" << 1;
+    QTest::newRow("one byte short of the signature")
+        << QByteArray::fromHex("75") << 0 << Fault::MissingByte << handshakeFailed
+        << "bootloader did not answer read signature" << 18;
+    QTest::newRow("0x98 alone fails and the upload goes on")
+        << QByteArray::fromHex("4198") << 0 << Fault::Silent << complete << "upload complete" << -1;
+    QTest::newRow("0x84 fails") << QByteArray::fromHex("4184") << 0 << Fault::Silent << handshakeFailed
+                                << "bootloader did not answer get parameter 0x84" << 8;
+    QTest::newRow("second 0x81 fails") << QByteArray::fromHex("4181") << 1 << Fault::Silent << handshakeFailed
+                                       << "bootloader did not answer get parameter 0x81" << 13;
+    QTest::newRow("set device fails") << QByteArray::fromHex("42") << 0 << Fault::ExtraByte << handshakeFailed
+                                      << "bootloader did not answer set device" << 15;
+    QTest::newRow("last EEPROM read fails") << QByteArray::fromHex("56a003ff") << 0 << Fault::Silent
+                                            << handshakeFailed
+                                            << "bootloader did not answer universal (EEPROM byte 3)" << 22;
+    QTest::newRow("every reply in pieces") << QByteArray() << -1 << Fault::Split << complete
+                                           << "upload complete" << -1;
+    QTest::newRow("reply contents are not judged") << QByteArray() << -1 << Fault::LastByteFlipped
+                                                   << complete << "upload complete" << -1;
+    QTest::newRow("last page not programmed")
+        << QByteArray::fromHex("64") << 2 << Fault::Silent
+        << expectedLines(Ip, {{128, size}, {256, size}, {size, size}}, 0.0f)
+        << "page 2 not acknowledged (program page)" << 22 + 6;
+    QTest::newRow("second load address gets an extra byte")
+        << QByteArray::fromHex("55") << 1 << Fault::ExtraByte
+        << expectedLines(Ip, {{128, size}, {256, size}}, 0.0f)
+        << "page 1 not acknowledged (load address)" << 22 + 3;
+    QTest::newRow("leaving programming mode fails after the last page")
+        << QByteArray::fromHex("51") << 0 << Fault::Silent << complete << "upload complete" << -1;
+}
+
+void TestStk500v1::faults()
+{
+    QFETCH(QByteArray, match);
+    QFETCH(int, occurrence);
+    QFETCH(Fault, fault);
+    QFETCH(QStringList, reports);
+    QFETCH(QString, outcome);
+    QFETCH(int, requests);
+
+    QVERIFY(writeFile("update.bin", testImage(300)));
+    ScriptedModule module(ScriptedModule::Protocol::Stk500v1);
+    QVERIFY(module.listen());
+    module.addFault(match, occurrence, fault);
+
+    UploadOutcome result;
+    QCOMPARE(reportLines(uploadTo(module, "UNO", &result)), reports);
+    QCOMPARE(result.text(), outcome);
+    QCOMPARE(module.requests().size(), requests < 0 ? 22 + 3 * 2 + 1 : requests);
+}
+
+// Word addresses come from the bytes acknowledged, not from a page counter that wraps.
+void TestStk500v1::beyond256Pages()
+{
+    const QByteArray image = testImage(40000);
+    QVERIFY(writeFile("update.bin", image));
+    ScriptedModule module(ScriptedModule::Protocol::Stk500v1);
+    QVERIFY(module.listen());
+
+    UploadOutcome outcome;
+    const QList<Report> reports = uploadTo(module, "UNO", &outcome);
+    QCOMPARE(outcome.kind, Kind::Success);
+    QCOMPARE(reports.last().kind, 1);
+    QCOMPARE(reports.last().value, 1.0f);
+
+    const QList<QByteArray> requests = module.requests();
+    const int pages = (40000 + 127) / 128;
+    QCOMPARE(requests.size(), 22 + 2 * pages + 1);
+    QCOMPARE(requests.at(22 + 2 * 256), QByteArray::fromHex("55004020"));
+    QCOMPARE(requests.at(22 + 2 * (pages - 1)), loadAddress((pages - 1) * 64));
+    QCOMPARE(module.flash().left(image.size()), image);
+}
+
+void TestStk500v1::verify_data()
+{
+    QTest::addColumn<QByteArray>("match");
+    QTest::addColumn<Fault>("fault");
+    QTest::addColumn<qint64>("flipped");
+    QTest::addColumn<QString>("outcome");
+    QTest::addColumn<float>("verdict");
+
+    QTest::newRow("flash equals the image") << QByteArray() << Fault::Silent << qint64(-1)
+                                            << "upload complete" << 1.0f;
+    QTest::newRow("a byte written wrong") << QByteArray() << Fault::Silent << qint64(1000)
+                                          << "verify: flash differs from the image at 0x003e8" << 0.0f;
+    QTest::newRow("read-back not closed by STK_OK")
+        << QByteArray::fromHex("74") << Fault::LastByteFlipped << qint64(-1)
+        << "verify: flash at 0x00000 could not be read back" << 0.0f;
+    QTest::newRow("read-back one byte short")
+        << QByteArray::fromHex("74") << Fault::MissingByte << qint64(-1)
+        << "verify: flash at 0x00000 could not be read back" << 0.0f;
+}
+
+void TestStk500v1::verify()
+{
+    QFETCH(QByteArray, match);
+    QFETCH(Fault, fault);
+    QFETCH(qint64, flipped);
+    QFETCH(QString, outcome);
+    QFETCH(float, verdict);
+
+    const int size = 1100;
+    QVERIFY(writeFile("update.bin", testImage(size)));
+    ScriptedModule module(ScriptedModule::Protocol::Stk500v1);
+    QVERIFY(module.listen());
+    if (!match.isEmpty())
+        module.addFault(match, -1, fault);
+    module.setFlippedFlashByte(flipped);
+
+    UploadOutcome result;
+    const QList<Report> reports = uploadTo(module, "UNO", &result, true);
+    QCOMPARE(result.text(), outcome);
+    QCOMPARE(reportLines(reports), expectedLines(Ip, pageFractions(size), verdict));
+
+    const QList<QByteArray> requests = module.requests();
+    const int pages = (size + 127) / 128;
+    const int readBack = 22 + 2 * pages;
+    QVERIFY(requests.size() > readBack + 1);
+    QCOMPARE(requests.at(readBack), loadAddress(0));
+    QCOMPARE(requests.at(readBack + 1), QByteArray::fromHex("7400804620"));
+    if (verdict == 1.0f) {
+        QCOMPARE(requests.size(), readBack + 2 * pages + 1);
+        QCOMPARE(requests.at(readBack + 2 * (pages - 1)), loadAddress((pages - 1) * 64));
+        QCOMPARE(requests.last(), QByteArray::fromHex("5120"));
+    } else {
+        QVERIFY(requests.last() != QByteArray::fromHex("5120"));
+    }
+}
+
+QTEST_GUILESS_MAIN(TestStk500v1)
+#include "tst_stk500v1.moc"

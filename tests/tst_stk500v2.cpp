@@ -1,0 +1,364 @@
+#include "tst_uploadpeer.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using Fault = ScriptedModule::Fault;
+using Kind = UploadOutcome::Kind;
+
+Q_DECLARE_METATYPE(ScriptedModule::Fault)
+
+namespace {
+
+const QString Ip = QStringLiteral("127.0.0.1");
+const int Startup = 9; // messages before the first page
+
+QByteArray hex(const char *text)
+{
+    return QByteArray::fromHex(text);
+}
+
+// A message as the bootloader must receive it; checked against the literal frames below.
+QByteArray frame(int sequence, const QByteArray &body)
+{
+    QByteArray f = hex("1b") + char(sequence) + char(body.size() >> 8) + char(body.size() & 0xFF)
+                   + hex("0e") + body;
+    char x = 0;
+    for (char c : f)
+        x ^= c;
+    return f + x;
+}
+
+QByteArray loadAddressBody(quint32 word)
+{
+    return hex("0680") + char(word >> 16) + char(word >> 8) + char(word);
+}
+
+QByteArray programBody(const QByteArray &page)
+{
+    return hex("130100c10a404c200000") + page;
+}
+
+QList<QByteArray> startupFrames()
+{
+    return {
+        hex("1b0100010e0114"),
+        hex("1b0200020e039086"),
+        frame(3, hex("0391")),
+        frame(4, hex("0392")),
+        frame(5, hex("0394")),
+        frame(6, hex("10c86419200053 03ac530000")),
+        frame(7, hex("1d040400300000 00")),
+        frame(8, hex("1d040400300001 00")),
+        frame(9, hex("1d040400300002 00")),
+    };
+}
+
+QList<QPair<qint64, qint64>> pageFractions(qint64 size)
+{
+    QList<QPair<qint64, qint64>> fractions;
+    for (qint64 done = 0; done < size;) {
+        done = qMin<qint64>(done + 256, size);
+        fractions << qMakePair(done, size);
+    }
+    if (size % 256 == 0)
+        fractions << qMakePair(size, size);
+    return fractions;
+}
+
+int pagesOf(int size)
+{
+    return (size + 255) / 256;
+}
+
+} // namespace
+
+// The STK500v2 path against a scripted bootloader: every frame sent, the reports, the faults.
+class TestStk500v2 : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void frameHelper();
+    void commandBytes_data();
+    void commandBytes();
+    void sequenceWraps();
+    void faults_data();
+    void faults();
+    void highAddresses_data();
+    void highAddresses();
+    void boards_data();
+    void boards();
+    void verify_data();
+    void verify();
+
+private:
+    QTemporaryDir *dir = nullptr;
+    QString previousDir;
+};
+
+void TestStk500v2::initTestCase()
+{
+    // The trace of every exchange would drown the test log; the thread test checks it.
+    QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
+}
+
+void TestStk500v2::init()
+{
+    previousDir = QDir::currentPath();
+    dir = new QTemporaryDir;
+    QVERIFY(dir->isValid());
+    QVERIFY(QDir::setCurrent(dir->path()));
+}
+
+void TestStk500v2::cleanup()
+{
+    QDir::setCurrent(previousDir);
+    delete dir;
+    dir = nullptr;
+}
+
+// The test's own framing agrees with the frames the protocol documents give in full.
+void TestStk500v2::frameHelper()
+{
+    QCOMPARE(frame(1, hex("01")), hex("1b0100010e0114"));
+    QCOMPARE(frame(2, hex("0390")), hex("1b0200020e039086"));
+    QCOMPARE(frame(10, loadAddressBody(0)), hex("1b0a00050e06800000009c"));
+    QCOMPARE(frame(12, loadAddressBody(128)), hex("1b0c00050e06800000801a"));
+}
+
+void TestStk500v2::commandBytes_data()
+{
+    QTest::addColumn<int>("size");
+    QTest::newRow("300 bytes: a full page and a padded one") << 300;
+    QTest::newRow("512 bytes: two pages, then the empty read") << 512;
+    QTest::newRow("1 byte") << 1;
+}
+
+void TestStk500v2::commandBytes()
+{
+    QFETCH(int, size);
+    const QByteArray image = testImage(size);
+    QVERIFY(writeFile("update.bin", image));
+    ScriptedModule module(ScriptedModule::Protocol::Stk500v2);
+    QVERIFY(module.listen());
+
+    UploadOutcome outcome;
+    const QList<Report> reports = uploadTo(module, "MEGA2560", &outcome);
+
+    QList<QByteArray> expected = startupFrames();
+    int sequence = Startup;
+    for (int page = 0; page < pagesOf(size); ++page) {
+        QByteArray data = image.mid(page * 256, 256);
+        data.append(QByteArray(256 - data.size(), char(0xFF)));
+        expected << frame(sequence + 1, loadAddressBody(quint32(page * 128)))
+                 << frame(sequence + 2, programBody(data));
+        sequence += 2;
+    }
+    expected << frame(++sequence, hex("110101"));
+
+    const QList<QByteArray> requests = module.requests();
+    QCOMPARE(requests, expected);
+    QVERIFY(requests.at(Startup + 1).startsWith(hex("1b0b010a0e130100c10a404c200000")));
+    QCOMPARE(module.atReceived(), QByteArray("AT+U2W=CLIENT\r\nAT+MCUUPDATE=MEGA"));
+    QCOMPARE(reportLines(reports), expectedLines(Ip, pageFractions(size), 1.0f));
+    QCOMPARE(outcome.kind, Kind::Success);
+    QCOMPARE(module.flash().left(size), image);
+}
+
+void TestStk500v2::sequenceWraps()
+{
+    const int size = 130 * 256;
+    QVERIFY(writeFile("update.bin", testImage(size)));
+    ScriptedModule module(ScriptedModule::Protocol::Stk500v2);
+    QVERIFY(module.listen());
+    UploadOutcome outcome;
+    uploadTo(module, "MEGA2560", &outcome);
+    QCOMPARE(outcome.kind, Kind::Success);
+
+    const QList<QByteArray> requests = module.requests();
+    QCOMPARE(requests.size(), Startup + 2 * 130 + 1);
+    const QByteArray loadOfPage123 = requests.at(Startup + 2 * 123);
+    QCOMPARE(loadOfPage123, frame(0, loadAddressBody(123 * 128)));
+    QCOMPARE(quint8(requests.at(Startup + 2 * 123 + 1).at(1)), quint8(1));
+    QCOMPARE(requests.last(), frame((Startup + 2 * 130 + 1) % 256, hex("110101")));
+}
+
+void TestStk500v2::faults_data()
+{
+    QTest::addColumn<QByteArray>("match");
+    QTest::addColumn<int>("occurrence");
+    QTest::addColumn<Fault>("fault");
+    QTest::addColumn<QStringList>("reports");
+    QTest::addColumn<QString>("outcome");
+    QTest::addColumn<int>("requests"); // -1: the whole upload
+
+    const int size = 300;
+    const QStringList complete = expectedLines(Ip, pageFractions(size), 1.0f);
+    const QStringList handshakeFailed = {reportLine(Ip, 1, 0.0f)};
+
+    QTest::newRow("silent sign-on") << hex("01") << 0 << Fault::Silent << handshakeFailed
+                                    << "bootloader did not answer sign-on" << 1;
+    QTest::newRow("sign-on one byte long") << hex("01") << 0 << Fault::ExtraByte << handshakeFailed
+                                           << "bootloader did not answer sign-on" << 1;
+    QTest::newRow("sign-on one byte short") << hex("01") << 0 << Fault::MissingByte << handshakeFailed
+                                            << "bootloader did not answer sign-on" << 1;
+    QTest::newRow("target voltage silent") << hex("0394") << 0 << Fault::Silent << handshakeFailed
+                                           << "bootloader did not answer target voltage" << 5;
+    QTest::newRow("enter programming mode one byte long")
+        << hex("10") << 0 << Fault::ExtraByte << handshakeFailed
+        << "bootloader did not answer enter programming mode" << 6;
+    QTest::newRow("third signature byte silent") << hex("1d") << 2 << Fault::Silent << handshakeFailed
+                                                 << "bootloader did not answer signature byte 2" << 9;
+    QTest::newRow("failing status everywhere is not judged")
+        << QByteArray() << -1 << Fault::FailedStatus << complete << "upload complete" << -1;
+    QTest::newRow("every reply in pieces") << QByteArray() << -1 << Fault::Split << complete
+                                           << "upload complete" << -1;
+    QTest::newRow("last page not programmed")
+        << hex("13") << 1 << Fault::Silent << expectedLines(Ip, {{256, size}, {size, size}}, 0.0f)
+        << "page 1 not acknowledged (program page)" << Startup + 4;
+    QTest::newRow("first load address one byte short")
+        << hex("06") << 0 << Fault::MissingByte << expectedLines(Ip, {{256, size}}, 0.0f)
+        << "page 0 not acknowledged (load address)" << Startup + 1;
+    QTest::newRow("leaving programming mode fails") << hex("11") << 0 << Fault::Silent << complete
+                                                    << "upload complete" << -1;
+}
+
+void TestStk500v2::faults()
+{
+    QFETCH(QByteArray, match);
+    QFETCH(int, occurrence);
+    QFETCH(Fault, fault);
+    QFETCH(QStringList, reports);
+    QFETCH(QString, outcome);
+    QFETCH(int, requests);
+
+    QVERIFY(writeFile("update.bin", testImage(300)));
+    ScriptedModule module(ScriptedModule::Protocol::Stk500v2);
+    QVERIFY(module.listen());
+    module.addFault(match, occurrence, fault);
+
+    UploadOutcome result;
+    QCOMPARE(reportLines(uploadTo(module, "MEGA2560", &result)), reports);
+    QCOMPARE(result.text(), outcome);
+    QCOMPARE(module.requests().size(), requests < 0 ? Startup + 2 * 2 + 1 : requests);
+}
+
+// Word addresses above 16 bits travel in the load address's third byte.
+void TestStk500v2::highAddresses_data()
+{
+    QTest::addColumn<int>("size");
+    QTest::addColumn<int>("page");
+    QTest::addColumn<QByteArray>("loadAddress");
+
+    QTest::newRow("above 64 KiB: page 256") << 72386 << 256 << hex("0680008000");
+    QTest::newRow("above 128 KiB: page 512") << 140434 << 512 << hex("0680010000");
+    QTest::newRow("above 128 KiB: last page") << 140434 << 548 << hex("0680011200");
+}
+
+void TestStk500v2::highAddresses()
+{
+    QFETCH(int, size);
+    QFETCH(int, page);
+    QFETCH(QByteArray, loadAddress);
+
+    const QByteArray image = testImage(size, 7);
+    QVERIFY(writeFile("update.bin", image));
+    ScriptedModule module(ScriptedModule::Protocol::Stk500v2);
+    QVERIFY(module.listen());
+    UploadOutcome outcome;
+    uploadTo(module, "MEGA2560", &outcome);
+    QCOMPARE(outcome.kind, Kind::Success);
+
+    const QByteArray request = module.requests().at(Startup + 2 * page);
+    QCOMPARE(request.mid(5, request.size() - 6), loadAddress);
+    QCOMPARE(module.flash().left(size), image);
+    const int padded = pagesOf(size) * 256;
+    QCOMPARE(module.flash().mid(size, padded - size), QByteArray(padded - size, char(0xFF)));
+}
+
+void TestStk500v2::boards_data()
+{
+    QTest::addColumn<QString>("board");
+    QTest::newRow("MEGA2560") << "MEGA2560";
+    QTest::newRow("zariV3") << "zariV3";
+    QTest::newRow("zureD0") << "zureD0";
+}
+
+void TestStk500v2::boards()
+{
+    QFETCH(QString, board);
+    QVERIFY(writeFile("update.bin", testImage(10)));
+    ScriptedModule module(ScriptedModule::Protocol::Stk500v2);
+    QVERIFY(module.listen());
+    UploadOutcome outcome;
+    QCOMPARE(reportLines(uploadTo(module, board, &outcome)),
+             expectedLines(Ip, {{10, 10}}, 1.0f));
+    QCOMPARE(module.atReceived(), QByteArray("AT+U2W=CLIENT\r\nAT+MCUUPDATE=MEGA"));
+    QCOMPARE(module.requests().first(), hex("1b0100010e0114"));
+}
+
+void TestStk500v2::verify_data()
+{
+    QTest::addColumn<QByteArray>("match");
+    QTest::addColumn<Fault>("fault");
+    QTest::addColumn<qint64>("flipped");
+    QTest::addColumn<QString>("outcome");
+    QTest::addColumn<float>("verdict");
+
+    QTest::newRow("flash equals the image") << QByteArray() << Fault::Silent << qint64(-1)
+                                            << "upload complete" << 1.0f;
+    QTest::newRow("a byte written wrong in the last page")
+        << QByteArray() << Fault::Silent << qint64(600) << "verify: flash differs from the image at 0x00258"
+        << 0.0f;
+    QTest::newRow("read-back with a bad checksum")
+        << hex("14") << Fault::LastByteFlipped << qint64(-1)
+        << "verify: flash at 0x00000 could not be read back" << 0.0f;
+    QTest::newRow("read-back with a failing status")
+        << hex("14") << Fault::FailedStatus << qint64(-1)
+        << "verify: flash at 0x00000 could not be read back" << 0.0f;
+    QTest::newRow("read-back one byte long") << hex("14") << Fault::ExtraByte << qint64(-1)
+                                             << "verify: flash at 0x00000 could not be read back" << 0.0f;
+}
+
+void TestStk500v2::verify()
+{
+    QFETCH(QByteArray, match);
+    QFETCH(Fault, fault);
+    QFETCH(qint64, flipped);
+    QFETCH(QString, outcome);
+    QFETCH(float, verdict);
+
+    const int size = 700;
+    QVERIFY(writeFile("update.bin", testImage(size)));
+    ScriptedModule module(ScriptedModule::Protocol::Stk500v2);
+    QVERIFY(module.listen());
+    if (!match.isEmpty())
+        module.addFault(match, -1, fault);
+    module.setFlippedFlashByte(flipped);
+
+    UploadOutcome result;
+    const QList<Report> reports = uploadTo(module, "MEGA2560", &result, true);
+    QCOMPARE(result.text(), outcome);
+    QCOMPARE(reportLines(reports), expectedLines(Ip, pageFractions(size), verdict));
+
+    const QList<QByteArray> requests = module.requests();
+    const int readBack = Startup + 2 * pagesOf(size);
+    QVERIFY(requests.size() > readBack + 1);
+    QCOMPARE(requests.at(readBack), frame(readBack + 1, loadAddressBody(0)));
+    QCOMPARE(requests.at(readBack + 1), frame(readBack + 2, hex("14010020")));
+    if (verdict == 1.0f) {
+        QCOMPARE(requests.size(), readBack + 2 * pagesOf(size) + 1);
+        QCOMPARE(requests.at(readBack + 4), frame(readBack + 5, loadAddressBody(256)));
+        QCOMPARE(requests.last().mid(5, 3), hex("110101"));
+    } else {
+        QVERIFY(requests.last().mid(5, 3) != hex("110101"));
+    }
+}
+
+QTEST_GUILESS_MAIN(TestStk500v2)
+#include "tst_stk500v2.moc"

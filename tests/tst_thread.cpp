@@ -1,0 +1,420 @@
+#include "tst_uploadpeer.h"
+
+#include <QDir>
+#include <QMutex>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using Kind = UploadOutcome::Kind;
+using Protocol = ScriptedModule::Protocol;
+
+Q_DECLARE_METATYPE(UploadOutcome::Kind)
+Q_DECLARE_METATYPE(UploadOutcome)
+
+namespace {
+
+// A port on which nothing listens.
+quint16 refusedPort()
+{
+    QTcpServer server;
+    if (!server.listen(QHostAddress::LocalHost, 0))
+        return 0;
+    const quint16 port = server.serverPort();
+    server.close();
+    return port;
+}
+
+Protocol protocolOf(const QString &board)
+{
+    return board == "UNO" ? Protocol::Stk500v1 : Protocol::Stk500v2;
+}
+
+QMutex traceMutex;
+QStringList collected;
+
+void collectTrace(QtMsgType type, const QMessageLogContext &, const QString &message)
+{
+    if (type != QtDebugMsg)
+        return;
+    QMutexLocker lock(&traceMutex);
+    collected << message;
+}
+
+} // namespace
+
+// The run frame of the upload worker: dispatch, image, connections, mode switch, reports.
+class TestThread : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void unknownBoard_data();
+    void unknownBoard();
+    void imageRefused_data();
+    void imageRefused();
+    void largestStk500v1Image();
+    void connectFailures_data();
+    void connectFailures();
+    void modeSwitch_data();
+    void modeSwitch();
+    void connectionsClosed_data();
+    void connectionsClosed();
+    void imagePath();
+    void twoWorkersAtOnce();
+    void traceLines_data();
+    void traceLines();
+    void outcomeText_data();
+    void outcomeText();
+
+private:
+    QTemporaryDir *dir = nullptr;
+    QString previousDir;
+};
+
+void TestThread::init()
+{
+    previousDir = QDir::currentPath();
+    dir = new QTemporaryDir;
+    QVERIFY(dir->isValid());
+    QVERIFY(QDir::setCurrent(dir->path()));
+}
+
+void TestThread::cleanup()
+{
+    QDir::setCurrent(previousDir);
+    delete dir;
+    dir = nullptr;
+}
+
+void TestThread::unknownBoard_data()
+{
+    QTest::addColumn<QString>("board");
+    QTest::newRow("uno in lower case") << "uno";
+    QTest::newRow("Mega2560") << "Mega2560";
+    QTest::newRow("ZARIV3") << "ZARIV3";
+    QTest::newRow("zured0") << "zured0";
+    QTest::newRow("trailing blank") << "UNO ";
+    QTest::newRow("empty") << "";
+}
+
+void TestThread::unknownBoard()
+{
+    QFETCH(QString, board);
+    QVERIFY(writeFile("update.bin", testImage(300)));
+    ScriptedModule module(Protocol::Stk500v2);
+    QVERIFY(module.listen());
+
+    UploadOutcome outcome;
+    QCOMPARE(reportLines(uploadTo(module, board, &outcome)), QStringList());
+    QCOMPARE(outcome.kind, Kind::UnknownBoard);
+    QCOMPARE(module.dataConnections(), 0);
+    QCOMPARE(module.atConnections(), 0);
+}
+
+void TestThread::imageRefused_data()
+{
+    QTest::addColumn<QString>("board");
+    QTest::addColumn<int>("size"); // -1: no file; -2: a directory in its place
+    QTest::addColumn<Kind>("kind");
+
+    QTest::newRow("missing, UNO") << "UNO" << -1 << Kind::ImageMissing;
+    QTest::newRow("missing, MEGA2560") << "MEGA2560" << -1 << Kind::ImageMissing;
+    QTest::newRow("a directory") << "MEGA2560" << -2 << Kind::ImageMissing;
+    QTest::newRow("empty, UNO") << "UNO" << 0 << Kind::ImageEmpty;
+    QTest::newRow("empty, zureD0") << "zureD0" << 0 << Kind::ImageEmpty;
+    QTest::newRow("one byte past what STK500v1 addresses") << "UNO" << 131073 << Kind::ImageTooLarge;
+}
+
+void TestThread::imageRefused()
+{
+    QFETCH(QString, board);
+    QFETCH(int, size);
+    QFETCH(Kind, kind);
+
+    if (size >= 0)
+        QVERIFY(writeFile("update.bin", testImage(size)));
+    if (size == -2)
+        QVERIFY(QDir().mkdir("update.bin"));
+    ScriptedModule module(protocolOf(board));
+    QVERIFY(module.listen());
+
+    UploadOutcome outcome;
+    const QList<Report> reports = uploadTo(module, board, &outcome);
+    QCOMPARE(reportLines(reports), QStringList{reportLine("127.0.0.1", 1, 0.0f)});
+    QCOMPARE(outcome.kind, kind);
+    QCOMPARE(module.dataConnections(), 0);
+    QCOMPARE(module.atConnections(), 0);
+}
+
+// 128 KiB is the most a 16-bit word address reaches; the last page starts at word 0xFFC0.
+void TestThread::largestStk500v1Image()
+{
+    QVERIFY(writeFile("update.bin", testImage(131072)));
+    ScriptedModule module(Protocol::Stk500v1);
+    QVERIFY(module.listen());
+    UploadOutcome outcome;
+    const QList<Report> reports = uploadTo(module, "UNO", &outcome);
+    QCOMPARE(outcome.kind, Kind::Success);
+    QCOMPARE(reportLine(reports.last().ip, reports.last().kind, reports.last().value),
+             reportLine("127.0.0.1", 1, 1.0f));
+    const QList<QByteArray> requests = module.requests();
+    QCOMPARE(requests.at(requests.size() - 3), QByteArray::fromHex("55c0ff20"));
+}
+
+void TestThread::connectFailures_data()
+{
+    QTest::addColumn<QString>("dataPort"); // "live": the module's, "refused": nothing listens
+    QTest::addColumn<QString>("atPort");
+    QTest::addColumn<QStringList>("reports");
+    QTest::addColumn<Kind>("kind");
+    QTest::addColumn<int>("atConnections");
+
+    const QStringList unreachable = {reportLine("127.0.0.1", 0, 1.0f)};
+    QTest::newRow("data port refused; AT port not tried")
+        << "refused" << "live" << unreachable << Kind::DataPortUnreachable << 0;
+    QTest::newRow("data port text abc is port 0") << "abc" << "live" << unreachable
+                                                  << Kind::DataPortUnreachable << 0;
+    QTest::newRow("AT port refused") << "live" << "refused" << unreachable
+                                     << Kind::AtPortUnreachable << 0;
+    QTest::newRow("port text above 65535 keeps its low 16 bits")
+        << "live+65536" << "live" << QStringList{reportLine("127.0.0.1", 2, 1.0f),
+                                                 reportLine("127.0.0.1", 1, 1.0f)}
+        << Kind::Success << 1;
+}
+
+void TestThread::connectFailures()
+{
+    QFETCH(QString, dataPort);
+    QFETCH(QString, atPort);
+    QFETCH(QStringList, reports);
+    QFETCH(Kind, kind);
+    QFETCH(int, atConnections);
+
+    QVERIFY(writeFile("update.bin", testImage(100)));
+    ScriptedModule module(Protocol::Stk500v2);
+    QVERIFY(module.listen());
+    const auto port = [&module](const QString &text, quint16 live) {
+        if (text == "live")
+            return QString::number(live);
+        if (text == "live+65536")
+            return QString::number(live + 65536);
+        if (text == "refused")
+            return QString::number(refusedPort());
+        return text;
+    };
+
+    Thread worker(port(atPort, module.atPort()), port(dataPort, module.dataPort()), "127.0.0.1",
+                  "MEGA2560");
+    worker.setTimeouts(fastTimeouts());
+    QCOMPARE(reportLines(runWorker(worker)), reports);
+    QCOMPARE(worker.outcome().kind, kind);
+    QCOMPARE(module.atConnections(), atConnections);
+}
+
+void TestThread::modeSwitch_data()
+{
+    QTest::addColumn<QString>("board");
+    QTest::addColumn<QByteArray>("first");
+    QTest::addColumn<QByteArray>("second");
+    QTest::addColumn<QByteArray>("atReceived");
+    QTest::addColumn<QString>("outcome");
+
+    const QByteArray client = "AT+U2W=CLIENT\r\n";
+    QTest::newRow("one byte to the first command") << "UNO" << QByteArray("K") << QByteArray("OK")
+                                                   << client
+                                                   << "module refused the upload mode at AT command 1";
+    QTest::newRow("silence to the first command") << "MEGA2560" << QByteArray() << QByteArray("OK")
+                                                  << client
+                                                  << "module refused the upload mode at AT command 1";
+    QTest::newRow("one byte to the second command, UNO")
+        << "UNO" << QByteArray("OK") << QByteArray("K") << client + "AT+MCUUPDATE=UNO"
+        << "module refused the upload mode at AT command 2";
+    QTest::newRow("silence to the second command, MEGA2560")
+        << "MEGA2560" << QByteArray("OK") << QByteArray() << client + "AT+MCUUPDATE=MEGA"
+        << "module refused the upload mode at AT command 2";
+}
+
+void TestThread::modeSwitch()
+{
+    QFETCH(QString, board);
+    QFETCH(QByteArray, first);
+    QFETCH(QByteArray, second);
+    QFETCH(QByteArray, atReceived);
+    QFETCH(QString, outcome);
+
+    QVERIFY(writeFile("update.bin", testImage(300)));
+    ScriptedModule module(protocolOf(board));
+    QVERIFY(module.listen());
+    module.setAtReplies(first, second);
+
+    UploadOutcome result;
+    QCOMPARE(reportLines(uploadTo(module, board, &result)),
+             (QStringList{reportLine("127.0.0.1", 0, 1.0f), reportLine("127.0.0.1", 1, 0.0f)}));
+    QCOMPARE(result.text(), outcome);
+    QCOMPARE(module.atReceived(), atReceived);
+    QCOMPARE(module.dataReceived(), QByteArray());
+}
+
+// Every run lets go of its connections, whichever way it ends.
+void TestThread::connectionsClosed_data()
+{
+    QTest::addColumn<QString>("board");
+    QTest::addColumn<QByteArray>("secondAtReply");
+    QTest::addColumn<QByteArray>("silentRequest");
+
+    QTest::newRow("complete, UNO") << "UNO" << QByteArray("OK") << QByteArray();
+    QTest::newRow("complete, MEGA2560") << "MEGA2560" << QByteArray("OK") << QByteArray();
+    QTest::newRow("an error text still passes the mode switch")
+        << "MEGA2560" << QByteArray("ERROR") << QByteArray();
+    QTest::newRow("mode switch refused") << "UNO" << QByteArray("K") << QByteArray();
+    QTest::newRow("silent sign-on") << "zariV3" << QByteArray("OK") << QByteArray::fromHex("01");
+}
+
+void TestThread::connectionsClosed()
+{
+    QFETCH(QString, board);
+    QFETCH(QByteArray, secondAtReply);
+    QFETCH(QByteArray, silentRequest);
+
+    QVERIFY(writeFile("update.bin", testImage(500)));
+    ScriptedModule module(protocolOf(board));
+    QVERIFY(module.listen());
+    module.setAtReplies("OK\r\n", secondAtReply);
+    if (!silentRequest.isEmpty())
+        module.addFault(silentRequest, -1, ScriptedModule::Fault::Silent);
+
+    UploadOutcome outcome;
+    const QList<Report> reports = uploadTo(module, board, &outcome);
+    QVERIFY(!reports.isEmpty());
+    QCOMPARE(reports.last().kind, 1);
+    QCOMPARE(module.dataConnections(), 1);
+    QCOMPARE(module.atConnections(), 1);
+    QTRY_COMPARE(module.closedConnections(), 2);
+}
+
+void TestThread::imagePath()
+{
+    const QByteArray image = testImage(333);
+    QVERIFY(writeFile("other.bin", image));
+    QVERIFY(writeFile("update.bin", testImage(10)));
+    ScriptedModule module(Protocol::Stk500v1);
+    QVERIFY(module.listen());
+    UploadOutcome outcome;
+    uploadTo(module, "UNO", &outcome, false, "other.bin");
+    QCOMPARE(outcome.kind, Kind::Success);
+    QCOMPARE(module.flash().left(image.size()), image);
+}
+
+void TestThread::twoWorkersAtOnce()
+{
+    const QByteArray imageA = testImage(20000, 3);
+    const QByteArray imageB = testImage(30000, 4);
+    QVERIFY(writeFile("a.bin", imageA));
+    QVERIFY(writeFile("b.bin", imageB));
+    ScriptedModule moduleA(Protocol::Stk500v1, QHostAddress("127.0.0.2"));
+    ScriptedModule moduleB(Protocol::Stk500v2, QHostAddress("127.0.0.3"));
+    QVERIFY(moduleA.listen());
+    QVERIFY(moduleB.listen());
+
+    Thread workerA(QString::number(moduleA.atPort()), QString::number(moduleA.dataPort()),
+                   "127.0.0.2", "UNO");
+    Thread workerB(QString::number(moduleB.atPort()), QString::number(moduleB.dataPort()),
+                   "127.0.0.3", "zureD0");
+    workerA.setImagePath("a.bin");
+    workerB.setImagePath("b.bin");
+    const QList<QList<Report>> reports = runWorkers({&workerA, &workerB});
+
+    QCOMPARE(workerA.outcome().kind, Kind::Success);
+    QCOMPARE(workerB.outcome().kind, Kind::Success);
+    QCOMPARE(moduleA.flash().left(imageA.size()), imageA);
+    QCOMPARE(moduleB.flash().left(imageB.size()), imageB);
+    QCOMPARE(reports.at(0).size(), (20000 + 127) / 128 + 1);
+    QCOMPARE(reports.at(1).size(), (30000 + 255) / 256 + 1);
+    for (int i = 0; i < 2; ++i) {
+        const QString ip = i == 0 ? "127.0.0.2" : "127.0.0.3";
+        float last = 0.0f;
+        for (const Report &r : reports.at(i)) {
+            QCOMPARE(r.ip, ip);
+            QVERIFY(r.value >= last);
+            last = r.value;
+        }
+        QCOMPARE(reportLine(ip, reports.at(i).last().kind, last), reportLine(ip, 1, 1.0f));
+    }
+}
+
+void TestThread::traceLines_data()
+{
+    QTest::addColumn<QString>("board");
+    QTest::addColumn<QStringList>("lines");
+
+    QTest::newRow("UNO") << "UNO"
+                         << QStringList{"TotalBytes = 10 \n",
+                                        "protocol = 0",
+                                        "read client reply = \"OK\\r\\n\"",
+                                        "read hello reply 1= \"1410\" len= 2",
+                                        "read send_A reply = 152 \"140410\"",
+                                        "read send_B reply 1= \"1410\" len= 2",
+                                        "read send_u reply = \"141e980110\"",
+                                        "send v data = \"56a003fc\" 6",
+                                        "send header lenght = 2 \"1410\"",
+                                        "send data lenght = 2 \"1410\"",
+                                        "read send_q reply = \"1410\""};
+    // Answers are shown up to their first zero byte: here the high byte of the body size.
+    QTest::newRow("MEGA2560") << "MEGA2560"
+                              << QStringList{"TotalBytes = 10 \n",
+                                             "protocol = 1",
+                                             "read send_sign_on reply 1= \"\"",
+                                             "read send_sign_on reply = \"1b01\" 17",
+                                             "read send stk500 multi = \"1b07\" 13",
+                                             "read send_mtk_header_ reply = \"1b0a\"",
+                                             "read send_hw_ reply = \"1b0b\""};
+}
+
+// The debug log carries the trace lines a developer reads while watching an upload.
+void TestThread::traceLines()
+{
+    QFETCH(QString, board);
+    QFETCH(QStringList, lines);
+
+    QVERIFY(writeFile("update.bin", testImage(10)));
+    ScriptedModule module(protocolOf(board));
+    QVERIFY(module.listen());
+    collected.clear();
+    const QtMessageHandler previous = qInstallMessageHandler(collectTrace);
+    UploadOutcome outcome;
+    uploadTo(module, board, &outcome);
+    qInstallMessageHandler(previous);
+
+    QCOMPARE(outcome.kind, Kind::Success);
+    QVERIFY(collected.contains(QStringLiteral("current_ip = \"127.0.0.1\" \"%1\" \"%2\"")
+                                    .arg(module.dataPort())
+                                    .arg(module.atPort())));
+    for (const QString &line : lines)
+        QVERIFY2(collected.contains(line), qPrintable(line));
+}
+
+void TestThread::outcomeText_data()
+{
+    QTest::addColumn<UploadOutcome>("outcome");
+    QTest::addColumn<QString>("text");
+
+    QTest::newRow("not run") << UploadOutcome() << "upload not run";
+    QTest::newRow("page") << UploadOutcome::pageNotAcknowledged(12, "load address")
+                          << "page 12 not acknowledged (load address)";
+    QTest::newRow("mismatch above 128 KiB") << UploadOutcome::verifyMismatch(0x22345)
+                                            << "verify: flash differs from the image at 0x22345";
+    QTest::newRow("silent") << UploadOutcome::bootloaderSilent("sign-on")
+                            << "bootloader did not answer sign-on";
+}
+
+void TestThread::outcomeText()
+{
+    QFETCH(UploadOutcome, outcome);
+    QFETCH(QString, text);
+    QCOMPARE(outcome.text(), text);
+}
+
+QTEST_GUILESS_MAIN(TestThread)
+#include "tst_thread.moc"

@@ -1,0 +1,379 @@
+#include "tst_uploadpeer.h"
+
+#include <QEventLoop>
+#include <QFile>
+#include <QPointer>
+#include <QTcpSocket>
+#include <QTimer>
+
+namespace {
+
+// Values the scripted bootloaders report; the uploader must not care which.
+const QByteArray SignOnName = QByteArrayLiteral("AVRISP_2");
+const char Signature[3] = {char(0x1E), char(0x98), char(0x01)};
+const int FlashSize = 256 * 1024;
+const int SplitDelay = 5; // ms between the pieces of a split reply
+
+quint8 byteAt(const QByteArray &bytes, int i)
+{
+    return quint8(bytes.at(i));
+}
+
+QByteArray v2Frame(quint8 sequence, const QByteArray &body)
+{
+    QByteArray frame;
+    frame.append(char(0x1B)).append(char(sequence));
+    frame.append(char(body.size() >> 8)).append(char(body.size() & 0xFF)).append(char(0x0E));
+    frame.append(body);
+    char checksum = 0;
+    for (char c : frame)
+        checksum ^= c;
+    return frame.append(checksum);
+}
+
+} // namespace
+
+ScriptedModule::ScriptedModule(Protocol protocol, const QHostAddress &address)
+    : protocol(protocol), host(address), memory(FlashSize, char(0xFF))
+{
+    connect(&dataServer, &QTcpServer::newConnection, this, [this] {
+        while (QTcpSocket *socket = dataServer.nextPendingConnection()) {
+            ++dataAccepted;
+            socket->setParent(this);
+            socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+            connect(socket, &QTcpSocket::readyRead, this, [this, socket] { dataReady(socket); });
+            connect(socket, &QTcpSocket::disconnected, this, [this] { ++closed; });
+        }
+    });
+    connect(&atServer, &QTcpServer::newConnection, this, [this] {
+        while (QTcpSocket *socket = atServer.nextPendingConnection()) {
+            ++atAccepted;
+            socket->setParent(this);
+            connect(socket, &QTcpSocket::readyRead, this, [this, socket] { atReady(socket); });
+            connect(socket, &QTcpSocket::disconnected, this, [this] { ++closed; });
+        }
+    });
+}
+
+bool ScriptedModule::listen()
+{
+    return dataServer.listen(host, 0) && atServer.listen(host, 0);
+}
+
+void ScriptedModule::stopListening()
+{
+    dataServer.close();
+    atServer.close();
+}
+
+void ScriptedModule::stopListeningAt()
+{
+    atServer.close();
+}
+
+int ScriptedModule::dataConnections()
+{
+    dataServer.waitForNewConnection(0);
+    return dataAccepted;
+}
+
+int ScriptedModule::atConnections()
+{
+    atServer.waitForNewConnection(0);
+    return atAccepted;
+}
+
+void ScriptedModule::addFault(const QByteArray &match, int occurrence, Fault fault)
+{
+    rules.append({match, occurrence, fault, 0});
+}
+
+void ScriptedModule::setAtReplies(const QByteArray &first, const QByteArray &second)
+{
+    atReplies[0] = first;
+    atReplies[1] = second;
+}
+
+void ScriptedModule::setFlippedFlashByte(qint64 at)
+{
+    flipped = at;
+}
+
+void ScriptedModule::atReady(QTcpSocket *socket)
+{
+    atBytes.append(socket->readAll());
+    static const QByteArray client = QByteArrayLiteral("AT+U2W=CLIENT\r\n");
+    const QByteArray rest = atBytes.mid(client.size());
+    if (atAnswered == 0 && atBytes == client) {
+        socket->write(atReplies[atAnswered++]);
+    } else if (atAnswered == 1 && atBytes.startsWith(client)
+               && (rest == "AT+MCUUPDATE=MEGA" || rest == "AT+MCUUPDATE=UNO")) {
+        socket->write(atReplies[atAnswered++]);
+    }
+}
+
+qint64 ScriptedModule::nextRequestLength() const
+{
+    if (pending.isEmpty())
+        return -1;
+    if (protocol == Protocol::Stk500v2) {
+        if (byteAt(pending, 0) != 0x1B)
+            return pending.size(); // garbage: taken as one request, never answered
+        return pending.size() < 4 ? -1 : ((byteAt(pending, 2) << 8) | byteAt(pending, 3)) + 6;
+    }
+    switch (byteAt(pending, 0)) {
+    case 0x30: case 0x50: case 0x51: case 0x75:
+        return 2;
+    case 0x41:
+        return 3;
+    case 0x42:
+        return 22;
+    case 0x45:
+        return pending.size() < 2 ? -1 : 2 + byteAt(pending, 1);
+    case 0x55:
+        return 4;
+    case 0x56:
+        return 6;
+    case 0x64:
+        return pending.size() < 3 ? -1 : 5 + ((byteAt(pending, 1) << 8) | byteAt(pending, 2));
+    case 0x74:
+        return 5;
+    default:
+        return pending.size();
+    }
+}
+
+void ScriptedModule::dataReady(QTcpSocket *socket)
+{
+    const QByteArray bytes = socket->readAll();
+    dataBytes.append(bytes);
+    pending.append(bytes);
+    for (qint64 length = nextRequestLength(); length > 0 && pending.size() >= length;
+         length = nextRequestLength()) {
+        const QByteArray request = pending.left(int(length));
+        pending.remove(0, int(length));
+        requestLog.append(request);
+        const bool v2 = protocol == Protocol::Stk500v2;
+        const QByteArray key = v2 ? request.mid(5, request.size() - 6) : request;
+        QByteArray reply = v2 ? answerV2(request) : answerV1(request);
+        reply = applyFault(reply, key, socket);
+        if (!reply.isEmpty())
+            socket->write(reply);
+    }
+}
+
+QByteArray ScriptedModule::applyFault(QByteArray reply, const QByteArray &key, QTcpSocket *socket)
+{
+    for (Rule &rule : rules) {
+        if (!key.startsWith(rule.match))
+            continue;
+        const int seen = rule.seen++;
+        if (rule.occurrence != -1 && rule.occurrence != seen)
+            continue;
+        switch (rule.fault) {
+        case Fault::Silent:
+            return {};
+        case Fault::ExtraByte:
+            return reply.append(char(0x10));
+        case Fault::MissingByte:
+            return reply.left(reply.size() - 1);
+        case Fault::LastByteFlipped:
+            reply[reply.size() - 1] = char(~reply.at(reply.size() - 1));
+            return reply;
+        case Fault::FailedStatus:
+            reply[reply.size() - 1] = char(reply.at(reply.size() - 1) ^ reply.at(6) ^ char(0xC0));
+            reply[6] = char(0xC0);
+            return reply;
+        case Fault::Split: {
+            const int first = qMax(1, reply.size() / 3);
+            const int second = qMax(first, 2 * reply.size() / 3);
+            QPointer<QTcpSocket> target(socket);
+            const QByteArray middle = reply.mid(first, second - first);
+            const QByteArray last = reply.mid(second);
+            QTimer::singleShot(SplitDelay, this, [target, middle] {
+                if (target && !middle.isEmpty())
+                    target->write(middle);
+            });
+            QTimer::singleShot(2 * SplitDelay, this, [target, last] {
+                if (target)
+                    target->write(last);
+            });
+            return reply.left(first);
+        }
+        }
+    }
+    return reply;
+}
+
+void ScriptedModule::writeFlash(const QByteArray &data)
+{
+    for (int i = 0; i < data.size() && cursor + i < memory.size(); ++i) {
+        const qint64 at = cursor + i;
+        memory[int(at)] = at == flipped ? char(~data.at(i)) : data.at(i);
+    }
+}
+
+QByteArray ScriptedModule::answerV1(const QByteArray &request)
+{
+    const QByteArray inSync(1, char(0x14));
+    const QByteArray ok(1, char(0x10));
+    switch (byteAt(request, 0)) {
+    case 0x41:
+        return inSync + char(byteAt(request, 1) == 0x80 ? 0x02 : 0x04) + ok;
+    case 0x56:
+        return inSync + char(0xFF) + ok;
+    case 0x75:
+        return inSync + QByteArray(Signature, 3) + ok;
+    case 0x55:
+        cursor = 2 * ((byteAt(request, 2) << 8) | byteAt(request, 1));
+        return inSync + ok;
+    case 0x64:
+        writeFlash(request.mid(4, request.size() - 5));
+        return inSync + ok;
+    case 0x74: {
+        const int n = (byteAt(request, 1) << 8) | byteAt(request, 2);
+        return inSync + memory.mid(int(cursor), n) + ok;
+    }
+    case 0x30: case 0x42: case 0x45: case 0x50: case 0x51:
+        return inSync + ok;
+    default:
+        return {};
+    }
+}
+
+QByteArray ScriptedModule::answerV2(const QByteArray &frame)
+{
+    if (frame.size() < 7)
+        return {};
+    const quint8 sequence = byteAt(frame, 1);
+    const QByteArray body = frame.mid(5, frame.size() - 6);
+    const char command = body.at(0);
+    const QByteArray ok(1, char(0x00));
+    switch (byteAt(body, 0)) {
+    case 0x01:
+        return v2Frame(sequence, command + ok + char(SignOnName.size()) + SignOnName);
+    case 0x03:
+        return v2Frame(sequence, command + ok + char(0x02));
+    case 0x10: case 0x11:
+        return v2Frame(sequence, command + ok);
+    case 0x1D:
+        return v2Frame(sequence, command + ok + QByteArray(3, '\0')
+                                     + Signature[byteAt(body, 6) % 3] + ok);
+    case 0x06:
+        cursor = 2 * qint64((byteAt(body, 2) << 16) | (byteAt(body, 3) << 8) | byteAt(body, 4));
+        return v2Frame(sequence, command + ok);
+    case 0x13: {
+        const int n = (byteAt(body, 1) << 8) | byteAt(body, 2);
+        writeFlash(body.mid(10, n));
+        cursor += n;
+        return v2Frame(sequence, command + ok);
+    }
+    case 0x14: {
+        const int n = (byteAt(body, 1) << 8) | byteAt(body, 2);
+        const QByteArray data = memory.mid(int(cursor), n);
+        cursor += n;
+        return v2Frame(sequence, command + ok + data + ok);
+    }
+    default:
+        return {};
+    }
+}
+
+QList<QList<Report>> runWorkers(const QList<Thread *> &workers, int timeoutMs)
+{
+    QList<QList<Report>> reports;
+    QObject receiver;
+    QEventLoop loop;
+    int running = workers.size();
+    for (int i = 0; i < workers.size(); ++i) {
+        reports.append(QList<Report>());
+        QObject::connect(workers.at(i), &Thread::updateover, &receiver,
+                         [&reports, i](QString ip, int kind, float value) {
+                             reports[i].append({ip, kind, value});
+                         },
+                         Qt::QueuedConnection);
+        // Queued after the worker's last report, so every report is in when the loop ends.
+        QObject::connect(workers.at(i), &QThread::finished, &receiver, [&running, &loop] {
+            if (--running == 0)
+                loop.quit();
+        }, Qt::QueuedConnection);
+    }
+    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
+    for (Thread *worker : workers)
+        worker->start();
+    loop.exec();
+    for (Thread *worker : workers) {
+        if (!worker->isFinished()) {
+            qWarning("worker still running after %d ms", timeoutMs);
+            worker->wait();
+        }
+    }
+    return reports;
+}
+
+QList<Report> runWorker(Thread &worker, int timeoutMs)
+{
+    return runWorkers({&worker}, timeoutMs).first();
+}
+
+UploadTimeouts fastTimeouts()
+{
+    UploadTimeouts t;
+    t.reply = 250;
+    t.leaveProgrammingV1 = 250;
+    return t;
+}
+
+QByteArray testImage(int size, int seed)
+{
+    QByteArray image(size, '\0');
+    quint32 state = quint32(seed) * 2654435761u + 1;
+    for (int i = 0; i < size; ++i) {
+        state = state * 1664525u + 1013904223u;
+        image[i] = char(state >> 24);
+    }
+    return image;
+}
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
+}
+
+QString reportLine(const QString &ip, int kind, float value)
+{
+    return QStringLiteral("%1 %2 %3").arg(ip).arg(kind).arg(double(value), 0, 'g', 9);
+}
+
+QStringList reportLines(const QList<Report> &reports)
+{
+    QStringList lines;
+    for (const Report &r : reports)
+        lines << reportLine(r.ip, r.kind, r.value);
+    return lines;
+}
+
+QStringList expectedLines(const QString &ip, const QList<QPair<qint64, qint64>> &fractions,
+                          float verdict)
+{
+    QStringList lines;
+    for (const auto &f : fractions)
+        lines << reportLine(ip, 2, float(double(f.first) / double(f.second)));
+    lines << reportLine(ip, 1, verdict);
+    return lines;
+}
+
+QList<Report> uploadTo(const ScriptedModule &module, const QString &board, UploadOutcome *outcome,
+                       bool verify, const QString &imagePath)
+{
+    Thread worker(QString::number(module.atPort()), QString::number(module.dataPort()),
+                  module.address().toString(), board);
+    worker.setTimeouts(fastTimeouts());
+    worker.setVerify(verify);
+    if (!imagePath.isEmpty())
+        worker.setImagePath(imagePath);
+    const QList<Report> reports = runWorker(worker);
+    *outcome = worker.outcome();
+    return reports;
+}

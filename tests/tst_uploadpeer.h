@@ -1,0 +1,131 @@
+#ifndef TST_UPLOADPEER_H
+#define TST_UPLOADPEER_H
+
+#include "thread.h"
+
+#include <QByteArray>
+#include <QHostAddress>
+#include <QList>
+#include <QObject>
+#include <QPair>
+#include <QStringList>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QVector>
+
+#include <functional>
+
+// A module with a board behind it, scripted for tests, served from the test's event loop: an
+// AT-command port that answers the two mode-switch commands, and a data port whose bootloader
+// keeps a flash array, answers every request with a reply of the standard length, and
+// misbehaves where a test asks it to.
+class ScriptedModule : public QObject
+{
+    Q_OBJECT
+
+public:
+    enum class Protocol { Stk500v1, Stk500v2 };
+    enum class Fault {
+        Silent,      // no reply
+        ExtraByte,   // one byte more than the standard reply
+        MissingByte, // one byte fewer
+        Split,       // the reply in three pieces, some milliseconds apart
+        LastByteFlipped, // same length, last byte wrong (STK500v1: not STK_OK; v2: checksum)
+        FailedStatus,    // STK500v2: a well-formed answer with a failing status byte
+    };
+
+    explicit ScriptedModule(Protocol protocol,
+                            const QHostAddress &address = QHostAddress::LocalHost);
+
+    bool listen();
+    void stopListening(); // both ports refuse connections from now on
+    void stopListeningAt();
+    QHostAddress address() const { return host; }
+    quint16 dataPort() const { return dataServer.serverPort(); }
+    quint16 atPort() const { return atServer.serverPort(); }
+
+    // A fault for the requests that start with `match` (STK500v1: the command bytes; STK500v2:
+    // the message body), for the occurrence-th such request (0-based), or for all when -1.
+    void addFault(const QByteArray &match, int occurrence, Fault fault);
+    void setAtReplies(const QByteArray &first, const QByteArray &second);
+    void setFlippedFlashByte(qint64 address); // a byte written there is stored inverted
+
+    QList<QByteArray> requests() const { return requestLog; } // STK500v2: whole frames
+    QByteArray atReceived() const { return atBytes; }
+    QByteArray dataReceived() const { return dataBytes; }
+    // Connections made so far, including those still waiting in the listen queue.
+    int dataConnections();
+    int atConnections();
+    int closedConnections() const { return closed; } // by the uploader, on either port
+    QByteArray flash() const { return memory; }
+
+private:
+    struct Rule
+    {
+        QByteArray match;
+        int occurrence;
+        Fault fault;
+        int seen;
+    };
+
+    void dataReady(QTcpSocket *socket);
+    void atReady(QTcpSocket *socket);
+    qint64 nextRequestLength() const;
+    QByteArray answerV1(const QByteArray &request);
+    QByteArray answerV2(const QByteArray &frame);
+    QByteArray applyFault(QByteArray reply, const QByteArray &key, QTcpSocket *socket);
+    void writeFlash(const QByteArray &data);
+
+    Protocol protocol;
+    QHostAddress host;
+    QTcpServer dataServer;
+    QTcpServer atServer;
+    QByteArray pending; // data-port bytes of an incomplete request
+    QList<QByteArray> requestLog;
+    QByteArray atBytes;
+    QByteArray dataBytes;
+    QByteArray atReplies[2] = {QByteArrayLiteral("OK\r\n"), QByteArrayLiteral("OK\r\n")};
+    int atAnswered = 0;
+    int dataAccepted = 0;
+    int atAccepted = 0;
+    int closed = 0;
+    QVector<Rule> rules;
+    QByteArray memory;
+    qint64 cursor = 0; // byte address of the next flash access
+    qint64 flipped = -1;
+};
+
+// What a finished worker reported, in order.
+struct Report
+{
+    QString ip;
+    int kind;
+    float value;
+};
+
+// Starts the workers, serves the event loop until all have finished (or timeoutMs has passed)
+// and returns the reports of each; every report has been delivered when this returns.
+QList<QList<Report>> runWorkers(const QList<Thread *> &workers, int timeoutMs = 60000);
+QList<Report> runWorker(Thread &worker, int timeoutMs = 60000);
+
+// The reports as lines "ip kind value", the value with all the digits a float has.
+QString reportLine(const QString &ip, int kind, float value);
+QStringList reportLines(const QList<Report> &reports);
+// Progress reports for the fractions n/d, then the verdict.
+QStringList expectedLines(const QString &ip, const QList<QPair<qint64, qint64>> &fractions,
+                          float verdict);
+
+// Uploads ./update.bin (or imagePath) to the module as `board` and returns the reports; the
+// outcome lands in *outcome.
+QList<Report> uploadTo(const ScriptedModule &module, const QString &board, UploadOutcome *outcome,
+                       bool verify = false, const QString &imagePath = QString());
+
+// Time-outs that keep failure cases short; replies on loopback arrive in microseconds.
+UploadTimeouts fastTimeouts();
+
+// An image of `size` bytes with no two neighbouring pages alike.
+QByteArray testImage(int size, int seed = 1);
+
+bool writeFile(const QString &path, const QByteArray &bytes);
+
+#endif // TST_UPLOADPEER_H
