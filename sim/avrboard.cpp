@@ -99,6 +99,7 @@ struct AvrBoard::Private
     std::atomic<bool> stopping{false};
     std::atomic<bool> resetRequest{false};
     std::atomic<qint64> flipAddress{-1};
+    std::atomic<qint64> elapsedUs{0};
 
     mutable std::mutex flashMutex; // guards avr->flash against the sim thread's page writes
     std::mutex rxMutex;
@@ -407,6 +408,7 @@ struct AvrBoard::Private
         using Clock = std::chrono::steady_clock;
         Clock::time_point wallBase = Clock::now();
         avr_cycle_count_t cycleBase = avr->cycle;
+        const avr_cycle_count_t startCycle = avr->cycle;
         while (!stopping.load()) {
             if (resetRequest.exchange(false)) {
                 avr_reset(avr);
@@ -427,6 +429,7 @@ struct AvrBoard::Private
                     avr_cycle_timer_process(avr);
                 }
             }
+            elapsedUs = qint64((avr->cycle - startCycle) / (kFrequency / 1000000));
             deliver();
 
             const auto due = wallBase + std::chrono::nanoseconds((avr->cycle - cycleBase) * 1000 / (kFrequency / 1000000));
@@ -573,6 +576,11 @@ int AvrBoard::pageSize() const
 void AvrBoard::setFlipAddress(qint64 address)
 {
     d->flipAddress = address;
+}
+
+qint64 AvrBoard::elapsedMicroseconds() const
+{
+    return d->elapsedUs.load();
 }
 
 } // namespace sim

@@ -34,6 +34,7 @@ public:
     int flashSize() const;
     int pageSize() const;                     // bytes per SPM page
     void setFlipAddress(qint64 address);      // fault: this byte is flipped (xor 0xFF) as it is written; -1 = off
+    qint64 elapsedMicroseconds() const;       // the board's own clock since start(), advanced in 1 ms slices
 
 signals:
     // Emitted on the simulation thread; connect with a queued connection.
