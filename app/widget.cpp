@@ -1,6 +1,8 @@
 #include "widget.h"
 
 #include "buttonstyle.h"
+#include "devicecolumns.h"
+#include "devicerowindex.h"
 #include "discoveryconstants.h"
 #include "thread.h"
 #include "ui_widget.h"
@@ -22,6 +24,7 @@ Widget::Widget(QWidget *parent)
 {
     ui->setupUi(this);
     setFixedSize(1078, 490);
+    rowIndex = new discovery::DeviceRowIndex(ui->userTableWidget->model(), discovery::ColumnIp);
 
     udpSocket = new QUdpSocket(this);
     port = discovery::AnnouncementPort;

@@ -16,6 +16,10 @@ namespace Ui {
 class Widget;
 }
 
+namespace discovery {
+class DeviceRowIndex;
+}
+
 // The main window: device table, firmware source, upload launch and rename.
 // Its slots are thin glue between the form and the logic libraries.
 class Widget : public QWidget
@@ -81,6 +85,7 @@ private:
     bool manualMode;
     QString generateTime;
     bool addingRow;
+    discovery::DeviceRowIndex *rowIndex; // IP -> row of userTableWidget, and rows to lock
     QSet<Thread *> workers; // started and not yet finished; released when they finish
 };
 

@@ -2,6 +2,7 @@
 
 #include "buttonstyle.h"
 #include "devicecolumns.h"
+#include "devicerowindex.h"
 #include "ui_widget.h"
 
 #include <QComboBox>
@@ -10,13 +11,7 @@
 
 int Widget::rowOfIp(const QString &ip) const
 {
-    const QTableWidget *table = ui->userTableWidget;
-    for (int row = table->rowCount() - 1; row >= 0; --row) {
-        const QTableWidgetItem *item = table->item(row, discovery::ColumnIp);
-        if (item && item->text() == ip)
-            return row;
-    }
-    return -1;
+    return rowIndex->row(ip);
 }
 
 void Widget::addDeviceRow(const QString &hostIp, const QString &dataPort, const QString &atPort,
@@ -61,8 +56,10 @@ void Widget::addDeviceRow(const QString &hostIp, const QString &dataPort, const 
 
 void Widget::lockNonNameCells()
 {
+    // Cells outside the Name column become editable only in rows that were added or had a cell
+    // set since the last call (a Progress text, for instance), so only those rows are visited.
     QTableWidget *table = ui->userTableWidget;
-    for (int row = 0; row < table->rowCount(); ++row) {
+    for (int row : rowIndex->takeChangedRows()) {
         for (int column = 1; column < table->columnCount(); ++column) {
             QTableWidgetItem *item = table->item(row, column);
             if (item) {
@@ -75,4 +72,6 @@ void Widget::lockNonNameCells()
             }
         }
     }
+    // What changed meanwhile is the locking itself.
+    rowIndex->takeChangedRows();
 }

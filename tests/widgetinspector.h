@@ -36,6 +36,7 @@ struct WidgetInspector
     void lockNonNameCells() { w.lockNonNameCells(); }
     void refreshPresence(const QString &ip) { w.refreshPresence(ip); }
     void sweepPresence() { w.sweepPresence(); }
+    void setSweepRunning(bool running) { w.sweepRunning = running; }
     QString localIPv4Address() const { return w.localIPv4Address(); }
     void refreshDefaultFile() { w.refreshDefaultFile(); }
     void readFileTime(const QString &path) { w.readFileTime(path); }

@@ -1,0 +1,414 @@
+#include "announcer.h"
+#include "devicecolumns.h"
+#include "widgetinspector.h"
+
+#include <QComboBox>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+
+using discovery::ColumnAtPort;
+using discovery::ColumnDataPort;
+using discovery::ColumnIp;
+using discovery::ColumnName;
+
+namespace {
+
+const QHostAddress ModuleAddress(QStringLiteral("127.0.0.2"));
+const QHostAddress OtherModuleAddress(QStringLiteral("127.0.0.3"));
+const QString MarkerIp = QStringLiteral("10.77.0.1");
+
+// The table searched independently of the window's own index.
+int rowWithIp(const QTableWidget *table, const QString &ip)
+{
+    for (int row = 0; row < table->rowCount(); ++row) {
+        if (table->item(row, ColumnIp) && table->item(row, ColumnIp)->text() == ip)
+            return row;
+    }
+    return -1;
+}
+
+qint64 residentKiB()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+    }
+    return -1;
+}
+
+QByteArray deeplyNested(int depth)
+{
+    return "{\"host ip\":\"10.66.0.1\",\"x\":" + QByteArray(depth, '[') + QByteArray(depth, ']') + '}';
+}
+
+} // namespace
+
+// The listener: real datagrams over loopback into a real window.
+class tst_Listener : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void announcement_data();
+    void announcement();
+    void repeatOnlyRefreshesPresence();
+    void laterAnnouncementChangesNothing_data();
+    void laterAnnouncementChangesNothing();
+    void burstOfTwoModules();
+    void allPendingHandledInOneCall();
+    void ownFirstAddressDropped_data();
+    void ownFirstAddressDropped();
+    void droppedWhileSweepRunning();
+    void nameSetWhileAddingRow();
+    void cellsLockedAfterAnnouncement_data();
+    void cellsLockedAfterAnnouncement();
+    void hostilePayloadsDropped_data();
+    void hostilePayloadsDropped();
+    void memoryStaysBounded();
+
+private:
+    // The window under test, with its timer stopped so that no sweep runs unless a test asks.
+    struct Window
+    {
+        Widget w;
+        WidgetInspector in{w};
+        Window() { in.timer()->stop(); }
+    };
+
+    // Sends a marker announcement after what was sent before and waits until the window has
+    // listed it: everything sent earlier from the same socket has been handled by then.
+    static bool sync(Announcer &announcer, WidgetInspector &in, const QString &markerIp = MarkerIp)
+    {
+        if (!announcer.send(Announcer::payload(markerIp)))
+            return false;
+        return QTest::qWaitFor([&] { return rowWithIp(in.table(), markerIp) >= 0; });
+    }
+};
+
+void tst_Listener::init()
+{
+    // Every test sends from 127.0.0.2 and .3; the loopback network must accept them as sources.
+    Announcer probe(ModuleAddress);
+    QVERIFY(probe.isBound());
+}
+
+void tst_Listener::announcement_data()
+{
+    QTest::addColumn<QByteArray>("payload");
+    QTest::addColumn<QString>("name"); // null: the datagram is dropped
+    QTest::addColumn<QString>("ip");
+    QTest::addColumn<QString>("dataPort");
+    QTest::addColumn<QString>("atPort");
+
+    QTest::newRow("numbers and strings, no hostname")
+        << QByteArray(R"({"host ip":"192.168.1.20","atcomd port":8001,"data port":8000})")
+        << "quarnel" << "192.168.1.20" << "8000" << "8001";
+    QTest::newRow("all four as strings")
+        << QByteArray(R"({"hostname":"lab-1","host ip":"192.168.1.21","data port":"9000","atcomd port":"9001"})")
+        << "lab-1" << "192.168.1.21" << "9000" << "9001";
+    QTest::newRow("script syntax")
+        << QByteArray("{'host ip': '192.168.1.22', hostname: 'single', 'data port': 0x1F40, 'atcomd port': 8.001e3,}")
+        << "single" << "192.168.1.22" << "8000" << "8001";
+    QTest::newRow("trailing NUL and garbage")
+        << QByteArray("{\"host ip\":\"192.168.1.23\",\"data port\":8000}\0\xff\xfegarbage{", 54)
+        << "quarnel" << "192.168.1.23" << "8000" << "";
+    QTest::newRow("values not validated")
+        << QByteArray(R"({"host ip":"not an address","data port":-1,"atcomd port":true})")
+        << "quarnel" << "not an address" << "-1" << "true";
+    QTest::newRow("capitalised property name") << QByteArray(R"({"Host IP":"192.168.1.24"})") << QString()
+                                               << "192.168.1.24" << "" << "";
+    QTest::newRow("empty host ip") << QByteArray(R"({"host ip":"","data port":8000,"hostname":"x"})") << QString()
+                                   << "" << "" << "";
+    QTest::newRow("not an object") << QByteArray("192.168.1.25") << QString() << "192.168.1.25" << "" << "";
+    QTest::newRow("expression") << QByteArray(R"({"host ip":"192.168.1." + 26})") << QString() << "192.168.1.26"
+                                << "" << "";
+    QTest::newRow("empty datagram") << QByteArray() << QString() << "" << "" << "";
+}
+
+void tst_Listener::announcement()
+{
+    QFETCH(QByteArray, payload);
+    QFETCH(QString, name);
+    QFETCH(QString, ip);
+    QFETCH(QString, dataPort);
+    QFETCH(QString, atPort);
+
+    Window window;
+    WidgetInspector &in = window.in;
+    Announcer module(ModuleAddress);
+    QVERIFY(module.send(payload));
+    QVERIFY(sync(module, in));
+
+    if (name.isNull()) {
+        QCOMPARE(in.table()->rowCount(), 1);
+        if (!ip.isEmpty())
+            QCOMPARE(rowWithIp(in.table(), ip), -1);
+        QCOMPARE(in.presenceMap().keys(), QStringList{MarkerIp});
+        return;
+    }
+    QCOMPARE(in.table()->rowCount(), 2);
+    const int row = rowWithIp(in.table(), ip);
+    QCOMPARE(row, 1); // the marker came later and sits on top
+    QCOMPARE(in.table()->item(row, ColumnName)->text(), name);
+    QCOMPARE(in.table()->item(row, ColumnDataPort)->text(), dataPort);
+    QCOMPARE(in.table()->item(row, ColumnAtPort)->text(), atPort);
+    auto *board = qobject_cast<QComboBox *>(in.table()->cellWidget(row, discovery::ColumnDevice));
+    QVERIFY(board);
+    QCOMPARE(board->currentText(), QStringLiteral("MEGA2560"));
+    QCOMPARE(in.ui()->userNumLabel->text(), QString::fromUtf8("Online Count\xEF\xBC\x9A" "2"));
+    QCOMPARE(in.presenceMap().value(ip), 5);
+}
+
+void tst_Listener::repeatOnlyRefreshesPresence()
+{
+    Window window;
+    WidgetInspector &in = window.in;
+    Announcer module(ModuleAddress);
+    const QByteArray payload = Announcer::payload("192.168.1.20", 8001, 8000, "m");
+    QVERIFY(module.send(payload));
+    QVERIFY(sync(module, in));
+    in.sweepPresence();
+    in.sweepPresence();
+    QCOMPARE(in.presenceMap().value("192.168.1.20"), 3);
+
+    QVERIFY(module.send(payload));
+    QVERIFY(sync(module, in, "10.77.0.2"));
+    QCOMPARE(in.table()->rowCount(), 3);
+    QCOMPARE(in.presenceMap().value("192.168.1.20"), 5);
+    QCOMPARE(in.table()->item(rowWithIp(in.table(), "192.168.1.20"), ColumnName)->text(), QStringLiteral("m"));
+}
+
+void tst_Listener::laterAnnouncementChangesNothing_data()
+{
+    QTest::addColumn<QByteArray>("later");
+    QTest::newRow("other host name") << Announcer::payload("192.168.1.20", 8001, 8000, "renamed");
+    QTest::newRow("other data port") << Announcer::payload("192.168.1.20", 8001, 9000, "first");
+    QTest::newRow("other AT port") << Announcer::payload("192.168.1.20", 9001, 8000, "first");
+    QTest::newRow("no host name") << Announcer::payload("192.168.1.20", 8001, 8000);
+}
+
+void tst_Listener::laterAnnouncementChangesNothing()
+{
+    QFETCH(QByteArray, later);
+    Window window;
+    WidgetInspector &in = window.in;
+    Announcer module(ModuleAddress);
+    QVERIFY(module.send(Announcer::payload("192.168.1.20", 8001, 8000, "first")));
+    QVERIFY(module.send(later));
+    QVERIFY(sync(module, in));
+    QCOMPARE(in.table()->rowCount(), 2);
+    const int row = rowWithIp(in.table(), "192.168.1.20");
+    QCOMPARE(in.table()->item(row, ColumnName)->text(), QStringLiteral("first"));
+    QCOMPARE(in.table()->item(row, ColumnDataPort)->text(), QStringLiteral("8000"));
+    QCOMPARE(in.table()->item(row, ColumnAtPort)->text(), QStringLiteral("8001"));
+}
+
+void tst_Listener::burstOfTwoModules()
+{
+    Window window;
+    WidgetInspector &in = window.in;
+    Announcer first(ModuleAddress);
+    Announcer second(OtherModuleAddress);
+    QVERIFY(first.send(Announcer::payload("127.0.0.2", 8001, 8000, "first")));
+    QVERIFY(second.send(Announcer::payload("127.0.0.3", 8001, 8000, "second")));
+    QTRY_COMPARE(in.table()->rowCount(), 2);
+    QCOMPARE(in.table()->item(0, ColumnName)->text(), QStringLiteral("second"));
+    QCOMPARE(in.table()->item(1, ColumnName)->text(), QStringLiteral("first"));
+    QCOMPARE(in.ui()->userNumLabel->text(), QString::fromUtf8("Online Count\xEF\xBC\x9A" "2"));
+}
+
+void tst_Listener::allPendingHandledInOneCall()
+{
+    Window window;
+    WidgetInspector &in = window.in;
+    Announcer module(ModuleAddress);
+    {
+        // Hold back readyRead so that all three wait in the socket for one call of the slot.
+        const QSignalBlocker blocker(in.udpSocket());
+        for (const char *ip : {"10.1.0.1", "10.1.0.2", "10.1.0.3"})
+            QVERIFY(module.send(Announcer::payload(ip)));
+        QTRY_VERIFY(in.udpSocket()->hasPendingDatagrams());
+    }
+    QVERIFY(in.invoke("processPendingDatagrams"));
+    QCOMPARE(in.table()->rowCount(), 3);
+    QVERIFY(!in.udpSocket()->hasPendingDatagrams());
+}
+
+void tst_Listener::ownFirstAddressDropped_data()
+{
+    QTest::addColumn<QString>("source"); // empty: the machine's first IPv4 address
+    QTest::addColumn<bool>("listed");
+    QTest::newRow("first IPv4 address") << QString() << false;
+    QTest::newRow("another local address") << "127.0.0.2" << true;
+    QTest::newRow("yet another local address") << "127.0.0.3" << true;
+}
+
+void tst_Listener::ownFirstAddressDropped()
+{
+    QFETCH(QString, source);
+    QFETCH(bool, listed);
+    Window window;
+    WidgetInspector &in = window.in;
+    const QString first = in.localIPv4Address();
+    QVERIFY(!first.isEmpty());
+    if (source.isEmpty())
+        source = first;
+    else if (source == first)
+        QSKIP("this machine's first IPv4 address is the other local address of this row");
+
+    Announcer sender((QHostAddress(source)));
+    QVERIFY2(sender.isBound(), qPrintable(source));
+    QVERIFY(sender.send(Announcer::payload("192.168.1.30")));
+    Announcer marker(ModuleAddress == QHostAddress(first) ? OtherModuleAddress : ModuleAddress);
+    QVERIFY(sync(marker, in));
+    QCOMPARE(rowWithIp(in.table(), "192.168.1.30") >= 0, listed);
+    QCOMPARE(in.presenceMap().contains("192.168.1.30"), listed);
+}
+
+void tst_Listener::droppedWhileSweepRunning()
+{
+    Window window;
+    WidgetInspector &in = window.in;
+    Announcer module(ModuleAddress);
+    in.setSweepRunning(true);
+    QVERIFY(module.send(Announcer::payload("192.168.1.40")));
+    QVERIFY(module.send(Announcer::payload("192.168.1.41")));
+    QTRY_VERIFY(in.udpSocket()->hasPendingDatagrams());
+    QTRY_VERIFY(!in.udpSocket()->hasPendingDatagrams());
+    QCOMPARE(in.table()->rowCount(), 0);
+
+    // Dropped, not deferred: nothing of them turns up once the sweep is over.
+    in.setSweepRunning(false);
+    QVERIFY(sync(module, in));
+    QCOMPARE(in.table()->rowCount(), 1);
+    QCOMPARE(in.presenceMap().keys(), QStringList{MarkerIp});
+}
+
+void tst_Listener::nameSetWhileAddingRow()
+{
+    Window window;
+    WidgetInspector &in = window.in;
+    QList<bool> addingRowAtNameChange;
+    connect(in.table(), &QTableWidget::itemChanged, this, [&](QTableWidgetItem *item) {
+        if (item->column() == ColumnName)
+            addingRowAtNameChange.append(in.addingRow());
+    });
+    Announcer module(ModuleAddress);
+    QVERIFY(module.send(Announcer::payload("192.168.1.50", 8001, 8000, "guarded")));
+    QTRY_COMPARE(in.table()->rowCount(), 1);
+    // The rename handler sees the new Name cell (its text, then its alignment) with the guard
+    // set, and the guard is cleared after.
+    QCOMPARE(addingRowAtNameChange, (QList<bool>{true, true}));
+    QVERIFY(!in.addingRow());
+}
+
+void tst_Listener::cellsLockedAfterAnnouncement_data()
+{
+    QTest::addColumn<QByteArray>("next");
+    QTest::newRow("next announcement adds a row") << Announcer::payload("192.168.1.61");
+    QTest::newRow("next announcement repeats") << Announcer::payload("192.168.1.60");
+}
+
+void tst_Listener::cellsLockedAfterAnnouncement()
+{
+    QFETCH(QByteArray, next);
+    Window window;
+    WidgetInspector &in = window.in;
+    Announcer module(ModuleAddress);
+    QVERIFY(module.send(Announcer::payload("192.168.1.60")));
+    QTRY_COMPARE(in.table()->rowCount(), 1);
+    for (int column = 1; column < in.table()->columnCount(); ++column) {
+        QVERIFY(in.table()->item(0, column));
+        QVERIFY(!(in.table()->item(0, column)->flags() & Qt::ItemIsEditable));
+    }
+    QVERIFY(in.table()->item(0, ColumnName)->flags() & Qt::ItemIsEditable);
+
+    // An upload writes its result as a fresh, editable item; the next announcement locks it.
+    auto *progress = new QTableWidgetItem(QStringLiteral("Successful"));
+    in.table()->setItem(0, discovery::ColumnProgress, progress);
+    QVERIFY(progress->flags() & Qt::ItemIsEditable);
+    QVERIFY(module.send(next));
+    QVERIFY(sync(module, in));
+    QTableWidgetItem *after = in.table()->item(rowWithIp(in.table(), "192.168.1.60"), discovery::ColumnProgress);
+    QCOMPARE(after, progress);
+    QCOMPARE(after->text(), QStringLiteral("Successful"));
+    QVERIFY(!(after->flags() & Qt::ItemIsEditable));
+}
+
+void tst_Listener::hostilePayloadsDropped_data()
+{
+    QTest::addColumn<QByteArray>("payload");
+    QTest::newRow("endless loop") << QByteArray("{\"host ip\":\"10.66.0.1\"}; while (true) {}");
+    QTest::newRow("endless loop in a value") << QByteArray(R"({"host ip": (function () { for (;;) {} })()})");
+    QTest::newRow("huge array") << QByteArray(R"({"host ip": new Array(1e9).join("10.66.0.1")})");
+    QTest::newRow("huge string") << QByteArray(R"({"host ip": Array(1e8).join("x") + "10.66.0.1"})");
+    QTest::newRow("ten thousand levels") << deeplyNested(10000);
+    QTest::newRow("call") << QByteArray(R"({"host ip": String("10.66.0.1")})");
+    QTest::newRow("assignment") << QByteArray(R"({"host ip": value = "10.66.0.1"})");
+    QTest::newRow("assignment to a global") << QByteArray(R"({"host ip": "10.66.0.1", "x": this.x = 1})");
+    QTest::newRow("invalid UTF-8") << QByteArray("{\"host ip\":\"10.66.0.1\", \xff\xfe: \xc3\x28}");
+    QByteArray largest = R"({"host ip":"10.66.0.1","x":")";
+    largest += QByteArray(65507 - largest.size() - 1, 'x') + "}"; // the string never closes
+    QTest::newRow("65507 bytes") << largest;
+}
+
+void tst_Listener::hostilePayloadsDropped()
+{
+    QFETCH(QByteArray, payload);
+    Window window;
+    WidgetInspector &in = window.in;
+    Announcer module(ModuleAddress);
+    QVERIFY(module.send(payload));
+    QVERIFY(sync(module, in));
+    QCOMPARE(in.table()->rowCount(), 1);
+    QCOMPARE(rowWithIp(in.table(), "10.66.0.1"), -1);
+}
+
+void tst_Listener::memoryStaysBounded()
+{
+    Window window;
+    WidgetInspector &in = window.in;
+    Announcer module(ModuleAddress);
+    QByteArray accepted = R"({"host ip":"10.66.0.2","hostname":")";
+    accepted += QByteArray(65507 - accepted.size() - 2, 'n') + "\"}";
+    QByteArray expanding = R"({"host ip":"10.66.0.3","hostname":[)";
+    while (expanding.size() < 65000)
+        expanding += "1e20,{},";
+    expanding += "0]}";
+    const QList<QByteArray> payloads{
+        accepted, expanding, deeplyNested(30000), QByteArray(65507, '{'),
+        QByteArray(R"({"host ip": new Array(1e9).join("x")})"),
+        QByteArray("{\"host ip\":\"10.66.0.4\",\"x\":\"\xff\xfe\xed\xa0\x80\"}"),
+    };
+
+    int step = 0;
+    const auto round = [&] {
+        for (const QByteArray &payload : payloads) {
+            // A fresh marker per datagram, removed again, so that the table keeps its size.
+            const QString marker = QStringLiteral("10.78.%1.%2").arg(step / 200).arg(step % 200);
+            ++step;
+            if (!module.send(payload) || !sync(module, in, marker))
+                return false;
+            QMetaObject::invokeMethod(&window.w, "participantLeft", Q_ARG(QString, marker));
+        }
+        return true;
+    };
+    QVERIFY(round()); // the rows and their widgets come into being here
+    QCOMPARE(in.table()->rowCount(), 3);
+    const qint64 before = residentKiB();
+    QVERIFY(before > 0);
+    for (int i = 0; i < 60; ++i)
+        QVERIFY(round());
+    QCOMPARE(in.table()->rowCount(), 3);
+    // 60 rounds carry about 20 MB of datagrams; keeping any of them would show here.
+    QVERIFY2(residentKiB() - before < 8 * 1024, qPrintable(QString::number(residentKiB() - before)));
+}
+
+QTEST_MAIN(tst_Listener)
+#include "tst_listener.moc"
