@@ -22,6 +22,10 @@ const int BitsPerCharacter = 10;   // 8N1: start, eight data bits, stop
 const int MaxPacketBytes = 1024;   // a full packet goes out without waiting for quiet
 const int SplitSpacingMs = 5;      // between the pieces of a split reply
 const char ExtraByte = '\0';
+// After resetting the board the module answers only once the board is out of reset and its
+// bootloader listens (a real AVR needs some 65 ms to start its crystal), so a host that talks
+// right after the answer is heard.
+const int ResetAnswerDelayMs = 100;
 
 int quietMs(int baud, int minimumMs)
 {
@@ -55,6 +59,10 @@ Module::Module(const Config &config, QObject *parent)
     quietTimer.setInterval(quietMs(config.baud, config.quietMs));
     connect(&quietTimer, &QTimer::timeout, this, &Module::flushToHost);
     connect(&announceTimer, &QTimer::timeout, this, &Module::announce);
+    connect(&atAnswers, &DelayLine::delivered, this, [this](const QByteArray &bytes) {
+        if (QTcpSocket *client = atService ? atService->client() : nullptr)
+            client->write(bytes);
+    });
     connect(&toHost, &DelayLine::delivered, this, [this](const QByteArray &bytes) {
         if (QTcpSocket *client = dataService ? dataService->client() : nullptr)
             client->write(bytes);
@@ -141,6 +149,7 @@ void Module::announce()
 
 void Module::onAtClient(QTcpSocket *client)
 {
+    atAnswers.clear();
     connect(client, &QTcpSocket::readyRead, this, &Module::onAtData);
 }
 
@@ -150,13 +159,14 @@ void Module::onAtData()
     if (!client)
         return;
     for (const QByteArray &command : splitAtCommands(client->readAll())) {
-        const QByteArray reply = handleAtCommand(command);
+        int delayMs = 0;
+        const QByteArray reply = handleAtCommand(command, &delayMs);
         switch (config.faults.atReply) {
         case Faults::AtReply::Full:
-            client->write(reply);
+            atAnswers.push(reply, delayMs);
             break;
         case Faults::AtReply::OneByte:
-            client->write(reply.left(1));
+            atAnswers.push(reply.left(1), delayMs);
             break;
         case Faults::AtReply::None:
             break;
@@ -164,15 +174,17 @@ void Module::onAtData()
     }
 }
 
-QByteArray Module::handleAtCommand(const QByteArray &command)
+QByteArray Module::handleAtCommand(const QByteArray &command, int *answerDelayMs)
 {
     const AtCommand parsed = parseAtCommand(command);
     switch (parsed.kind) {
     case AtCommand::Kind::U2wClient:
         return AtOk;
     case AtCommand::Kind::McuUpdate:
-        if (board)
+        if (board) {
             board->resetIntoBootloader();
+            *answerDelayMs = ResetAnswerDelayMs;
+        }
         return AtOk;
     case AtCommand::Kind::Hostname:
         name = QString::fromLatin1(parsed.argument);

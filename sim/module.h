@@ -63,7 +63,8 @@ private:
     void announce();
     void onAtClient(QTcpSocket *client);
     void onAtData();
-    QByteArray handleAtCommand(const QByteArray &command);
+    // The answer to one command, and how long it is held back.
+    QByteArray handleAtCommand(const QByteArray &command, int *answerDelayMs);
     void onDataClient(QTcpSocket *client);
     void onDataGone();
     void onDataFromHost();
@@ -81,6 +82,7 @@ private:
     QTimer announceTimer;
     QTimer quietTimer;       // the serial line has been quiet long enough: send what came
     QByteArray fromBoard;    // bytes from the board not yet sent to the host
+    DelayLine atAnswers;     // in order; an answer after a reset waits for the board
     DelayLine toBoard;
     DelayLine toHost;
     int repliesInConnection = 0;
