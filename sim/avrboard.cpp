@@ -47,6 +47,11 @@ constexpr avr_cycle_count_t kSliceCycles = kFrequency / 1000; // 1 ms
 constexpr avr_cycle_count_t kSpmCycles = kFrequency / 1000 * 4; // page erase or page write: 4 ms
 constexpr double kBaudTolerance = 0.045;
 
+// The application preloaded when none is given, so that a bootloader never runs into erased flash:
+// ldi r16,1; out SMCR,r16 (SE); sei; 1: sleep; rjmp 1b. It sleeps rather than spins, so an idle
+// board costs almost nothing to simulate.
+const unsigned char kIdleProgram[] = {0x01, 0xE0, 0x03, 0xBF, 0x78, 0x94, 0x88, 0x95, 0xFE, 0xCF};
+
 void quietLogger(avr_t *, const int level, const char *format, va_list ap)
 {
     static const bool trace = std::getenv("QUARNEL_SIM_TRACE") != nullptr;
@@ -152,8 +157,7 @@ struct AvrBoard::Private
     {
         QByteArray image(int(flashBytes), char(0xFF));
         if (application.isEmpty()) {
-            image[0] = char(0xFF); // rjmp .-2: the idle loop
-            image[1] = char(0xCF);
+            std::memcpy(image.data(), kIdleProgram, sizeof kIdleProgram);
         } else {
             if (uint32_t(application.size()) > bootloader.address) {
                 if (error)
@@ -418,6 +422,10 @@ struct AvrBoard::Private
             startFeeding();
             const avr_cycle_count_t target = avr->cycle + kSliceCycles;
             while (avr->cycle < target) {
+                while (avr->cycle < target && avr->state == cpu_Running && avr->run == avr_callback_run_raw)
+                    avr_callback_run_raw(avr); // the common case, without the checks below
+                if (avr->cycle >= target)
+                    break;
                 if (spmHalted) {
                     avr->cycle = std::min(target, std::max(spmEnd, avr->cycle + 1));
                     avr_cycle_timer_process(avr);

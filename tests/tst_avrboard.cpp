@@ -258,10 +258,10 @@ void TstAvrBoard::geometry()
     AvrBoard mega(AvrBoard::Kind::Mega2560, QByteArray(), Baud);
     QCOMPARE(mega.flashSize(), 262144);
     QCOMPARE(mega.pageSize(), 256);
-    // Before start, flash() is the image that will run: the idle loop (rjmp .-2) and the bootloader.
+    // Before start, flash() is the image that will run: the idle program and the bootloader.
     const QByteArray f = uno.flash();
     QCOMPARE(f.size(), 32768);
-    QCOMPARE(f.left(3), bytes({0xFF, 0xCF, 0xFF}));
+    QCOMPARE(f.left(12), bytes({0x01, 0xE0, 0x03, 0xBF, 0x78, 0x94, 0x88, 0x95, 0xFE, 0xCF, 0xFF, 0xFF}));
     QCOMPARE(f.mid(0x7E00, 2), bytes({0x11, 0x24})); // Optiboot starts with clr r1
     QCOMPARE(f.mid(0x7FFE, 2), bytes({0x04, 0x04})); // and ends with its version word, 4.4
     QCOMPARE(mega.flash().mid(0x3E000, 2), bytes({0x0D, 0x94})); // jmp: the bootloader's vector table
