@@ -104,12 +104,11 @@ void ScriptedModule::atReady(QTcpSocket *socket)
     atBytes.append(socket->readAll());
     static const QByteArray client = QByteArrayLiteral("AT+U2W=CLIENT\r\n");
     const QByteArray rest = atBytes.mid(client.size());
-    if (atAnswered == 0 && atBytes == client) {
+    const bool firstComplete = atAnswered == 0 && atBytes == client;
+    const bool secondComplete = atAnswered == 1 && atBytes.startsWith(client)
+                                && (rest == "AT+MCUUPDATE=MEGA" || rest == "AT+MCUUPDATE=UNO");
+    if (firstComplete || secondComplete)
         socket->write(atReplies[atAnswered++]);
-    } else if (atAnswered == 1 && atBytes.startsWith(client)
-               && (rest == "AT+MCUUPDATE=MEGA" || rest == "AT+MCUUPDATE=UNO")) {
-        socket->write(atReplies[atAnswered++]);
-    }
 }
 
 qint64 ScriptedModule::nextRequestLength() const
@@ -225,7 +224,7 @@ QByteArray ScriptedModule::answerV1(const QByteArray &request)
     case 0x75:
         return inSync + QByteArray(Signature, 3) + ok;
     case 0x55:
-        cursor = 2 * ((byteAt(request, 2) << 8) | byteAt(request, 1));
+        cursor = qint64(2) * ((byteAt(request, 2) << 8) | byteAt(request, 1));
         return inSync + ok;
     case 0x64:
         writeFlash(request.mid(4, request.size() - 5));

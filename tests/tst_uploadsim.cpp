@@ -73,7 +73,7 @@ QList<QList<Report>> runWorkers(const QList<Thread *> &workers)
 
 // Progress for every page and, after an exact multiple of the page size, once more for the
 // empty read; the last progress is 1.0 and the verdict (1, 1.0) follows.
-void checkCompleteReports(const QList<Report> &reports, qint64 imageSize, int pageSize)
+void checkReports(const QList<Report> &reports, qint64 imageSize, int pageSize, float verdict)
 {
     const qint64 progressReports = imageSize / pageSize + 1;
     QCOMPARE(reports.size(), int(progressReports + 1));
@@ -83,7 +83,7 @@ void checkCompleteReports(const QList<Report> &reports, qint64 imageSize, int pa
         QCOMPARE(reports.at(i).value, float(double(read) / double(imageSize)));
     }
     QCOMPARE(reports.last().kind, 1);
-    QCOMPARE(reports.last().value, 1.0f);
+    QCOMPARE(reports.last().value, verdict);
 }
 
 // avrdude switches the module as the worker does, then reads the image's length of flash and
@@ -122,6 +122,8 @@ private slots:
     void initTestCase();
     void upload_data();
     void upload();
+    void verifyFindsWrongByte_data();
+    void verifyFindsWrongByte();
     void twoBoardsAtOnce();
 };
 
@@ -135,12 +137,13 @@ void TestUploadSim::upload_data()
     QTest::addColumn<QString>("board");
     QTest::addColumn<QString>("image");
     QTest::addColumn<QString>("ip");
+    QTest::addColumn<bool>("verify"); // read back through the bootloader before leaving
 
-    QTest::newRow("UNO, a small program") << "UNO" << "blink_uno" << "127.0.0.70";
-    QTest::newRow("UNO, nearly full") << "UNO" << "full_uno" << "127.0.0.71";
-    QTest::newRow("MEGA2560, a small program") << "MEGA2560" << "blink_mega" << "127.0.0.72";
-    QTest::newRow("MEGA2560, above 64 KiB") << "MEGA2560" << "big_mega" << "127.0.0.73";
-    QTest::newRow("MEGA2560, above 128 KiB") << "MEGA2560" << "huge_mega" << "127.0.0.74";
+    QTest::newRow("UNO, a small program, verified") << "UNO" << "blink_uno" << "127.0.0.70" << true;
+    QTest::newRow("UNO, nearly full") << "UNO" << "full_uno" << "127.0.0.71" << false;
+    QTest::newRow("MEGA2560, a small program") << "MEGA2560" << "blink_mega" << "127.0.0.72" << false;
+    QTest::newRow("MEGA2560, above 64 KiB") << "MEGA2560" << "big_mega" << "127.0.0.73" << false;
+    QTest::newRow("MEGA2560, above 128 KiB, verified") << "MEGA2560" << "huge_mega" << "127.0.0.74" << true;
 }
 
 void TestUploadSim::upload()
@@ -148,6 +151,7 @@ void TestUploadSim::upload()
     QFETCH(QString, board);
     QFETCH(QString, image);
     QFETCH(QString, ip);
+    QFETCH(bool, verify);
 
     const QString imagePath = avrPath(image + QStringLiteral(".bin"));
     const QByteArray bin = readFile(imagePath);
@@ -157,15 +161,54 @@ void TestUploadSim::upload()
 
     Thread worker(QString::number(sim.atPort()), QString::number(sim.dataPort()), ip, board);
     worker.setImagePath(imagePath);
+    worker.setVerify(verify);
     QElapsedTimer clock;
     clock.start();
     const QList<Report> reports = runWorkers({&worker}).first();
     qInfo("%s: %d bytes in %lld ms", qPrintable(image), int(bin.size()), clock.elapsed());
 
     QCOMPARE(worker.outcome().text(), QStringLiteral("upload complete"));
-    checkCompleteReports(reports, bin.size(), board == QLatin1String("UNO") ? 128 : 256);
+    checkReports(reports, bin.size(), board == QLatin1String("UNO") ? 128 : 256, 1.0f);
     QCOMPARE(sim.flash().left(bin.size()), bin);
     avrdudeReadsImage(sim, board, imagePath);
+    QVERIFY(sim.stop());
+}
+
+void TestUploadSim::verifyFindsWrongByte_data()
+{
+    QTest::addColumn<QString>("board");
+    QTest::addColumn<QString>("image");
+    QTest::addColumn<QString>("ip");
+    QTest::addColumn<int>("flipped");
+
+    QTest::newRow("UNO") << "UNO" << "blink_uno" << "127.0.0.77" << 0x81;
+    QTest::newRow("MEGA2560") << "MEGA2560" << "blink_mega" << "127.0.0.78" << 0x102;
+}
+
+// The board stores one byte wrong while every reply says OK: only the read-back sees it.
+void TestUploadSim::verifyFindsWrongByte()
+{
+    QFETCH(QString, board);
+    QFETCH(QString, image);
+    QFETCH(QString, ip);
+    QFETCH(int, flipped);
+
+    const QString imagePath = avrPath(image + QStringLiteral(".bin"));
+    const QByteArray bin = readFile(imagePath);
+    QVERIFY(bin.size() > flipped);
+    SimProcess sim;
+    QVERIFY2(sim.start({"--ip", ip, "--board", board, "--announce-ms", "0", "--flip-address",
+                        QString::number(flipped)}),
+             qPrintable(sim.errorText()));
+
+    Thread worker(QString::number(sim.atPort()), QString::number(sim.dataPort()), ip, board);
+    worker.setImagePath(imagePath);
+    worker.setVerify(true);
+    const QList<Report> reports = runWorkers({&worker}).first();
+
+    QCOMPARE(worker.outcome().kind, UploadOutcome::Kind::VerifyMismatch);
+    QCOMPARE(worker.outcome().address, qint64(flipped));
+    checkReports(reports, bin.size(), board == QLatin1String("UNO") ? 128 : 256, 0.0f);
     QVERIFY(sim.stop());
 }
 
@@ -188,8 +231,8 @@ void TestUploadSim::twoBoardsAtOnce()
 
     QCOMPARE(unoWorker.outcome().text(), QStringLiteral("upload complete"));
     QCOMPARE(megaWorker.outcome().text(), QStringLiteral("upload complete"));
-    checkCompleteReports(reports.at(0), unoImage.size(), 128);
-    checkCompleteReports(reports.at(1), megaImage.size(), 256);
+    checkReports(reports.at(0), unoImage.size(), 128, 1.0f);
+    checkReports(reports.at(1), megaImage.size(), 256, 1.0f);
     QCOMPARE(uno.flash().left(unoImage.size()), unoImage);
     QCOMPARE(mega.flash().left(megaImage.size()), megaImage);
     QVERIFY(uno.stop());

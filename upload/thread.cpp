@@ -4,6 +4,7 @@
 #include <QFile>
 
 #include <cerrno>
+#include <utility>
 
 #include <sys/stat.h>
 
@@ -16,7 +17,8 @@ constexpr qint64 Stk500v2AddressableBytes = qint64(1) << 25; // 24-bit word addr
 } // namespace
 
 Thread::Thread(QString atPort, QString dataPort, QString ip, QString board)
-    : ip(ip), atPort(atPort), dataPort(dataPort), board(board)
+    : ip(std::move(ip)), atPort(std::move(atPort)), dataPort(std::move(dataPort)),
+      board(std::move(board))
 {
 }
 
