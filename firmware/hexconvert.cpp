@@ -1,6 +1,250 @@
 #include "hexconvert.h"
 
-void hexToBin(const QString &path)
+#include "platform.h"
+
+#include <QFile>
+#include <QRandomGenerator>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+// Record types of the Intel HEX format.
+const int DataRecord = 0x00;
+const int ExtendedSegmentAddressRecord = 0x02;
+const int ExtendedLinearAddressRecord = 0x04;
+
+const char EndRecord[] = ":00000001FF";
+const int HeaderLength = 9;                          // ':', count, address, type
+const int MaxRecordLength = HeaderLength + 255 * 2 + 2; // the longest record, checksum included
+
+const int ReadChunk = 64 * 1024; // bytes per read of the HEX file
+const int TempNameAttempts = 16;
+
+int digitValue(char c)
 {
-    Q_UNUSED(path);
+    const int x = static_cast<unsigned char>(c);
+    if (x > 0x60)
+        return x - 0x57;
+    if (x >= 0x41)
+        return x - 0x37;
+    return x - 0x30;
+}
+
+QString hex2(int value)
+{
+    return QStringLiteral("0x%1").arg(value, 2, 16, QLatin1Char('0'));
+}
+
+// Opens a new file beside `path`, never one that exists already.
+FILE *createBeside(const QString &path, QString *tempPath)
+{
+    static const char Letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    for (int attempt = 0; attempt < TempNameAttempts; ++attempt) {
+        QString name = path + QLatin1Char('.');
+        for (int i = 0; i < 6; ++i)
+            name += QLatin1Char(Letters[QRandomGenerator::global()->bounded(int(sizeof Letters - 1))]);
+        FILE *file = platform::openFile(name, "wbx");
+        if (file) {
+            *tempPath = name;
+            return file;
+        }
+        if (errno != EEXIST)
+            return nullptr;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+int hexByte(char first, char second)
+{
+    return 16 * digitValue(first) + digitValue(second);
+}
+
+void HexImage::feed(const char *data, std::size_t size)
+{
+    const char *end = data + size;
+    while (data < end && !done()) {
+        const char *lf = static_cast<const char *>(std::memchr(data, '\n', std::size_t(end - data)));
+        const char *pieceEnd = lf ? lf : end;
+        const std::size_t piece = std::size_t(pieceEnd - data);
+        if (piece > 0) {
+            const std::size_t room = std::size_t(MaxRecordLength) - line_.size();
+            line_.append(data, qMin(piece, room));
+            lineLength_ += qint64(piece);
+            lastChar_ = pieceEnd[-1];
+        }
+        if (!lf)
+            return;
+        takeLine(true);
+        data = lf + 1;
+    }
+}
+
+void HexImage::finish()
+{
+    if (!done() && lineLength_ > 0)
+        takeLine(false);
+}
+
+QStringList HexImage::diagnostics() const
+{
+    QStringList all = diagnostics_;
+    if (suppressed_ > 0)
+        all << QStringLiteral("%1 more problems not listed").arg(suppressed_);
+    return all;
+}
+
+void HexImage::diagnose(const QString &text)
+{
+    if (diagnostics_.size() < MaxDiagnostics)
+        diagnostics_ << QStringLiteral("line %1: %2").arg(lineNumber_).arg(text);
+    else
+        ++suppressed_;
+}
+
+void HexImage::takeLine(bool hasLineEnd)
+{
+    ++lineNumber_;
+    // A CR before the LF is part of the line end, as in text mode.
+    qint64 length = lineLength_;
+    if (hasLineEnd && length > 0 && lastChar_ == '\r')
+        --length;
+    if (length > 0 && line_[0] == ':') {
+        if (hasLineEnd && length == qint64(sizeof EndRecord - 1) && line_.compare(0, std::size_t(length), EndRecord) == 0)
+            ended_ = true;
+        else
+            takeRecord(int(qMin<qint64>(length, MaxRecordLength)));
+    }
+    line_.clear();
+    lineLength_ = 0;
+    lastChar_ = 0;
+}
+
+void HexImage::takeRecord(int length)
+{
+    const char *l = line_.data();
+    if (length < HeaderLength) {
+        diagnose(QStringLiteral("record too short for its header; skipped"));
+        return;
+    }
+    const int count = hexByte(l[1], l[2]);
+    if (count < 0 || count > 255) {
+        diagnose(QStringLiteral("byte count \"%1\" is not hexadecimal; skipped").arg(QString::fromLatin1(l + 1, 2)));
+        return;
+    }
+    const int dataEnd = HeaderLength + 2 * count;
+    if (length < dataEnd) {
+        diagnose(QStringLiteral("record announces %1 data bytes but the line holds %2; skipped")
+                     .arg(count)
+                     .arg((length - HeaderLength) / 2));
+        return;
+    }
+    const int high = hexByte(l[3], l[4]) & 0xFF;
+    const int low = hexByte(l[5], l[6]) & 0xFF;
+    const int type = hexByte(l[7], l[8]) & 0xFF;
+
+    int sum = count + high + low + type;
+    for (int i = HeaderLength; i < dataEnd; i += 2)
+        sum += hexByte(l[i], l[i + 1]) & 0xFF;
+    if (length < dataEnd + 2) {
+        diagnose(QStringLiteral("checksum missing"));
+    } else {
+        const int checksum = hexByte(l[dataEnd], l[dataEnd + 1]) & 0xFF;
+        const int expected = (0x100 - (sum & 0xFF)) & 0xFF;
+        if (checksum != expected)
+            diagnose(QStringLiteral("checksum %1, expected %2").arg(hex2(checksum), hex2(expected)));
+    }
+
+    switch (type) {
+    case DataRecord:
+        writeData(base_ + high * 256 + low, count);
+        break;
+    case ExtendedSegmentAddressRecord:
+    case ExtendedLinearAddressRecord: {
+        if (count != 2) {
+            diagnose(QStringLiteral("address record with %1 data bytes instead of 2; skipped").arg(count));
+            break;
+        }
+        const qint64 value = (hexByte(l[9], l[10]) & 0xFF) * 256 + (hexByte(l[11], l[12]) & 0xFF);
+        base_ = type == ExtendedLinearAddressRecord ? value << 16 : value << 4;
+        break;
+    }
+    default:
+        break; // end-of-file in another spelling, start addresses: nothing to place
+    }
+}
+
+void HexImage::writeData(qint64 address, int count)
+{
+    if (count == 0)
+        return;
+    const qint64 end = address + count;
+    if (end > MaxImageSize) {
+        diagnostics_ << QStringLiteral("line %1: data at 0x%2 lies beyond the %3 KiB image limit; no image written")
+                            .arg(lineNumber_)
+                            .arg(address, 0, 16)
+                            .arg(MaxImageSize / 1024);
+        refused_ = true;
+        return;
+    }
+    if (end > image_.size())
+        image_.append(int(end - image_.size()), '\0');
+    char *out = image_.data() + address;
+    const char *l = line_.data() + HeaderLength;
+    for (int k = 0; k < count; ++k)
+        out[k] = char(hexByte(l[2 * k], l[2 * k + 1]));
+}
+
+bool hexToBin(const QString &path, const QString &outPath)
+{
+    FILE *in = platform::openFile(path, "rb");
+    if (!in) {
+        std::perror("File open error!!!\n");
+        return false;
+    }
+    QString tempPath;
+    FILE *out = createBeside(outPath, &tempPath);
+    if (!out) {
+        std::perror("File creat error!!!\n");
+        std::fclose(in);
+        return false;
+    }
+
+    HexImage hex;
+    std::vector<char> chunk(ReadChunk);
+    std::size_t got;
+    while (!hex.done() && (got = std::fread(chunk.data(), 1, chunk.size(), in)) > 0)
+        hex.feed(chunk.data(), got);
+    const bool readFailed = std::ferror(in);
+    std::fclose(in);
+    hex.finish();
+
+    const QByteArray source = QFile::encodeName(path);
+    for (const QString &d : hex.diagnostics())
+        std::fprintf(stderr, "%s: %s\n", source.constData(), d.toLocal8Bit().constData());
+    if (readFailed)
+        std::fprintf(stderr, "%s: read error; no image written\n", source.constData());
+
+    bool written = !readFailed && !hex.refused();
+    if (written) {
+        const QByteArray &image = hex.image();
+        written = std::fwrite(image.constData(), 1, std::size_t(image.size()), out) == std::size_t(image.size());
+        written = std::fclose(out) == 0 && written;
+        if (!written)
+            std::perror("File write error!!!\n");
+    } else {
+        std::fclose(out);
+    }
+    if (written && !platform::replaceFile(tempPath, outPath)) {
+        std::perror("File creat error!!!\n");
+        written = false;
+    }
+    if (!written)
+        QFile::remove(tempPath);
+    return written;
 }

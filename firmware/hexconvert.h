@@ -1,9 +1,65 @@
 #ifndef HEXCONVERT_H
 #define HEXCONVERT_H
 
+#include <QByteArray>
 #include <QString>
+#include <QStringList>
 
-// Intel HEX to the raw flash image.
-void hexToBin(const QString &path);
+#include <cstddef>
+#include <string>
+
+// Value of two hexadecimal digit characters, upper or lower case. No character is rejected:
+// anything else counts as a digit of value (code - '0'), so the result may lie outside 0..255.
+int hexByte(char first, char second);
+
+// Builds the raw flash image (byte offset = flash address, gaps 0x00) from Intel HEX text
+// fed in pieces of any size. Lines of any length are taken whole; only the characters a
+// record can use are kept, so memory stays bounded by the image.
+class HexImage
+{
+public:
+    // Larger than the flash of any AVR; a record reaching beyond it refuses the whole image.
+    static const int MaxImageSize = 1024 * 1024; // bytes
+
+    void feed(const char *data, std::size_t size);
+    // Ends the input: a last line without a line end is still a record.
+    void finish();
+
+    // The end record ":00000001FF" was read; later input is ignored.
+    bool ended() const { return ended_; }
+    // A record reached beyond MaxImageSize; there is no image to write.
+    bool refused() const { return refused_; }
+    bool done() const { return ended_ || refused_; }
+
+    const QByteArray &image() const { return image_; }
+    // Problems found, one per line ("line N: ..."), the first MaxDiagnostics of them
+    // followed by a count of the rest.
+    QStringList diagnostics() const;
+
+private:
+    static const int MaxDiagnostics = 20;
+
+    void takeLine(bool hasLineEnd);
+    void takeRecord(int length);
+    void writeData(qint64 address, int count);
+    void diagnose(const QString &text);
+
+    std::string line_;        // the kept head of the current line
+    qint64 lineLength_ = 0;   // its whole length
+    char lastChar_ = 0;       // its last character, kept or not
+    qint64 lineNumber_ = 0;
+    qint64 base_ = 0;         // from the last extended segment/linear address record
+    QByteArray image_;
+    QStringList diagnostics_;
+    qint64 suppressed_ = 0;
+    bool ended_ = false;
+    bool refused_ = false;
+};
+
+// Converts the Intel HEX file at `path` into the raw image `outPath`. The image is written to a
+// new file beside `outPath` and then put in its place, so a reader of the old image keeps it
+// whole. Failures leave `outPath` as it was; they and malformed records are reported on
+// standard error. True when a new image is in place.
+bool hexToBin(const QString &path, const QString &outPath = QStringLiteral("./update.bin"));
 
 #endif // HEXCONVERT_H

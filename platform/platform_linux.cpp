@@ -1,10 +1,85 @@
 #include "platform.h"
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <vector>
+
 namespace platform {
+
+namespace {
+
+const char BuildPattern[] = "build*";
+const char HexPattern[] = "*.hex";
+
+// The directory that `cd dir` inside the Temp directory would enter, or the Temp directory
+// itself when there is no such directory (a failed cd leaves the interpreter where it was).
+QString enteredDirectory(const QString &temp, const QString &dir)
+{
+    if (dir.isEmpty() || dir.contains(QLatin1Char('/')) || dir.contains(QChar(0))
+        || dir == QLatin1String(".") || dir == QLatin1String(".."))
+        return temp;
+    const QString path = temp + QLatin1Char('/') + dir;
+    return QFileInfo(path).isDir() ? path : temp;
+}
+
+} // namespace
 
 QString currentUserName()
 {
-    return QString();
+    long size = sysconf(_SC_GETPW_R_SIZE_MAX);
+    std::vector<char> buffer(size > 0 ? size_t(size) : 16384);
+    passwd entry{};
+    passwd *found = nullptr;
+    if (getpwuid_r(geteuid(), &entry, buffer.data(), buffer.size(), &found) != 0 || !found)
+        return QString();
+    return QFile::decodeName(found->pw_name);
+}
+
+QString tempDirectory(const QString &userName)
+{
+    Q_UNUSED(userName); // the system's temporary directory is already the user's
+    return QDir::tempPath();
+}
+
+QString buildOutputPath(const QString &userName, const QString &dir, const QString &fileName)
+{
+    return tempDirectory(userName) + QLatin1Char('/') + dir + QLatin1Char('/') + fileName;
+}
+
+bool lastWriteTimeUtc(const QString &path, QDateTime *utc)
+{
+    const QFileInfo info(path);
+    if (path.isEmpty() || !info.exists())
+        return false;
+    *utc = info.fileTime(QFileDevice::FileModificationTime).toUTC();
+    return true;
+}
+
+QString buildDirListing(const QString &userName)
+{
+    return formatListing(tempDirectory(userName), QLatin1String(BuildPattern));
+}
+
+QString hexFileListing(const QString &userName, const QString &dir)
+{
+    const QString temp = tempDirectory(userName);
+    return buildDirListing(userName) + formatListing(enteredDirectory(temp, dir), QLatin1String(HexPattern));
+}
+
+FILE *openFile(const QString &path, const char *mode)
+{
+    return std::fopen(QFile::encodeName(path).constData(), mode);
+}
+
+bool replaceFile(const QString &from, const QString &to)
+{
+    return std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0;
 }
 
 } // namespace platform

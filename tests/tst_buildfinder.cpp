@@ -1,0 +1,310 @@
+#include "buildfinder.h"
+#include "platform.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+namespace {
+
+// A command interpreter's session as the finder captures it: banner, prompts, then the listing.
+QString session(const QString &listing)
+{
+    return QStringLiteral("Microsoft Windows [Version 10.0.19045.3693]\r\n"
+                          "(c) Microsoft Corporation. All rights reserved.\r\n\r\n"
+                          "C:\\Users\\u\\AppData\\Local\\Temp>c:\r\n\r\n"
+                          "C:\\Users\\u\\AppData\\Local\\Temp>cd \\Users\\u\\AppData\\Local\\Temp\r\n\r\n"
+                          "C:\\Users\\u\\AppData\\Local\\Temp>dir D build* /o-d/tw\r\n"
+                          " Volume in drive C has no label.\r\n"
+                          " Volume Serial Number is 5A2B-1C3D\r\n\r\n"
+                          " Directory of C:\\Users\\u\\AppData\\Local\\Temp\r\n\r\n"
+                          "File Not Found\r\n")
+           + listing + QStringLiteral("\r\nC:\\Users\\u\\AppData\\Local\\Temp>");
+}
+
+QString dirLine(const QString &when, const QString &name)
+{
+    return when + QStringLiteral("    <DIR>          ") + name + QStringLiteral("\r\n");
+}
+
+QString fileLine(const QString &when, const QString &name)
+{
+    return when + QStringLiteral("             2,461 ") + name + QStringLiteral("\r\n");
+}
+
+const QString Mar07 = QStringLiteral("03/07/2015  09:05 PM");
+const QString Mar06 = QStringLiteral("03/06/2015  10:12 AM");
+
+// Sets a file's or directory's last-write time, `age` seconds before a fixed moment.
+bool setAge(const QString &path, int age)
+{
+    const qint64 base = QDateTime(QDate(2021, 6, 1), QTime(12, 0), Qt::UTC).toSecsSinceEpoch();
+    timespec times[2] = {{time_t(base - age), 0}, {time_t(base - age), 0}};
+    return utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0) == 0;
+}
+
+// Builds entries "relative/path:dir|file:age" under `root`, then sets every time (files first,
+// since adding a file to a directory changes the directory's time).
+bool populate(const QString &root, const QStringList &entries)
+{
+    QList<QPair<QString, int>> files, dirs;
+    for (const QString &e : entries) {
+        const QStringList p = e.split(QLatin1Char(':'));
+        const QString path = root + QLatin1Char('/') + p.at(0);
+        if (p.at(1) == QLatin1String("dir")) {
+            if (!QDir().mkpath(path))
+                return false;
+            dirs << qMakePair(path, p.at(2).toInt());
+        } else {
+            QFile f(path);
+            if (!f.open(QIODevice::WriteOnly) || f.write(":00000001FF\n") < 0)
+                return false;
+            files << qMakePair(path, p.at(2).toInt());
+        }
+    }
+    for (const auto &e : files + dirs)
+        if (!setAge(e.first, e.second))
+            return false;
+    return true;
+}
+
+// Points the platform's temporary directory somewhere else for as long as it lives.
+class TempDirOverride
+{
+public:
+    explicit TempDirOverride(const QString &path)
+        : saved_(qgetenv("TMPDIR"))
+        , had_(qEnvironmentVariableIsSet("TMPDIR"))
+    {
+        qputenv("TMPDIR", QFile::encodeName(path));
+    }
+    ~TempDirOverride()
+    {
+        if (had_)
+            qputenv("TMPDIR", saved_);
+        else
+            qunsetenv("TMPDIR");
+    }
+
+private:
+    QByteArray saved_;
+    bool had_;
+};
+
+} // namespace
+
+// The finder's search rules, on interpreter listings and on the listings our own layer makes.
+class tst_BuildFinder : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void buildDirName_data();
+    void buildDirName();
+    void hexFileName_data();
+    void hexFileName();
+    void generateTimeText_data();
+    void generateTimeText();
+    void listingFromDirectories_data();
+    void listingFromDirectories();
+    void listingOrder_data();
+    void listingOrder();
+    void appendTrace();
+};
+
+void tst_BuildFinder::buildDirName_data()
+{
+    QTest::addColumn<QString>("listing");
+    QTest::addColumn<QString>("name");
+    QTest::newRow("first directory")
+        << session(dirLine(Mar07, "build5b3c1d2e9f.tmp")) << "build5b3c1d2e9f.tmp";
+    QTest::newRow("newest of two, listed first")
+        << session(dirLine(Mar07, "build77.tmp") + dirLine(Mar06, "build12.tmp")) << "build77.tmp";
+    QTest::newRow("file line before the directory")
+        << session(fileLine(Mar07, "buildlog.txt") + dirLine(Mar06, "build12.tmp")) << "build12.tmp";
+    QTest::newRow("no build directory") << session(fileLine(Mar07, "buildlog.txt")) << "Micr";
+    QTest::newRow("directory but no build after it") << QStringLiteral("xx <DIR> other\r\n") << "xx <";
+    QTest::newRow("build without .tmp after it") << QStringLiteral("x <DIR> buildcache\r\n") << "x <D";
+    QTest::newRow("name runs to the next .tmp")
+        << QStringLiteral("x <DIR> buildcache\r\ny <DIR> build1.tmp\r\n")
+        << "buildcache\r\ny <DIR> build1.tmp";
+    QTest::newRow("<DIR> at the very start") << QStringLiteral("<DIR> build1.tmp x") << "<DIR";
+    QTest::newRow("<DIR> as the last text") << QStringLiteral("build1.tmp <DIR>") << "buil";
+    QTest::newRow("short text") << QStringLiteral("abc") << "abc";
+    QTest::newRow("empty") << QString() << QString();
+    const QString longName = QStringLiteral("build") + QString(150, QLatin1Char('a')) + QStringLiteral(".tmp");
+    QTest::newRow("name of 159 characters") << session(dirLine(Mar07, longName)) << longName;
+    QTest::newRow("directory beyond 64 Ki characters")
+        << session(QString(70000, QLatin1Char('-')) + QStringLiteral("\r\n") + dirLine(Mar07, "build9.tmp"))
+        << "build9.tmp";
+    QTest::newRow("non-ASCII name") << session(dirLine(Mar07, QString::fromUtf8("build\xc3\xa9t\xc3\xa9.tmp")))
+                                    << QString::fromUtf8("build\xc3\xa9t\xc3\xa9.tmp");
+}
+
+void tst_BuildFinder::buildDirName()
+{
+    QFETCH(QString, listing);
+    QFETCH(QString, name);
+    QCOMPARE(firmware::buildDirName(listing), name);
+}
+
+void tst_BuildFinder::hexFileName_data()
+{
+    QTest::addColumn<QString>("listing");
+    QTest::addColumn<QString>("name");
+    const QString builds = session(dirLine(Mar07, "build1.tmp"));
+    QTest::newRow("ino.hex") << builds + fileLine(Mar07, "Blink.ino.hex") << "Blink.ino.hex";
+    QTest::newRow("with_bootloader not taken")
+        << builds + fileLine(Mar07, "Blink.ino.with_bootloader.hex") + fileLine(Mar07, "Blink.ino.hex")
+        << "Blink.ino.hex";
+    QTest::newRow("older tool's cpp.hex") << builds + fileLine(Mar07, "Blink.cpp.hex") << "Blink.cpp.hex";
+    QTest::newRow("newest listed first")
+        << builds + fileLine(Mar07, "New.ino.hex") + fileLine(Mar06, "Old.ino.hex") << "New.ino.hex";
+    QTest::newRow("earlier cpp.hex before a later ino.hex")
+        << builds + fileLine(Mar07, "A.cpp.hex") + fileLine(Mar06, "B.ino.hex") << "A.cpp.hex";
+    QTest::newRow("cut at the last blank") << builds + fileLine(Mar07, "My Sketch.ino.hex") << "Sketch.ino.hex";
+    QTest::newRow("no hex file") << builds + fileLine(Mar07, "Blink.elf") << QString();
+    QTest::newRow("upper-case ending not taken") << builds + fileLine(Mar07, "BLINK.INO.HEX") << QString();
+    QTest::newRow("ending as the last text") << QStringLiteral("12 Blink.ino.hex") << QString();
+    QTest::newRow("ending at the very start") << QStringLiteral(".ino.hex and more") << QString();
+    QTest::newRow("no blank before the name") << QStringLiteral("Blink.ino.hex\r\n") << "link.ino.hex";
+    QTest::newRow("short text") << QStringLiteral(".ino.he") << QString();
+    const QString longName = QString(120, QLatin1Char('b')) + QStringLiteral(".ino.hex");
+    QTest::newRow("name of 128 characters") << builds + fileLine(Mar07, longName) << longName;
+    QTest::newRow("non-ASCII name") << builds + fileLine(Mar07, QString::fromUtf8("Bl\xc3\xafnk.ino.hex"))
+                                    << QString::fromUtf8("Bl\xc3\xafnk.ino.hex");
+}
+
+void tst_BuildFinder::hexFileName()
+{
+    QFETCH(QString, listing);
+    QFETCH(QString, name);
+    QCOMPARE(firmware::hexFileName(listing), name);
+}
+
+void tst_BuildFinder::generateTimeText_data()
+{
+    QTest::addColumn<QDateTime>("lastWrite");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("same day") << QDateTime(QDate(2015, 3, 7), QTime(13, 5, 9), Qt::UTC) << "2015-03-07 21:05:09";
+    QTest::newRow("date carried, hour without zero")
+        << QDateTime(QDate(2015, 3, 7), QTime(20, 30, 0), Qt::UTC) << "2015-03-08 4:30:00";
+    QTest::newRow("year carried") << QDateTime(QDate(2015, 12, 31), QTime(20, 0, 0), Qt::UTC) << "2016-01-01 4:00:00";
+    QTest::newRow("leap day") << QDateTime(QDate(2016, 2, 28), QTime(16, 0, 0), Qt::UTC) << "2016-02-29 0:00:00";
+    QTest::newRow("milliseconds dropped")
+        << QDateTime(QDate(2015, 3, 7), QTime(1, 2, 3, 999), Qt::UTC) << "2015-03-07 9:02:03";
+    QTest::newRow("late evening") << QDateTime(QDate(2020, 1, 9), QTime(15, 59, 59), Qt::UTC) << "2020-01-09 23:59:59";
+    QTest::newRow("time given with an offset")
+        << QDateTime(QDate(2015, 3, 7), QTime(15, 5, 9), Qt::OffsetFromUTC, 2 * 3600) << "2015-03-07 21:05:09";
+}
+
+void tst_BuildFinder::generateTimeText()
+{
+    QFETCH(QDateTime, lastWrite);
+    QFETCH(QString, text);
+    QCOMPARE(firmware::generateTimeText(lastWrite), text);
+}
+
+void tst_BuildFinder::listingFromDirectories_data()
+{
+    QTest::addColumn<QStringList>("entries");
+    QTest::addColumn<QString>("dir");
+    QTest::addColumn<QString>("file");
+    QTest::newRow("newest build directory")
+        << QStringList{"build1.tmp:dir:100", "build1.tmp/Old.ino.hex:file:100", "build2.tmp:dir:10",
+                       "build2.tmp/Blink.ino.hex:file:10"}
+        << "build2.tmp" << "Blink.ino.hex";
+    QTest::newRow("with_bootloader file newer")
+        << QStringList{"build1.tmp:dir:1", "build1.tmp/Blink.ino.with_bootloader.hex:file:5",
+                       "build1.tmp/Blink.ino.hex:file:10"}
+        << "build1.tmp" << "Blink.ino.hex";
+    QTest::newRow("newest hex first")
+        << QStringList{"build1.tmp:dir:1", "build1.tmp/Old.ino.hex:file:100", "build1.tmp/New.ino.hex:file:3"}
+        << "build1.tmp" << "New.ino.hex";
+    QTest::newRow("older tool's cpp.hex")
+        << QStringList{"build1.tmp:dir:1", "build1.tmp/Blink.cpp.hex:file:3", "build1.tmp/Blink.cpp.elf:file:3"}
+        << "build1.tmp" << "Blink.cpp.hex";
+    QTest::newRow("sketch name with a blank")
+        << QStringList{"build1.tmp:dir:1", "build1.tmp/My Sketch.ino.hex:file:3"} << "build1.tmp" << "Sketch.ino.hex";
+    QTest::newRow("newer file named like a build directory")
+        << QStringList{"build9.tmp:file:1", "build1.tmp:dir:50", "build1.tmp/A.ino.hex:file:50"}
+        << "build1.tmp" << "A.ino.hex";
+    QTest::newRow("no build directory: Temp itself is listed")
+        << QStringList{"other:dir:1", "Stray.ino.hex:file:2"} << " Dir" << "Stray.ino.hex";
+    QTest::newRow("nothing at all") << QStringList() << " Dir" << QString();
+    const QString longDir = QStringLiteral("build") + QString(110, QLatin1Char('d')) + QStringLiteral(".tmp");
+    const QString longFile = QString(70, QLatin1Char('f')) + QStringLiteral(".ino.hex");
+    QTest::newRow("long names")
+        << QStringList{longDir + ":dir:1", longDir + "/" + longFile + ":file:1"} << longDir << longFile;
+}
+
+void tst_BuildFinder::listingFromDirectories()
+{
+    QFETCH(QStringList, entries);
+    QFETCH(QString, dir);
+    QFETCH(QString, file);
+    QTemporaryDir temp;
+    QVERIFY(populate(temp.path(), entries));
+    TempDirOverride override(temp.path());
+    const QString user = platform::currentUserName();
+    QCOMPARE(firmware::buildDirName(platform::buildDirListing(user)), dir);
+    const QString hexListing = platform::hexFileListing(user, dir);
+    QVERIFY(hexListing.startsWith(platform::buildDirListing(user)));
+    QCOMPARE(firmware::hexFileName(hexListing), file);
+    QCOMPARE(platform::buildOutputPath(user, dir, file), temp.path() + "/" + dir + "/" + file);
+}
+
+void tst_BuildFinder::listingOrder_data()
+{
+    QTest::addColumn<QStringList>("entries");
+    QTest::addColumn<QString>("pattern");
+    QTest::addColumn<QStringList>("listed");
+    QTest::newRow("newest first, directories marked")
+        << QStringList{"build1.tmp:dir:30", "build2.tmp:dir:10", "buildlog:file:20", "other.tmp:dir:1"} << "build*"
+        << QStringList{"<DIR> build2.tmp", "file buildlog", "<DIR> build1.tmp"};
+    QTest::newRow("equal times by name")
+        << QStringList{"b.hex:file:5", "a.hex:file:5", "c.txt:file:1"} << "*.hex"
+        << QStringList{"file a.hex", "file b.hex"};
+    QTest::newRow("pattern ignores case") << QStringList{"Build3.tmp:dir:1", "x:dir:1"} << "build*"
+                                          << QStringList{"<DIR> Build3.tmp"};
+}
+
+void tst_BuildFinder::listingOrder()
+{
+    QFETCH(QStringList, entries);
+    QFETCH(QString, pattern);
+    QFETCH(QStringList, listed);
+    QTemporaryDir temp;
+    QVERIFY(populate(temp.path(), entries));
+    const QString text = platform::formatListing(temp.path(), pattern);
+    QVERIFY(text.startsWith(QStringLiteral(" Directory of ") + temp.path() + "\n"));
+    static const QRegularExpression line(QStringLiteral("^\\d{4}-\\d\\d-\\d\\d  \\d\\d:\\d\\d +(<DIR>|\\d+) +(.+)$"),
+                                         QRegularExpression::MultilineOption);
+    QStringList seen;
+    for (auto it = line.globalMatch(text); it.hasNext();) {
+        const QRegularExpressionMatch m = it.next();
+        seen << (m.captured(1) == QLatin1String("<DIR>") ? "<DIR> " : "file ") + m.captured(2);
+    }
+    QCOMPARE(seen, listed);
+}
+
+void tst_BuildFinder::appendTrace()
+{
+    QTemporaryDir temp;
+    const QString path = temp.filePath(QStringLiteral("log.txt"));
+    QVERIFY(firmware::appendTrace(path, "first listing\n"));
+    QVERIFY(firmware::appendTrace(path, "second"));
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QCOMPARE(f.readAll(), QByteArray("first listing\nsecond"));
+    QVERIFY(QDir(temp.path()).mkdir(QStringLiteral("dir.txt")));
+    QVERIFY(!firmware::appendTrace(temp.filePath(QStringLiteral("dir.txt")), "x"));
+}
+
+QTEST_GUILESS_MAIN(tst_BuildFinder)
+#include "tst_buildfinder.moc"
