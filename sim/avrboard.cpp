@@ -44,7 +44,7 @@ namespace {
 
 constexpr uint32_t kFrequency = 16000000;
 constexpr avr_cycle_count_t kSliceCycles = kFrequency / 1000; // 1 ms
-constexpr avr_cycle_count_t kSpmCycles = kFrequency / 1000 * 4; // page erase or page write: 4 ms
+constexpr avr_cycle_count_t kSpmCycles = avr_cycle_count_t(kFrequency / 1000) * 4; // page erase or write: 4 ms
 constexpr double kBaudTolerance = 0.045;
 
 // The application preloaded when none is given, so that a bootloader never runs into erased flash:
@@ -293,7 +293,7 @@ struct AvrBoard::Private
                 for (uint32_t i = 0; i < d->pageBytes; ++i) {
                     uint16_t w = d->spmData[i / 2];
                     uint8_t b = uint8_t(i & 1 ? w >> 8 : w);
-                    if (qint64(d->spmPage + i) == flip)
+                    if (qint64(d->spmPage) + i == flip)
                         b ^= 0xFF;
                     page[i] &= b; // programming only clears bits
                 }
@@ -348,14 +348,11 @@ struct AvrBoard::Private
             }
             return 0;
         }
-        if (csr & d->blbset) {
-            // lock bits: ignored
-        } else if (csr & d->rwwsre) {
+        // Lock bits (BLBSET) and signature row reads (SIGRD) change nothing here.
+        if (csr & d->rwwsre) {
             avr->data[d->spmcsr] &= uint8_t(~d->rwwsb);
             d->clearSpmBuffer();
-        } else if (csr & d->sigrd) {
-            // signature row read setup: nothing to do for SPM
-        } else {
+        } else if (!(csr & (d->blbset | d->sigrd))) {
             uint32_t i = (z >> 1) % (d->pageBytes / 2);
             if (!d->spmUsed[i]) { // each word can be loaded once until the buffer is cleared
                 d->spmBuffer[i] = r01;
@@ -469,8 +466,13 @@ AvrBoard::~AvrBoard()
 
 bool AvrBoard::start(QString *error)
 {
-    if (d->avr)
+    if (d->avr) { // started before: resume after stop()
+        if (!d->thread.joinable()) {
+            d->stopping = false;
+            d->thread = std::thread([this] { d->run(); });
+        }
         return true;
+    }
     static std::once_flag loggerOnce;
     std::call_once(loggerOnce, [] { avr_global_logger_set(quietLogger); });
 

@@ -123,7 +123,7 @@ const QByteArray EnterProgmode = bytes({CMD_ENTER_PROGMODE_ISP, 0xC8, 0x64, 0x19
 class Rig
 {
 public:
-    Rig(AvrBoard::Kind kind, const QByteArray &application = QByteArray(), int baud = Baud)
+    explicit Rig(AvrBoard::Kind kind, const QByteArray &application = QByteArray(), int baud = Baud)
         : board(kind, application, baud)
     {
         QObject::connect(&board, &AvrBoard::serialOutput, &board, [this](const QByteArray &data) {
