@@ -1,0 +1,281 @@
+// Upload speed: the window's upload worker against avrdude (with and without read-back), through
+// the same simulated module into the same real bootloader, with the same image, side by side in
+// one run; and both against the serial line's floor for that image.
+//
+//   bench_upload [--reps N] [--boards UNO,MEGA2560] [--delays 0,5] [--smoke]
+#include "benchutil.h"
+#include "byterelay.h"
+#include "simprocess.h"
+#include "thread.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QLoggingCategory>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <cstdio>
+
+using namespace bench;
+
+namespace {
+
+const int Baud = 115200;
+const int BitsPerByte = 10; // 8N1
+// The simulated board's self-programming times (sim/avrboard.cpp): each page is erased, then
+// written, 4 ms each.
+const double PageEraseMs = 4.0;
+const double PageWriteMs = 4.0;
+const int RunMs = 600000; // the longest single upload waited for
+const int DefaultReps = 3;
+
+struct BoardCase
+{
+    QString board;
+    int imageSize;
+    int pageBytes;
+    QString ip;
+    QStringList avrdudePart;
+    bool uno() const { return board == QLatin1String("UNO"); }
+};
+
+struct Tool
+{
+    QString name;
+    QVector<double> seconds;
+};
+
+// One upload's images: two different ones, used in turn, so that every run must really write.
+struct Images
+{
+    QString bin[2];
+    QString hex[2];
+    QByteArray bytes[2];
+};
+
+bool makeImages(const QString &dir, const BoardCase &c, Images *images)
+{
+    for (int i = 0; i < 2; ++i) {
+        images->bytes[i] = sleepingImage(c.imageSize, quint32(c.imageSize * 7 + i + 1));
+        images->bin[i] = QStringLiteral("%1/%2-%3.bin").arg(dir, c.board).arg(i);
+        images->hex[i] = QStringLiteral("%1/%2-%3.hex").arg(dir, c.board).arg(i);
+        if (!writeFile(images->bin[i], images->bytes[i])
+            || !objcopy({"-I", "binary", "-O", "ihex", images->bin[i], images->hex[i]}))
+            return false;
+    }
+    return true;
+}
+
+// Our upload: the worker the window starts, on its own thread, from start to its verdict.
+bool runOurs(const QString &ip, quint16 dataPort, quint16 atPort, const BoardCase &c, const QString &bin,
+             double *seconds)
+{
+    Thread worker(QString::number(atPort), QString::number(dataPort), ip, c.board);
+    worker.setImagePath(bin);
+    QElapsedTimer clock;
+    clock.start();
+    worker.start();
+    if (!worker.wait(RunMs)) {
+        std::fprintf(stderr, "our upload did not finish within %d ms\n", RunMs);
+        worker.requestInterruption();
+        worker.wait();
+        return false;
+    }
+    *seconds = double(clock.nsecsElapsed()) / 1e9;
+    if (!worker.outcome().succeeded()) {
+        std::fprintf(stderr, "our upload failed: %s\n", qPrintable(worker.outcome().text()));
+        return false;
+    }
+    return true;
+}
+
+// avrdude, timed from the AT-command connection (the mode switch is part of every upload) to its
+// exit; the AT connection is held while it runs, as the bootloaders wait only about a second.
+bool runAvrdude(SimProcess &sim, const BoardCase &c, const QString &hex, bool readBack, double *seconds)
+{
+    const QString program = QStandardPaths::findExecutable(QStringLiteral("avrdude"));
+    if (program.isEmpty()) {
+        std::fprintf(stderr, "avrdude is not installed (scripts/install-deps installs it)\n");
+        return false;
+    }
+    QStringList arguments = c.avrdudePart;
+    arguments << QStringLiteral("-P") << QStringLiteral("net:%1:%2").arg(sim.ip().toString()).arg(sim.dataPort())
+              << QStringLiteral("-U") << QStringLiteral("flash:w:%1:i").arg(hex);
+    if (!readBack)
+        arguments << QStringLiteral("-V");
+
+    QElapsedTimer clock;
+    clock.start();
+    QTcpSocket at;
+    at.connectToHost(sim.ip(), sim.atPort());
+    if (!at.waitForConnected(5000) || !atModeSwitch(at, c.uno())) {
+        std::fprintf(stderr, "the module's AT port did not answer\n");
+        return false;
+    }
+    QProcess run;
+    run.setProcessChannelMode(QProcess::MergedChannels);
+    run.start(program, arguments);
+    const bool finished = run.waitForFinished(RunMs);
+    *seconds = double(clock.nsecsElapsed()) / 1e9;
+    const QByteArray log = run.readAll();
+    if (!finished || run.exitStatus() != QProcess::NormalExit || run.exitCode() != 0) {
+        std::fprintf(stderr, "avrdude failed:\n%s\n", log.constData());
+        return false;
+    }
+    return true;
+}
+
+bool flashHolds(SimProcess &sim, const QByteArray &image)
+{
+    const QByteArray flash = sim.flash();
+    if (flash.left(image.size()) == image)
+        return true;
+    std::fprintf(stderr, "the simulated flash does not hold the image: %s\n", qPrintable(sim.errorText()));
+    return false;
+}
+
+// Our upload once more, through a relay that counts the bytes crossing the data connection (the
+// module passes them unchanged to and from the serial line). Not timed.
+bool countSerialBytes(SimProcess &sim, const BoardCase &c, const QString &bin, RelayCounts *counts)
+{
+    ByteRelay data(sim.ip(), sim.dataPort());
+    ByteRelay at(sim.ip(), sim.atPort());
+    if (!data.listen() || !at.listen())
+        return false;
+    Thread worker(QString::number(at.port()), QString::number(data.port()), ByteRelay::Address.toString(), c.board);
+    worker.setImagePath(bin);
+    QEventLoop loop;
+    QObject::connect(&worker, &QThread::finished, &loop, &QEventLoop::quit, Qt::QueuedConnection);
+    QTimer::singleShot(RunMs, &loop, &QEventLoop::quit);
+    worker.start();
+    loop.exec();
+    worker.wait();
+    *counts = data.counts();
+    if (!worker.outcome().succeeded()) {
+        std::fprintf(stderr, "the counted upload failed: %s\n", qPrintable(worker.outcome().text()));
+        return false;
+    }
+    return true;
+}
+
+QList<int> intList(const QString &text)
+{
+    QList<int> out;
+    for (const QString &part : text.split(QLatin1Char(','), Qt::SkipEmptyParts))
+        out << part.toInt();
+    return out;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
+    const CommonOptions options = parseCommon(app.arguments().mid(1));
+    const int reps = options.reps ? options.reps : (options.smoke ? 1 : DefaultReps);
+    QStringList boards{QStringLiteral("UNO"), QStringLiteral("MEGA2560")};
+    QList<int> delays{0, 5};
+    for (int i = 0; i < options.rest.size(); ++i) {
+        if (options.rest.at(i) == QLatin1String("--boards") && i + 1 < options.rest.size())
+            boards = options.rest.at(++i).split(QLatin1Char(','), Qt::SkipEmptyParts);
+        else if (options.rest.at(i) == QLatin1String("--delays") && i + 1 < options.rest.size())
+            delays = intList(options.rest.at(++i));
+    }
+    if (options.smoke)
+        delays = {0};
+
+    // The smoke keeps every path (both protocols, all three uploaders, the count) on small images.
+    const QList<BoardCase> cases = {
+        {QStringLiteral("UNO"), options.smoke ? 4096 : 32256, 128, QStringLiteral("127.0.1.2"),
+         {"-c", "arduino", "-p", "atmega328p"}},
+        {QStringLiteral("MEGA2560"), options.smoke ? 8192 : 253952, 256, QStringLiteral("127.0.1.3"),
+         {"-c", "wiring", "-p", "atmega2560", "-D"}},
+    };
+
+    QTemporaryDir dir;
+    if (!dir.isValid())
+        return 1;
+    say(QStringLiteral("# Upload speed through quarnel-sim at %1 baud, %2 repetition(s)").arg(Baud).arg(reps));
+    say(QStringLiteral("# %1").arg(machineLine()));
+
+    QStringList ratios;
+    for (const BoardCase &c : cases) {
+        if (!boards.contains(c.board))
+            continue;
+        Images images;
+        if (!makeImages(dir.path(), c, &images))
+            return 1;
+        const int pages = (c.imageSize + c.pageBytes - 1) / c.pageBytes;
+        double floorSeconds = 0;
+        for (int delay : delays) {
+            SimProcess sim;
+            if (!sim.start({"--ip", c.ip, "--board", c.board, "--announce-ms", "0", "--baud", QString::number(Baud),
+                            "--delay-ms", QString::number(delay)})) {
+                std::fprintf(stderr, "quarnel-sim: %s\n", qPrintable(sim.errorText()));
+                return 1;
+            }
+            if (floorSeconds == 0) {
+                RelayCounts counts;
+                if (!countSerialBytes(sim, c, images.bin[1], &counts) || !flashHolds(sim, images.bytes[1]))
+                    return 1;
+                const double lineSeconds = double(counts.toTarget + counts.fromTarget) * BitsPerByte / Baud;
+                floorSeconds = lineSeconds + pages * (PageEraseMs + PageWriteMs) / 1000.0;
+                say(QStringLiteral("%1: %2-byte image, %3 pages of %4 bytes; serial line: %5 bytes to the board, "
+                                   "%6 from it, %7 request bursts")
+                        .arg(c.board)
+                        .arg(c.imageSize)
+                        .arg(pages)
+                        .arg(c.pageBytes)
+                        .arg(counts.toTarget)
+                        .arg(counts.fromTarget)
+                        .arg(counts.bursts));
+                say(QStringLiteral("%1: floor %2 s = %3 s of line time (10 bits a byte) + %4 pages x %5 ms erase and write")
+                        .arg(c.board)
+                        .arg(floorSeconds, 0, 'f', 3)
+                        .arg(lineSeconds, 0, 'f', 3)
+                        .arg(pages)
+                        .arg(PageEraseMs + PageWriteMs, 0, 'f', 0));
+            }
+
+            QVector<Tool> tools{{QStringLiteral("ours"), {}},
+                                {QStringLiteral("avrdude -V"), {}},
+                                {QStringLiteral("avrdude (read-back)"), {}}};
+            int run = 0;
+            for (int rep = 0; rep < reps; ++rep) {
+                for (int t = 0; t < tools.size(); ++t, ++run) {
+                    const int which = run % 2;
+                    double seconds = 0;
+                    const bool ok = t == 0 ? runOurs(c.ip, sim.dataPort(), sim.atPort(), c, images.bin[which], &seconds)
+                                           : runAvrdude(sim, c, images.hex[which], t == 2, &seconds);
+                    if (!ok || !flashHolds(sim, images.bytes[which]))
+                        return 1;
+                    tools[t].seconds << seconds;
+                }
+            }
+            if (!sim.stop())
+                std::fprintf(stderr, "quarnel-sim did not stop cleanly: %s\n", qPrintable(sim.errorText()));
+
+            for (const Tool &tool : tools)
+                say(QStringLiteral("%1, delay %2 ms each way, %3: %4 s")
+                        .arg(c.board)
+                        .arg(delay)
+                        .arg(tool.name, -20)
+                        .arg(describe(statsOf(tool.seconds))));
+            const double ours = statsOf(tools[0].seconds).median;
+            ratios << QStringLiteral("%1, delay %2 ms: ours / floor %3   ours / avrdude -V %4   ours / avrdude %5")
+                          .arg(c.board, -8)
+                          .arg(delay)
+                          .arg(ours / floorSeconds, 0, 'f', 3)
+                          .arg(ours / statsOf(tools[1].seconds).median, 0, 'f', 3)
+                          .arg(ours / statsOf(tools[2].seconds).median, 0, 'f', 3);
+        }
+    }
+    say(QStringLiteral("# Ratios (medians; below 1 means ours is faster)"));
+    for (const QString &line : ratios)
+        say(line);
+    return 0;
+}
