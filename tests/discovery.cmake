@@ -2,6 +2,8 @@
 quarnel_add_test(tst_announcement SOURCES tst_announcement.cpp LIBS quarnel_discovery Qt5::Script)
 quarnel_add_test(tst_listener SOURCES tst_listener.cpp announcer.h LIBS quarnel_widget UDP3333)
 quarnel_add_test(tst_presence SOURCES tst_presence.cpp announcer.h LIBS quarnel_widget UDP3333)
+quarnel_add_test(tst_listener_sim SOURCES tst_listener_sim.cpp simprocess.h LIBS quarnel_widget UDP3333 TIMEOUT 90)
+add_dependencies(tst_listener_sim quarnel-sim)
 
 if(QUARNEL_FUZZ)
   # The reader's sources are compiled with coverage instrumentation; the script engine that the
