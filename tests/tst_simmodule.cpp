@@ -4,6 +4,8 @@
 
 #include <QElapsedTimer>
 #include <memory>
+
+#include <csignal>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QNetworkDatagram>
@@ -169,6 +171,8 @@ private slots:
     void dropAfterPages();
     void flipAddress();
     void flashOutOnClose();
+    void stopSignals_data();
+    void stopSignals();
     void badStart_data();
     void badStart();
 };
@@ -480,7 +484,7 @@ void TestSimModule::delay()
     QElapsedTimer clock;
     clock.start();
     QCOMPARE(exchange(session.data, StkGetSync, 2), StkReply);
-    QVERIFY2(clock.elapsed() >= 2 * delayMs, qPrintable(QStringLiteral("round trip %1 ms").arg(clock.elapsed())));
+    QVERIFY2(clock.elapsed() >= qint64(2) * delayMs, qPrintable(QStringLiteral("round trip %1 ms").arg(clock.elapsed())));
 }
 
 void TestSimModule::dropAfterPages()
@@ -543,11 +547,40 @@ void TestSimModule::flashOutOnClose()
         QCOMPARE(exchange(session.data, programPage(page(5)), 2), StkReply);
         QVERIFY(!QFile::exists(path));
     }
-    const QByteArray file = SimProcess::waitForFile(path, 32 * 1024);
+    const QByteArray file = SimProcess::waitForFile(path, qint64(32) * 1024);
     QCOMPARE(file.size(), 32 * 1024);
     QCOMPARE(file.left(UnoPageBytes), page(5));
     QCOMPARE(file, sim.flash());
     QVERIFY(sim.stop());
+    QFile::remove(path);
+}
+
+void TestSimModule::stopSignals_data()
+{
+    QTest::addColumn<int>("signalNumber");
+
+    QTest::newRow("SIGINT") << int(SIGINT);
+    QTest::newRow("SIGTERM") << int(SIGTERM);
+}
+
+void TestSimModule::stopSignals()
+{
+    QFETCH(int, signalNumber);
+    const QString path = QDir(QDir::tempPath())
+                             .filePath(QStringLiteral("tst_simmodule-stop-%1.bin").arg(QCoreApplication::applicationPid()));
+    QFile::remove(path);
+    SimProcess sim;
+    QVERIFY2(sim.start({"--ip", "127.0.0.53", "--board", "UNO", "--announce-ms", "0", "--flash-out", path}),
+             qPrintable(sim.errorText()));
+    QCOMPARE(::kill(pid_t(sim.qprocess().processId()), signalNumber), 0);
+    QVERIFY(sim.qprocess().waitForFinished(IoMs));
+    QCOMPARE(sim.qprocess().exitStatus(), QProcess::NormalExit);
+    QCOMPARE(sim.qprocess().exitCode(), 0);
+    // Stopping writes the flash file too: here the board's bootloader and its idle program.
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.size(), qint64(32 * 1024));
+    QVERIFY(file.readAll().count(char(0xFF)) < 32 * 1024);
     QFile::remove(path);
 }
 
