@@ -96,7 +96,7 @@ quint8 ModuleLink::modeSwitch(quint8 protocol, int *refusedCommand)
 }
 
 quint8 ModuleLink::exchange(const QByteArray &request, qint64 expected, int waitMs, int attempts,
-                            const AttemptTrace &trace, QByteArray *reply)
+                            const AttemptTrace &trace)
 {
     dataSocket->write(request);
     dataSocket->flush();
@@ -107,14 +107,25 @@ quint8 ModuleLink::exchange(const QByteArray &request, qint64 expected, int wait
             dataSocket->waitForReadyRead(waitMs);
         const QByteArray bytes = dataSocket->read(ReadChunk);
         count += bytes.size();
-        if (reply)
-            reply->append(bytes);
         if (trace)
             trace(bytes, count);
         if (count == expected)
             return 0;
     }
     return 1;
+}
+
+quint8 ModuleLink::fetch(const QByteArray &request, qint64 expected, int waitMs, QByteArray *reply)
+{
+    dataSocket->write(request);
+    dataSocket->flush();
+    reply->clear();
+    while (reply->size() < expected) {
+        if (dataSocket->bytesAvailable() == 0 && !dataSocket->waitForReadyRead(waitMs))
+            return 1;
+        reply->append(dataSocket->read(ReadChunk));
+    }
+    return reply->size() == expected ? 0 : 1;
 }
 
 QByteArray ModuleLink::readPending()

@@ -36,10 +36,14 @@ public:
 
     // The counted exchange on the data port: writes the request once, then makes up to
     // `attempts` reads, each after waiting up to waitMs for data, until the reply bytes add up
-    // to `expected` exactly. 0 for success, 1 for failure. With `reply` set, the bytes read are
-    // appended to it.
+    // to `expected` exactly. 0 for success, 1 for failure.
     quint8 exchange(const QByteArray &request, qint64 expected, int waitMs, int attempts,
-                    const AttemptTrace &trace = {}, QByteArray *reply = nullptr);
+                    const AttemptTrace &trace = {});
+
+    // For a reply read for its content, however many pieces it comes in: writes the request,
+    // then collects the reply into *reply until it holds `expected` bytes. 1 when waitMs pass
+    // without a byte, or when more than `expected` bytes arrive.
+    quint8 fetch(const QByteArray &request, qint64 expected, int waitMs, QByteArray *reply);
 
     // Up to ReadChunk bytes that the data port has already received, without waiting.
     QByteArray readPending();

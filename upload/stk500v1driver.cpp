@@ -129,6 +129,12 @@ ModuleLink::AttemptTrace traceFor(const StartupStep &step)
     return {};
 }
 
+QByteArray loadAddressCommand(quint32 wordAddress)
+{
+    return bytes({STK_LOAD_ADDRESS, quint8(wordAddress & 0xFF), quint8((wordAddress >> 8) & 0xFF),
+                  CRC_EOP});
+}
+
 ModuleLink::AttemptTrace countHexTrace(const char *label)
 {
     return [label](const QByteArray &attempt, qint64 count) {
@@ -181,12 +187,10 @@ quint8 Thread::stk500v1WritePage(quint32 wordAddress, qint64 page)
     return 0;
 }
 
-quint8 Thread::stk500v1LoadAddress(quint32 wordAddress, QByteArray *reply)
+quint8 Thread::stk500v1LoadAddress(quint32 wordAddress)
 {
-    const QByteArray command = bytes({STK_LOAD_ADDRESS, quint8(wordAddress & 0xFF),
-                                      quint8((wordAddress >> 8) & 0xFF), CRC_EOP});
-    return link->exchange(command, InSyncOk, timeouts.reply, Attempts,
-                          countHexTrace("send header lenght ="), reply);
+    return link->exchange(loadAddressCommand(wordAddress), InSyncOk, timeouts.reply, Attempts,
+                          countHexTrace("send header lenght ="));
 }
 
 quint8 Thread::stk500v1ProgramPage()
@@ -212,13 +216,12 @@ void Thread::stk500v1LeaveProgramming()
 quint8 Thread::stk500v1ReadPage(quint32 wordAddress, QByteArray *data)
 {
     QByteArray reply;
-    if (stk500v1LoadAddress(wordAddress, &reply) != 0 || reply != bytes({STK_INSYNC, STK_OK}))
+    if (link->fetch(loadAddressCommand(wordAddress), InSyncOk, timeouts.reply, &reply) != 0
+        || reply != bytes({STK_INSYNC, STK_OK}))
         return 1;
-
-    reply.clear();
     const QByteArray read = bytes({STK_READ_PAGE, 0x00, quint8(PageSize), STK_MEMTYPE_FLASH,
                                    CRC_EOP});
-    if (link->exchange(read, PageSize + 2, timeouts.reply, Attempts, {}, &reply) != 0
+    if (link->fetch(read, PageSize + 2, timeouts.reply, &reply) != 0
         || quint8(reply.front()) != STK_INSYNC || quint8(reply.back()) != STK_OK)
         return 1;
     *data = reply.mid(1, PageSize);

@@ -70,6 +70,15 @@ const QVector<StartupStep> &startupSteps()
     return steps;
 }
 
+QByteArray loadAddressBody(quint32 wordAddress)
+{
+    return bytes({CMD_LOAD_ADDRESS,
+                  LOAD_ADDRESS_EXTENDED,
+                  quint8((wordAddress >> 16) & 0xFF),
+                  quint8((wordAddress >> 8) & 0xFF),
+                  quint8(wordAddress & 0xFF)});
+}
+
 ModuleLink::AttemptTrace hexCountTrace(const char *label)
 {
     return [label](const QByteArray &attempt, qint64 count) {
@@ -114,9 +123,8 @@ void Thread::stk500v2Driver()
               &Thread::stk500v2LeaveProgramming});
 }
 
-// Frames the body with the next sequence number and exchanges it in one write.
-quint8 Thread::stk500v2Message(const QByteArray &body, qint64 expected,
-                               const ModuleLink::AttemptTrace &trace, QByteArray *reply)
+// The whole message in one buffer, with the next sequence number.
+QByteArray Thread::stk500v2Frame(const QByteArray &body)
 {
     ++sequenceNumber;
     QByteArray frame;
@@ -131,7 +139,13 @@ quint8 Thread::stk500v2Message(const QByteArray &body, qint64 expected,
     for (char c : frame)
         checksum ^= quint8(c);
     frame.append(char(checksum));
-    return link->exchange(frame, expected, timeouts.reply, Attempts, trace, reply);
+    return frame;
+}
+
+quint8 Thread::stk500v2Message(const QByteArray &body, qint64 expected,
+                               const ModuleLink::AttemptTrace &trace)
+{
+    return link->exchange(stk500v2Frame(body), expected, timeouts.reply, Attempts, trace);
 }
 
 quint8 Thread::stk500v2Startup()
@@ -149,20 +163,11 @@ quint8 Thread::stk500v2Startup()
     return 0;
 }
 
-quint8 Thread::stk500v2LoadAddress(quint32 wordAddress, const ModuleLink::AttemptTrace &trace,
-                                   QByteArray *reply)
-{
-    const QByteArray body = bytes({CMD_LOAD_ADDRESS,
-                                   LOAD_ADDRESS_EXTENDED,
-                                   quint8((wordAddress >> 16) & 0xFF),
-                                   quint8((wordAddress >> 8) & 0xFF),
-                                   quint8(wordAddress & 0xFF)});
-    return stk500v2Message(body, StatusAnswer, trace, reply);
-}
-
 quint8 Thread::stk500v2WritePage(quint32 wordAddress, qint64 page)
 {
-    if (stk500v2LoadAddress(wordAddress, hexTrace("read send_mtk_header_ reply =")) != 0) {
+    if (stk500v2Message(loadAddressBody(wordAddress), StatusAnswer,
+                        hexTrace("read send_mtk_header_ reply ="))
+        != 0) {
         perror("send stk header erro");
         result = UploadOutcome::pageNotAcknowledged(page, QStringLiteral("load address"));
         return 1;
@@ -193,14 +198,14 @@ void Thread::stk500v2LeaveProgramming()
 quint8 Thread::stk500v2ReadPage(quint32 wordAddress, QByteArray *data)
 {
     QByteArray reply;
-    if (stk500v2LoadAddress(wordAddress, {}, &reply) != 0
+    if (link->fetch(stk500v2Frame(loadAddressBody(wordAddress)), StatusAnswer, timeouts.reply,
+                    &reply)
+            != 0
         || answerData(reply, sequenceNumber, CMD_LOAD_ADDRESS, 0).isEmpty())
         return 1;
-
-    reply.clear();
     const QByteArray read = bytes({CMD_READ_FLASH_ISP, quint8(PageSize >> 8),
                                    quint8(PageSize & 0xFF), SPI_READ_FLASH_LOW});
-    if (stk500v2Message(read, FrameExtra + 3 + PageSize, {}, &reply) != 0)
+    if (link->fetch(stk500v2Frame(read), FrameExtra + 3 + PageSize, timeouts.reply, &reply) != 0)
         return 1;
     const QByteArray body = answerData(reply, sequenceNumber, CMD_READ_FLASH_ISP, PageSize);
     if (body.isEmpty())

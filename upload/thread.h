@@ -61,18 +61,17 @@ private:
     void stk500v1Driver();
     quint8 stk500v1Startup();
     quint8 stk500v1WritePage(quint32 wordAddress, qint64 page);
-    quint8 stk500v1LoadAddress(quint32 wordAddress, QByteArray *reply = nullptr);
+    quint8 stk500v1LoadAddress(quint32 wordAddress);
     quint8 stk500v1ProgramPage();
     quint8 stk500v1ReadPage(quint32 wordAddress, QByteArray *data);
     void stk500v1LeaveProgramming();
 
     void stk500v2Driver();
     quint8 stk500v2Startup();
+    QByteArray stk500v2Frame(const QByteArray &body);
     quint8 stk500v2Message(const QByteArray &body, qint64 expected,
-                           const ModuleLink::AttemptTrace &trace = {}, QByteArray *reply = nullptr);
+                           const ModuleLink::AttemptTrace &trace = {});
     quint8 stk500v2WritePage(quint32 wordAddress, qint64 page);
-    quint8 stk500v2LoadAddress(quint32 wordAddress, const ModuleLink::AttemptTrace &trace,
-                               QByteArray *reply = nullptr);
     quint8 stk500v2ReadPage(quint32 wordAddress, QByteArray *data);
     void stk500v2LeaveProgramming();
 
