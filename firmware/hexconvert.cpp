@@ -162,7 +162,7 @@ void HexImage::takeRecord(int length)
 
     switch (type) {
     case DataRecord:
-        writeData(base_ + high * 256 + low, count);
+        writeData(base_ + ((high << 8) | low), count);
         break;
     case ExtendedSegmentAddressRecord:
     case ExtendedLinearAddressRecord: {
@@ -196,8 +196,8 @@ void HexImage::writeData(qint64 address, int count)
         image_.append(int(end - image_.size()), '\0');
     char *out = image_.data() + address;
     const char *l = line_.data() + HeaderLength;
-    for (int k = 0; k < count; ++k)
-        out[k] = char(hexByte(l[2 * k], l[2 * k + 1]));
+    for (int k = 0; k < count; ++k, l += 2)
+        out[k] = char(hexByte(l[0], l[1]));
 }
 
 bool hexToBin(const QString &path, const QString &outPath)
