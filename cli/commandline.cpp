@@ -1,0 +1,316 @@
+#include "commandline.h"
+
+#include "devicecolumns.h"
+
+#include <QCommandLineParser>
+
+#include <cmath>
+
+namespace cli {
+
+namespace {
+
+const int MaxPort = 65535;
+
+const char OverviewHelp[] =
+    "Usage: quarnel-cli COMMAND [options]\n"
+    "Finds Wi-Fi serial modules, writes firmware into the AVR boards behind them and renames\n"
+    "them, without a window; the same discovery, conversion and upload code as the window.\n"
+    "\n"
+    "Commands:\n"
+    "  scan      list the modules announcing themselves on UDP port 3333\n"
+    "  upload    convert an Intel HEX file and write it into one board\n"
+    "  rename    give a module a new host name\n"
+    "\n"
+    "quarnel-cli COMMAND --help describes each command.\n"
+    "\n"
+    "Exit status: 0 success, 1 upload failed, 2 usage error, 3 module unreachable or not heard,\n"
+    "4 HEX file error, 5 verify failed, 6 local failure (port 3333, temporary image).\n";
+
+const char ScanHelp[] =
+    "Usage: quarnel-cli scan [--seconds N] [--json]\n"
+    "Listens on UDP port 3333 (shared with the window and other listeners) and lists every\n"
+    "module heard: IP, data port, AT-command port, seconds since last heard (AGE) and host\n"
+    "name, sorted by IP, with the values of each module's latest announcement.\n"
+    "\n"
+    "Options:\n"
+    "  --seconds N   listen for N seconds (default 3; decimals allowed; at most 3600)\n"
+    "  --json        print a JSON array of {ip, dataPort, atPort, hostname, secondsSinceHeard};\n"
+    "                ports are the announced texts\n"
+    "  -h, --help    this text\n"
+    "\n"
+    "Exit status: 0 at least one module heard, 3 none heard, 2 usage error, 6 port not bound.\n";
+
+const char UploadHelp[] =
+    "Usage: quarnel-cli upload --ip IP --board BOARD [options] FILE.hex\n"
+    "Converts FILE.hex into a flash image in a temporary directory (never ./update.bin) and\n"
+    "writes it into the board behind the module at IP through the board's serial bootloader:\n"
+    "STK500 version 1 for UNO, version 2 for MEGA2560, zariV3 and zureD0. A progress bar is\n"
+    "drawn on a terminal; otherwise one line per new percentage. A HEX file with malformed\n"
+    "records or without its end record is refused.\n"
+    "\n"
+    "Options:\n"
+    "  --ip IP          the module's IPv4 address\n"
+    "  --board BOARD    UNO, MEGA2560, zariV3 or zureD0 (letter case does not matter)\n"
+    "  --data-port P    the module's data port\n"
+    "  --at-port P      the module's AT-command port; a port not given is taken from the\n"
+    "                   module's announcement on UDP port 3333\n"
+    "  --seconds N      wait at most N seconds for that announcement (default 5)\n"
+    "  --verify         read the flash back through the bootloader and compare it with the\n"
+    "                   image; a difference names the first differing address\n"
+    "  --verbose        the protocol trace lines on standard error\n"
+    "  -h, --help       this text\n"
+    "\n"
+    "Exit status: 0 written (and verified), 1 upload failed, 2 usage error, 3 module\n"
+    "unreachable or not heard, 4 HEX file error, 5 verify failed, 6 local failure.\n";
+
+const char RenameHelp[] =
+    "Usage: quarnel-cli rename --ip IP [--at-port P] NAME\n"
+    "Sends \"AT+HOSTNAME=NAME\" to the module's AT-command port, as the window does when a\n"
+    "Name cell is edited. The module's answer is not examined; its next announcements carry\n"
+    "the new name. NAME must be Latin-1 text without control characters; put -- before a\n"
+    "name that begins with '-'.\n"
+    "\n"
+    "Options:\n"
+    "  --ip IP          the module's IPv4 address\n"
+    "  --at-port P      the module's AT-command port; when not given it is taken from the\n"
+    "                   module's announcement on UDP port 3333\n"
+    "  --seconds N      wait at most N seconds for that announcement (default 5)\n"
+    "  -h, --help       this text\n"
+    "\n"
+    "Exit status: 0 sent, 2 usage error, 3 module unreachable or not heard, 6 local failure.\n";
+
+bool allDigits(const QString &text, int maxLength)
+{
+    if (text.isEmpty() || text.size() > maxLength)
+        return false;
+    for (const QChar c : text) {
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return false;
+    }
+    return true;
+}
+
+QString boardList()
+{
+    QStringList names;
+    for (const char *name : discovery::BoardNames)
+        names << QLatin1String(name);
+    return names.join(QLatin1String(", "));
+}
+
+Command commandNamed(const QString &name)
+{
+    if (name == QLatin1String("scan"))
+        return Command::Scan;
+    if (name == QLatin1String("upload"))
+        return Command::Upload;
+    if (name == QLatin1String("rename"))
+        return Command::Rename;
+    return Command::None;
+}
+
+// Parses the options of `command`; the arguments start with the command's name.
+void parseCommand(Command command, const QStringList &arguments, Invocation *inv, QString *error)
+{
+    const QCommandLineOption help(QStringList{"h", "help"});
+    const QCommandLineOption seconds(QStringLiteral("seconds"), QString(), QStringLiteral("N"));
+    const QCommandLineOption json(QStringLiteral("json"));
+    const QCommandLineOption ip(QStringLiteral("ip"), QString(), QStringLiteral("IP"));
+    const QCommandLineOption board(QStringLiteral("board"), QString(), QStringLiteral("BOARD"));
+    const QCommandLineOption dataPort(QStringLiteral("data-port"), QString(), QStringLiteral("P"));
+    const QCommandLineOption atPort(QStringLiteral("at-port"), QString(), QStringLiteral("P"));
+    const QCommandLineOption verify(QStringLiteral("verify"));
+    const QCommandLineOption verbose(QStringLiteral("verbose"));
+
+    QCommandLineParser parser;
+    parser.addOption(help);
+    parser.addOption(seconds);
+    switch (command) {
+    case Command::Scan:
+        parser.addOption(json);
+        break;
+    case Command::Upload:
+        parser.addOptions({ip, board, dataPort, atPort, verify, verbose});
+        break;
+    case Command::Rename:
+        parser.addOptions({ip, atPort});
+        break;
+    case Command::None:
+        break;
+    }
+
+    const QString name = arguments.first();
+    if (!parser.parse(arguments)) {
+        *error = name + QLatin1String(": ") + parser.errorText();
+        return;
+    }
+    inv->command = command;
+    if (parser.isSet(help)) {
+        inv->help = true;
+        return;
+    }
+
+    // Each check sets the error once; later checks do not overwrite the first.
+    const auto fail = [&](const QString &text) {
+        if (error->isEmpty())
+            *error = name + QLatin1String(": ") + text;
+    };
+    const auto value = [&](const QCommandLineOption &option) { return parser.value(option); };
+
+    inv->seconds = command == Command::Scan ? DefaultScanSeconds : DefaultAnnouncementSeconds;
+    if (parser.isSet(seconds) && !parseSeconds(value(seconds), &inv->seconds))
+        fail(QStringLiteral("--seconds %1: expected a number of seconds above 0, at most %2")
+                 .arg(value(seconds))
+                 .arg(MaxSeconds));
+
+    const QStringList positional = parser.positionalArguments();
+    if (command == Command::Scan) {
+        inv->json = parser.isSet(json);
+        if (!positional.isEmpty())
+            fail(QStringLiteral("unexpected argument \"%1\"").arg(positional.first()));
+        return;
+    }
+
+    if (!parser.isSet(ip))
+        fail(QStringLiteral("--ip is required"));
+    else if (!parseIpv4(value(ip), &inv->ip))
+        fail(QStringLiteral("--ip %1: not an IPv4 address (four numbers 0..255, as 192.168.1.20)").arg(value(ip)));
+
+    const auto port = [&](const QCommandLineOption &option, quint16 *out) {
+        if (parser.isSet(option) && !parsePort(value(option), out))
+            fail(QStringLiteral("--%1 %2: not a port number (1..%3)")
+                     .arg(option.names().first(), value(option))
+                     .arg(MaxPort));
+    };
+    port(atPort, &inv->atPort);
+
+    if (command == Command::Upload) {
+        port(dataPort, &inv->dataPort);
+        if (!parser.isSet(board))
+            fail(QStringLiteral("--board is required (one of %1)").arg(boardList()));
+        else if (!parseBoard(value(board), &inv->board))
+            fail(QStringLiteral("--board %1: unknown board; expected one of %2").arg(value(board), boardList()));
+        inv->verify = parser.isSet(verify);
+        inv->verbose = parser.isSet(verbose);
+        if (positional.size() != 1)
+            fail(QStringLiteral("expected one HEX file, got %1 arguments").arg(positional.size()));
+        else
+            inv->hexPath = positional.first();
+        return;
+    }
+
+    if (positional.size() != 1) {
+        fail(QStringLiteral("expected one NAME, got %1 arguments").arg(positional.size()));
+        return;
+    }
+    inv->name = positional.first();
+    const QString problem = hostNameProblem(inv->name);
+    if (!problem.isEmpty())
+        fail(problem);
+}
+
+} // namespace
+
+Invocation parseCommandLine(const QStringList &arguments, QString *error)
+{
+    Invocation inv;
+    error->clear();
+    if (arguments.isEmpty()) {
+        *error = QStringLiteral("no command given; expected scan, upload or rename (quarnel-cli --help)");
+        return inv;
+    }
+    const QString &first = arguments.first();
+    if (first == QLatin1String("-h") || first == QLatin1String("--help") || first == QLatin1String("help")) {
+        inv.help = true;
+        if (first == QLatin1String("help") && arguments.size() > 1)
+            inv.command = commandNamed(arguments.at(1));
+        return inv;
+    }
+    const Command command = commandNamed(first);
+    if (command == Command::None) {
+        *error = QStringLiteral("unknown command \"%1\"; expected scan, upload or rename (quarnel-cli --help)").arg(first);
+        return inv;
+    }
+    parseCommand(command, arguments, &inv, error);
+    return inv;
+}
+
+QString helpText(Command command)
+{
+    switch (command) {
+    case Command::Scan:
+        return QString::fromLatin1(ScanHelp);
+    case Command::Upload:
+        return QString::fromLatin1(UploadHelp);
+    case Command::Rename:
+        return QString::fromLatin1(RenameHelp);
+    case Command::None:
+        break;
+    }
+    return QString::fromLatin1(OverviewHelp);
+}
+
+bool parseIpv4(const QString &text, QString *canonical)
+{
+    const QStringList parts = text.split(QLatin1Char('.'));
+    if (parts.size() != 4)
+        return false;
+    QStringList numbers;
+    for (const QString &part : parts) {
+        if (!allDigits(part, 3) || part.toInt() > 255)
+            return false;
+        numbers << QString::number(part.toInt());
+    }
+    *canonical = numbers.join(QLatin1Char('.'));
+    return true;
+}
+
+bool parsePort(const QString &text, quint16 *port)
+{
+    if (!allDigits(text, 5))
+        return false;
+    const int value = text.toInt();
+    if (value < 1 || value > MaxPort)
+        return false;
+    *port = quint16(value);
+    return true;
+}
+
+bool parseBoard(const QString &text, QString *board)
+{
+    for (const char *name : discovery::BoardNames) {
+        if (text.compare(QLatin1String(name), Qt::CaseInsensitive) == 0) {
+            *board = QLatin1String(name);
+            return true;
+        }
+    }
+    return false;
+}
+
+bool parseSeconds(const QString &text, double *seconds)
+{
+    bool ok = false;
+    const double value = text.toDouble(&ok);
+    if (!ok || !std::isfinite(value) || !(value > 0) || value > MaxSeconds)
+        return false;
+    *seconds = value;
+    return true;
+}
+
+QString hostNameProblem(const QString &name)
+{
+    if (name.isEmpty())
+        return QStringLiteral("the name is empty");
+    for (const QChar c : name) {
+        const ushort code = c.unicode();
+        if (code > 0xFF)
+            return QStringLiteral("the name holds \"%1\", which is not a Latin-1 character").arg(c);
+        // A line end would let the name carry a second AT command.
+        if (code < 0x20 || (code >= 0x7F && code < 0xA0))
+            return QStringLiteral("the name holds a control character (0x%1)").arg(code, 2, 16, QLatin1Char('0'));
+    }
+    return QString();
+}
+
+} // namespace cli

@@ -1,0 +1,50 @@
+#ifndef CLI_COMMANDLINE_H
+#define CLI_COMMANDLINE_H
+
+#include <QString>
+#include <QStringList>
+#include <QtGlobal>
+
+namespace cli {
+
+enum class Command { None, Scan, Upload, Rename };
+
+// What one quarnel-cli run was asked to do, checked and in the form the libraries take.
+struct Invocation
+{
+    Command command = Command::None;
+    bool help = false;     // print the help of `command` (None: the overview) and stop
+    double seconds = 0;    // scan: how long to listen; upload, rename: longest wait for the announcement
+    bool json = false;     // scan
+    bool verify = false;   // upload
+    bool verbose = false;  // upload: the worker's trace lines on standard error
+    QString ip;            // dotted IPv4 text, canonical
+    QString board;         // exactly as the worker dispatches on it
+    QString hexPath;       // upload
+    quint16 dataPort = 0;  // upload: 0 takes the port from the module's announcement
+    quint16 atPort = 0;    // upload, rename: 0 takes the port from the module's announcement
+    QString name;          // rename
+};
+
+const double DefaultScanSeconds = 3;
+const double DefaultAnnouncementSeconds = 5;
+const double MaxSeconds = 3600;
+
+// Parses the arguments after the program name. On a usage error returns an Invocation and sets
+// *error to one line saying what is wrong; *error stays empty otherwise.
+Invocation parseCommandLine(const QStringList &arguments, QString *error);
+
+// The --help text of a command; Command::None gives the overview.
+QString helpText(Command command);
+
+// Checked forms of the values a user types. Each gives false for anything but the plain form.
+bool parseIpv4(const QString &text, QString *canonical);       // four decimal parts 0..255
+bool parsePort(const QString &text, quint16 *port);            // decimal 1..65535
+bool parseBoard(const QString &text, QString *board);          // a board name, any letter case
+bool parseSeconds(const QString &text, double *seconds);       // decimal, above 0, at most MaxSeconds
+// Empty when `name` can be sent as it is; else why not.
+QString hostNameProblem(const QString &name);
+
+} // namespace cli
+
+#endif // CLI_COMMANDLINE_H

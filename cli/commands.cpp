@@ -1,0 +1,224 @@
+#include "commands.h"
+
+#include "discoveryconstants.h"
+#include "exitcodes.h"
+#include "firmwarefile.h"
+#include "hostname.h"
+#include "modulescan.h"
+#include "progress.h"
+#include "scanoutput.h"
+#include "thread.h"
+#include "uploadverdict.h"
+
+#include <QEventLoop>
+#include <QFile>
+#include <QHostAddress>
+#include <QLoggingCategory>
+#include <QTemporaryDir>
+
+#include <cmath>
+#include <cstdio>
+
+namespace cli {
+
+namespace {
+
+const char TimeoutScaleVariable[] = "QUARNEL_TEST_TIMEOUT_SCALE";
+
+void printLine(FILE *stream, const QString &line)
+{
+    std::fprintf(stream, "%s\n", line.toLocal8Bit().constData());
+    std::fflush(stream);
+}
+
+void fail(const QString &line)
+{
+    printLine(stderr, QStringLiteral("quarnel-cli: ") + line);
+}
+
+int milliseconds(double seconds)
+{
+    return int(std::lround(seconds * 1000));
+}
+
+QString secondsText(double seconds)
+{
+    return QString::number(seconds, 'g', 6);
+}
+
+// The ports still missing, from the module's announcement. False (reported, *exitCode set) when
+// none is heard in time or an announced port is no port number.
+bool portsFromAnnouncement(const Invocation &inv, quint16 *dataPort, quint16 *atPort, int *exitCode)
+{
+    ModuleScan scan;
+    QString error;
+    if (!scan.listen(discovery::AnnouncementPort, &error)) {
+        fail(QStringLiteral("cannot listen on UDP port %1 for the module's announcement: %2; give the ports "
+                            "with --data-port and --at-port")
+                 .arg(discovery::AnnouncementPort)
+                 .arg(error));
+        *exitCode = ExitLocalFailure;
+        return false;
+    }
+    const std::optional<discovery::Announcement> heard = scan.waitFor(QHostAddress(inv.ip), milliseconds(inv.seconds));
+    if (!heard) {
+        fail(QStringLiteral("no announcement from %1 on UDP port %2 within %3 s; check that the module is on "
+                            "and on this network (quarnel-cli scan), or give its ports with %4")
+                 .arg(inv.ip)
+                 .arg(discovery::AnnouncementPort)
+                 .arg(secondsText(inv.seconds))
+                 .arg(dataPort ? QStringLiteral("--data-port and --at-port") : QStringLiteral("--at-port")));
+        *exitCode = ExitUnreachable;
+        return false;
+    }
+    const auto take = [&](const QString &announced, const char *what, const char *option, quint16 *port) {
+        if (*port != 0 || parsePort(announced, port))
+            return true;
+        fail(QStringLiteral("%1 announces the %2 \"%3\", which is no port number; give it with %4")
+                 .arg(inv.ip, QLatin1String(what), announced, QLatin1String(option)));
+        *exitCode = ExitUnreachable;
+        return false;
+    };
+    return (!dataPort || take(heard->dataPort, "data port", "--data-port", dataPort))
+           && take(heard->atPort, "AT-command port", "--at-port", atPort);
+}
+
+} // namespace
+
+bool testTimeoutScale(double *scale, QString *error)
+{
+    *scale = 1;
+    if (!qEnvironmentVariableIsSet(TimeoutScaleVariable))
+        return true;
+    bool ok = false;
+    const double value = qEnvironmentVariable(TimeoutScaleVariable).toDouble(&ok);
+    if (!ok || !std::isfinite(value) || !(value > 0) || value > 1) {
+        *error = QStringLiteral("%1 must be a number above 0, at most 1").arg(QLatin1String(TimeoutScaleVariable));
+        return false;
+    }
+    *scale = value;
+    return true;
+}
+
+int runScan(const Invocation &inv)
+{
+    ModuleScan scan;
+    QString error;
+    if (!scan.listen(discovery::AnnouncementPort, &error)) {
+        fail(QStringLiteral("cannot listen on UDP port %1: %2").arg(discovery::AnnouncementPort).arg(error));
+        return ExitLocalFailure;
+    }
+    scan.listenFor(milliseconds(inv.seconds));
+
+    const QVector<HeardModule> modules = scan.modules();
+    if (inv.json) {
+        std::fputs(scanJson(modules, scan.nowMs()).constData(), stdout);
+        std::fflush(stdout);
+    } else if (!modules.isEmpty()) {
+        std::fputs(scanTable(modules, scan.nowMs()).toLocal8Bit().constData(), stdout);
+        std::fflush(stdout);
+    }
+    if (scan.overflow() > 0)
+        fail(QStringLiteral("more than %1 modules announced themselves; %2 announcements of further "
+                            "addresses were left out")
+                 .arg(ModuleScan::MaxModules)
+                 .arg(scan.overflow()));
+    if (modules.isEmpty()) {
+        fail(QStringLiteral("no module heard on UDP port %1 in %2 s; check that the modules are on and on "
+                            "this network, and that no firewall drops UDP port %1")
+                 .arg(discovery::AnnouncementPort)
+                 .arg(secondsText(inv.seconds)));
+        return ExitUnreachable;
+    }
+    return ExitSuccess;
+}
+
+int runUpload(const Invocation &inv)
+{
+    double scale = 1;
+    QString error;
+    if (!testTimeoutScale(&scale, &error)) {
+        fail(error);
+        return ExitUsage;
+    }
+    if (!inv.verbose)
+        QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
+
+    const FirmwareFile firmware = FirmwareFile::read(inv.hexPath);
+    const QByteArray shownPath = QFile::encodeName(inv.hexPath);
+    for (const QString &d : firmware.diagnostics)
+        std::fprintf(stderr, "%s: %s\n", shownPath.constData(), d.toLocal8Bit().constData());
+    if (!firmware.error.isEmpty()) {
+        fail(QStringLiteral("HEX file %1: %2; nothing uploaded").arg(inv.hexPath, firmware.error));
+        return ExitFirmwareFile;
+    }
+
+    // An image of this run's own: the window's ./update.bin may be in use at the same time.
+    QTemporaryDir dir;
+    const QString imagePath = dir.filePath(QStringLiteral("image.bin"));
+    QFile image(imagePath);
+    if (!dir.isValid() || !image.open(QIODevice::WriteOnly) || image.write(firmware.image) != firmware.image.size()
+        || !image.flush()) {
+        fail(QStringLiteral("cannot write the temporary image %1: %2").arg(imagePath, image.errorString()));
+        return ExitLocalFailure;
+    }
+    image.close();
+
+    UploadTarget target{inv.ip, inv.dataPort, inv.atPort, inv.board};
+    if (target.dataPort == 0 || target.atPort == 0) {
+        int exitCode = ExitSuccess;
+        if (!portsFromAnnouncement(inv, &target.dataPort, &target.atPort, &exitCode))
+            return exitCode;
+    }
+
+    UploadTimeouts timeouts;
+    timeouts.reply = int(timeouts.reply * scale);
+    timeouts.leaveProgrammingV1 = int(timeouts.leaveProgrammingV1 * scale);
+
+    Thread worker(QString::number(target.atPort), QString::number(target.dataPort), target.ip, target.board);
+    worker.setImagePath(imagePath);
+    worker.setVerify(inv.verify);
+    worker.setTimeouts(timeouts);
+
+    ProgressPrinter progress(stdout, isTerminal(stdout), target.ip);
+    QEventLoop loop;
+    QObject::connect(&worker, &Thread::updateover, &loop, [&progress](const QString &, int kind, float value) {
+        if (kind == 2)
+            progress.show(value);
+    });
+    // The reports are queued before finished(), so each is shown before the loop ends.
+    QObject::connect(&worker, &QThread::finished, &loop, &QEventLoop::quit, Qt::QueuedConnection);
+    worker.start();
+    loop.exec();
+    worker.wait();
+    progress.end();
+
+    const Verdict verdict = uploadVerdict(worker.outcome(), target, firmware.image.size(), inv.verify);
+    printLine(verdict.exitCode == ExitSuccess ? stdout : stderr, verdict.line);
+    return verdict.exitCode;
+}
+
+int runRename(const Invocation &inv)
+{
+    quint16 atPort = inv.atPort;
+    if (atPort == 0) {
+        int exitCode = ExitSuccess;
+        if (!portsFromAnnouncement(inv, nullptr, &atPort, &exitCode))
+            return exitCode;
+    }
+    if (!config::sendHostName(inv.ip, atPort, inv.name)) {
+        fail(QStringLiteral("cannot connect to the AT-command port %1 of %2 within %3 ms; check that the module "
+                            "is on, that %1 is its AT-command port (quarnel-cli scan lists it) and that no other "
+                            "program holds the connection")
+                 .arg(atPort)
+                 .arg(inv.ip)
+                 .arg(config::RenameConnectTimeout));
+        return ExitUnreachable;
+    }
+    printLine(stdout, QStringLiteral("quarnel-cli: %1: sent AT+HOSTNAME=%2 to AT-command port %3")
+                          .arg(inv.ip, inv.name)
+                          .arg(atPort));
+    return ExitSuccess;
+}
+
+} // namespace cli

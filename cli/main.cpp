@@ -1,0 +1,36 @@
+#include "commandline.h"
+#include "commands.h"
+#include "exitcodes.h"
+
+#include <QCoreApplication>
+
+#include <cstdio>
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QStringList arguments = QCoreApplication::arguments();
+    arguments.removeFirst();
+
+    QString error;
+    const cli::Invocation inv = cli::parseCommandLine(arguments, &error);
+    if (!error.isEmpty()) {
+        std::fprintf(stderr, "quarnel-cli: %s\n", error.toLocal8Bit().constData());
+        return cli::ExitUsage;
+    }
+    if (inv.help) {
+        std::fputs(cli::helpText(inv.command).toLocal8Bit().constData(), stdout);
+        return cli::ExitSuccess;
+    }
+    switch (inv.command) {
+    case cli::Command::Scan:
+        return cli::runScan(inv);
+    case cli::Command::Upload:
+        return cli::runUpload(inv);
+    case cli::Command::Rename:
+        return cli::runRename(inv);
+    case cli::Command::None:
+        break;
+    }
+    return cli::ExitUsage;
+}

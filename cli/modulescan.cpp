@@ -1,0 +1,111 @@
+#include "modulescan.h"
+
+#include <QEventLoop>
+#include <QTimer>
+
+#include <algorithm>
+
+namespace cli {
+
+namespace {
+
+// Sort key: IPv4 addresses by number, then every other text by itself.
+bool earlier(const HeardModule &a, const HeardModule &b)
+{
+    bool aIsIpv4 = false;
+    bool bIsIpv4 = false;
+    const quint32 aNumber = QHostAddress(a.announcement.hostIp).toIPv4Address(&aIsIpv4);
+    const quint32 bNumber = QHostAddress(b.announcement.hostIp).toIPv4Address(&bIsIpv4);
+    if (aIsIpv4 != bIsIpv4)
+        return aIsIpv4;
+    if (aIsIpv4 && aNumber != bNumber)
+        return aNumber < bNumber;
+    return a.announcement.hostIp < b.announcement.hostIp;
+}
+
+} // namespace
+
+ModuleScan::ModuleScan()
+{
+    clock.start();
+    connect(&socket, &QUdpSocket::readyRead, this, &ModuleScan::readPending);
+}
+
+bool ModuleScan::listen(quint16 port, QString *error)
+{
+    if (socket.bind(port, QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint))
+        return true;
+    *error = socket.errorString();
+    return false;
+}
+
+bool ModuleScan::take(const QByteArray &datagram)
+{
+    const std::optional<discovery::Announcement> announcement = discovery::readAnnouncement(datagram);
+    if (!announcement || announcement->hostIp.isEmpty())
+        return false;
+    auto it = byIp.find(announcement->hostIp);
+    if (it == byIp.end()) {
+        if (byIp.size() >= MaxModules) {
+            ++overflowCount;
+            return false;
+        }
+        it = byIp.insert(announcement->hostIp, HeardModule());
+    }
+    it->announcement = *announcement;
+    it->lastHeardMs = clock.elapsed();
+    emit heard(announcement->hostIp);
+    return true;
+}
+
+void ModuleScan::readPending()
+{
+    while (socket.hasPendingDatagrams()) {
+        QByteArray datagram;
+        datagram.resize(int(qMax<qint64>(0, socket.pendingDatagramSize())));
+        if (socket.readDatagram(datagram.data(), datagram.size()) < 0)
+            continue;
+        take(datagram);
+    }
+}
+
+void ModuleScan::listenFor(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+std::optional<discovery::Announcement> ModuleScan::waitFor(const QHostAddress &ip, int ms)
+{
+    const auto find = [this, &ip]() -> std::optional<discovery::Announcement> {
+        for (const HeardModule &module : qAsConst(byIp)) {
+            if (QHostAddress(module.announcement.hostIp) == ip)
+                return module.announcement;
+        }
+        return std::nullopt;
+    };
+    if (const auto known = find())
+        return known;
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    const QMetaObject::Connection c = connect(this, &ModuleScan::heard, &loop, [&loop, &ip](const QString &hostIp) {
+        if (QHostAddress(hostIp) == ip)
+            loop.quit();
+    });
+    loop.exec();
+    disconnect(c);
+    return find();
+}
+
+QVector<HeardModule> ModuleScan::modules() const
+{
+    QVector<HeardModule> list;
+    list.reserve(byIp.size());
+    for (const HeardModule &module : byIp)
+        list.append(module);
+    std::sort(list.begin(), list.end(), earlier);
+    return list;
+}
+
+} // namespace cli

@@ -1,0 +1,71 @@
+#ifndef CLI_MODULESCAN_H
+#define CLI_MODULESCAN_H
+
+#include "announcement.h"
+
+#include <QElapsedTimer>
+#include <QHash>
+#include <QHostAddress>
+#include <QObject>
+#include <QUdpSocket>
+#include <QVector>
+
+#include <optional>
+
+namespace cli {
+
+// One module as the scan last heard it.
+struct HeardModule
+{
+    discovery::Announcement announcement; // the latest one from this "host ip"
+    qint64 lastHeardMs = 0;               // on the scan's clock
+};
+
+// Collects module announcements on the discovery port with the window's acceptance rules:
+// what the announcement reader refuses and what lacks "host ip" is dropped. Rows are keyed
+// on the "host ip" text, as in the window, but keep each module's latest values. The sender's
+// address is not compared with this machine's: a module simulated on this machine is listed.
+class ModuleScan : public QObject
+{
+    Q_OBJECT
+
+public:
+    // A flood of made-up addresses cannot grow the list past this.
+    static const int MaxModules = 4096;
+
+    ModuleScan();
+
+    // Binds the port with shared binding, as the window does. False with the reason otherwise.
+    bool listen(quint16 port, QString *error);
+
+    // Takes one datagram; false when it is dropped.
+    bool take(const QByteArray &datagram);
+
+    // Runs the event loop for `ms` milliseconds, taking what arrives.
+    void listenFor(int ms);
+    // Runs the event loop until a module announces itself with the address `ip` or `ms` pass;
+    // its latest announcement, or nothing.
+    std::optional<discovery::Announcement> waitFor(const QHostAddress &ip, int ms);
+
+    // Every module heard, ordered by address (texts that are no IPv4 address last).
+    QVector<HeardModule> modules() const;
+    // Milliseconds on the scan's clock, for the age of a HeardModule.
+    qint64 nowMs() const { return clock.elapsed(); }
+    // Announcements dropped because MaxModules were listed already.
+    int overflow() const { return overflowCount; }
+
+signals:
+    void heard(const QString &hostIp);
+
+private:
+    void readPending();
+
+    QUdpSocket socket;
+    QElapsedTimer clock;
+    QHash<QString, HeardModule> byIp;
+    int overflowCount = 0;
+};
+
+} // namespace cli
+
+#endif // CLI_MODULESCAN_H

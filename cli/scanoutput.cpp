@@ -1,0 +1,84 @@
+#include "scanoutput.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QStringList>
+
+#include <cmath>
+
+namespace cli {
+
+namespace {
+
+bool unprintable(QChar c)
+{
+    switch (c.category()) {
+    case QChar::Other_Control:
+    case QChar::Other_Format:
+    case QChar::Other_Surrogate:
+    case QChar::Separator_Line:
+    case QChar::Separator_Paragraph:
+        return true;
+    default:
+        return false;
+    }
+}
+
+QString shown(const QString &text, bool blanksToo)
+{
+    QString out = text;
+    for (QChar &c : out) {
+        if (unprintable(c) || (blanksToo && c.isSpace()))
+            c = QLatin1Char('?');
+    }
+    return out;
+}
+
+double ageSeconds(const HeardModule &module, qint64 nowMs)
+{
+    return std::round(double(nowMs - module.lastHeardMs) / 100.0) / 10.0;
+}
+
+} // namespace
+
+QString scanTable(const QVector<HeardModule> &modules, qint64 nowMs)
+{
+    QVector<QStringList> rows;
+    rows.append({QStringLiteral("IP"), QStringLiteral("DATA"), QStringLiteral("AT"), QStringLiteral("AGE"),
+                 QStringLiteral("HOSTNAME")});
+    for (const HeardModule &m : modules) {
+        const discovery::Announcement &a = m.announcement;
+        rows.append({shown(a.hostIp, true), shown(a.dataPort, true), shown(a.atPort, true),
+                     QString::number(ageSeconds(m, nowMs), 'f', 1), shown(a.hostName, false)});
+    }
+    const int columns = rows.first().size();
+    QVector<int> widths(columns, 0);
+    for (const QStringList &row : qAsConst(rows)) {
+        for (int c = 0; c + 1 < columns; ++c)
+            widths[c] = qMax(widths[c], row.at(c).size());
+    }
+    QString out;
+    for (const QStringList &row : qAsConst(rows)) {
+        for (int c = 0; c + 1 < columns; ++c)
+            out += row.at(c).leftJustified(widths[c]) + QLatin1String("  ");
+        out += row.last() + QLatin1Char('\n');
+    }
+    return out;
+}
+
+QByteArray scanJson(const QVector<HeardModule> &modules, qint64 nowMs)
+{
+    QJsonArray list;
+    for (const HeardModule &m : modules) {
+        const discovery::Announcement &a = m.announcement;
+        list.append(QJsonObject{{QStringLiteral("ip"), a.hostIp},
+                                {QStringLiteral("dataPort"), a.dataPort},
+                                {QStringLiteral("atPort"), a.atPort},
+                                {QStringLiteral("hostname"), a.hostName},
+                                {QStringLiteral("secondsSinceHeard"), ageSeconds(m, nowMs)}});
+    }
+    return QJsonDocument(list).toJson(QJsonDocument::Indented);
+}
+
+} // namespace cli

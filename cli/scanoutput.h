@@ -1,0 +1,24 @@
+#ifndef CLI_SCANOUTPUT_H
+#define CLI_SCANOUTPUT_H
+
+#include "modulescan.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QVector>
+
+namespace cli {
+
+// The scan's list as a table with a header line: IP, DATA, AT, AGE (seconds since last heard,
+// one decimal) and HOSTNAME last. Announced texts are shown with control characters, and in
+// the columns before HOSTNAME blanks too, as '?', so a hostile announcement can neither move
+// a script's columns nor send escape sequences to the terminal.
+QString scanTable(const QVector<HeardModule> &modules, qint64 nowMs);
+
+// The scan's list as a JSON array of objects with the members ip, dataPort, atPort, hostname
+// (the announced texts, unchanged) and secondsSinceHeard (a number, one decimal).
+QByteArray scanJson(const QVector<HeardModule> &modules, qint64 nowMs);
+
+} // namespace cli
+
+#endif // CLI_SCANOUTPUT_H

@@ -1,0 +1,32 @@
+#ifndef CLI_UPLOADVERDICT_H
+#define CLI_UPLOADVERDICT_H
+
+#include "uploadoutcome.h"
+
+#include <QString>
+#include <QtGlobal>
+
+namespace cli {
+
+// Where an upload went, for the lines that explain its outcome.
+struct UploadTarget
+{
+    QString ip;
+    quint16 dataPort = 0;
+    quint16 atPort = 0;
+    QString board;
+};
+
+// What an upload outcome means to a script and to a person: the exit status, and one line
+// saying what failed and what to check (on success, what was done).
+struct Verdict
+{
+    int exitCode = 0;
+    QString line;
+};
+
+Verdict uploadVerdict(const UploadOutcome &outcome, const UploadTarget &target, qint64 imageBytes, bool verified);
+
+} // namespace cli
+
+#endif // CLI_UPLOADVERDICT_H

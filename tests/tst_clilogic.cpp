@@ -1,0 +1,559 @@
+// The command-line tool's logic, directly: argument checks, the announcement acceptance rules,
+// the scan output under hostile announcements, the refusal of doubtful HEX files, the exit
+// status and advice of every upload outcome, and the progress lines.
+#include "commandline.h"
+#include "commands.h"
+#include "exitcodes.h"
+#include "firmwarefile.h"
+#include "modulescan.h"
+#include "progress.h"
+#include "scanoutput.h"
+#include "uploadverdict.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <limits>
+
+using Kind = UploadOutcome::Kind;
+Q_DECLARE_METATYPE(UploadOutcome)
+Q_DECLARE_METATYPE(cli::Command)
+
+namespace {
+
+// One data record of `bytes` at `address`, with its checksum.
+QByteArray dataRecord(quint16 address, const QByteArray &bytes)
+{
+    QByteArray body;
+    body.append(char(bytes.size()));
+    body.append(char(address >> 8));
+    body.append(char(address & 0xFF));
+    body.append(char(0x00));
+    body.append(bytes);
+    quint8 sum = 0;
+    for (char c : body)
+        sum += quint8(c);
+    body.append(char(quint8(0x100 - sum)));
+    return ':' + body.toHex().toUpper() + '\n';
+}
+
+const QByteArray EndRecord = ":00000001FF\n";
+
+QByteArray datagram(const char *text)
+{
+    return QByteArray(text);
+}
+
+} // namespace
+
+class TestCliLogic : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void acceptedCommandLines_data();
+    void acceptedCommandLines();
+    void usageErrors_data();
+    void usageErrors();
+    void helpTexts_data();
+    void helpTexts();
+
+    void announcementRules_data();
+    void announcementRules();
+    void latestAnnouncementWins();
+    void addressFloodIsBounded();
+    void scanOrderAndAge();
+    void hostileTextsInTable();
+    void jsonKeepsAnnouncedTexts();
+
+    void firmwareFile_data();
+    void firmwareFile();
+    void firmwareFileNotRegular();
+
+    void verdicts_data();
+    void verdicts();
+
+    void percent_data();
+    void percent();
+    void progressLines();
+
+    void timeoutScale_data();
+    void timeoutScale();
+};
+
+void TestCliLogic::acceptedCommandLines_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<cli::Command>("command");
+    QTest::addColumn<QString>("ip");
+    QTest::addColumn<QString>("board");
+    QTest::addColumn<int>("dataPort");
+    QTest::addColumn<int>("atPort");
+    QTest::addColumn<bool>("verify");
+    QTest::addColumn<double>("seconds");
+    QTest::addColumn<QString>("positional"); // the HEX file or the name
+
+    QTest::newRow("scan with defaults") << QStringList{"scan"} << cli::Command::Scan << "" << "" << 0 << 0 << false << 3.0 << "";
+    QTest::newRow("scan, decimal seconds") << QStringList{"scan", "--seconds", "0.25", "--json"} << cli::Command::Scan << ""
+                                           << "" << 0 << 0 << false << 0.25 << "";
+    QTest::newRow("upload, ports given") << QStringList{"upload", "--ip", "192.168.1.20", "--board", "UNO", "--data-port",
+                                                        "8000", "--at-port", "8001", "a.hex"}
+                                         << cli::Command::Upload << "192.168.1.20" << "UNO" << 8000 << 8001 << false
+                                         << 5.0 << "a.hex";
+    QTest::newRow("upload, board in other letter case, verify")
+        << QStringList{"upload", "--verify", "--ip", "10.0.0.7", "--board", "zarIV3", "b.hex"} << cli::Command::Upload
+        << "10.0.0.7" << "zariV3" << 0 << 0 << true << 5.0 << "b.hex";
+    QTest::newRow("upload, leading zeros in the address")
+        << QStringList{"upload", "--ip", "010.000.000.009", "--board", "mega2560", "c.hex"} << cli::Command::Upload
+        << "10.0.0.9" << "MEGA2560" << 0 << 0 << false << 5.0 << "c.hex";
+    QTest::newRow("upload, = form, highest port")
+        << QStringList{"upload", "--ip=127.0.0.2", "--board=zureD0", "--data-port=65535", "d.hex"} << cli::Command::Upload
+        << "127.0.0.2" << "zureD0" << 65535 << 0 << false << 5.0 << "d.hex";
+    QTest::newRow("rename") << QStringList{"rename", "--ip", "127.0.0.3", "--at-port", "1", "bench 4"} << cli::Command::Rename
+                            << "127.0.0.3" << "" << 0 << 1 << false << 5.0 << "bench 4";
+    QTest::newRow("rename, name after --") << QStringList{"rename", "--ip", "127.0.0.3", "--", "-dash"} << cli::Command::Rename
+                                           << "127.0.0.3" << "" << 0 << 0 << false << 5.0 << "-dash";
+    QTest::newRow("rename, Latin-1 name") << QStringList{"rename", "--ip", "127.0.0.3", QString::fromUtf8("Küche")}
+                                          << cli::Command::Rename << "127.0.0.3" << "" << 0 << 0 << false << 5.0
+                                          << QString::fromUtf8("Küche");
+}
+
+void TestCliLogic::acceptedCommandLines()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(cli::Command, command);
+    QFETCH(QString, ip);
+    QFETCH(QString, board);
+    QFETCH(int, dataPort);
+    QFETCH(int, atPort);
+    QFETCH(bool, verify);
+    QFETCH(double, seconds);
+    QFETCH(QString, positional);
+
+    QString error;
+    const cli::Invocation inv = cli::parseCommandLine(arguments, &error);
+    QCOMPARE(error, QString());
+    QCOMPARE(inv.command, command);
+    QCOMPARE(inv.help, false);
+    QCOMPARE(inv.ip, ip);
+    QCOMPARE(inv.board, board);
+    QCOMPARE(int(inv.dataPort), dataPort);
+    QCOMPARE(int(inv.atPort), atPort);
+    QCOMPARE(inv.verify, verify);
+    QCOMPARE(inv.seconds, seconds);
+    QCOMPARE(command == cli::Command::Rename ? inv.name : inv.hexPath, positional);
+    QCOMPARE(inv.json, arguments.contains("--json"));
+}
+
+void TestCliLogic::usageErrors_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("error");
+
+    const QStringList upload{"upload", "--ip", "127.0.0.2", "--board", "UNO"};
+    QTest::newRow("nothing") << QStringList{} << "no command given";
+    QTest::newRow("unknown command") << QStringList{"flash"} << "unknown command \"flash\"";
+    QTest::newRow("unknown option") << QStringList{"scan", "--colour"} << "scan: Unknown option 'colour'";
+    QTest::newRow("option of another command") << QStringList{"scan", "--verify"} << "scan: Unknown option 'verify'";
+    QTest::newRow("option without its value") << QStringList{"scan", "--seconds"} << "scan: Missing value after '--seconds'";
+    QTest::newRow("scan, extra argument") << QStringList{"scan", "now"} << "unexpected argument \"now\"";
+    QTest::newRow("seconds zero") << QStringList{"scan", "--seconds", "0"} << "--seconds 0: expected a number";
+    QTest::newRow("seconds negative") << QStringList{"scan", "--seconds=-2"} << "--seconds -2: expected a number";
+    QTest::newRow("seconds not a number") << QStringList{"scan", "--seconds", "ten"} << "--seconds ten: expected";
+    QTest::newRow("seconds infinite") << QStringList{"scan", "--seconds", "inf"} << "--seconds inf: expected";
+    QTest::newRow("seconds beyond an hour") << QStringList{"scan", "--seconds", "3601"} << "--seconds 3601: expected";
+    QTest::newRow("upload without --ip") << QStringList{"upload", "--board", "UNO", "a.hex"} << "upload: --ip is required";
+    QTest::newRow("three parts") << QStringList{"upload", "--ip", "127.0.1", "--board", "UNO", "a.hex"}
+                                 << "--ip 127.0.1: not an IPv4 address";
+    QTest::newRow("part above 255") << QStringList{"upload", "--ip", "127.0.0.256", "--board", "UNO", "a.hex"}
+                                    << "--ip 127.0.0.256: not an IPv4 address";
+    QTest::newRow("host name for an address") << QStringList{"upload", "--ip", "localhost", "--board", "UNO", "a.hex"}
+                                              << "--ip localhost: not an IPv4 address";
+    QTest::newRow("signed part") << QStringList{"upload", "--ip", "127.0.0.+2", "--board", "UNO", "a.hex"}
+                                 << "--ip 127.0.0.+2: not an IPv4 address";
+    QTest::newRow("IPv6") << QStringList{"upload", "--ip", "::1", "--board", "UNO", "a.hex"} << "--ip ::1: not an IPv4";
+    QTest::newRow("port 0") << upload + QStringList{"--data-port", "0", "a.hex"} << "--data-port 0: not a port number";
+    QTest::newRow("port above 65535") << upload + QStringList{"--at-port", "65536", "a.hex"}
+                                      << "--at-port 65536: not a port number";
+    QTest::newRow("port that wraps to 16 bits") << upload + QStringList{"--at-port", "73537", "a.hex"}
+                                                << "--at-port 73537: not a port number";
+    QTest::newRow("port in hexadecimal") << upload + QStringList{"--data-port", "0x1f40", "a.hex"}
+                                         << "--data-port 0x1f40: not a port number";
+    QTest::newRow("port with a sign") << upload + QStringList{"--data-port", "+80", "a.hex"}
+                                      << "--data-port +80: not a port number";
+    QTest::newRow("unknown board") << QStringList{"upload", "--ip", "127.0.0.2", "--board", "NANO", "a.hex"}
+                                   << "--board NANO: unknown board; expected one of MEGA2560, UNO, zariV3, zureD0";
+    QTest::newRow("board with a blank") << QStringList{"upload", "--ip", "127.0.0.2", "--board", "UNO ", "a.hex"}
+                                        << "--board UNO : unknown board";
+    QTest::newRow("no board") << QStringList{"upload", "--ip", "127.0.0.2", "a.hex"} << "--board is required";
+    QTest::newRow("no HEX file") << upload << "expected one HEX file, got 0 arguments";
+    QTest::newRow("two HEX files") << upload + QStringList{"a.hex", "b.hex"} << "expected one HEX file, got 2 arguments";
+    QTest::newRow("first problem is named") << QStringList{"upload", "--ip", "x", "--board", "y"} << "upload: --ip x:";
+    QTest::newRow("rename without a name") << QStringList{"rename", "--ip", "127.0.0.2"} << "expected one NAME, got 0";
+    QTest::newRow("rename, empty name") << QStringList{"rename", "--ip", "127.0.0.2", ""} << "the name is empty";
+    QTest::newRow("rename, line end in the name") << QStringList{"rename", "--ip", "127.0.0.2", "a\r\nAT+RST"}
+                                                  << "the name holds a control character (0x0d)";
+    QTest::newRow("rename, C1 control") << QStringList{"rename", "--ip", "127.0.0.2", QString(QChar(0x85))}
+                                        << "control character (0x85)";
+    QTest::newRow("rename, beyond Latin-1") << QStringList{"rename", "--ip", "127.0.0.2", QString::fromUtf8("Zürich€")}
+                                            << "not a Latin-1 character";
+    QTest::newRow("rename has no --data-port") << QStringList{"rename", "--ip", "127.0.0.2", "--data-port", "1", "n"}
+                                               << "rename: Unknown option 'data-port'";
+}
+
+void TestCliLogic::usageErrors()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, error);
+
+    QString actual;
+    cli::parseCommandLine(arguments, &actual);
+    QVERIFY2(actual.contains(error), qPrintable(actual));
+    QVERIFY(!actual.contains('\n'));
+}
+
+void TestCliLogic::helpTexts_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<cli::Command>("command");
+    QTest::addColumn<QString>("usage");
+
+    QTest::newRow("--help") << QStringList{"--help"} << cli::Command::None << "Usage: quarnel-cli COMMAND";
+    QTest::newRow("help upload") << QStringList{"help", "upload"} << cli::Command::Upload << "Usage: quarnel-cli upload";
+    QTest::newRow("scan -h") << QStringList{"scan", "-h"} << cli::Command::Scan << "Usage: quarnel-cli scan";
+    QTest::newRow("help beats a bad value") << QStringList{"upload", "--ip", "x", "--help"} << cli::Command::Upload
+                                            << "Usage: quarnel-cli upload";
+    QTest::newRow("rename --help") << QStringList{"rename", "--help"} << cli::Command::Rename << "Usage: quarnel-cli rename";
+}
+
+void TestCliLogic::helpTexts()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(cli::Command, command);
+    QFETCH(QString, usage);
+
+    QString error;
+    const cli::Invocation inv = cli::parseCommandLine(arguments, &error);
+    QCOMPARE(error, QString());
+    QVERIFY(inv.help);
+    QCOMPARE(inv.command, command);
+    const QString text = cli::helpText(command);
+    QVERIFY2(text.startsWith(usage), qPrintable(text));
+    QVERIFY(text.contains("Exit status:"));
+}
+
+void TestCliLogic::announcementRules_data()
+{
+    QTest::addColumn<QByteArray>("datagram");
+    QTest::addColumn<bool>("accepted");
+    QTest::addColumn<QString>("hostIp");
+    QTest::addColumn<QString>("hostName");
+    QTest::addColumn<QString>("dataPort");
+
+    QTest::newRow("complete JSON") << datagram(R"({"host ip":"192.168.1.20","atcomd port":8001,"data port":8000,"hostname":"b1"})")
+                                   << true << "192.168.1.20" << "b1" << "8000";
+    QTest::newRow("no host name") << datagram(R"({"host ip":"10.0.0.1","data port":"9"})") << true << "10.0.0.1"
+                                  << "quarnel" << "9";
+    QTest::newRow("ports that are no numbers are kept") << datagram(R"({"host ip":"10.0.0.2","data port":"abc"})")
+                                                        << true << "10.0.0.2" << "quarnel" << "abc";
+    QTest::newRow("no host ip") << datagram(R"({"atcomd port":8001,"data port":8000})") << false << "" << "" << "";
+    QTest::newRow("empty host ip") << datagram(R"({"host ip":"","data port":8000})") << false << "" << "" << "";
+    QTest::newRow("capitals in the name") << datagram(R"({"Host IP":"10.0.0.3"})") << false << "" << "" << "";
+    QTest::newRow("not an object") << datagram("42") << false << "" << "" << "";
+    QTest::newRow("empty datagram") << QByteArray() << false << "" << "" << "";
+    QTest::newRow("script, not a literal") << datagram("while(true){}") << false << "" << "" << "";
+    QTest::newRow("bytes after a NUL ignored")
+        << QByteArray(R"({"host ip":"10.0.0.4","hostname":"n"})") + QByteArray(1, '\0') + "garbage" << true << "10.0.0.4" << "n" << "";
+}
+
+void TestCliLogic::announcementRules()
+{
+    QFETCH(QByteArray, datagram);
+    QFETCH(bool, accepted);
+    QFETCH(QString, hostIp);
+    QFETCH(QString, hostName);
+    QFETCH(QString, dataPort);
+
+    cli::ModuleScan scan;
+    QSignalSpy heard(&scan, &cli::ModuleScan::heard);
+    QCOMPARE(scan.take(datagram), accepted);
+    const QVector<cli::HeardModule> modules = scan.modules();
+    QCOMPARE(modules.size(), accepted ? 1 : 0);
+    QCOMPARE(heard.size(), accepted ? 1 : 0);
+    if (accepted) {
+        QCOMPARE(modules.first().announcement.hostIp, hostIp);
+        QCOMPARE(modules.first().announcement.hostName, hostName);
+        QCOMPARE(modules.first().announcement.dataPort, dataPort);
+    }
+}
+
+// The window keeps a row's first values; a scan reports what the module says now.
+void TestCliLogic::latestAnnouncementWins()
+{
+    cli::ModuleScan scan;
+    QVERIFY(scan.take(R"({"host ip":"10.0.0.5","hostname":"old","data port":1})"));
+    QVERIFY(scan.take(R"({"host ip":"10.0.0.5","hostname":"new","data port":2})"));
+    QVERIFY(scan.take(R"({"host ip":"10.0.0.6"})"));
+    const QVector<cli::HeardModule> modules = scan.modules();
+    QCOMPARE(modules.size(), 2);
+    QCOMPARE(modules.at(0).announcement.hostName, QStringLiteral("new"));
+    QCOMPARE(modules.at(0).announcement.dataPort, QStringLiteral("2"));
+}
+
+void TestCliLogic::addressFloodIsBounded()
+{
+    cli::ModuleScan scan;
+    for (int i = 0; i < cli::ModuleScan::MaxModules + 10; ++i)
+        scan.take(QStringLiteral(R"({"host ip":"f%1"})").arg(i).toUtf8());
+    QCOMPARE(scan.modules().size(), int(cli::ModuleScan::MaxModules));
+    QCOMPARE(scan.overflow(), 10);
+    // A module already listed is still refreshed.
+    QVERIFY(scan.take(R"({"host ip":"f0","hostname":"again"})"));
+    QCOMPARE(scan.overflow(), 10);
+}
+
+void TestCliLogic::scanOrderAndAge()
+{
+    cli::ModuleScan scan;
+    for (const char *ip : {"not-an-address", "127.0.0.10", "127.0.0.9", "10.1.1.1", "abc"})
+        QVERIFY(scan.take(QStringLiteral(R"({"host ip":"%1"})").arg(QLatin1String(ip)).toUtf8()));
+    QStringList order;
+    for (const cli::HeardModule &m : scan.modules())
+        order << m.announcement.hostIp;
+    QCOMPARE(order, (QStringList{"10.1.1.1", "127.0.0.9", "127.0.0.10", "abc", "not-an-address"}));
+
+    cli::HeardModule module;
+    module.announcement.hostIp = QStringLiteral("10.0.0.1");
+    module.lastHeardMs = 1000;
+    const QString table = cli::scanTable({module}, 3470);
+    QCOMPARE(table.split('\n').at(1), QStringLiteral("10.0.0.1            2.5  quarnel"));
+}
+
+void TestCliLogic::hostileTextsInTable()
+{
+    cli::ModuleScan scan;
+    QVERIFY(scan.take(QByteArray(R"({"host ip":"10.0.0.1 ; rm","data port":"80 80","atcomd port":"8001",)"
+                                 R"("hostname":"evil\u001b[2J\nname\u202e"})")));
+    QVERIFY(scan.take(R"({"host ip":"10.0.0.2","data port":8000,"atcomd port":8001,"hostname":"two words"})"));
+    const QStringList lines = cli::scanTable(scan.modules(), scan.nowMs()).split('\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 3);
+    QVERIFY2(lines.at(0).startsWith("IP"), qPrintable(lines.at(0)));
+    QVERIFY(lines.at(0).endsWith("HOSTNAME"));
+    // Columns stay in place for awk: five fields before the name, whatever was announced.
+    const QStringList evil = lines.at(2).split(' ', Qt::SkipEmptyParts);
+    QCOMPARE(evil.at(0), QStringLiteral("10.0.0.1?;?rm"));
+    QCOMPARE(evil.at(1), QStringLiteral("80?80"));
+    QCOMPARE(evil.at(4), QStringLiteral("evil?[2J?name?"));
+    QCOMPARE(lines.at(1).split(' ', Qt::SkipEmptyParts).mid(4), (QStringList{"two", "words"}));
+    for (const QString &line : lines) {
+        for (const QChar c : line)
+            QVERIFY2(c.unicode() >= 0x20 && c.unicode() != 0x7F, qPrintable(line));
+    }
+}
+
+void TestCliLogic::jsonKeepsAnnouncedTexts()
+{
+    cli::ModuleScan scan;
+    QVERIFY(scan.take(QByteArray(R"({"host ip":"10.0.0.1","data port":8000,"atcomd port":"x","hostname":"a\"b\u001bc"})")));
+    QJsonParseError parseError{};
+    const QJsonDocument doc = QJsonDocument::fromJson(cli::scanJson(scan.modules(), scan.nowMs()), &parseError);
+    QCOMPARE(parseError.error, QJsonParseError::NoError);
+    QCOMPARE(doc.array().size(), 1);
+    const QJsonObject m = doc.array().first().toObject();
+    QCOMPARE(m.value("ip").toString(), QStringLiteral("10.0.0.1"));
+    QCOMPARE(m.value("dataPort").toString(), QStringLiteral("8000"));
+    QCOMPARE(m.value("atPort").toString(), QStringLiteral("x"));
+    QCOMPARE(m.value("hostname").toString(), QStringLiteral("a\"b\x1b" "c"));
+    QVERIFY(m.value("secondsSinceHeard").isDouble());
+    QCOMPARE(cli::scanJson({}, 0).trimmed(), QByteArray("[\n]"));
+}
+
+void TestCliLogic::firmwareFile_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QString>("error"); // a part of it; empty when the file is taken
+    QTest::addColumn<QByteArray>("image");
+
+    const QByteArray two = dataRecord(0x0000, QByteArray::fromHex("0c945c00"));
+    const QByteArray gap = dataRecord(0x0008, QByteArray::fromHex("aabb"));
+    QTest::newRow("two records with a gap") << two + gap + EndRecord << ""
+                                            << QByteArray::fromHex("0c945c0000000000aabb");
+    QTest::newRow("CRLF line ends") << QByteArray(two).replace("\n", "\r\n") + ":00000001FF\r\n" << ""
+                                    << QByteArray::fromHex("0c945c00");
+    QTest::newRow("end record without a line end") << two + ":00000001FF" << "" << QByteArray::fromHex("0c945c00");
+    QTest::newRow("text after the end record is ignored") << two + EndRecord + "junk\n" << ""
+                                                          << QByteArray::fromHex("0c945c00");
+    QByteArray badSum = two;
+    badSum[badSum.size() - 2] = badSum.at(badSum.size() - 2) == '0' ? '1' : '0';
+    QTest::newRow("wrong checksum") << badSum + EndRecord << "not a well-formed Intel HEX file" << QByteArray();
+    QTest::newRow("short record") << two + ":0400000001\n" + EndRecord << "not a well-formed" << QByteArray();
+    QTest::newRow("cut short") << two + gap << "no end record" << QByteArray();
+    QTest::newRow("cut inside a record") << two + gap.left(7) << "not a well-formed" << QByteArray();
+    QTest::newRow("only the end record") << EndRecord << "no data records" << QByteArray();
+    QTest::newRow("empty file") << QByteArray() << "no end record" << QByteArray();
+    QTest::newRow("binary bytes") << QByteArray::fromHex("7f454c4602010100") << "no end record" << QByteArray();
+    QTest::newRow("beyond the image limit") << QByteArray(":020000041000EA\n") + dataRecord(0, "ab") + EndRecord
+                                            << "data beyond the 1024 KiB image limit" << QByteArray();
+}
+
+void TestCliLogic::firmwareFile()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(QString, error);
+    QFETCH(QByteArray, image);
+
+    QTemporaryDir dir;
+    QFile file(dir.filePath("f.hex"));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(text);
+    file.close();
+    const cli::FirmwareFile firmware = cli::FirmwareFile::read(file.fileName());
+    if (error.isEmpty()) {
+        QCOMPARE(firmware.error, QString());
+        QCOMPARE(firmware.diagnostics, QStringList());
+    } else {
+        QVERIFY2(firmware.error.contains(error), qPrintable(firmware.error));
+    }
+    QCOMPARE(firmware.image, image);
+}
+
+void TestCliLogic::firmwareFileNotRegular()
+{
+    QTemporaryDir dir;
+    QVERIFY(cli::FirmwareFile::read(dir.path()).error.contains("not a regular file"));
+    QVERIFY(cli::FirmwareFile::read(dir.filePath("none.hex")).error.contains("no such file"));
+    // A device would never end.
+    QVERIFY(cli::FirmwareFile::read("/dev/zero").error.contains("not a regular file"));
+}
+
+void TestCliLogic::verdicts_data()
+{
+    QTest::addColumn<UploadOutcome>("outcome");
+    QTest::addColumn<bool>("verify");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("line");
+
+    const QString failed = "quarnel-cli: upload to 10.0.0.8 failed: ";
+    QTest::newRow("success") << UploadOutcome::of(Kind::Success) << false << int(cli::ExitSuccess)
+                             << "quarnel-cli: 10.0.0.8: upload complete, 4096 bytes written";
+    QTest::newRow("success, verified") << UploadOutcome::of(Kind::Success) << true << int(cli::ExitSuccess)
+                                       << "quarnel-cli: 10.0.0.8: upload complete, 4096 bytes written and verified";
+    QTest::newRow("data port") << UploadOutcome::of(Kind::DataPortUnreachable) << false << int(cli::ExitUnreachable)
+                               << failed + "module data port unreachable; check that the module is on and on this "
+                                           "network, that 8000 is its data port";
+    QTest::newRow("AT port") << UploadOutcome::of(Kind::AtPortUnreachable) << false << int(cli::ExitUnreachable)
+                             << failed + "module AT-command port unreachable; check that 8001 is the module's";
+    QTest::newRow("mode switch") << UploadOutcome::modeSwitchRefused(2) << false << int(cli::ExitUploadFailed)
+                                 << failed + "module refused the upload mode at AT command 2; check that port 8001";
+    QTest::newRow("bootloader") << UploadOutcome::bootloaderSilent("get sync") << false << int(cli::ExitUploadFailed)
+                                << failed + "bootloader did not answer get sync; check that the board is a UNO (--board)";
+    QTest::newRow("page") << UploadOutcome::pageNotAcknowledged(7, "program page") << false << int(cli::ExitUploadFailed)
+                          << failed + "page 7 not acknowledged (program page); the link dropped";
+    QTest::newRow("verify mismatch") << UploadOutcome::verifyMismatch(0x1234) << true << int(cli::ExitVerifyFailed)
+                                     << failed + "verify: flash differs from the image at 0x01234; the board";
+    QTest::newRow("verify read") << UploadOutcome::verifyReadFailed(0x100) << true << int(cli::ExitVerifyFailed)
+                                 << failed + "verify: flash at 0x00100 could not be read back;";
+    QTest::newRow("image too large") << UploadOutcome::of(Kind::ImageTooLarge) << false << int(cli::ExitFirmwareFile)
+                                     << failed + "image is larger than the bootloader can address; check that the HEX";
+    QTest::newRow("image empty") << UploadOutcome::of(Kind::ImageEmpty) << false << int(cli::ExitFirmwareFile)
+                                 << failed + "image file is empty;";
+    QTest::newRow("image changed") << UploadOutcome::of(Kind::ImageChanged) << false << int(cli::ExitUploadFailed)
+                                   << failed + "image file changed during the upload;";
+    QTest::newRow("unknown board") << UploadOutcome::of(Kind::UnknownBoard) << false << int(cli::ExitUsage)
+                                   << failed + "unknown board type;";
+    QTest::newRow("not run") << UploadOutcome() << false << int(cli::ExitUploadFailed) << failed + "upload not run";
+}
+
+void TestCliLogic::verdicts()
+{
+    QFETCH(UploadOutcome, outcome);
+    QFETCH(bool, verify);
+    QFETCH(int, exitCode);
+    QFETCH(QString, line);
+
+    const cli::Verdict verdict = cli::uploadVerdict(outcome, {"10.0.0.8", 8000, 8001, "UNO"}, 4096, verify);
+    QCOMPARE(verdict.exitCode, exitCode);
+    QVERIFY2(verdict.line.startsWith(line), qPrintable(verdict.line));
+    QVERIFY(!verdict.line.contains('\n'));
+}
+
+void TestCliLogic::percent_data()
+{
+    QTest::addColumn<float>("fraction");
+    QTest::addColumn<int>("percent");
+
+    QTest::newRow("nothing") << 0.0f << 0;
+    QTest::newRow("0.29 truncates as the window's cell") << 0.29f << 28;
+    QTest::newRow("half") << 0.5f << 50;
+    QTest::newRow("all") << 1.0f << 100;
+    QTest::newRow("above 1 stays 100") << 1.5f << 100;
+    QTest::newRow("negative") << -0.5f << 0;
+    QTest::newRow("not a number") << std::numeric_limits<float>::quiet_NaN() << 0;
+    QTest::newRow("infinite") << std::numeric_limits<float>::infinity() << 0;
+}
+
+void TestCliLogic::percent()
+{
+    QFETCH(float, fraction);
+    QFETCH(int, percent);
+    QCOMPARE(cli::ProgressPrinter::percentOf(fraction), percent);
+}
+
+void TestCliLogic::progressLines()
+{
+    QCOMPARE(cli::ProgressPrinter::line("10.0.0.8", 42, false), QStringLiteral("10.0.0.8: 42%"));
+    const QString bar = cli::ProgressPrinter::line("10.0.0.8", 50, true);
+    QCOMPARE(bar, QStringLiteral("10.0.0.8 [") + QString(20, '#') + QString(20, ' ') + QStringLiteral("]  50%"));
+    QCOMPARE(cli::ProgressPrinter::line("x", 100, true), QStringLiteral("x [") + QString(40, '#') + QStringLiteral("] 100%"));
+
+    // Plain output: one line per new whole percentage, none repeated.
+    QTemporaryDir dir;
+    const QByteArray path = QFile::encodeName(dir.filePath("out.txt"));
+    FILE *out = std::fopen(path.constData(), "w");
+    QVERIFY(out);
+    cli::ProgressPrinter printer(out, false, "m");
+    for (float f : {0.10f, 0.101f, 0.5f, 0.5f, 1.0f})
+        printer.show(f);
+    printer.end();
+    std::fclose(out);
+    QFile written(QString::fromLocal8Bit(path));
+    QVERIFY(written.open(QIODevice::ReadOnly));
+    QCOMPARE(written.readAll(), QByteArray("m: 10%\nm: 50%\nm: 100%\n"));
+}
+
+void TestCliLogic::timeoutScale_data()
+{
+    QTest::addColumn<QByteArray>("value"); // empty: unset
+    QTest::addColumn<bool>("accepted");
+    QTest::addColumn<double>("scale");
+
+    QTest::newRow("unset") << QByteArray() << true << 1.0;
+    QTest::newRow("a tenth") << QByteArray("0.1") << true << 0.1;
+    QTest::newRow("zero") << QByteArray("0") << false << 1.0;
+    QTest::newRow("above 1") << QByteArray("2") << false << 1.0;
+    QTest::newRow("text") << QByteArray("fast") << false << 1.0;
+}
+
+void TestCliLogic::timeoutScale()
+{
+    QFETCH(QByteArray, value);
+    QFETCH(bool, accepted);
+    QFETCH(double, scale);
+
+    if (value.isEmpty())
+        qunsetenv("QUARNEL_TEST_TIMEOUT_SCALE");
+    else
+        qputenv("QUARNEL_TEST_TIMEOUT_SCALE", value);
+    double actual = -1;
+    QString error;
+    QCOMPARE(cli::testTimeoutScale(&actual, &error), accepted);
+    QCOMPARE(actual, scale);
+    QCOMPARE(error.isEmpty(), accepted);
+    qunsetenv("QUARNEL_TEST_TIMEOUT_SCALE");
+}
+
+QTEST_GUILESS_MAIN(TestCliLogic)
+#include "tst_clilogic.moc"
