@@ -207,6 +207,8 @@ void TestStk500v2::faults_data()
                                            << "bootloader did not answer sign-on" << 1;
     QTest::newRow("sign-on one byte short") << hex("01") << 0 << Fault::MissingByte << handshakeFailed
                                             << "bootloader did not answer sign-on" << 1;
+    QTest::newRow("sign-on followed by a flood") << hex("01") << 0 << Fault::Flood << handshakeFailed
+                                                 << "bootloader did not answer sign-on" << 1;
     QTest::newRow("target voltage silent") << hex("0394") << 0 << Fault::Silent << handshakeFailed
                                            << "bootloader did not answer target voltage" << 5;
     QTest::newRow("enter programming mode one byte long")

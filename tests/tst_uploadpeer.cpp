@@ -179,6 +179,8 @@ QByteArray ScriptedModule::applyFault(QByteArray reply, const QByteArray &key, Q
         case Fault::LastByteFlipped:
             reply[reply.size() - 1] = char(~reply.at(reply.size() - 1));
             return reply;
+        case Fault::Flood:
+            return reply.append(QByteArray(4 << 20, char(0x1B)));
         case Fault::FailedStatus:
             reply[reply.size() - 1] = char(reply.at(reply.size() - 1) ^ reply.at(6) ^ char(0xC0));
             reply[6] = char(0xC0);

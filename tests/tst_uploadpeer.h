@@ -32,6 +32,7 @@ public:
         Split,       // the reply in three pieces, some milliseconds apart
         LastByteFlipped, // same length, last byte wrong (STK500v1: not STK_OK; v2: checksum)
         FailedStatus,    // STK500v2: a well-formed answer with a failing status byte
+        Flood,           // the reply followed by 4 MiB of noise
     };
 
     explicit ScriptedModule(Protocol protocol,

@@ -11,6 +11,8 @@ const QByteArray ClientModeCommand = QByteArrayLiteral("AT+U2W=CLIENT\r\n");
 const QByteArray UpdateMegaCommand = QByteArrayLiteral("AT+MCUUPDATE=MEGA");
 const QByteArray UpdateUnoCommand = QByteArrayLiteral("AT+MCUUPDATE=UNO");
 const int MinimumAtReply = 2; // bytes; any answer this long counts as acceptance
+// bytes; a module that floods a port fills this much and is then held back by TCP
+const qint64 ReadBufferLimit = 64 * 1024;
 
 void closeSocket(QTcpSocket *socket)
 {
@@ -28,6 +30,7 @@ bool connectSocket(QTcpSocket *socket, const QString &ip, const QString &port, i
         return false;
     // Every exchange is a small request waiting for a small reply: never hold a segment back.
     socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    socket->setReadBufferSize(ReadBufferLimit);
     return true;
 }
 
