@@ -1,0 +1,349 @@
+// Discovery at scale: 50, 250 and 1,000 announce-only simulated modules against the real window
+// (offscreen). Every row present and correct, rows of stopped modules gone, how late a 10 ms timer
+// fires on the window's event loop, and the CPU the window takes.
+//
+//   bench_discovery [--sizes 50,250,1000] [--steady-s S] [--smoke]
+// The window binds UDP 3333: nothing else may listen there during the run.
+#include "benchutil.h"
+#include "devicecolumns.h"
+#include "discoveryconstants.h"
+#include "simprocess.h"
+#include "widget.h"
+#include "widgetinspector.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QHash>
+#include <QLoggingCategory>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QUdpSocket>
+
+#include <cstdio>
+#include <functional>
+
+using namespace bench;
+
+namespace {
+
+const int AnnounceMs = 2000;
+const int ProbeMs = 10;        // the timer whose lateness is measured
+const int PollMs = 100;        // how often the harness looks at the table
+const int FillLimitMs = 15000; // every row should be there after one announcement round
+const int GoneLimitMs = 20000; // waited for departed rows, well past the 8 s they may take
+const int SimStartMs = 60000;  // a thousand modules take a moment to open their ports
+const quint32 FirstIp = (127u << 24) | (2u << 8) | 2u; // 127.0.2.2
+const quint16 DataPort = 8000;
+
+// Measures how late a single-shot timer of ProbeMs fires, again and again, on the GUI thread.
+class LatencyProbe : public QObject
+{
+public:
+    LatencyProbe()
+    {
+        timer.setSingleShot(true);
+        timer.setTimerType(Qt::PreciseTimer);
+        connect(&timer, &QTimer::timeout, this, [this] {
+            const double late = double(armed.nsecsElapsed()) / 1e6 - ProbeMs;
+            if (recording)
+                samples << qMax(0.0, late);
+            arm();
+        });
+        arm();
+    }
+    void record(bool on) { recording = on; }
+    QVector<double> take()
+    {
+        QVector<double> out;
+        out.swap(samples);
+        return out;
+    }
+
+private:
+    void arm()
+    {
+        armed.start();
+        timer.start(ProbeMs);
+    }
+    QTimer timer;
+    QElapsedTimer armed;
+    QVector<double> samples;
+    bool recording = false;
+};
+
+// Runs the event loop until `done` holds (checked every PollMs) or limitMs pass; the time taken
+// in ms, or -1.
+qint64 runUntil(const std::function<bool()> &done, int limitMs)
+{
+    QElapsedTimer clock;
+    clock.start();
+    QEventLoop loop;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (done() || clock.elapsed() >= limitMs)
+            loop.quit();
+    });
+    poll.start(PollMs);
+    if (!done())
+        loop.exec();
+    return done() ? clock.elapsed() : -1;
+}
+
+void runFor(int ms)
+{
+    runUntil([] { return false; }, ms);
+}
+
+struct Expected
+{
+    QString name;
+    QString atPort;
+};
+
+struct Phase
+{
+    QString name;
+    QVector<double> late;
+    double seconds = 0;
+    double cpuSeconds = 0;
+};
+
+QString describePhase(const Phase &p)
+{
+    return QStringLiteral("%1: timer late by median %2 ms, p99 %3 ms, max %4 ms (%5 samples); window CPU %6 %")
+        .arg(p.name, -10)
+        .arg(percentile(p.late, 50), 0, 'f', 2)
+        .arg(percentile(p.late, 99), 0, 'f', 2)
+        .arg(percentile(p.late, 100), 0, 'f', 2)
+        .arg(p.late.size())
+        .arg(p.seconds > 0 ? 100.0 * p.cpuSeconds / p.seconds : 0.0, 0, 'f', 1);
+}
+
+bool startModules(SimProcess &sim, quint32 firstIp, int count, const QString &name)
+{
+    if (sim.start({"--board", "none", "--ip", QHostAddress(firstIp).toString(), "--count", QString::number(count),
+                   "--name", name, "--announce-ms", QString::number(AnnounceMs), "--data-port",
+                   QString::number(DataPort)},
+                  SimStartMs))
+        return true;
+    std::fprintf(stderr, "quarnel-sim: %s\n", qPrintable(sim.errorText()));
+    return false;
+}
+
+void expectModules(const SimProcess &sim, int count, const QString &name, QHash<QString, Expected> *expected)
+{
+    for (int i = 0; i < count; ++i)
+        expected->insert(sim.ip(i).toString(),
+                         {count == 1 ? name : QStringLiteral("%1-%2").arg(name).arg(i + 1), QString::number(sim.atPort())});
+}
+
+QString cellText(QTableWidget *table, int row, int column)
+{
+    const QTableWidgetItem *item = table->item(row, column);
+    return item ? item->text() : QString();
+}
+
+// Rows that match `expected` exactly, each once; mismatches go to *wrong.
+int matchingRows(QTableWidget *table, const QHash<QString, Expected> &expected, QStringList *wrong)
+{
+    QSet<QString> seen;
+    for (int row = 0; row < table->rowCount(); ++row) {
+        const QString ip = cellText(table, row, discovery::ColumnIp);
+        const auto it = expected.find(ip);
+        if (it == expected.end() || seen.contains(ip)) {
+            if (wrong)
+                *wrong << QStringLiteral("unexpected or repeated row %1").arg(ip);
+            continue;
+        }
+        seen.insert(ip);
+        const bool right = cellText(table, row, discovery::ColumnName) == it->name
+                           && cellText(table, row, discovery::ColumnDataPort) == QString::number(DataPort)
+                           && cellText(table, row, discovery::ColumnAtPort) == it->atPort;
+        if (!right && wrong)
+            *wrong << QStringLiteral("row %1 reads %2 / %3 / %4")
+                          .arg(ip, cellText(table, row, discovery::ColumnName),
+                               cellText(table, row, discovery::ColumnDataPort),
+                               cellText(table, row, discovery::ColumnAtPort));
+    }
+    return seen.size();
+}
+
+int rowsOf(QTableWidget *table, const QHash<QString, Expected> &modules)
+{
+    int n = 0;
+    for (int row = 0; row < table->rowCount(); ++row)
+        n += modules.contains(cellText(table, row, discovery::ColumnIp)) ? 1 : 0;
+    return n;
+}
+
+struct SizeResult
+{
+    int modules = 0;
+    bool allRows = false;
+    bool stayersKept = false;
+    double fillSeconds = -1;
+    double goneSeconds = -1;
+    Phase steady;
+};
+
+bool runSize(int modules, int steadyMs, SizeResult *result)
+{
+    result->modules = modules;
+    const int leaving = qMax(5, modules / 10);
+    const int staying = modules - leaving;
+
+    Widget window;
+    window.show();
+    WidgetInspector inspect{window};
+    QTableWidget *table = inspect.table();
+    LatencyProbe probe;
+
+    SimProcess stayers;
+    SimProcess leavers;
+    if (!startModules(stayers, FirstIp, staying, QStringLiteral("stay"))
+        || !startModules(leavers, FirstIp + quint32(staying), leaving, QStringLiteral("leave")))
+        return false;
+    QHash<QString, Expected> stay;
+    QHash<QString, Expected> leave;
+    expectModules(stayers, staying, QStringLiteral("stay"), &stay);
+    expectModules(leavers, leaving, QStringLiteral("leave"), &leave);
+    QHash<QString, Expected> all = stay;
+    all.insert(leave);
+
+    Phase fill{QStringLiteral("filling"), {}, 0, 0};
+    const double cpu0 = ownCpuSeconds();
+    probe.record(true);
+    const qint64 fillMs = runUntil([&] { return table->rowCount() >= modules; }, FillLimitMs);
+    fill.late = probe.take();
+    fill.cpuSeconds = ownCpuSeconds() - cpu0;
+    fill.seconds = fillMs >= 0 ? fillMs / 1000.0 : FillLimitMs / 1000.0;
+    result->fillSeconds = fillMs >= 0 ? fillMs / 1000.0 : -1;
+
+    // Steady: every module announces every 2 s; the table must stay whole and right.
+    int fewest = table->rowCount();
+    QElapsedTimer clock;
+    clock.start();
+    const double cpu1 = ownCpuSeconds();
+    runUntil([&] {
+        fewest = qMin(fewest, table->rowCount());
+        return false;
+    }, steadyMs);
+    result->steady = {QStringLiteral("steady"), probe.take(), double(clock.nsecsElapsed()) / 1e9,
+                      ownCpuSeconds() - cpu1};
+    QStringList wrong;
+    const int matching = matchingRows(table, all, &wrong);
+    result->allRows = matching == modules && wrong.isEmpty() && fewest == modules;
+
+    // Departure: one module in ten stops; its rows go, the others stay.
+    if (!leavers.stop())
+        std::fprintf(stderr, "the leaving modules did not stop cleanly\n");
+    clock.restart();
+    const double cpu2 = ownCpuSeconds();
+    int fewestStaying = staying;
+    const qint64 goneMs = runUntil([&] {
+        fewestStaying = qMin(fewestStaying, rowsOf(table, stay));
+        return rowsOf(table, leave) == 0;
+    }, GoneLimitMs);
+    Phase departure{QStringLiteral("departure"), probe.take(), double(clock.nsecsElapsed()) / 1e9,
+                    ownCpuSeconds() - cpu2};
+    probe.record(false);
+    result->goneSeconds = goneMs >= 0 ? goneMs / 1000.0 : -1;
+    result->stayersKept = fewestStaying == staying && matchingRows(table, stay, nullptr) == staying
+                          && table->rowCount() == staying;
+
+    say(QStringLiteral("%1 modules (%2 stay, %3 stop):").arg(modules).arg(staying).arg(leaving));
+    say(QStringLiteral("  all %1 rows in %2 s; %3 of %4 rows right after %5 s of steady announcements%6")
+            .arg(modules)
+            .arg(result->fillSeconds, 0, 'f', 2)
+            .arg(matching)
+            .arg(modules)
+            .arg(steadyMs / 1000)
+            .arg(fewest < modules ? QStringLiteral(" (the table fell to %1 rows meanwhile)").arg(fewest) : QString()));
+    for (const QString &w : wrong.mid(0, 5))
+        say(QStringLiteral("  wrong: %1").arg(w));
+    say(QStringLiteral("  rows of the %1 stopped modules gone %2 s after the stop; the other %3 rows %4")
+            .arg(leaving)
+            .arg(result->goneSeconds, 0, 'f', 2)
+            .arg(staying)
+            .arg(result->stayersKept ? QStringLiteral("all stayed") : QStringLiteral("did NOT all stay")));
+    for (const Phase &p : {fill, result->steady, departure})
+        say(QStringLiteral("  ") + describePhase(p));
+    if (!stayers.stop())
+        std::fprintf(stderr, "the staying modules did not stop cleanly\n");
+    return true;
+}
+
+QList<int> intList(const QString &text)
+{
+    QList<int> out;
+    for (const QString &part : text.split(QLatin1Char(','), Qt::SkipEmptyParts))
+        out << qBound(1, part.toInt(), 4000);
+    return out;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    // The window refreshes its default firmware file every 2 s from the Temp directory and traces
+    // the listings into ./log.txt: give it an empty Temp directory and a working directory of its own.
+    QTemporaryDir work;
+    if (!work.isValid())
+        return 1;
+    qputenv("TMPDIR", QFile::encodeName(work.path()));
+    QDir::setCurrent(work.path());
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+
+    QApplication app(argc, argv);
+    QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
+    const CommonOptions options = parseCommon(app.arguments().mid(1));
+    QList<int> sizes{50, 250, 1000};
+    int steadyMs = 20000;
+    for (int i = 0; i + 1 < options.rest.size(); ++i) {
+        if (options.rest.at(i) == QLatin1String("--sizes"))
+            sizes = intList(options.rest.at(i + 1));
+        else if (options.rest.at(i) == QLatin1String("--steady-s"))
+            steadyMs = qBound(1, options.rest.at(i + 1).toInt(), 600) * 1000;
+    }
+    if (options.smoke) {
+        sizes = {50};
+        steadyMs = 2000;
+    }
+
+    {
+        QUdpSocket probe; // the window shares its port: another listener there would take datagrams
+        if (!probe.bind(QHostAddress::Any, discovery::AnnouncementPort, QUdpSocket::DontShareAddress))
+            say(QStringLiteral("# WARNING: another program listens on UDP %1; it may take announcements meant for "
+                               "the window").arg(discovery::AnnouncementPort));
+    }
+    say(QStringLiteral("# Discovery: announce-only modules every %1 ms against the window, offscreen").arg(AnnounceMs));
+    say(QStringLiteral("# %1").arg(machineLine()));
+    QList<SizeResult> results;
+    for (int n : sizes) {
+        SizeResult r;
+        if (!runSize(n, steadyMs, &r))
+            return 1;
+        results << r;
+        runFor(500); // the sockets of the last size close before the next binds
+    }
+    say(QStringLiteral("# Results (steady phase)"));
+    bool ok = true;
+    for (const SizeResult &r : results) {
+        say(QStringLiteral("%1 modules: rows %2, departed rows gone in %3 s, stayers %4, timer late p50 %5 ms p99 %6 ms, "
+                           "window CPU %7 %")
+                .arg(r.modules, 4)
+                .arg(r.allRows ? QStringLiteral("all present and right") : QStringLiteral("MISSING OR WRONG"))
+                .arg(r.goneSeconds, 0, 'f', 2)
+                .arg(r.stayersKept ? QStringLiteral("kept") : QStringLiteral("LOST"))
+                .arg(percentile(r.steady.late, 50), 0, 'f', 2)
+                .arg(percentile(r.steady.late, 99), 0, 'f', 2)
+                .arg(100.0 * r.steady.cpuSeconds / r.steady.seconds, 0, 'f', 1));
+        ok = ok && r.allRows && r.stayersKept && r.goneSeconds >= 0;
+    }
+    // A benchmark reports; the exit code says only whether the run itself worked.
+    return ok ? 0 : 2;
+}
