@@ -102,7 +102,7 @@ QStringList HexImage::diagnostics() const
 void HexImage::diagnose(const QString &text)
 {
     if (diagnostics_.size() < MaxDiagnostics)
-        diagnostics_ << QStringLiteral("line %1: %2").arg(lineNumber_).arg(text);
+        diagnostics_ << QStringLiteral("line %1: %2").arg(QString::number(lineNumber_), text);
     else
         ++suppressed_;
 }

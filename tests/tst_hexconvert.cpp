@@ -201,6 +201,9 @@ void tst_HexConvert::convert_data()
     QTest::newRow("byte count not hexadecimal")
         << lines({":GG00000001020304F2", data(0, a), End}) << true << a
         << QStringList{QStringLiteral("line 1: byte count \"GG\" is not hexadecimal; skipped")};
+    QTest::newRow("byte count with a percent sign")
+        << lines({":%1000000F0", data(0, a), End}) << true << a
+        << QStringList{QStringLiteral("line 1: byte count \"%1\" is not hexadecimal; skipped")};
     QTest::newRow("address record with one byte")
         << lines({":0100000401FA", data(0, a), End}) << true << a
         << QStringList{QStringLiteral("line 1: address record with 1 data bytes instead of 2; skipped")};
