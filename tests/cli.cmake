@@ -1,3 +1,6 @@
 # Command-line tool (quarnel-cli): its logic directly, then the program itself against simulated
 # modules with the real bootloaders.
 quarnel_add_test(tst_clilogic SOURCES tst_clilogic.cpp LIBS quarnel_cli TIMEOUT 30)
+
+quarnel_add_test(tst_cli SOURCES tst_cli.cpp tst_cliprocess.h simprocess.h LIBS Qt5::Network TIMEOUT 120)
+add_dependencies(tst_cli quarnel-cli quarnel-sim avr_blink_uno avr_blink_mega avr_full_uno avr_big_mega)
