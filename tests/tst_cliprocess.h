@@ -49,8 +49,10 @@ inline void startCli(QProcess &process, const QStringList &arguments, const QStr
 inline CliRun finishCli(QProcess &process, int timeoutMs = CliRun::DefaultMs)
 {
     CliRun run;
-    run.finished = process.waitForFinished(timeoutMs) && process.exitStatus() == QProcess::NormalExit;
-    if (process.state() != QProcess::NotRunning) {
+    if (process.state() != QProcess::NotRunning)
+        process.waitForFinished(timeoutMs);
+    run.finished = process.state() == QProcess::NotRunning && process.exitStatus() == QProcess::NormalExit;
+    if (!run.finished) {
         process.kill();
         process.waitForFinished();
     }

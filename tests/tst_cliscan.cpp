@@ -1,0 +1,226 @@
+// quarnel-cli on the real discovery port: scan lists simulated modules with their names and
+// ports; upload and rename take missing ports from the module's announcement, and say so
+// clearly when none comes or what comes is unusable; hostile datagrams do not upset a scan.
+#include "simprocess.h"
+#include "tst_cliprocess.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSignalSpy>
+#include <QTimer>
+#include <QUdpSocket>
+#include <QtTest>
+
+namespace {
+
+const int AnnouncePeriodMs = 200; // of the simulated modules here
+const int RunMs = 30000;
+
+// Runs the tool while sending `datagrams` to the discovery port every 100 ms.
+CliRun runWhileAnnouncing(const QStringList &arguments, const QList<QByteArray> &datagrams)
+{
+    QUdpSocket sender;
+    QTimer timer;
+    timer.setInterval(100);
+    QObject::connect(&timer, &QTimer::timeout, &sender, [&sender, &datagrams] {
+        for (const QByteArray &d : datagrams)
+            sender.writeDatagram(d, QHostAddress::LocalHost, 3333);
+    });
+    timer.start();
+    QProcess process;
+    QSignalSpy finished(&process, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished));
+    startCli(process, arguments);
+    finished.wait(RunMs);
+    timer.stop();
+    return finishCli(process, 0);
+}
+
+QJsonArray scanJson(const CliRun &run)
+{
+    QJsonParseError error{};
+    const QJsonDocument doc = QJsonDocument::fromJson(run.out, &error);
+    return error.error == QJsonParseError::NoError ? doc.array() : QJsonArray();
+}
+
+QJsonObject moduleAt(const QJsonArray &modules, const QString &ip)
+{
+    for (const QJsonValue &m : modules) {
+        if (m.toObject().value("ip").toString() == ip)
+            return m.toObject();
+    }
+    return QJsonObject();
+}
+
+} // namespace
+
+class TestCliScan : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void scanListsModules_data();
+    void scanListsModules();
+    void scanOfHostileDatagrams();
+    void uploadWithAnnouncedPorts();
+    void renameWithAnnouncedPort();
+    void noUsableAnnouncement_data();
+    void noUsableAnnouncement();
+};
+
+void TestCliScan::initTestCase()
+{
+    qRegisterMetaType<QProcess::ExitStatus>();
+}
+
+void TestCliScan::scanListsModules_data()
+{
+    QTest::addColumn<bool>("json");
+    QTest::newRow("table") << false;
+    QTest::newRow("JSON") << true;
+}
+
+void TestCliScan::scanListsModules()
+{
+    QFETCH(bool, json);
+
+    SimProcess sim;
+    QVERIFY2(sim.start({"--ip", "127.0.0.180", "--count", "3", "--name", "bench", "--board", "none", "--announce-ms",
+                        QString::number(AnnouncePeriodMs)}),
+             qPrintable(sim.errorText()));
+    QStringList arguments{"scan", "--seconds", "1"};
+    if (json)
+        arguments << "--json";
+    const CliRun run = runCli(arguments, QString(), {}, RunMs);
+    QVERIFY2(run.finished && run.exitCode == 0, run.printed().constData());
+
+    const QJsonArray modules = scanJson(run);
+    const QList<QByteArray> lines = run.outLines();
+    if (!json)
+        QCOMPARE(lines.first().simplified(), QByteArray("IP DATA AT AGE HOSTNAME"));
+    for (int i = 0; i < 3; ++i) {
+        const QString ip = sim.ip(i).toString();
+        const QString name = QStringLiteral("bench-%1").arg(i + 1);
+        if (json) {
+            const QJsonObject m = moduleAt(modules, ip);
+            QVERIFY2(!m.isEmpty(), run.out.constData());
+            QCOMPARE(m.value("hostname").toString(), name);
+            QCOMPARE(m.value("dataPort").toString(), QString::number(sim.dataPort()));
+            QCOMPARE(m.value("atPort").toString(), QString::number(sim.atPort()));
+            QVERIFY(m.value("secondsSinceHeard").toDouble() < 1.0);
+        } else {
+            const auto row = std::find_if(lines.begin(), lines.end(),
+                                          [&ip](const QByteArray &l) { return l.startsWith(ip.toUtf8() + ' '); });
+            QVERIFY2(row != lines.end(), run.out.constData());
+            const QList<QByteArray> fields = row->simplified().split(' ');
+            QCOMPARE(fields.size(), 5);
+            QCOMPARE(fields.at(1), QByteArray::number(sim.dataPort()));
+            QCOMPARE(fields.at(2), QByteArray::number(sim.atPort()));
+            QVERIFY(fields.at(3).toDouble() < 1.0);
+            QCOMPARE(fields.at(4), name.toUtf8());
+        }
+    }
+    QVERIFY(sim.stop());
+}
+
+// Junk of every kind around one good announcement: the scan lists the good one, prints no
+// control character, and ends on time.
+void TestCliScan::scanOfHostileDatagrams()
+{
+    const QList<QByteArray> datagrams{
+        QByteArray(60000, '{'),
+        QByteArray("not an object"),
+        QByteArray(16, '\0'),
+        QByteArray(R"({"hostname":"no address"})"),
+        QByteArray(R"({"host ip":"127.0.0.181","data port":8000,"atcomd port":8001,"hostname":"x\u001b]0;owned\u0007y"})"),
+    };
+    const CliRun run = runWhileAnnouncing({"scan", "--seconds", "0.8"}, datagrams);
+    QVERIFY2(run.finished && run.exitCode == 0, run.printed().constData());
+    const QList<QByteArray> lines = run.outLines();
+    const auto row = std::find_if(lines.begin(), lines.end(),
+                                  [](const QByteArray &l) { return l.startsWith("127.0.0.181 "); });
+    QVERIFY2(row != lines.end(), run.out.constData());
+    QCOMPARE(row->simplified(), QByteArray("127.0.0.181 8000 8001 ") + row->simplified().split(' ').at(3)
+                                    + " x?]0;owned?y");
+    QVERIFY(!run.out.contains('\x1b') && !run.out.contains('\x07'));
+    QVERIFY(!run.out.contains("no address"));
+}
+
+void TestCliScan::uploadWithAnnouncedPorts()
+{
+    const QByteArray bin = readFile(avrPath("blink_uno.bin"));
+    QVERIFY(!bin.isEmpty());
+    SimProcess sim;
+    QVERIFY2(sim.start({"--ip", "127.0.0.182", "--board", "UNO", "--control-port", "0", "--announce-ms",
+                        QString::number(AnnouncePeriodMs)}),
+             qPrintable(sim.errorText()));
+    const CliRun run = runCli({"upload", "--ip", "127.0.0.182", "--board", "UNO", "--verify", avrPath("blink_uno.hex")},
+                              QString(), {}, RunMs);
+    QVERIFY2(run.finished && run.exitCode == 0, run.printed().constData());
+    QCOMPARE(run.outLines().last(),
+             QByteArray("quarnel-cli: 127.0.0.182: upload complete, ") + QByteArray::number(bin.size())
+                 + " bytes written and verified");
+    QCOMPARE(sim.flash().left(bin.size()), bin);
+    QVERIFY(sim.stop());
+}
+
+// The module's next announcements carry the name it was given.
+void TestCliScan::renameWithAnnouncedPort()
+{
+    SimProcess sim;
+    QVERIFY2(sim.start({"--ip", "127.0.0.183", "--board", "none", "--name", "before", "--announce-ms",
+                        QString::number(AnnouncePeriodMs)}),
+             qPrintable(sim.errorText()));
+    const CliRun rename = runCli({"rename", "--ip", "127.0.0.183", "shelf-2"}, QString(), {}, RunMs);
+    QVERIFY2(rename.finished && rename.exitCode == 0, rename.printed().constData());
+    QCOMPARE(rename.outLines().last(),
+             QStringLiteral("quarnel-cli: 127.0.0.183: sent AT+HOSTNAME=shelf-2 to AT-command port %1").arg(sim.atPort()).toUtf8());
+
+    const CliRun scan = runCli({"scan", "--seconds", "1", "--json"}, QString(), {}, RunMs);
+    QVERIFY2(scan.finished && scan.exitCode == 0, scan.printed().constData());
+    QCOMPARE(moduleAt(scanJson(scan), "127.0.0.183").value("hostname").toString(), QStringLiteral("shelf-2"));
+    QVERIFY(sim.stop());
+}
+
+void TestCliScan::noUsableAnnouncement_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QByteArray>("announcement"); // sent meanwhile; empty: none
+    QTest::addColumn<QString>("line");
+
+    const QByteArray badPorts = R"({"host ip":"127.0.0.185","data port":"abc","atcomd port":"99999"})";
+    QTest::newRow("upload, nobody announces")
+        << QStringList{"upload", "--ip", "127.0.0.184", "--board", "UNO", "--seconds", "0.5", avrPath("blink_uno.hex")}
+        << QByteArray()
+        << "quarnel-cli: no announcement from 127.0.0.184 on UDP port 3333 within 0.5 s; check that the module is on "
+           "and on this network (quarnel-cli scan), or give its ports with --data-port and --at-port";
+    QTest::newRow("rename, nobody announces")
+        << QStringList{"rename", "--ip", "127.0.0.184", "--seconds", "0.5", "n"} << QByteArray()
+        << "quarnel-cli: no announcement from 127.0.0.184 on UDP port 3333 within 0.5 s; check that the module is on "
+           "and on this network (quarnel-cli scan), or give its ports with --at-port";
+    QTest::newRow("upload, data port no number")
+        << QStringList{"upload", "--ip", "127.0.0.185", "--board", "UNO", avrPath("blink_uno.hex")} << badPorts
+        << "quarnel-cli: 127.0.0.185 announces the data port \"abc\", which is no port number; give it with --data-port";
+    QTest::newRow("rename, AT port beyond 16 bits")
+        << QStringList{"rename", "--ip", "127.0.0.185", "n"} << badPorts
+        << "quarnel-cli: 127.0.0.185 announces the AT-command port \"99999\", which is no port number; give it with "
+           "--at-port";
+}
+
+void TestCliScan::noUsableAnnouncement()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QByteArray, announcement);
+    QFETCH(QString, line);
+
+    const CliRun run = announcement.isEmpty() ? runCli(arguments, QString(), {}, RunMs)
+                                              : runWhileAnnouncing(arguments, {announcement});
+    QVERIFY2(run.finished, run.printed().constData());
+    QCOMPARE(run.exitCode, 3);
+    QCOMPARE(run.lastErrorLine(), line.toUtf8());
+    QCOMPARE(run.out, QByteArray());
+}
+
+QTEST_GUILESS_MAIN(TestCliScan)
+#include "tst_cliscan.moc"
