@@ -180,7 +180,8 @@ int runUpload(const Invocation &inv)
     worker.setVerify(inv.verify);
     worker.setTimeouts(timeouts);
 
-    ProgressPrinter progress(stdout, isTerminal(stdout), target.ip);
+    ProgressPrinter progress(stdout, isTerminal(stdout), target.ip,
+                             inv.verify ? QStringLiteral("verifying") : QString());
     QEventLoop loop;
     QObject::connect(&worker, &Thread::updateover, &loop, [&progress](const QString &, int kind, float value) {
         if (kind == 2)

@@ -7,8 +7,8 @@
 
 namespace cli {
 
-ProgressPrinter::ProgressPrinter(FILE *out, bool terminal, QString label)
-    : out(out), terminal(terminal), label(std::move(label))
+ProgressPrinter::ProgressPrinter(FILE *out, bool terminal, QString label, QString afterAll)
+    : out(out), terminal(terminal), label(std::move(label)), afterAll(std::move(afterAll))
 {
 }
 
@@ -35,8 +35,10 @@ void ProgressPrinter::show(float fraction)
     if (percent == shown)
         return;
     shown = percent;
-    const QByteArray text = line(label, percent, terminal).toLocal8Bit();
-    std::fprintf(out, terminal ? "\r%s" : "%s\n", text.constData());
+    QString text = line(label, percent, terminal);
+    if (percent == 100 && !afterAll.isEmpty())
+        text += terminal ? QLatin1Char(' ') + afterAll : QLatin1Char('\n') + label + QLatin1String(": ") + afterAll;
+    std::fprintf(out, terminal ? "\r%s" : "%s\n", text.toLocal8Bit().constData());
     std::fflush(out);
 }
 

@@ -14,7 +14,8 @@ class ProgressPrinter
 public:
     static const int BarWidth = 40; // characters between the brackets
 
-    ProgressPrinter(FILE *out, bool terminal, QString label);
+    // `afterAll`, when not empty, follows the 100% report: what the run does next.
+    ProgressPrinter(FILE *out, bool terminal, QString label, QString afterAll = QString());
 
     // A progress report: the fraction of the image read, 0..1.
     void show(float fraction);
@@ -30,6 +31,7 @@ private:
     FILE *out;
     bool terminal;
     QString label;
+    QString afterAll;
     int shown = -1;
 };
 

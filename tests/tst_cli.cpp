@@ -104,10 +104,13 @@ void TestCli::upload()
                                         .arg(bin.size())
                                         .arg(verify ? " and verified" : "")
                                         .toUtf8());
-    // Output to a file: one line per new percentage, rising to 100.
-    const QList<QByteArray> lines = run.outLines();
+    // Output to a file: one line per new percentage, rising to 100, then the read-back.
+    QList<QByteArray> lines = run.outLines();
+    lines.removeLast();
+    if (verify)
+        QCOMPARE(lines.takeLast(), ip.toUtf8() + ": verifying");
     int previous = -1;
-    for (int i = 0; i + 1 < lines.size(); ++i) {
+    for (int i = 0; i < lines.size(); ++i) {
         QVERIFY2(lines.at(i).startsWith(ip.toUtf8() + ": ") && lines.at(i).endsWith('%'), lines.at(i).constData());
         const int percent = lines.at(i).mid(ip.size() + 2).chopped(1).toInt();
         QVERIFY2(percent > previous, run.out.constData());

@@ -522,6 +522,23 @@ void TestCliLogic::progressLines()
     QFile written(QString::fromLocal8Bit(path));
     QVERIFY(written.open(QIODevice::ReadOnly));
     QCOMPARE(written.readAll(), QByteArray("m: 10%\nm: 50%\nm: 100%\n"));
+    written.close();
+
+    // What comes after the last page is named once, when 100% is reached.
+    for (bool terminal : {false, true}) {
+        out = std::fopen(path.constData(), "w");
+        QVERIFY(out);
+        cli::ProgressPrinter next(out, terminal, "m", "verifying");
+        for (float f : {0.5f, 1.0f, 1.0f})
+            next.show(f);
+        next.end();
+        std::fclose(out);
+        QVERIFY(written.open(QIODevice::ReadOnly));
+        QCOMPARE(written.readAll(), terminal ? "\r" + cli::ProgressPrinter::line("m", 50, true).toLatin1() + "\r"
+                                                   + cli::ProgressPrinter::line("m", 100, true).toLatin1() + " verifying\n"
+                                             : QByteArray("m: 50%\nm: 100%\nm: verifying\n"));
+        written.close();
+    }
 }
 
 void TestCliLogic::timeoutScale_data()

@@ -7,7 +7,9 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QDir>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QUdpSocket>
 #include <QtTest>
@@ -67,6 +69,7 @@ private slots:
     void renameWithAnnouncedPort();
     void noUsableAnnouncement_data();
     void noUsableAnnouncement();
+    void readmeExampleFlashesEveryUno();
 };
 
 void TestCliScan::initTestCase()
@@ -220,6 +223,52 @@ void TestCliScan::noUsableAnnouncement()
     QCOMPARE(run.exitCode, 3);
     QCOMPARE(run.lastErrorLine(), line.toUtf8());
     QCOMPARE(run.out, QByteArray());
+}
+
+// The README's script, as printed there: scan, then every module named uno-... flashed at once.
+void TestCliScan::readmeExampleFlashesEveryUno()
+{
+    const QString readme = QString::fromUtf8(readFile(QStringLiteral(QUARNEL_SOURCE_DIR "/README.md")));
+    const int start = readme.indexOf("#!/bin/sh\n", readme.indexOf("## Command-line tool: quarnel-cli"));
+    const int end = readme.indexOf("```", start);
+    QVERIFY2(start >= 0 && end > start, "the README's command-line section has no shell script");
+    QTemporaryDir dir;
+    QFile script(dir.filePath("flash-unos.sh"));
+    QVERIFY(script.open(QIODevice::WriteOnly));
+    script.write(readme.mid(start, end - start).toUtf8());
+    script.close();
+
+    const QByteArray bin = readFile(avrPath("blink_uno.bin"));
+    SimProcess unos;
+    SimProcess mega;
+    QVERIFY2(unos.start({"--ip", "127.0.0.196", "--count", "2", "--name", "uno", "--board", "UNO", "--control-port", "0",
+                         "--announce-ms", QString::number(AnnouncePeriodMs)}),
+             qPrintable(unos.errorText()));
+    QVERIFY2(mega.start({"--ip", "127.0.0.198", "--name", "mega", "--board", "none", "--announce-ms",
+                         QString::number(AnnouncePeriodMs)}),
+             qPrintable(mega.errorText()));
+
+    QProcess shell;
+    shell.setWorkingDirectory(dir.path());
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("PATH", QStringLiteral(QUARNEL_BIN_DIR ":") + env.value("PATH"));
+    shell.setProcessEnvironment(env);
+    shell.start("sh", {script.fileName(), avrPath("blink_uno.hex")});
+    QVERIFY(shell.waitForFinished(RunMs));
+    const QByteArray printed = shell.readAllStandardOutput() + shell.readAllStandardError();
+    QVERIFY2(shell.exitStatus() == QProcess::NormalExit && shell.exitCode() == 0, printed.constData());
+
+    QStringList logs = QDir(dir.path()).entryList({"upload-*.log"});
+    logs.sort();
+    QCOMPARE(logs, (QStringList{"upload-127.0.0.196.log", "upload-127.0.0.197.log"}));
+    for (int i = 0; i < 2; ++i) {
+        const QByteArray log = readFile(dir.filePath(logs.at(i))).trimmed();
+        QVERIFY2(log.endsWith("upload complete, " + QByteArray::number(bin.size()) + " bytes written and verified"),
+                 log.constData());
+        QCOMPARE(unos.flash(i).left(bin.size()), bin);
+    }
+    QVERIFY(unos.stop());
+    QVERIFY(mega.stop());
 }
 
 QTEST_GUILESS_MAIN(TestCliScan)
