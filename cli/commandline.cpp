@@ -140,7 +140,7 @@ void parseCommand(Command command, const QStringList &arguments, Invocation *inv
         break;
     }
 
-    const QString name = arguments.first();
+    const QString &name = arguments.first();
     if (!parser.parse(arguments)) {
         *error = name + QLatin1String(": ") + parser.errorText();
         return;

@@ -9,7 +9,7 @@ namespace cli {
 
 namespace {
 
-const qint64 ReadChunk = 64 * 1024; // bytes per read
+const qint64 ReadChunk = qint64(64) * 1024; // bytes per read
 
 } // namespace
 

@@ -85,7 +85,7 @@ std::optional<discovery::Announcement> ModuleScan::waitFor(const QHostAddress &i
         }
         return std::nullopt;
     };
-    if (const auto known = find())
+    if (auto known = find())
         return known;
     QEventLoop loop;
     QTimer::singleShot(ms, &loop, &QEventLoop::quit);
