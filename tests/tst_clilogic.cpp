@@ -58,8 +58,6 @@ private slots:
     void acceptedCommandLines();
     void usageErrors_data();
     void usageErrors();
-    void helpTexts_data();
-    void helpTexts();
 
     void announcementRules_data();
     void announcementRules();
@@ -213,36 +211,6 @@ void TestCliLogic::usageErrors()
     cli::parseCommandLine(arguments, &actual);
     QVERIFY2(actual.contains(error), qPrintable(actual));
     QVERIFY(!actual.contains('\n'));
-}
-
-void TestCliLogic::helpTexts_data()
-{
-    QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<cli::Command>("command");
-    QTest::addColumn<QString>("usage");
-
-    QTest::newRow("--help") << QStringList{"--help"} << cli::Command::None << "Usage: quarnel-cli COMMAND";
-    QTest::newRow("help upload") << QStringList{"help", "upload"} << cli::Command::Upload << "Usage: quarnel-cli upload";
-    QTest::newRow("scan -h") << QStringList{"scan", "-h"} << cli::Command::Scan << "Usage: quarnel-cli scan";
-    QTest::newRow("help beats a bad value") << QStringList{"upload", "--ip", "x", "--help"} << cli::Command::Upload
-                                            << "Usage: quarnel-cli upload";
-    QTest::newRow("rename --help") << QStringList{"rename", "--help"} << cli::Command::Rename << "Usage: quarnel-cli rename";
-}
-
-void TestCliLogic::helpTexts()
-{
-    QFETCH(QStringList, arguments);
-    QFETCH(cli::Command, command);
-    QFETCH(QString, usage);
-
-    QString error;
-    const cli::Invocation inv = cli::parseCommandLine(arguments, &error);
-    QCOMPARE(error, QString());
-    QVERIFY(inv.help);
-    QCOMPARE(inv.command, command);
-    const QString text = cli::helpText(command);
-    QVERIFY2(text.startsWith(usage), qPrintable(text));
-    QVERIFY(text.contains("Exit status:"));
 }
 
 void TestCliLogic::announcementRules_data()
