@@ -2,7 +2,9 @@
 // the same simulated module into the same real bootloader, with the same image, side by side in
 // one run; and both against the serial line's floor for that image.
 //
-//   bench_upload [--reps N] [--boards UNO,MEGA2560] [--delays 0,5] [--smoke]
+//   bench_upload [--reps N] [--boards UNO,MEGA2560] [--delays 0,5] [--quiet-ms Q] [--smoke]
+// --quiet-ms is the simulated module's packing of board replies (how long the serial line must be
+// quiet before what came goes to the host); without it the simulator's default holds.
 #include "benchutil.h"
 #include "byterelay.h"
 #include "simprocess.h"
@@ -39,6 +41,7 @@ struct BoardCase
     int pageBytes;
     QString ip;
     QStringList avrdudePart;
+    int erasedBelow; // the bootloader erases the pages it writes below this address
     bool uno() const { return board == QLatin1String("UNO"); }
 };
 
@@ -49,6 +52,9 @@ struct Tool
 };
 
 // One upload's images: two different ones, used in turn, so that every run must really write.
+// The MEGA2560's bootloader erases a page before writing it only below 0x3C000 (it reckons with a
+// 16 KiB boot section; its own is 8 KiB), and above that a write can only clear bits of what is
+// there; so the two images differ only below `distinct`.
 struct Images
 {
     QString bin[2];
@@ -58,8 +64,11 @@ struct Images
 
 bool makeImages(const QString &dir, const BoardCase &c, Images *images)
 {
+    const int distinct = qMin(c.imageSize, c.erasedBelow);
     for (int i = 0; i < 2; ++i) {
-        images->bytes[i] = sleepingImage(c.imageSize, quint32(c.imageSize * 7 + i + 1));
+        images->bytes[i] = sleepingImage(c.imageSize, quint32(c.imageSize * 7 + 1));
+        const QByteArray own = sleepingImage(distinct, quint32(c.imageSize * 7 + i + 2));
+        images->bytes[i].replace(0, distinct, own);
         images->bin[i] = QStringLiteral("%1/%2-%3.bin").arg(dir, c.board).arg(i);
         images->hex[i] = QStringLiteral("%1/%2-%3.hex").arg(dir, c.board).arg(i);
         if (!writeFile(images->bin[i], images->bytes[i])
@@ -128,12 +137,16 @@ bool runAvrdude(SimProcess &sim, const BoardCase &c, const QString &hex, bool re
     return true;
 }
 
-bool flashHolds(SimProcess &sim, const QByteArray &image)
+bool flashHolds(SimProcess &sim, const QByteArray &image, const QString &who)
 {
     const QByteArray flash = sim.flash();
     if (flash.left(image.size()) == image)
         return true;
-    std::fprintf(stderr, "the simulated flash does not hold the image: %s\n", qPrintable(sim.errorText()));
+    int at = 0;
+    while (at < image.size() && at < flash.size() && flash.at(at) == image.at(at))
+        ++at;
+    std::fprintf(stderr, "after %s the simulated flash differs from the image at 0x%x (flash %d bytes) %s\n",
+                 qPrintable(who), at, int(flash.size()), qPrintable(sim.errorText()));
     return false;
 }
 
@@ -179,11 +192,14 @@ int main(int argc, char *argv[])
     const int reps = options.reps ? options.reps : (options.smoke ? 1 : DefaultReps);
     QStringList boards{QStringLiteral("UNO"), QStringLiteral("MEGA2560")};
     QList<int> delays{0, 5};
+    QString quietMs;
     for (int i = 0; i < options.rest.size(); ++i) {
         if (options.rest.at(i) == QLatin1String("--boards") && i + 1 < options.rest.size())
             boards = options.rest.at(++i).split(QLatin1Char(','), Qt::SkipEmptyParts);
         else if (options.rest.at(i) == QLatin1String("--delays") && i + 1 < options.rest.size())
             delays = intList(options.rest.at(++i));
+        else if (options.rest.at(i) == QLatin1String("--quiet-ms") && i + 1 < options.rest.size())
+            quietMs = options.rest.at(++i);
     }
     if (options.smoke)
         delays = {0};
@@ -191,15 +207,18 @@ int main(int argc, char *argv[])
     // The smoke keeps every path (both protocols, all three uploaders, the count) on small images.
     const QList<BoardCase> cases = {
         {QStringLiteral("UNO"), options.smoke ? 4096 : 32256, 128, QStringLiteral("127.0.1.2"),
-         {"-c", "arduino", "-p", "atmega328p"}},
+         {"-c", "arduino", "-p", "atmega328p"}, 0x8000},
         {QStringLiteral("MEGA2560"), options.smoke ? 8192 : 253952, 256, QStringLiteral("127.0.1.3"),
-         {"-c", "wiring", "-p", "atmega2560", "-D"}},
+         {"-c", "wiring", "-p", "atmega2560", "-D"}, 0x3C000},
     };
 
     QTemporaryDir dir;
     if (!dir.isValid())
         return 1;
-    say(QStringLiteral("# Upload speed through quarnel-sim at %1 baud, %2 repetition(s)").arg(Baud).arg(reps));
+    say(QStringLiteral("# Upload speed through quarnel-sim at %1 baud, module packing quiet time %2, %3 repetition(s)")
+            .arg(Baud)
+            .arg(quietMs.isEmpty() ? QStringLiteral("the simulator's default") : quietMs + QStringLiteral(" ms"))
+            .arg(reps));
     say(QStringLiteral("# %1").arg(machineLine()));
 
     QStringList ratios;
@@ -213,14 +232,17 @@ int main(int argc, char *argv[])
         double floorSeconds = 0;
         for (int delay : delays) {
             SimProcess sim;
-            if (!sim.start({"--ip", c.ip, "--board", c.board, "--announce-ms", "0", "--baud", QString::number(Baud),
-                            "--delay-ms", QString::number(delay)})) {
+            QStringList simArguments{"--ip", c.ip, "--board", c.board, "--announce-ms", "0", "--baud",
+                                     QString::number(Baud), "--delay-ms", QString::number(delay)};
+            if (!quietMs.isEmpty())
+                simArguments << QStringLiteral("--quiet-ms") << quietMs;
+            if (!sim.start(simArguments)) {
                 std::fprintf(stderr, "quarnel-sim: %s\n", qPrintable(sim.errorText()));
                 return 1;
             }
             if (floorSeconds == 0) {
                 RelayCounts counts;
-                if (!countSerialBytes(sim, c, images.bin[1], &counts) || !flashHolds(sim, images.bytes[1]))
+                if (!countSerialBytes(sim, c, images.bin[1], &counts) || !flashHolds(sim, images.bytes[1], QStringLiteral("the counted upload")))
                     return 1;
                 const double lineSeconds = double(counts.toTarget + counts.fromTarget) * BitsPerByte / Baud;
                 floorSeconds = lineSeconds + pages * (PageEraseMs + PageWriteMs) / 1000.0;
@@ -251,7 +273,7 @@ int main(int argc, char *argv[])
                     double seconds = 0;
                     const bool ok = t == 0 ? runOurs(c.ip, sim.dataPort(), sim.atPort(), c, images.bin[which], &seconds)
                                            : runAvrdude(sim, c, images.hex[which], t == 2, &seconds);
-                    if (!ok || !flashHolds(sim, images.bytes[which]))
+                    if (!ok || !flashHolds(sim, images.bytes[which], tools[t].name))
                         return 1;
                     tools[t].seconds << seconds;
                 }
