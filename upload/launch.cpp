@@ -44,8 +44,12 @@ void Widget::OnBtnClicked()
     auto *button = qobject_cast<QPushButton *>(sender());
     if (!button)
         return;
+    // The row is the one holding this button. Its place on screen would not do: a button scrolled
+    // half out of view has its corner above the table, and a hidden table has no layout yet.
     QTableWidget *table = ui->userTableWidget;
-    const int row = table->indexAt(button->frameGeometry().topLeft()).row();
+    int row = table->rowCount() - 1;
+    while (row >= 0 && table->cellWidget(row, discovery::ColumnSend) != button)
+        --row;
     qDebug() << "row:" << row;
     auto *boardBox = qobject_cast<QComboBox *>(table->cellWidget(row, discovery::ColumnDevice));
     if (row < 0 || !boardBox)

@@ -1,7 +1,9 @@
 #include "modulelink.h"
 
+#include <QDeadlineTimer>
 #include <QDebug>
 #include <QTcpSocket>
+#include <QThread>
 
 #include <cstdio>
 
@@ -13,6 +15,24 @@ const QByteArray UpdateUnoCommand = QByteArrayLiteral("AT+MCUUPDATE=UNO");
 const int MinimumAtReply = 2; // bytes; any answer this long counts as acceptance
 // bytes; a module that floods a port fills this much and is then held back by TCP
 const qint64 ReadBufferLimit = 64 * 1024;
+
+const int InterruptSlice = 100; // ms; a worker told to stop does so within this
+
+// A socket wait cut into slices, so that a worker whose window is closing stops promptly; false
+// as soon as the thread is asked to stop, the time is up or the connection is gone.
+bool waitOn(QTcpSocket *socket, bool (QAbstractSocket::*wait)(int), int timeoutMs)
+{
+    const QDeadlineTimer deadline(timeoutMs);
+    for (;;) {
+        if (QThread::currentThread()->isInterruptionRequested())
+            return false;
+        const int slice = int(qMin<qint64>(InterruptSlice, deadline.remainingTime()));
+        if ((socket->*wait)(slice))
+            return true;
+        if (deadline.hasExpired() || socket->state() == QAbstractSocket::UnconnectedState)
+            return false;
+    }
+}
 
 void closeSocket(QTcpSocket *socket)
 {
@@ -26,7 +46,7 @@ bool connectSocket(QTcpSocket *socket, const QString &ip, const QString &port, i
 {
     socket->connectToHost(ip, ModuleLink::portNumber(port), QIODevice::ReadWrite,
                           QAbstractSocket::AnyIPProtocol);
-    if (!socket->waitForConnected(timeoutMs))
+    if (!waitOn(socket, &QAbstractSocket::waitForConnected, timeoutMs))
         return false;
     // Every exchange is a small request waiting for a small reply: never hold a segment back.
     socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
@@ -80,7 +100,7 @@ quint8 ModuleLink::modeSwitch(quint8 protocol, int *refusedCommand)
     const auto command = [this](const QByteArray &bytes) {
         atSocket->write(bytes);
         atSocket->flush();
-        atSocket->waitForReadyRead(timeouts.atReply);
+        waitOn(atSocket.get(), &QAbstractSocket::waitForReadyRead, timeouts.atReply);
         return atSocket->read(ReadChunk);
     };
 
@@ -107,7 +127,7 @@ quint8 ModuleLink::exchange(const QByteArray &request, qint64 expected, int wait
     for (int attempt = 0; attempt < attempts; ++attempt) {
         // Bytes already buffered are read at once; waiting is only for bytes still to come.
         if (dataSocket->bytesAvailable() == 0)
-            dataSocket->waitForReadyRead(waitMs);
+            waitOn(dataSocket.get(), &QAbstractSocket::waitForReadyRead, waitMs);
         const QByteArray bytes = dataSocket->read(ReadChunk);
         count += bytes.size();
         if (trace)
@@ -124,7 +144,7 @@ quint8 ModuleLink::fetch(const QByteArray &request, qint64 expected, int waitMs,
     dataSocket->flush();
     reply->clear();
     while (reply->size() < expected) {
-        if (dataSocket->bytesAvailable() == 0 && !dataSocket->waitForReadyRead(waitMs))
+        if (dataSocket->bytesAvailable() == 0 && !waitOn(dataSocket.get(), &QAbstractSocket::waitForReadyRead, waitMs))
             return 1;
         reply->append(dataSocket->read(ReadChunk));
     }

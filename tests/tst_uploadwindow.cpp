@@ -1,0 +1,502 @@
+// The whole tool in the real window: Upload presses program simulated boards running their real
+// bootloaders through simulated modules; renames reach the module; failures show as the window
+// shows them.
+#include "devicecolumns.h"
+#include "simprocess.h"
+#include "thread.h"
+#include "widgetinspector.h"
+#include "windowharness.h"
+
+#include <QComboBox>
+#include <QHostAddress>
+#include <QNetworkDatagram>
+#include <QPointer>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScrollBar>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTest>
+#include <QUdpSocket>
+
+#include <sys/time.h>
+
+using harness::ModalDriver;
+using harness::Sandbox;
+
+namespace {
+
+const int UploadMs = 90000; // a near-full image at 115200 baud takes well under this
+const QString ConnectFailBox =
+    QStringLiteral("connect server fail / connect server fail \n the server does not exist or has been occupied");
+
+QString avrFile(const QString &name)
+{
+    return QStringLiteral(QUARNEL_BIN_DIR "/../avr/") + name;
+}
+
+// Texts written into one row's Progress cell, in order.
+class ProgressLog : public QObject
+{
+public:
+    ProgressLog(QTableWidget *table, const QString &ip)
+        : table_(table), ip_(ip)
+    {
+        connect(table, &QTableWidget::itemChanged, this, [this](QTableWidgetItem *item) {
+            if (item->column() != discovery::ColumnProgress)
+                return;
+            const QTableWidgetItem *ipItem = table_->item(item->row(), discovery::ColumnIp);
+            if (ipItem && ipItem->text() == ip_ && (texts.isEmpty() || texts.last() != item->text()))
+                texts << item->text();
+        });
+    }
+    QStringList texts;
+
+private:
+    QTableWidget *table_;
+    QString ip_;
+};
+
+int rowOf(QTableWidget *table, const QString &ip)
+{
+    for (int row = 0; row < table->rowCount(); ++row) {
+        if (table->item(row, discovery::ColumnIp) && table->item(row, discovery::ColumnIp)->text() == ip)
+            return row;
+    }
+    return -1;
+}
+
+QString progressOf(QTableWidget *table, const QString &ip)
+{
+    const int row = rowOf(table, ip);
+    const QTableWidgetItem *item = row < 0 ? nullptr : table->item(row, discovery::ColumnProgress);
+    return item ? item->text() : QString();
+}
+
+QPushButton *buttonOf(QTableWidget *table, const QString &ip)
+{
+    const int row = rowOf(table, ip);
+    return row < 0 ? nullptr : qobject_cast<QPushButton *>(table->cellWidget(row, discovery::ColumnSend));
+}
+
+// A row for a module, as the listener adds it, with the board chosen in its Device box.
+void addModule(WidgetInspector &in, const QString &ip, quint16 dataPort, quint16 atPort, const QString &board,
+               const QString &name = QStringLiteral("quarnel"))
+{
+    in.addDeviceRow(ip, QString::number(dataPort), QString::number(atPort), name);
+    in.lockNonNameCells();
+    auto *box = qobject_cast<QComboBox *>(in.table()->cellWidget(rowOf(in.table(), ip), discovery::ColumnDevice));
+    box->setCurrentText(board);
+}
+
+// Percentages rise to 100%, then the verdict.
+bool risingTo(const QStringList &texts, const QString &verdict)
+{
+    if (texts.size() < 2 || texts.last() != verdict || texts[texts.size() - 2] != QLatin1String("100%"))
+        return false;
+    int previous = -1;
+    for (int i = 0; i + 1 < texts.size(); ++i) {
+        const int percent = texts[i].chopped(1).toInt();
+        if (!texts[i].endsWith('%') || percent < previous)
+            return false;
+        previous = percent;
+    }
+    return true;
+}
+
+bool setDirectoryTime(const QString &path, qint64 secondsAgo)
+{
+    struct timeval times[2];
+    gettimeofday(&times[0], nullptr);
+    times[0].tv_sec -= secondsAgo;
+    times[1] = times[0];
+    return utimes(QFile::encodeName(path).constData(), times) == 0;
+}
+
+} // namespace
+
+class tst_UploadWindow : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void uploadToBoard_data();
+    void uploadToBoard();
+    void announcedModuleUpload();
+    void twoRowsAtOnce();
+    void unreachableModule();
+    void modeSwitchRefused();
+    void lowerRowOfScrolledTable();
+    void noFileInUse();
+    void rowRemovedDuringUpload();
+    void closingWindowDuringUpload();
+    void renameSendsCommand_data();
+    void renameSendsCommand();
+    void renameReachesAnnouncements();
+    void renameUnreachableShowsBoxPerEdit();
+    void noRenameForOtherChanges();
+};
+
+void tst_UploadWindow::uploadToBoard_data()
+{
+    QTest::addColumn<bool>("manual");
+    QTest::addColumn<QString>("board");
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<QString>("ip");
+    QTest::newRow("default source, UNO") << false << "UNO" << "blink_uno" << "127.0.0.71";
+    QTest::newRow("default source, MEGA2560") << false << "MEGA2560" << "blink_mega" << "127.0.0.72";
+    QTest::newRow("manual source, UNO") << true << "UNO" << "full_uno" << "127.0.0.73";
+    QTest::newRow("manual source, MEGA2560") << true << "MEGA2560" << "blink_mega" << "127.0.0.74";
+}
+
+void tst_UploadWindow::uploadToBoard()
+{
+    QFETCH(bool, manual);
+    QFETCH(QString, board);
+    QFETCH(QString, program);
+    QFETCH(QString, ip);
+    Sandbox box;
+    const QByteArray hex = harness::readAll(avrFile(program + ".hex"));
+    const QByteArray image = harness::readAll(avrFile(program + ".bin"));
+    QVERIFY(!hex.isEmpty() && !image.isEmpty());
+
+    QVERIFY(QDir().mkdir("fw"));
+    const QString manualFile = QDir::current().absoluteFilePath("fw/" + program + ".ino.hex");
+    QVERIFY(harness::writeFile(manualFile, hex));
+
+    Widget w;
+    WidgetInspector in{w};
+    in.timer()->stop();
+    if (manual) {
+        ModalDriver picker(manualFile);
+        in.ui()->radioButton->click();
+        in.ui()->pushButton_4->click();
+        QCOMPARE(picker.boxes, QStringList{"tip / open file successful"});
+    } else {
+        QVERIFY(!box.makeBuild("build1.tmp", program + ".ino.hex", hex).isEmpty());
+    }
+    SimProcess sim;
+    QVERIFY2(sim.start({"--ip", ip, "--board", board, "--announce-ms", "0"}), qPrintable(sim.errorText()));
+    addModule(in, ip, sim.dataPort(), sim.atPort(), board);
+    ProgressLog log(in.table(), ip);
+    ModalDriver modal;
+
+    QPushButton *button = buttonOf(in.table(), ip);
+    button->click();
+    QVERIFY(!button->isEnabled());
+    QCOMPARE(in.ui()->lineEdit_3->text(), in.currentFileName());
+    QCOMPARE(in.currentFileName(), program + ".ino.hex");
+    QTRY_VERIFY_WITH_TIMEOUT(!log.texts.isEmpty() && !log.texts.last().endsWith('%'), UploadMs);
+
+    QVERIFY2(risingTo(log.texts, "Successful"), qPrintable(log.texts.join(' ')));
+    QVERIFY(button->isEnabled());
+    QVERIFY(modal.boxes.isEmpty());
+    QCOMPARE(sim.flash().left(image.size()), image);
+    // The finished worker is released.
+    QTRY_COMPARE(in.uploadThread(), static_cast<Thread *>(nullptr));
+}
+
+// The main job as a user sees it: a module announces itself, its row appears, Upload programs it.
+void tst_UploadWindow::announcedModuleUpload()
+{
+    Sandbox box;
+    const QString ip = QStringLiteral("127.0.0.75");
+    QVERIFY(!box.makeBuild("build9.tmp", "blink.ino.hex", harness::readAll(avrFile("blink_uno.hex"))).isEmpty());
+    Widget w;
+    WidgetInspector in{w};
+    SimProcess sim;
+    QVERIFY2(sim.start({"--ip", ip, "--board", "UNO", "--name", "bench-7", "--announce-ms", "300"}),
+             qPrintable(sim.errorText()));
+    QTRY_VERIFY_WITH_TIMEOUT(rowOf(in.table(), ip) >= 0, 5000);
+    const int row = rowOf(in.table(), ip);
+    QCOMPARE(in.table()->item(row, discovery::ColumnName)->text(), QStringLiteral("bench-7"));
+    QCOMPARE(in.table()->item(row, discovery::ColumnDataPort)->text(), QString::number(sim.dataPort()));
+    QCOMPARE(in.table()->item(row, discovery::ColumnAtPort)->text(), QString::number(sim.atPort()));
+    qobject_cast<QComboBox *>(in.table()->cellWidget(row, discovery::ColumnDevice))->setCurrentText("UNO");
+
+    buttonOf(in.table(), ip)->click();
+    QTRY_COMPARE_WITH_TIMEOUT(progressOf(in.table(), ip), QStringLiteral("Successful"), UploadMs);
+    const QByteArray image = harness::readAll(avrFile("blink_uno.bin"));
+    QCOMPARE(sim.flash().left(image.size()), image);
+}
+
+// Each press converts the default file of its moment; an upload already running keeps the image
+// it started with while the next press rewrites ./update.bin.
+void tst_UploadWindow::twoRowsAtOnce()
+{
+    Sandbox box;
+    SimProcess uno;
+    SimProcess mega;
+    QVERIFY2(uno.start({"--ip", "127.0.0.76", "--board", "UNO", "--announce-ms", "0"}), qPrintable(uno.errorText()));
+    QVERIFY2(mega.start({"--ip", "127.0.0.77", "--board", "MEGA2560", "--announce-ms", "0"}),
+             qPrintable(mega.errorText()));
+    Widget w;
+    WidgetInspector in{w};
+    in.timer()->stop();
+    addModule(in, "127.0.0.76", uno.dataPort(), uno.atPort(), "UNO");
+    addModule(in, "127.0.0.77", mega.dataPort(), mega.atPort(), "MEGA2560");
+
+    const QString first = box.makeBuild("build1.tmp", "uno.ino.hex", harness::readAll(avrFile("full_uno.hex")));
+    QVERIFY(setDirectoryTime(QFileInfo(first).path(), 60));
+    buttonOf(in.table(), "127.0.0.76")->click();
+    QTRY_VERIFY2_WITH_TIMEOUT(progressOf(in.table(), "127.0.0.76").endsWith('%'),
+                              qPrintable(progressOf(in.table(), "127.0.0.76")), 20000);
+
+    QVERIFY(!box.makeBuild("build2.tmp", "mega.ino.hex", harness::readAll(avrFile("big_mega.hex"))).isEmpty());
+    buttonOf(in.table(), "127.0.0.77")->click();
+    QCOMPARE(in.currentFileName(), QStringLiteral("mega.ino.hex"));
+    QVERIFY2(progressOf(in.table(), "127.0.0.76").endsWith('%'), qPrintable(progressOf(in.table(), "127.0.0.76")));
+
+    QTRY_COMPARE_WITH_TIMEOUT(progressOf(in.table(), "127.0.0.76"), QStringLiteral("Successful"), UploadMs);
+    QTRY_COMPARE_WITH_TIMEOUT(progressOf(in.table(), "127.0.0.77"), QStringLiteral("Successful"), UploadMs);
+    const QByteArray unoImage = harness::readAll(avrFile("full_uno.bin"));
+    const QByteArray megaImage = harness::readAll(avrFile("big_mega.bin"));
+    QCOMPARE(uno.flash().left(unoImage.size()), unoImage);
+    QCOMPARE(mega.flash().left(megaImage.size()), megaImage);
+}
+
+void tst_UploadWindow::unreachableModule()
+{
+    Sandbox box;
+    QVERIFY(harness::writeFile("./update.bin", harness::readAll(avrFile("blink_uno.bin"))));
+    QTcpServer closed; // a port that was free a moment ago refuses connections
+    QVERIFY(closed.listen(QHostAddress("127.0.0.78")));
+    const quint16 port = closed.serverPort();
+    closed.close();
+
+    Widget w;
+    WidgetInspector in{w};
+    in.timer()->stop();
+    in.ui()->radioButton->click();
+    in.setCurrentFileName("blink.hex");
+    addModule(in, "127.0.0.78", port, port, "UNO");
+    const int row = rowOf(in.table(), "127.0.0.78");
+    in.table()->setItem(row, discovery::ColumnProgress, new QTableWidgetItem("Successful"));
+    in.lockNonNameCells();
+
+    ModalDriver modal;
+    QPushButton *button = buttonOf(in.table(), "127.0.0.78");
+    button->click();
+    QTRY_COMPARE_WITH_TIMEOUT(modal.boxes, QStringList{ConnectFailBox}, 10000);
+    QTRY_VERIFY(button->isEnabled());
+    QTRY_COMPARE(in.uploadThread(), static_cast<Thread *>(nullptr));
+    QTest::qWait(200); // nothing else follows an unreachable module
+    QCOMPARE(modal.boxes.size(), 1);
+    QCOMPARE(progressOf(in.table(), "127.0.0.78"), QStringLiteral("Successful"));
+}
+
+void tst_UploadWindow::modeSwitchRefused()
+{
+    Sandbox box;
+    QVERIFY(harness::writeFile("./update.bin", harness::readAll(avrFile("blink_uno.bin"))));
+    SimProcess sim;
+    QVERIFY2(sim.start({"--ip", "127.0.0.79", "--board", "UNO", "--announce-ms", "0", "--at-reply", "one"}),
+             qPrintable(sim.errorText()));
+    Widget w;
+    WidgetInspector in{w};
+    in.timer()->stop();
+    in.ui()->radioButton->click();
+    in.setCurrentFileName("blink.hex");
+    addModule(in, "127.0.0.79", sim.dataPort(), sim.atPort(), "UNO");
+
+    ModalDriver modal;
+    QPushButton *button = buttonOf(in.table(), "127.0.0.79");
+    button->click();
+    QTRY_COMPARE_WITH_TIMEOUT(progressOf(in.table(), "127.0.0.79"), QStringLiteral("Fail"), 10000);
+    QTRY_COMPARE(modal.boxes, QStringList{ConnectFailBox});
+    QVERIFY(button->isEnabled());
+    QCOMPARE(sim.pagesWritten(), 0);
+}
+
+// The row is found from the pressed button's place in the scrolled table.
+void tst_UploadWindow::lowerRowOfScrolledTable()
+{
+    Sandbox box;
+    QVERIFY(harness::writeFile("./update.bin", harness::readAll(avrFile("blink_uno.bin"))));
+    const QString target = QStringLiteral("127.0.0.80");
+    SimProcess sim;
+    QVERIFY2(sim.start({"--ip", target, "--board", "UNO", "--announce-ms", "0"}), qPrintable(sim.errorText()));
+    Widget w;
+    WidgetInspector in{w};
+    in.timer()->stop();
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    in.ui()->radioButton->click();
+    in.setCurrentFileName("blink.hex");
+    addModule(in, target, sim.dataPort(), sim.atPort(), "UNO"); // ends up at the bottom
+    for (int i = 1; i <= 30; ++i)
+        addModule(in, QStringLiteral("10.9.9.%1").arg(i), 1, 1, "UNO");
+    QCOMPARE(rowOf(in.table(), target), 30);
+    in.table()->scrollToBottom();
+    QVERIFY(in.table()->verticalScrollBar()->value() > 0);
+
+    QPushButton *button = buttonOf(in.table(), target);
+    QTest::mouseClick(button, Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(progressOf(in.table(), target), QStringLiteral("Successful"), UploadMs);
+    for (int row = 0; row < 30; ++row) {
+        QVERIFY(qobject_cast<QPushButton *>(in.table()->cellWidget(row, discovery::ColumnSend))->isEnabled());
+        QCOMPARE(in.table()->item(row, discovery::ColumnProgress)->text(), QString());
+    }
+}
+
+void tst_UploadWindow::noFileInUse()
+{
+    Sandbox box;
+    Widget w;
+    WidgetInspector in{w};
+    in.timer()->stop();
+    addModule(in, "127.0.0.81", 1, 1, "UNO");
+    ModalDriver modal;
+    QPushButton *button = buttonOf(in.table(), "127.0.0.81");
+    button->click();
+    QCOMPARE(modal.boxes, QStringList{"Waring / Please Selcet File"});
+    QVERIFY(button->isEnabled());
+    QCOMPARE(in.uploadThread(), static_cast<Thread *>(nullptr));
+    QVERIFY(!QFile::exists("./update.bin"));
+}
+
+// The sweep takes the row away while its upload runs: the reports find no row and change nothing.
+void tst_UploadWindow::rowRemovedDuringUpload()
+{
+    Sandbox box;
+    const QByteArray image = harness::readAll(avrFile("full_uno.bin"));
+    QVERIFY(harness::writeFile("./update.bin", image));
+    SimProcess sim;
+    QVERIFY2(sim.start({"--ip", "127.0.0.82", "--board", "UNO", "--announce-ms", "0"}), qPrintable(sim.errorText()));
+    Widget w;
+    WidgetInspector in{w};
+    in.timer()->stop();
+    in.ui()->radioButton->click();
+    in.setCurrentFileName("full.hex");
+    addModule(in, "127.0.0.82", sim.dataPort(), sim.atPort(), "UNO");
+    in.refreshPresence("127.0.0.82");
+
+    ModalDriver modal;
+    buttonOf(in.table(), "127.0.0.82")->click();
+    QPointer<Thread> worker = in.uploadThread();
+    QVERIFY(worker);
+    QTRY_VERIFY_WITH_TIMEOUT(progressOf(in.table(), "127.0.0.82").endsWith('%'), UploadMs);
+    for (int sweep = 0; sweep < 4; ++sweep)
+        in.sweepPresence();
+    QCOMPARE(in.table()->rowCount(), 0);
+
+    QTRY_VERIFY_WITH_TIMEOUT(worker.isNull(), UploadMs);
+    QCOMPARE(in.table()->rowCount(), 0);
+    QVERIFY(modal.boxes.isEmpty());
+    QCOMPARE(sim.flash().left(image.size()), image);
+}
+
+// Closing the window stops its running uploads; nothing crashes and the worker goes.
+void tst_UploadWindow::closingWindowDuringUpload()
+{
+    Sandbox box;
+    QVERIFY(harness::writeFile("./update.bin", harness::readAll(avrFile("full_uno.bin"))));
+    SimProcess sim;
+    QVERIFY2(sim.start({"--ip", "127.0.0.83", "--board", "UNO", "--announce-ms", "0"}), qPrintable(sim.errorText()));
+    QPointer<Thread> worker;
+    {
+        Widget w;
+        WidgetInspector in{w};
+        in.timer()->stop();
+        in.ui()->radioButton->click();
+        in.setCurrentFileName("full.hex");
+        addModule(in, "127.0.0.83", sim.dataPort(), sim.atPort(), "UNO");
+        buttonOf(in.table(), "127.0.0.83")->click();
+        worker = in.uploadThread();
+        QTRY_VERIFY_WITH_TIMEOUT(progressOf(in.table(), "127.0.0.83").endsWith('%'), UploadMs);
+    }
+    QVERIFY(worker.isNull());
+}
+
+void tst_UploadWindow::renameSendsCommand_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("sent");
+    QTest::newRow("five characters") << "bench" << QByteArray("AT+HOSTNAME=bench");
+    QTest::newRow("empty") << "" << QByteArray("AT+HOSTNAME=");
+    QTest::newRow("Latin-1") << QString::fromUtf8("caf\xC3\xA9") << QByteArray("AT+HOSTNAME=caf\xE9");
+    QTest::newRow("outside Latin-1") << QString::fromUtf8("\xE6\x9D\xBF") << QByteArray("AT+HOSTNAME=?");
+}
+
+// Exactly "AT+HOSTNAME=" and the name, no line end, on a connection of its own.
+void tst_UploadWindow::renameSendsCommand()
+{
+    QFETCH(QString, name);
+    QFETCH(QByteArray, sent);
+    QTcpServer module;
+    QVERIFY(module.listen(QHostAddress("127.0.0.84")));
+    Widget w;
+    WidgetInspector in{w};
+    in.timer()->stop();
+    addModule(in, "127.0.0.84", 1, module.serverPort(), "UNO", "before");
+
+    in.table()->item(rowOf(in.table(), "127.0.0.84"), discovery::ColumnName)->setText(name);
+    QTRY_VERIFY(module.hasPendingConnections());
+    QTcpSocket *client = module.nextPendingConnection();
+    QTRY_COMPARE(client->state(), QAbstractSocket::UnconnectedState);
+    QCOMPARE(client->readAll(), sent);
+    QVERIFY(!module.hasPendingConnections());
+    QCOMPARE(in.table()->item(rowOf(in.table(), "127.0.0.84"), discovery::ColumnName)->text(), name);
+}
+
+// The module takes the new name into its announcements; the row keeps the text the user typed.
+void tst_UploadWindow::renameReachesAnnouncements()
+{
+    QUdpSocket listener;
+    QVERIFY(listener.bind(QHostAddress(QHostAddress::LocalHost), 0));
+    SimProcess sim;
+    QVERIFY2(sim.start({"--ip", "127.0.0.85", "--board", "none", "--name", "old-name", "--announce-ms", "200",
+                        "--target", QStringLiteral("127.0.0.1:%1").arg(listener.localPort())}),
+             qPrintable(sim.errorText()));
+    Widget w;
+    WidgetInspector in{w};
+    in.timer()->stop();
+    addModule(in, "127.0.0.85", sim.dataPort(), sim.atPort(), "UNO", "old-name");
+    in.table()->item(0, discovery::ColumnName)->setText("new-name");
+
+    bool renamed = false;
+    for (int i = 0; i < 20 && !renamed; ++i) {
+        if (!listener.hasPendingDatagrams())
+            listener.waitForReadyRead(500);
+        while (listener.hasPendingDatagrams())
+            renamed = listener.receiveDatagram().data().contains("\"new-name\"");
+    }
+    QVERIFY(renamed);
+    QCOMPARE(in.table()->item(0, discovery::ColumnName)->text(), QStringLiteral("new-name"));
+}
+
+void tst_UploadWindow::renameUnreachableShowsBoxPerEdit()
+{
+    QTcpServer closed;
+    QVERIFY(closed.listen(QHostAddress("127.0.0.86")));
+    const quint16 port = closed.serverPort();
+    closed.close();
+    Widget w;
+    WidgetInspector in{w};
+    in.timer()->stop();
+    addModule(in, "127.0.0.86", port, port, "UNO", "m");
+    ModalDriver modal;
+    in.table()->item(0, discovery::ColumnName)->setText("first");
+    in.table()->item(0, discovery::ColumnName)->setText("second");
+    QCOMPARE(modal.boxes, (QStringList{ConnectFailBox, ConnectFailBox}));
+    QCOMPARE(in.table()->item(0, discovery::ColumnName)->text(), QStringLiteral("second"));
+}
+
+// Changes the table makes itself, and changes outside the Name column, send nothing.
+void tst_UploadWindow::noRenameForOtherChanges()
+{
+    QTcpServer module;
+    QVERIFY(module.listen(QHostAddress("127.0.0.87")));
+    Widget w;
+    WidgetInspector in{w};
+    in.timer()->stop();
+    addModule(in, "127.0.0.87", 1, module.serverPort(), "UNO", "m");
+    for (int column : {discovery::ColumnDataPort, discovery::ColumnProgress})
+        in.table()->item(0, column)->setText("changed");
+    QTest::qWait(300);
+    QVERIFY(!module.hasPendingConnections());
+}
+
+QTEST_MAIN(tst_UploadWindow)
+#include "tst_uploadwindow.moc"

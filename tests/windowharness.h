@@ -1,0 +1,113 @@
+#ifndef WINDOWHARNESS_H
+#define WINDOWHARNESS_H
+
+// Helpers for tests that drive the real window: answering its modal dialogs as a user would,
+// and running a test in a working directory and temporary directory of its own.
+
+#include <QApplication>
+#include <QByteArray>
+#include <QDialog>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+
+namespace harness {
+
+inline QByteArray readAll(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+inline bool writeFile(const QString &path, const QByteArray &content)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(content) == content.size();
+}
+
+// Answers the window's modal dialogs: picks `pick` in a file dialog (or cancels it when empty)
+// and presses OK in message boxes, noting what each showed.
+class ModalDriver : public QObject
+{
+public:
+    explicit ModalDriver(const QString &pick = QString())
+        : pick_(pick)
+    {
+        connect(&timer_, &QTimer::timeout, this, &ModalDriver::poll);
+        timer_.start(20);
+    }
+
+    QStringList boxes;            // "title / text" of each message box, in order
+    QStringList dialogs;          // "caption / filters / directory" of each file dialog
+    QList<QByteArray> imageAtBox; // ./update.bin as it was when each box showed
+
+private:
+    void poll()
+    {
+        QWidget *modal = QApplication::activeModalWidget();
+        if (auto *dialog = qobject_cast<QFileDialog *>(modal)) {
+            dialogs << dialog->windowTitle() + " / " + dialog->nameFilters().join(';') + " / "
+                           + QDir(dialog->directory()).canonicalPath();
+            if (pick_.isEmpty()) {
+                dialog->reject();
+            } else {
+                // selectFile() leaves the name field alone while it has the focus: type the name.
+                if (auto *name = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit")))
+                    name->setText(pick_);
+                static_cast<QDialog *>(dialog)->accept(); // QFileDialog::accept checks the choice
+            }
+        } else if (auto *box = qobject_cast<QMessageBox *>(modal)) {
+            boxes << box->windowTitle() + " / " + box->text();
+            imageAtBox << readAll(QStringLiteral("./update.bin"));
+            box->button(QMessageBox::Ok)->click();
+        }
+    }
+
+    QString pick_;
+    QTimer timer_;
+};
+
+// Runs a test inside its own working directory (./update.bin, ./log.txt) and its own
+// temporary directory (where the build-output finder looks).
+class Sandbox
+{
+public:
+    Sandbox()
+        : savedTmp_(qgetenv("TMPDIR"))
+        , savedCwd_(QDir::currentPath())
+    {
+        QDir::setCurrent(work.path());
+        qputenv("TMPDIR", QFile::encodeName(temp.path()));
+    }
+    ~Sandbox()
+    {
+        QDir::setCurrent(savedCwd_);
+        qputenv("TMPDIR", savedTmp_);
+    }
+    Sandbox(const Sandbox &) = delete;
+    Sandbox &operator=(const Sandbox &) = delete;
+
+    // A build directory of the sketch build tool holding one file; its path, or empty.
+    QString makeBuild(const QString &dir, const QString &file, const QByteArray &content)
+    {
+        QDir(temp.path()).mkpath(dir);
+        const QString path = temp.path() + "/" + dir + "/" + file;
+        return writeFile(path, content) ? path : QString();
+    }
+
+    QTemporaryDir temp;
+    QTemporaryDir work;
+
+private:
+    QByteArray savedTmp_;
+    QString savedCwd_;
+};
+
+} // namespace harness
+
+#endif // WINDOWHARNESS_H
