@@ -8,4 +8,11 @@ inline constexpr const char ButtonStyleSheet[] =
     "QPushButton{background-color:transparent;border: 1px solid rgb(124, 124, 124);border-radius:5px;}"
     "QPushButton:pressed{background-color:yellow;border: 1px solid rgb(124, 124, 124);}";
 
+// The style of each row's board box: transparent, hovered or not. A transparent box without a
+// border of its own is painted solid black by Qt's Fusion style (the style on Linux), hiding the
+// board name, so it gets the buttons' border.
+inline constexpr const char BoardBoxStyleSheet[] =
+    "QComboBox:hover{background-color:transparent;}"
+    "QComboBox{background-color:transparent;border: 1px solid rgb(124, 124, 124);border-radius:5px;}";
+
 #endif // BUTTONSTYLE_H

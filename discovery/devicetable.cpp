@@ -50,8 +50,7 @@ void Widget::addDeviceRow(const QString &hostIp, const QString &dataPort, const 
     nameItem->setTextAlignment(Qt::AlignHCenter);
 
     uploadButton->setStyleSheet(QString::fromLatin1(ButtonStyleSheet));
-    boardBox->setStyleSheet(QStringLiteral("QComboBox:hover{background-color:transparent;}"
-                                           "QComboBox{background-color:transparent;}"));
+    boardBox->setStyleSheet(QString::fromLatin1(BoardBoxStyleSheet));
 }
 
 void Widget::lockNonNameCells()

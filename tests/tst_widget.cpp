@@ -27,6 +27,7 @@ private slots:
     void lockingLeavesOnlyNameEditable();
     void progressTextSurvivesLocking();
     void sharedStyleSheet();
+    void boardNameReadable();
 };
 
 void tst_Widget::fixedSize()
@@ -239,6 +240,26 @@ void tst_Widget::sharedStyleSheet()
     QCOMPARE(button->styleSheet(), in.ui()->pushButton_4->styleSheet());
     QVERIFY(button->styleSheet().startsWith("QPushButton:hover{"));
     QVERIFY(button->styleSheet().contains("QPushButton:pressed{background-color:yellow;"));
+}
+
+// The board box is transparent; it must still show its board name, not a filled block.
+void tst_Widget::boardNameReadable()
+{
+    Widget w;
+    WidgetInspector in{w};
+    in.addDeviceRow("127.0.0.2", "8000", "8001", "m");
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    auto *box = qobject_cast<QComboBox *>(in.table()->cellWidget(0, discovery::ColumnDevice));
+    const QImage image = in.table()->viewport()->grab(box->geometry()).toImage();
+    int dark = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x)
+            dark += qGray(image.pixel(x, y)) < 64;
+    }
+    const int pixels = image.width() * image.height();
+    QVERIFY2(dark * 4 < pixels, qPrintable(QString("%1 of %2 pixels dark").arg(dark).arg(pixels)));
+    QVERIFY(dark > 0); // the text itself
 }
 
 QTEST_MAIN(tst_Widget)
