@@ -197,24 +197,24 @@ bool parseSimOptions(const QStringList &arguments, SimOptions *options, QString 
             value = argument.mid(equals + 1);
             inlineValue = true;
         }
-        const OptionSpec *spec = nullptr;
+        const OptionSpec *option = nullptr;
         for (const OptionSpec &candidate : optionSpecs()) {
             if (name == QLatin1String(candidate.name))
-                spec = &candidate;
+                option = &candidate;
         }
-        if (!spec) {
+        if (!option) {
             *error = QStringLiteral("unknown option %1 (see --help)").arg(argument);
             return false;
         }
         if (!inlineValue) {
             if (i + 1 >= arguments.size()) {
-                *error = QStringLiteral("%1 needs a value: %2").arg(name, QLatin1String(spec->expected));
+                *error = QStringLiteral("%1 needs a value: %2").arg(name, QLatin1String(option->expected));
                 return false;
             }
             value = arguments.at(++i);
         }
-        if (!spec->store(value, options)) {
-            *error = QStringLiteral("%1 %2: expected %3").arg(name, value, QLatin1String(spec->expected));
+        if (!option->store(value, options)) {
+            *error = QStringLiteral("%1 %2: expected %3").arg(name, value, QLatin1String(option->expected));
             return false;
         }
     }
