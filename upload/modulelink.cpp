@@ -14,7 +14,7 @@ const QByteArray UpdateMegaCommand = QByteArrayLiteral("AT+MCUUPDATE=MEGA");
 const QByteArray UpdateUnoCommand = QByteArrayLiteral("AT+MCUUPDATE=UNO");
 const int MinimumAtReply = 2; // bytes; any answer this long counts as acceptance
 // bytes; a module that floods a port fills this much and is then held back by TCP
-const qint64 ReadBufferLimit = 64 * 1024;
+const qint64 ReadBufferLimit = qint64(64) * 1024;
 
 const int InterruptSlice = 100; // ms; a worker told to stop does so within this
 
