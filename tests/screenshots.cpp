@@ -56,9 +56,8 @@ int main(int argc, char *argv[])
     }
     const QString out = QDir(QString::fromLocal8Bit(argv[1])).absolutePath();
     harness::Sandbox sandbox;
-    const QString avr = QStringLiteral(QUARNEL_BIN_DIR "/../avr/");
     // A program large enough that both uploads are seen under way.
-    sandbox.makeBuild("build3f9a1c.tmp", "Blink.ino.hex", harness::readAll(avr + "full_uno.hex"));
+    sandbox.makeBuild("build3f9a1c.tmp", "Blink.ino.hex", readFile(avrPath("full_uno.hex")));
 
     SimProcess uno;
     SimProcess mega;

@@ -3,8 +3,9 @@
 
 // Runs build/bin/quarnel-cli for a test and keeps what it printed. Header-only.
 
+#include "testfiles.h"
+
 #include <QByteArray>
-#include <QFile>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QString>
@@ -68,17 +69,6 @@ inline CliRun runCli(const QStringList &arguments, const QString &workingDirecto
     QProcess process;
     startCli(process, arguments, workingDirectory, environment);
     return finishCli(process, timeoutMs);
-}
-
-inline QString avrPath(const QString &name)
-{
-    return QStringLiteral(QUARNEL_BIN_DIR "/../avr/") + name;
-}
-
-inline QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 #endif // TST_CLIPROCESS_H

@@ -1,5 +1,6 @@
 #include "hexconvert.h"
 #include "stderrcapture.h"
+#include "testfiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -55,18 +56,6 @@ QByteArray lines(const QList<QByteArray> &records)
 const QByteArray End(":00000001FF");
 const QByteArray OldImage("the old image");
 
-QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-bool writeFile(const QString &path, const QByteArray &content)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(content) == content.size();
-}
-
 // The diagnostic lines of one conversion, without the "<path>: " that starts each.
 QStringList diagnosticLines(const QByteArray &err, const QString &path)
 {
@@ -75,11 +64,6 @@ QStringList diagnosticLines(const QByteArray &err, const QString &path)
     for (const QString &line : QString::fromLocal8Bit(err).split(QLatin1Char('\n'), Qt::SkipEmptyParts))
         out << (line.startsWith(prefix) ? line.mid(prefix.size()) : line);
     return out;
-}
-
-QString avrFile(const QString &name)
-{
-    return QStringLiteral(QUARNEL_BIN_DIR "/../avr/") + name;
 }
 
 } // namespace
@@ -243,7 +227,7 @@ void tst_HexConvert::convert()
 
     StderrCapture err;
     QCOMPARE(hexToBin(in, out), written);
-    QCOMPARE(readAll(out), written ? image : OldImage);
+    QCOMPARE(readFile(out), written ? image : OldImage);
     QCOMPARE(diagnosticLines(err.text(), in), diagnostics);
     // The image was made beside the old one and nothing of that is left behind.
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files, QDir::Name), QStringList({"in.hex", "out.bin"}));
@@ -294,20 +278,20 @@ void tst_HexConvert::realPrograms()
     QFETCH(QString, name);
     QFETCH(bool, crlf);
     QTemporaryDir dir;
-    QString in = avrFile(name + QStringLiteral(".hex"));
+    QString in = avrPath(name + QStringLiteral(".hex"));
     if (crlf) {
-        QByteArray text = readAll(in);
+        QByteArray text = readFile(in);
         QVERIFY(!text.isEmpty());
         in = dir.filePath(QStringLiteral("crlf.hex"));
         QVERIFY(writeFile(in, text.replace("\r\n", "\n").replace("\n", "\r\n")));
     }
-    const QByteArray expected = readAll(avrFile(name + QStringLiteral(".bin")));
+    const QByteArray expected = readFile(avrPath(name + QStringLiteral(".bin")));
     QVERIFY(!expected.isEmpty());
     const QString out = dir.filePath(QStringLiteral("update.bin"));
     StderrCapture err;
     QVERIFY(hexToBin(in, out));
     QCOMPARE(err.text(), QByteArray());
-    const QByteArray image = readAll(out);
+    const QByteArray image = readFile(out);
     QCOMPARE(image.size(), expected.size());
     QVERIFY(image == expected);
 }
@@ -320,7 +304,7 @@ void tst_HexConvert::missingInputKeepsImage()
     StderrCapture err;
     QVERIFY(!hexToBin(dir.filePath(QStringLiteral("missing.hex")), out));
     QCOMPARE(err.text(), QByteArray("File open error!!!\n: No such file or directory\n"));
-    QCOMPARE(readAll(out), OldImage);
+    QCOMPARE(readFile(out), OldImage);
 }
 
 void tst_HexConvert::uncreatableOutput()
@@ -353,7 +337,7 @@ void tst_HexConvert::openReaderKeepsOldImage()
     const std::size_t got = std::fread(rest, 1, sizeof rest, reader);
     std::fclose(reader);
     QCOMPARE(QByteArray(head, sizeof head) + QByteArray(rest, int(got)), first);
-    QCOMPARE(readAll(out), second);
+    QCOMPARE(readFile(out), second);
 }
 
 void tst_HexConvert::defaultOutputPath()
@@ -366,7 +350,7 @@ void tst_HexConvert::defaultOutputPath()
     const bool converted = hexToBin(in);
     QVERIFY(QDir::setCurrent(previous));
     QVERIFY(converted);
-    QCOMPARE(readAll(dir.filePath(QStringLiteral("update.bin"))), bytesFrom(7, 9));
+    QCOMPARE(readFile(dir.filePath(QStringLiteral("update.bin"))), bytesFrom(7, 9));
 }
 
 QTEST_GUILESS_MAIN(tst_HexConvert)

@@ -2,23 +2,19 @@
 #include "platform.h"
 #include "stderrcapture.h"
 #include "widgetinspector.h"
+#include "windowharness.h"
 
-#include <QApplication>
 #include <QDir>
 #include <QFile>
-#include <QFileDialog>
-#include <QLineEdit>
-#include <QMessageBox>
-#include <QPushButton>
+#include <QFileInfo>
 #include <QRadioButton>
-#include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
-
-#include <memory>
 
 #include <sys/stat.h>
 #include <unistd.h>
+
+using harness::ModalDriver;
+using harness::Sandbox;
 
 namespace {
 
@@ -26,99 +22,10 @@ const QByteArray OldImage("the old image");
 const QByteArray BlinkHex(":0400000001020304F2\n:00000001FF\n");
 const QByteArray BlinkImage("\x01\x02\x03\x04");
 
-QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-bool writeFile(const QString &path, const QByteArray &content)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(content) == content.size();
-}
-
 QString timeTextOf(const QString &path)
 {
     return firmware::generateTimeText(QFileInfo(path).fileTime(QFileDevice::FileModificationTime));
 }
-
-// Answers the window's modal dialogs as a user would: picks `pick` in a file dialog (or cancels
-// it when empty) and presses OK in message boxes, noting what each showed.
-class ModalDriver : public QObject
-{
-public:
-    explicit ModalDriver(const QString &pick)
-        : pick_(pick)
-    {
-        connect(&timer_, &QTimer::timeout, this, &ModalDriver::poll);
-        timer_.start(20);
-    }
-
-    QStringList boxes;         // "title / text" of each message box, in order
-    QStringList dialogs;       // "caption / filters / directory" of each file dialog
-    QList<QByteArray> imageAtBox; // ./update.bin as it was when each box showed
-
-private:
-    void poll()
-    {
-        QWidget *modal = QApplication::activeModalWidget();
-        if (auto *dialog = qobject_cast<QFileDialog *>(modal)) {
-            dialogs << dialog->windowTitle() + " / " + dialog->nameFilters().join(';') + " / "
-                           + QDir(dialog->directory()).canonicalPath();
-            if (pick_.isEmpty()) {
-                dialog->reject();
-            } else {
-                // Typed as a user would: the dialog's view may not have read the directory yet.
-                auto *name = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
-                if (name)
-                    name->setText(pick_);
-                else
-                    dialog->selectFile(pick_);
-                static_cast<QDialog *>(dialog)->accept(); // QFileDialog::accept checks the choice
-            }
-        } else if (auto *box = qobject_cast<QMessageBox *>(modal)) {
-            boxes << box->windowTitle() + " / " + box->text();
-            imageAtBox << readAll(QStringLiteral("./update.bin"));
-            box->button(QMessageBox::Ok)->click();
-        }
-    }
-
-    QString pick_;
-    QTimer timer_;
-};
-
-// Runs a test inside its own working directory and its own temporary directory.
-class Sandbox
-{
-public:
-    Sandbox()
-        : savedTmp_(qgetenv("TMPDIR"))
-        , savedCwd_(QDir::currentPath())
-    {
-        QDir::setCurrent(work.path());
-        qputenv("TMPDIR", QFile::encodeName(temp.path()));
-    }
-    ~Sandbox()
-    {
-        QDir::setCurrent(savedCwd_);
-        qputenv("TMPDIR", savedTmp_);
-    }
-
-    QString makeBuild(const QString &dir, const QString &file, const QByteArray &content = BlinkHex)
-    {
-        QDir(temp.path()).mkpath(dir);
-        const QString path = temp.path() + "/" + dir + "/" + file;
-        return writeFile(path, content) ? path : QString();
-    }
-
-    QTemporaryDir temp;
-    QTemporaryDir work;
-
-private:
-    QByteArray savedTmp_;
-    QString savedCwd_;
-};
 
 } // namespace
 
@@ -218,7 +125,7 @@ void tst_SourceSelection::openFile()
         QCOMPARE(in.ui()->lineEdit_3->text(), QStringLiteral("earlier.hex"));
         QCOMPARE(in.currentFileName(), QStringLiteral("earlier.hex"));
         QCOMPARE(in.ui()->label_2->text(), QStringLiteral("0:0:0"));
-        QCOMPARE(readAll(QStringLiteral("./update.bin")), OldImage);
+        QCOMPARE(readFile(QStringLiteral("./update.bin")), OldImage);
         return;
     }
     QCOMPARE(driver.boxes, QStringList{"tip / open file successful"});
@@ -230,7 +137,7 @@ void tst_SourceSelection::openFile()
     QCOMPARE(in.ui()->lineEdit_3->text(), QStringLiteral("blink.ino.hex"));
     QCOMPARE(in.generateTime(), timeTextOf(file));
     QCOMPARE(in.ui()->label_2->text(), timeTextOf(file));
-    QCOMPARE(readAll(QStringLiteral("./update.bin")), BlinkImage);
+    QCOMPARE(readFile(QStringLiteral("./update.bin")), BlinkImage);
 }
 
 void tst_SourceSelection::refresh_data()
@@ -250,7 +157,7 @@ void tst_SourceSelection::refresh()
     QFETCH(QString, found);
     Sandbox box;
     for (const QString &b : builds)
-        QVERIFY(!box.makeBuild(b.section('/', 0, 0), b.section('/', 1)).isEmpty());
+        QVERIFY(!box.makeBuild(b.section('/', 0, 0), b.section('/', 1), BlinkHex).isEmpty());
     Widget w;
     WidgetInspector in{w};
     in.timer()->stop();
@@ -265,7 +172,7 @@ void tst_SourceSelection::refresh()
     QCOMPARE(in.ui()->lineEdit_3->text(), name);
     QCOMPARE(in.generateTime(), time);
     QCOMPARE(in.ui()->label_2->text(), time);
-    const QByteArray trace = readAll(QStringLiteral("./log.txt"));
+    const QByteArray trace = readFile(QStringLiteral("./log.txt"));
     QCOMPARE(QString::fromLocal8Bit(trace),
              platform::hexFileListing(platform::currentUserName(), firmware::buildDirName(
                                           platform::buildDirListing(platform::currentUserName()))));
@@ -274,23 +181,23 @@ void tst_SourceSelection::refresh()
 void tst_SourceSelection::traceGrowsPerRefresh()
 {
     Sandbox box;
-    box.makeBuild(QStringLiteral("build1.tmp"), QStringLiteral("blink.ino.hex"));
+    box.makeBuild(QStringLiteral("build1.tmp"), QStringLiteral("blink.ino.hex"), BlinkHex);
     Widget w;
     WidgetInspector in{w};
     in.timer()->stop();
     QVERIFY(in.invoke("update_hex_file"));
-    const QByteArray once = readAll(QStringLiteral("./log.txt"));
+    const QByteArray once = readFile(QStringLiteral("./log.txt"));
     QVERIFY(once.contains("blink.ino.hex"));
     QVERIFY(in.invoke("update_hex_file"));
     QVERIFY(in.invoke("update_hex_file"));
-    QCOMPARE(readAll(QStringLiteral("./log.txt")), once + once + once);
+    QCOMPARE(readFile(QStringLiteral("./log.txt")), once + once + once);
 }
 
 // Nothing found later keeps what was found before, on screen and in the members.
 void tst_SourceSelection::foundValuesKeptWhenBuildGoes()
 {
     Sandbox box;
-    const QString path = box.makeBuild(QStringLiteral("build1.tmp"), QStringLiteral("blink.ino.hex"));
+    const QString path = box.makeBuild(QStringLiteral("build1.tmp"), QStringLiteral("blink.ino.hex"), BlinkHex);
     Widget w;
     WidgetInspector in{w};
     in.timer()->stop();
@@ -319,7 +226,7 @@ void tst_SourceSelection::unwritableTrace()
 {
     QFETCH(QString, how);
     Sandbox box;
-    box.makeBuild(QStringLiteral("build1.tmp"), QStringLiteral("blink.ino.hex"));
+    box.makeBuild(QStringLiteral("build1.tmp"), QStringLiteral("blink.ino.hex"), BlinkHex);
     QString expected;
     if (how == QLatin1String("directory")) {
         QVERIFY(QDir().mkdir(QStringLiteral("log.txt")));
@@ -368,7 +275,7 @@ void tst_SourceSelection::timerShowsNewBuild()
     Widget w;
     WidgetInspector in{w};
     w.show();
-    const QString path = box.makeBuild(QStringLiteral("build5b3c1d2e9f.tmp"), QStringLiteral("Blink.ino.hex"));
+    const QString path = box.makeBuild(QStringLiteral("build5b3c1d2e9f.tmp"), QStringLiteral("Blink.ino.hex"), BlinkHex);
     QTRY_COMPARE_WITH_TIMEOUT(in.ui()->lineEdit_2->text(), path, 4000);
     QCOMPARE(in.ui()->lineEdit_3->text(), QStringLiteral("Blink.ino.hex"));
     QCOMPARE(in.ui()->label_2->text(), timeTextOf(path));

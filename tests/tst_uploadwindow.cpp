@@ -31,11 +31,6 @@ const int UploadMs = 90000; // a near-full image at 115200 baud takes well under
 const QString ConnectFailBox =
     QStringLiteral("connect server fail / connect server fail \n the server does not exist or has been occupied");
 
-QString avrFile(const QString &name)
-{
-    return QStringLiteral(QUARNEL_BIN_DIR "/../avr/") + name;
-}
-
 // Texts written into one row's Progress cell, in order.
 class ProgressLog : public QObject
 {
@@ -157,13 +152,13 @@ void tst_UploadWindow::uploadToBoard()
     QFETCH(QString, program);
     QFETCH(QString, ip);
     Sandbox box;
-    const QByteArray hex = harness::readAll(avrFile(program + ".hex"));
-    const QByteArray image = harness::readAll(avrFile(program + ".bin"));
+    const QByteArray hex = readFile(avrPath(program + ".hex"));
+    const QByteArray image = readFile(avrPath(program + ".bin"));
     QVERIFY(!hex.isEmpty() && !image.isEmpty());
 
     QVERIFY(QDir().mkdir("fw"));
     const QString manualFile = QDir::current().absoluteFilePath("fw/" + program + ".ino.hex");
-    QVERIFY(harness::writeFile(manualFile, hex));
+    QVERIFY(writeFile(manualFile, hex));
 
     Widget w;
     WidgetInspector in{w};
@@ -202,7 +197,7 @@ void tst_UploadWindow::announcedModuleUpload()
 {
     Sandbox box;
     const QString ip = QStringLiteral("127.0.0.75");
-    QVERIFY(!box.makeBuild("build9.tmp", "blink.ino.hex", harness::readAll(avrFile("blink_uno.hex"))).isEmpty());
+    QVERIFY(!box.makeBuild("build9.tmp", "blink.ino.hex", readFile(avrPath("blink_uno.hex"))).isEmpty());
     Widget w;
     WidgetInspector in{w};
     SimProcess sim;
@@ -217,7 +212,7 @@ void tst_UploadWindow::announcedModuleUpload()
 
     buttonOf(in.table(), ip)->click();
     QTRY_COMPARE_WITH_TIMEOUT(progressOf(in.table(), ip), QStringLiteral("Successful"), UploadMs);
-    const QByteArray image = harness::readAll(avrFile("blink_uno.bin"));
+    const QByteArray image = readFile(avrPath("blink_uno.bin"));
     QCOMPARE(sim.flash().left(image.size()), image);
 }
 
@@ -237,21 +232,21 @@ void tst_UploadWindow::twoRowsAtOnce()
     addModule(in, "127.0.0.76", uno.dataPort(), uno.atPort(), "UNO");
     addModule(in, "127.0.0.77", mega.dataPort(), mega.atPort(), "MEGA2560");
 
-    const QString first = box.makeBuild("build1.tmp", "uno.ino.hex", harness::readAll(avrFile("full_uno.hex")));
+    const QString first = box.makeBuild("build1.tmp", "uno.ino.hex", readFile(avrPath("full_uno.hex")));
     QVERIFY(setDirectoryTime(QFileInfo(first).path(), 60));
     buttonOf(in.table(), "127.0.0.76")->click();
     QTRY_VERIFY2_WITH_TIMEOUT(progressOf(in.table(), "127.0.0.76").endsWith('%'),
                               qPrintable(progressOf(in.table(), "127.0.0.76")), 20000);
 
-    QVERIFY(!box.makeBuild("build2.tmp", "mega.ino.hex", harness::readAll(avrFile("big_mega.hex"))).isEmpty());
+    QVERIFY(!box.makeBuild("build2.tmp", "mega.ino.hex", readFile(avrPath("big_mega.hex"))).isEmpty());
     buttonOf(in.table(), "127.0.0.77")->click();
     QCOMPARE(in.currentFileName(), QStringLiteral("mega.ino.hex"));
     QVERIFY2(progressOf(in.table(), "127.0.0.76").endsWith('%'), qPrintable(progressOf(in.table(), "127.0.0.76")));
 
     QTRY_COMPARE_WITH_TIMEOUT(progressOf(in.table(), "127.0.0.76"), QStringLiteral("Successful"), UploadMs);
     QTRY_COMPARE_WITH_TIMEOUT(progressOf(in.table(), "127.0.0.77"), QStringLiteral("Successful"), UploadMs);
-    const QByteArray unoImage = harness::readAll(avrFile("full_uno.bin"));
-    const QByteArray megaImage = harness::readAll(avrFile("big_mega.bin"));
+    const QByteArray unoImage = readFile(avrPath("full_uno.bin"));
+    const QByteArray megaImage = readFile(avrPath("big_mega.bin"));
     QCOMPARE(uno.flash().left(unoImage.size()), unoImage);
     QCOMPARE(mega.flash().left(megaImage.size()), megaImage);
 }
@@ -259,7 +254,7 @@ void tst_UploadWindow::twoRowsAtOnce()
 void tst_UploadWindow::unreachableModule()
 {
     Sandbox box;
-    QVERIFY(harness::writeFile("./update.bin", harness::readAll(avrFile("blink_uno.bin"))));
+    QVERIFY(writeFile("./update.bin", readFile(avrPath("blink_uno.bin"))));
     QTcpServer closed; // a port that was free a moment ago refuses connections
     QVERIFY(closed.listen(QHostAddress("127.0.0.78")));
     const quint16 port = closed.serverPort();
@@ -289,7 +284,7 @@ void tst_UploadWindow::unreachableModule()
 void tst_UploadWindow::modeSwitchRefused()
 {
     Sandbox box;
-    QVERIFY(harness::writeFile("./update.bin", harness::readAll(avrFile("blink_uno.bin"))));
+    QVERIFY(writeFile("./update.bin", readFile(avrPath("blink_uno.bin"))));
     SimProcess sim;
     QVERIFY2(sim.start({"--ip", "127.0.0.79", "--board", "UNO", "--announce-ms", "0", "--at-reply", "one"}),
              qPrintable(sim.errorText()));
@@ -313,7 +308,7 @@ void tst_UploadWindow::modeSwitchRefused()
 void tst_UploadWindow::lowerRowOfScrolledTable()
 {
     Sandbox box;
-    QVERIFY(harness::writeFile("./update.bin", harness::readAll(avrFile("blink_uno.bin"))));
+    QVERIFY(writeFile("./update.bin", readFile(avrPath("blink_uno.bin"))));
     const QString target = QStringLiteral("127.0.0.80");
     SimProcess sim;
     QVERIFY2(sim.start({"--ip", target, "--board", "UNO", "--announce-ms", "0"}), qPrintable(sim.errorText()));
@@ -360,8 +355,8 @@ void tst_UploadWindow::noFileInUse()
 void tst_UploadWindow::rowRemovedDuringUpload()
 {
     Sandbox box;
-    const QByteArray image = harness::readAll(avrFile("full_uno.bin"));
-    QVERIFY(harness::writeFile("./update.bin", image));
+    const QByteArray image = readFile(avrPath("full_uno.bin"));
+    QVERIFY(writeFile("./update.bin", image));
     SimProcess sim;
     QVERIFY2(sim.start({"--ip", "127.0.0.82", "--board", "UNO", "--announce-ms", "0"}), qPrintable(sim.errorText()));
     Widget w;
@@ -391,7 +386,7 @@ void tst_UploadWindow::rowRemovedDuringUpload()
 void tst_UploadWindow::closingWindowDuringUpload()
 {
     Sandbox box;
-    QVERIFY(harness::writeFile("./update.bin", harness::readAll(avrFile("full_uno.bin"))));
+    QVERIFY(writeFile("./update.bin", readFile(avrPath("full_uno.bin"))));
     SimProcess sim;
     QVERIFY2(sim.start({"--ip", "127.0.0.83", "--board", "UNO", "--announce-ms", "0"}), qPrintable(sim.errorText()));
     QPointer<Thread> worker;

@@ -4,6 +4,8 @@
 // Helpers for tests that drive the real window: answering its modal dialogs as a user would,
 // and running a test in a working directory and temporary directory of its own.
 
+#include "testfiles.h"
+
 #include <QApplication>
 #include <QByteArray>
 #include <QDialog>
@@ -17,18 +19,6 @@
 #include <QTimer>
 
 namespace harness {
-
-inline QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-inline bool writeFile(const QString &path, const QByteArray &content)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(content) == content.size();
-}
 
 // Answers the window's modal dialogs: picks `pick` in a file dialog (or cancels it when empty)
 // and presses OK in message boxes, noting what each showed.
@@ -63,7 +53,7 @@ private:
             }
         } else if (auto *box = qobject_cast<QMessageBox *>(modal)) {
             boxes << box->windowTitle() + " / " + box->text();
-            imageAtBox << readAll(QStringLiteral("./update.bin"));
+            imageAtBox << readFile(QStringLiteral("./update.bin"));
             box->button(QMessageBox::Ok)->click();
         }
     }
