@@ -20,7 +20,6 @@
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTimer>
-#include <QUdpSocket>
 
 #include <cstdio>
 #include <functional>
@@ -146,29 +145,53 @@ QString cellText(QTableWidget *table, int row, int column)
     return item ? item->text() : QString();
 }
 
-// Rows that match `expected` exactly, each once; mismatches go to *wrong.
-int matchingRows(QTableWidget *table, const QHash<QString, Expected> &expected, QStringList *wrong)
+// Rows that match `expected` exactly, each once; mismatches and repeats go to *wrong. Rows of
+// other modules (another program's simulator announcing to this machine) are counted in *foreign.
+int matchingRows(QTableWidget *table, const QHash<QString, Expected> &expected, QStringList *wrong,
+                 int *foreign = nullptr)
 {
     QSet<QString> seen;
     for (int row = 0; row < table->rowCount(); ++row) {
         const QString ip = cellText(table, row, discovery::ColumnIp);
         const auto it = expected.find(ip);
-        if (it == expected.end() || seen.contains(ip)) {
-            if (wrong)
-                *wrong << QStringLiteral("unexpected or repeated row %1").arg(ip);
+        if (it == expected.end()) {
+            if (foreign)
+                ++*foreign;
             continue;
         }
-        seen.insert(ip);
+        if (seen.contains(ip)) {
+            if (wrong)
+                *wrong << QStringLiteral("repeated row %1").arg(ip);
+            continue;
+        }
         const bool right = cellText(table, row, discovery::ColumnName) == it->name
                            && cellText(table, row, discovery::ColumnDataPort) == QString::number(DataPort)
                            && cellText(table, row, discovery::ColumnAtPort) == it->atPort;
-        if (!right && wrong)
+        if (right)
+            seen.insert(ip);
+        else if (wrong)
             *wrong << QStringLiteral("row %1 reads %2 / %3 / %4")
                           .arg(ip, cellText(table, row, discovery::ColumnName),
                                cellText(table, row, discovery::ColumnDataPort),
                                cellText(table, row, discovery::ColumnAtPort));
     }
     return seen.size();
+}
+
+// Sockets bound to the announcement port on this machine (from /proc/net/udp and udp6); more than
+// the window's one means another program may be taking announcements meant for the window.
+int announcementPortSockets()
+{
+    const QByteArray port = QByteArray::number(discovery::AnnouncementPort, 16).toUpper().rightJustified(4, '0');
+    int sockets = 0;
+    for (const char *table : {"/proc/net/udp", "/proc/net/udp6"}) {
+        for (const QByteArray &line : readFile(QLatin1String(table)).split('\n')) {
+            const QList<QByteArray> fields = line.simplified().split(' ');
+            if (fields.size() > 1 && fields.at(1).endsWith(":" + port))
+                ++sockets;
+        }
+    }
+    return sockets;
 }
 
 int rowsOf(QTableWidget *table, const QHash<QString, Expected> &modules)
@@ -216,25 +239,31 @@ bool runSize(int modules, int steadyMs, SizeResult *result)
     Phase fill{QStringLiteral("filling"), {}, 0, 0};
     const double cpu0 = ownCpuSeconds();
     probe.record(true);
-    const qint64 fillMs = runUntil([&] { return table->rowCount() >= modules; }, FillLimitMs);
+    int sharers = 0;
+    const qint64 fillMs = runUntil([&] {
+        sharers = qMax(sharers, announcementPortSockets() - 1);
+        return matchingRows(table, all, nullptr) >= modules;
+    }, FillLimitMs);
     fill.late = probe.take();
     fill.cpuSeconds = ownCpuSeconds() - cpu0;
     fill.seconds = fillMs >= 0 ? fillMs / 1000.0 : FillLimitMs / 1000.0;
     result->fillSeconds = fillMs >= 0 ? fillMs / 1000.0 : -1;
 
     // Steady: every module announces every 2 s; the table must stay whole and right.
-    int fewest = table->rowCount();
+    int fewest = rowsOf(table, all);
     QElapsedTimer clock;
     clock.start();
     const double cpu1 = ownCpuSeconds();
     runUntil([&] {
-        fewest = qMin(fewest, table->rowCount());
+        fewest = qMin(fewest, rowsOf(table, all));
         return false;
     }, steadyMs);
+    sharers = qMax(sharers, announcementPortSockets() - 1);
     result->steady = {QStringLiteral("steady"), probe.take(), double(clock.nsecsElapsed()) / 1e9,
                       ownCpuSeconds() - cpu1};
     QStringList wrong;
-    const int matching = matchingRows(table, all, &wrong);
+    int foreign = 0;
+    const int matching = matchingRows(table, all, &wrong, &foreign);
     result->allRows = matching == modules && wrong.isEmpty() && fewest == modules;
 
     // Departure: one module in ten stops; its rows go, the others stay.
@@ -251,11 +280,11 @@ bool runSize(int modules, int steadyMs, SizeResult *result)
                     ownCpuSeconds() - cpu2};
     probe.record(false);
     result->goneSeconds = goneMs >= 0 ? goneMs / 1000.0 : -1;
-    result->stayersKept = fewestStaying == staying && matchingRows(table, stay, nullptr) == staying
-                          && table->rowCount() == staying;
+    result->stayersKept = fewestStaying == staying && matchingRows(table, stay, nullptr) == staying;
+    sharers = qMax(sharers, announcementPortSockets() - 1);
 
     say(QStringLiteral("%1 modules (%2 stay, %3 stop):").arg(modules).arg(staying).arg(leaving));
-    say(QStringLiteral("  all %1 rows in %2 s; %3 of %4 rows right after %5 s of steady announcements%6")
+    say(QStringLiteral("  all %1 rows in %2 s (-1: not within the limit); %3 of %4 rows right after %5 s of steady announcements%6")
             .arg(modules)
             .arg(result->fillSeconds, 0, 'f', 2)
             .arg(matching)
@@ -264,7 +293,13 @@ bool runSize(int modules, int steadyMs, SizeResult *result)
             .arg(fewest < modules ? QStringLiteral(" (the table fell to %1 rows meanwhile)").arg(fewest) : QString()));
     for (const QString &w : wrong.mid(0, 5))
         say(QStringLiteral("  wrong: %1").arg(w));
-    say(QStringLiteral("  rows of the %1 stopped modules gone %2 s after the stop; the other %3 rows %4")
+    if (foreign > 0)
+        say(QStringLiteral("  (and %1 rows of modules this benchmark did not start: other programs announce to this "
+                           "machine too)").arg(foreign));
+    if (sharers > 0)
+        say(QStringLiteral("  WARNING: %1 other socket(s) listened on UDP %2 during this run and may have taken "
+                           "announcements meant for the window").arg(sharers).arg(discovery::AnnouncementPort));
+    say(QStringLiteral("  rows of the %1 stopped modules gone %2 s after the stop (-1: not within the limit); the other %3 rows %4")
             .arg(leaving)
             .arg(result->goneSeconds, 0, 'f', 2)
             .arg(staying)
@@ -314,12 +349,9 @@ int main(int argc, char *argv[])
         steadyMs = 2000;
     }
 
-    {
-        QUdpSocket probe; // the window shares its port: another listener there would take datagrams
-        if (!probe.bind(QHostAddress::Any, discovery::AnnouncementPort, QUdpSocket::DontShareAddress))
-            say(QStringLiteral("# WARNING: another program listens on UDP %1; it may take announcements meant for "
-                               "the window").arg(discovery::AnnouncementPort));
-    }
+    if (announcementPortSockets() > 0)
+        say(QStringLiteral("# WARNING: another program listens on UDP %1; it may take announcements meant for the "
+                           "window").arg(discovery::AnnouncementPort));
     say(QStringLiteral("# Discovery: announce-only modules every %1 ms against the window, offscreen").arg(AnnounceMs));
     say(QStringLiteral("# %1").arg(machineLine()));
     QList<SizeResult> results;

@@ -230,6 +230,7 @@ int main(int argc, char *argv[])
             return 1;
         const int pages = (c.imageSize + c.pageBytes - 1) / c.pageBytes;
         double floorSeconds = 0;
+        qint64 bursts = 0;
         for (int delay : delays) {
             SimProcess sim;
             QStringList simArguments{"--ip", c.ip, "--board", c.board, "--announce-ms", "0", "--baud",
@@ -246,6 +247,7 @@ int main(int argc, char *argv[])
                     return 1;
                 const double lineSeconds = double(counts.toTarget + counts.fromTarget) * BitsPerByte / Baud;
                 floorSeconds = lineSeconds + pages * (PageEraseMs + PageWriteMs) / 1000.0;
+                bursts = counts.bursts;
                 say(QStringLiteral("%1: %2-byte image, %3 pages of %4 bytes; serial line: %5 bytes to the board, "
                                    "%6 from it, %7 request bursts")
                         .arg(c.board)
@@ -288,12 +290,18 @@ int main(int argc, char *argv[])
                         .arg(tool.name, -20)
                         .arg(describe(statsOf(tool.seconds))));
             const double ours = statsOf(tools[0].seconds).median;
-            ratios << QStringLiteral("%1, delay %2 ms: ours / floor %3   ours / avrdude -V %4   ours / avrdude %5")
+            // With added latency every request waits a round trip before its answer can start.
+            const double roundTrips = double(bursts) * 2 * delay / 1000.0;
+            ratios << QStringLiteral("%1, delay %2 ms: ours / floor %3   ours / avrdude -V %4   ours / avrdude %5%6")
                           .arg(c.board, -8)
                           .arg(delay)
                           .arg(ours / floorSeconds, 0, 'f', 3)
                           .arg(ours / statsOf(tools[1].seconds).median, 0, 'f', 3)
-                          .arg(ours / statsOf(tools[2].seconds).median, 0, 'f', 3);
+                          .arg(ours / statsOf(tools[2].seconds).median, 0, 'f', 3)
+                          .arg(delay > 0 ? QStringLiteral("   ours / (floor + %1 round trips) %2")
+                                               .arg(bursts)
+                                               .arg(ours / (floorSeconds + roundTrips), 0, 'f', 3)
+                                         : QString());
         }
     }
     say(QStringLiteral("# Ratios (medians; below 1 means ours is faster)"));
