@@ -246,8 +246,8 @@ bool runSize(int modules, int steadyMs, SizeResult *result)
     }, FillLimitMs);
     fill.late = probe.take();
     fill.cpuSeconds = ownCpuSeconds() - cpu0;
-    fill.seconds = fillMs >= 0 ? fillMs / 1000.0 : FillLimitMs / 1000.0;
-    result->fillSeconds = fillMs >= 0 ? fillMs / 1000.0 : -1;
+    fill.seconds = fillMs >= 0 ? double(fillMs) / 1000.0 : FillLimitMs / 1000.0;
+    result->fillSeconds = fillMs >= 0 ? double(fillMs) / 1000.0 : -1;
 
     // Steady: every module announces every 2 s; the table must stay whole and right.
     int fewest = rowsOf(table, all);
@@ -279,7 +279,7 @@ bool runSize(int modules, int steadyMs, SizeResult *result)
     Phase departure{QStringLiteral("departure"), probe.take(), double(clock.nsecsElapsed()) / 1e9,
                     ownCpuSeconds() - cpu2};
     probe.record(false);
-    result->goneSeconds = goneMs >= 0 ? goneMs / 1000.0 : -1;
+    result->goneSeconds = goneMs >= 0 ? double(goneMs) / 1000.0 : -1;
     result->stayersKept = fewestStaying == staying && matchingRows(table, stay, nullptr) == staying;
     sharers = qMax(sharers, announcementPortSockets() - 1);
 
