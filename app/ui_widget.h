@@ -16,6 +16,8 @@
 #include <QtWidgets/QVBoxLayout>
 #include <QtWidgets/QWidget>
 
+#include "devicetablewidget.h"
+
 QT_BEGIN_NAMESPACE
 
 // The main window's form: widget tree, fonts, texts and table properties.
@@ -77,7 +79,7 @@ public:
         verticalLayout->setObjectName(QString::fromUtf8("verticalLayout"));
         horizontalLayout_2->addLayout(verticalLayout);
 
-        userTableWidget = new QTableWidget(Widget);
+        userTableWidget = new DeviceTableWidget(Widget);
         if (userTableWidget->columnCount() < 7)
             userTableWidget->setColumnCount(7);
         for (int column = 0; column < 7; ++column) {

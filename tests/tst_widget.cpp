@@ -28,6 +28,7 @@ private slots:
     void progressTextSurvivesLocking();
     void sharedStyleSheet();
     void boardNameReadable();
+    void burstOfRowsPlacesWidgets();
 };
 
 void tst_Widget::fixedSize()
@@ -260,6 +261,25 @@ void tst_Widget::boardNameReadable()
     const int pixels = image.width() * image.height();
     QVERIFY2(dark * 4 < pixels, qPrintable(QString("%1 of %2 pixels dark").arg(dark).arg(pixels)));
     QVERIFY(dark > 0); // the text itself
+}
+
+// After a burst of new rows, each row's board box and button sit in their own cells.
+void tst_Widget::burstOfRowsPlacesWidgets()
+{
+    Widget w;
+    WidgetInspector in{w};
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    for (int i = 0; i < 12; ++i)
+        in.addDeviceRow(QStringLiteral("127.0.0.%1").arg(i + 2), "8000", "8001", "m");
+    QTRY_COMPARE(in.table()->cellWidget(11, discovery::ColumnSend)->geometry(),
+                 in.table()->visualRect(in.table()->model()->index(11, discovery::ColumnSend)));
+    for (int row = 0; row < 12; ++row) {
+        for (int column : {int(discovery::ColumnDevice), int(discovery::ColumnSend)}) {
+            const QModelIndex index = in.table()->model()->index(row, column);
+            QCOMPARE(in.table()->cellWidget(row, column)->geometry(), in.table()->visualRect(index));
+        }
+    }
 }
 
 QTEST_MAIN(tst_Widget)
