@@ -1,18 +1,14 @@
 #include "tst_uploadpeer.h"
 
-#include <QDir>
-#include <QTemporaryDir>
 #include <QtTest>
 
 using Fault = ScriptedModule::Fault;
 using Kind = UploadOutcome::Kind;
 
-Q_DECLARE_METATYPE(ScriptedModule::Fault)
-Q_DECLARE_METATYPE(UploadOutcome::Kind)
-
 namespace {
 
 const QString Ip = QStringLiteral("127.0.0.1");
+const int PageSize = 128; // bytes, the UNO's flash page
 
 // The fixed start-up dialogue, byte for byte.
 const QStringList StartupHex = {
@@ -44,31 +40,15 @@ QByteArray programPage(const QByteArray &data)
     return QByteArray::fromHex("6400") + char(data.size()) + 'F' + data + char(0x20);
 }
 
-// Progress fractions of an upload in 128-byte pages, with the empty read that follows a last
-// full page.
-QList<QPair<qint64, qint64>> pageFractions(qint64 size)
-{
-    QList<QPair<qint64, qint64>> fractions;
-    for (qint64 done = 0; done < size;) {
-        done = qMin<qint64>(done + 128, size);
-        fractions << qMakePair(done, size);
-    }
-    if (size % 128 == 0)
-        fractions << qMakePair(size, size);
-    return fractions;
-}
-
 } // namespace
 
 // The STK500v1 path against a scripted bootloader: every byte sent, the reports, and the faults.
-class TestStk500v1 : public QObject
+class TestStk500v1 : public ScratchDirTestCase
 {
     Q_OBJECT
 
 private slots:
     void initTestCase();
-    void init();
-    void cleanup();
     void commandBytes_data();
     void commandBytes();
     void faults_data();
@@ -76,31 +56,11 @@ private slots:
     void beyond256Pages();
     void verify_data();
     void verify();
-
-private:
-    QTemporaryDir *dir = nullptr;
-    QString previousDir;
 };
 
 void TestStk500v1::initTestCase()
 {
-    // The trace of every exchange would drown the test log; the thread test checks it.
-    QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
-}
-
-void TestStk500v1::init()
-{
-    previousDir = QDir::currentPath();
-    dir = new QTemporaryDir;
-    QVERIFY(dir->isValid());
-    QVERIFY(QDir::setCurrent(dir->path()));
-}
-
-void TestStk500v1::cleanup()
-{
-    QDir::setCurrent(previousDir);
-    delete dir;
-    dir = nullptr;
+    hideUploadTrace(); // the thread test checks the trace
 }
 
 void TestStk500v1::commandBytes_data()
@@ -139,22 +99,16 @@ void TestStk500v1::commandBytes()
     expected << QByteArray::fromHex("5120");
     QCOMPARE(module.requests(), expected);
     QCOMPARE(module.atReceived(), QByteArray("AT+U2W=CLIENT\r\nAT+MCUUPDATE=UNO"));
-    QCOMPARE(reportLines(reports), expectedLines(Ip, pageFractions(size), 1.0f));
+    QCOMPARE(reportLines(reports), expectedLines(Ip, pageFractions(size, PageSize), 1.0f));
     QCOMPARE(outcome.kind, Kind::Success);
     QCOMPARE(module.flash().left(size), image);
 }
 
 void TestStk500v1::faults_data()
 {
-    QTest::addColumn<QByteArray>("match");
-    QTest::addColumn<int>("occurrence");
-    QTest::addColumn<Fault>("fault");
-    QTest::addColumn<QStringList>("reports");
-    QTest::addColumn<QString>("outcome");
-    QTest::addColumn<int>("requests"); // -1: the whole upload
-
-    const int size = 300;
-    const QStringList complete = expectedLines(Ip, pageFractions(size), 1.0f);
+    addFaultColumns();
+    const int size = FaultImageSize;
+    const QStringList complete = expectedLines(Ip, pageFractions(size, PageSize), 1.0f);
     const QStringList handshakeFailed = {reportLine(Ip, 1, 0.0f)};
 
     QTest::newRow("silent first sync") << QByteArray::fromHex("3020") << 0 << Fault::Silent
@@ -195,22 +149,7 @@ void TestStk500v1::faults_data()
 
 void TestStk500v1::faults()
 {
-    QFETCH(QByteArray, match);
-    QFETCH(int, occurrence);
-    QFETCH(Fault, fault);
-    QFETCH(QStringList, reports);
-    QFETCH(QString, outcome);
-    QFETCH(int, requests);
-
-    QVERIFY(writeFile("update.bin", testImage(300)));
-    ScriptedModule module(ScriptedModule::Protocol::Stk500v1);
-    QVERIFY(module.listen());
-    module.addFault(match, occurrence, fault);
-
-    UploadOutcome result;
-    QCOMPARE(reportLines(uploadTo(module, "UNO", &result)), reports);
-    QCOMPARE(result.text(), outcome);
-    QCOMPARE(module.requests().size(), requests < 0 ? 22 + 3 * 2 + 1 : requests);
+    checkFaultRow(ScriptedModule::Protocol::Stk500v1, "UNO", 22 + 3 * 2 + 1);
 }
 
 // Word addresses come from the bytes acknowledged, not from a page counter that wraps.
@@ -237,12 +176,7 @@ void TestStk500v1::beyond256Pages()
 
 void TestStk500v1::verify_data()
 {
-    QTest::addColumn<QByteArray>("match");
-    QTest::addColumn<Fault>("fault");
-    QTest::addColumn<qint64>("flipped");
-    QTest::addColumn<QString>("outcome");
-    QTest::addColumn<float>("verdict");
-
+    addVerifyColumns();
     QTest::newRow("flash equals the image") << QByteArray() << Fault::Silent << qint64(-1)
                                             << "upload complete" << 1.0f;
     QTest::newRow("a byte written wrong") << QByteArray() << Fault::Silent << qint64(1000)
@@ -257,26 +191,12 @@ void TestStk500v1::verify_data()
 
 void TestStk500v1::verify()
 {
-    QFETCH(QByteArray, match);
-    QFETCH(Fault, fault);
-    QFETCH(qint64, flipped);
-    QFETCH(QString, outcome);
     QFETCH(float, verdict);
-
     const int size = 1100;
-    QVERIFY(writeFile("update.bin", testImage(size)));
-    ScriptedModule module(ScriptedModule::Protocol::Stk500v1);
-    QVERIFY(module.listen());
-    if (!match.isEmpty())
-        module.addFault(match, -1, fault);
-    module.setFlippedFlashByte(flipped);
-
-    UploadOutcome result;
-    const QList<Report> reports = uploadTo(module, "UNO", &result, true);
-    QCOMPARE(result.text(), outcome);
-    QCOMPARE(reportLines(reports), expectedLines(Ip, pageFractions(size), verdict));
-
-    const QList<QByteArray> requests = module.requests();
+    QList<QByteArray> requests;
+    checkVerifyRow(ScriptedModule::Protocol::Stk500v1, "UNO", size, PageSize, &requests);
+    if (QTest::currentTestFailed())
+        return;
     const int pages = (size + 127) / 128;
     const int readBack = 22 + 2 * pages;
     QVERIFY(requests.size() > readBack + 1);

@@ -1,18 +1,15 @@
 #include "tst_uploadpeer.h"
 
-#include <QDir>
-#include <QTemporaryDir>
 #include <QtTest>
 
 using Fault = ScriptedModule::Fault;
 using Kind = UploadOutcome::Kind;
 
-Q_DECLARE_METATYPE(ScriptedModule::Fault)
-
 namespace {
 
 const QString Ip = QStringLiteral("127.0.0.1");
 const int Startup = 9; // messages before the first page
+const int PageSize = 256; // bytes, the flash page of the STK500v2 boards
 
 QByteArray hex(const char *text)
 {
@@ -55,34 +52,20 @@ QList<QByteArray> startupFrames()
     };
 }
 
-QList<QPair<qint64, qint64>> pageFractions(qint64 size)
-{
-    QList<QPair<qint64, qint64>> fractions;
-    for (qint64 done = 0; done < size;) {
-        done = qMin<qint64>(done + 256, size);
-        fractions << qMakePair(done, size);
-    }
-    if (size % 256 == 0)
-        fractions << qMakePair(size, size);
-    return fractions;
-}
-
 int pagesOf(int size)
 {
-    return (size + 255) / 256;
+    return (size + PageSize - 1) / PageSize;
 }
 
 } // namespace
 
 // The STK500v2 path against a scripted bootloader: every frame sent, the reports, the faults.
-class TestStk500v2 : public QObject
+class TestStk500v2 : public ScratchDirTestCase
 {
     Q_OBJECT
 
 private slots:
     void initTestCase();
-    void init();
-    void cleanup();
     void frameHelper();
     void commandBytes_data();
     void commandBytes();
@@ -95,31 +78,11 @@ private slots:
     void boards();
     void verify_data();
     void verify();
-
-private:
-    QTemporaryDir *dir = nullptr;
-    QString previousDir;
 };
 
 void TestStk500v2::initTestCase()
 {
-    // The trace of every exchange would drown the test log; the thread test checks it.
-    QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
-}
-
-void TestStk500v2::init()
-{
-    previousDir = QDir::currentPath();
-    dir = new QTemporaryDir;
-    QVERIFY(dir->isValid());
-    QVERIFY(QDir::setCurrent(dir->path()));
-}
-
-void TestStk500v2::cleanup()
-{
-    QDir::setCurrent(previousDir);
-    delete dir;
-    dir = nullptr;
+    hideUploadTrace(); // the thread test checks the trace
 }
 
 // The test's own framing agrees with the frames the protocol documents give in full.
@@ -165,7 +128,7 @@ void TestStk500v2::commandBytes()
     QCOMPARE(requests, expected);
     QVERIFY(requests.at(Startup + 1).startsWith(hex("1b0b010a0e130100c10a404c200000")));
     QCOMPARE(module.atReceived(), QByteArray("AT+U2W=CLIENT\r\nAT+MCUUPDATE=MEGA"));
-    QCOMPARE(reportLines(reports), expectedLines(Ip, pageFractions(size), 1.0f));
+    QCOMPARE(reportLines(reports), expectedLines(Ip, pageFractions(size, PageSize), 1.0f));
     QCOMPARE(outcome.kind, Kind::Success);
     QCOMPARE(module.flash().left(size), image);
 }
@@ -190,15 +153,9 @@ void TestStk500v2::sequenceWraps()
 
 void TestStk500v2::faults_data()
 {
-    QTest::addColumn<QByteArray>("match");
-    QTest::addColumn<int>("occurrence");
-    QTest::addColumn<Fault>("fault");
-    QTest::addColumn<QStringList>("reports");
-    QTest::addColumn<QString>("outcome");
-    QTest::addColumn<int>("requests"); // -1: the whole upload
-
-    const int size = 300;
-    const QStringList complete = expectedLines(Ip, pageFractions(size), 1.0f);
+    addFaultColumns();
+    const int size = FaultImageSize;
+    const QStringList complete = expectedLines(Ip, pageFractions(size, PageSize), 1.0f);
     const QStringList handshakeFailed = {reportLine(Ip, 1, 0.0f)};
 
     QTest::newRow("silent sign-on") << hex("01") << 0 << Fault::Silent << handshakeFailed
@@ -232,22 +189,7 @@ void TestStk500v2::faults_data()
 
 void TestStk500v2::faults()
 {
-    QFETCH(QByteArray, match);
-    QFETCH(int, occurrence);
-    QFETCH(Fault, fault);
-    QFETCH(QStringList, reports);
-    QFETCH(QString, outcome);
-    QFETCH(int, requests);
-
-    QVERIFY(writeFile("update.bin", testImage(300)));
-    ScriptedModule module(ScriptedModule::Protocol::Stk500v2);
-    QVERIFY(module.listen());
-    module.addFault(match, occurrence, fault);
-
-    UploadOutcome result;
-    QCOMPARE(reportLines(uploadTo(module, "MEGA2560", &result)), reports);
-    QCOMPARE(result.text(), outcome);
-    QCOMPARE(module.requests().size(), requests < 0 ? Startup + 2 * 2 + 1 : requests);
+    checkFaultRow(ScriptedModule::Protocol::Stk500v2, "MEGA2560", Startup + 2 * 2 + 1);
 }
 
 // Word addresses above 16 bits travel in the load address's third byte.
@@ -306,12 +248,7 @@ void TestStk500v2::boards()
 
 void TestStk500v2::verify_data()
 {
-    QTest::addColumn<QByteArray>("match");
-    QTest::addColumn<Fault>("fault");
-    QTest::addColumn<qint64>("flipped");
-    QTest::addColumn<QString>("outcome");
-    QTest::addColumn<float>("verdict");
-
+    addVerifyColumns();
     QTest::newRow("flash equals the image") << QByteArray() << Fault::Silent << qint64(-1)
                                             << "upload complete" << 1.0f;
     QTest::newRow("a byte written wrong in the last page")
@@ -329,26 +266,12 @@ void TestStk500v2::verify_data()
 
 void TestStk500v2::verify()
 {
-    QFETCH(QByteArray, match);
-    QFETCH(Fault, fault);
-    QFETCH(qint64, flipped);
-    QFETCH(QString, outcome);
     QFETCH(float, verdict);
-
     const int size = 700;
-    QVERIFY(writeFile("update.bin", testImage(size)));
-    ScriptedModule module(ScriptedModule::Protocol::Stk500v2);
-    QVERIFY(module.listen());
-    if (!match.isEmpty())
-        module.addFault(match, -1, fault);
-    module.setFlippedFlashByte(flipped);
-
-    UploadOutcome result;
-    const QList<Report> reports = uploadTo(module, "MEGA2560", &result, true);
-    QCOMPARE(result.text(), outcome);
-    QCOMPARE(reportLines(reports), expectedLines(Ip, pageFractions(size), verdict));
-
-    const QList<QByteArray> requests = module.requests();
+    QList<QByteArray> requests;
+    checkVerifyRow(ScriptedModule::Protocol::Stk500v2, "MEGA2560", size, PageSize, &requests);
+    if (QTest::currentTestFailed())
+        return;
     const int readBack = Startup + 2 * pagesOf(size);
     QVERIFY(requests.size() > readBack + 1);
     QCOMPARE(requests.at(readBack), frame(readBack + 1, loadAddressBody(0)));

@@ -2,13 +2,11 @@
 
 #include <QDir>
 #include <QMutex>
-#include <QTemporaryDir>
 #include <QtTest>
 
 using Kind = UploadOutcome::Kind;
 using Protocol = ScriptedModule::Protocol;
 
-Q_DECLARE_METATYPE(UploadOutcome::Kind)
 Q_DECLARE_METATYPE(UploadOutcome)
 
 namespace {
@@ -43,13 +41,11 @@ void collectTrace(QtMsgType type, const QMessageLogContext &, const QString &mes
 } // namespace
 
 // The run frame of the upload worker: dispatch, image, connections, mode switch, reports.
-class TestThread : public QObject
+class TestThread : public ScratchDirTestCase
 {
     Q_OBJECT
 
 private slots:
-    void init();
-    void cleanup();
     void unknownBoard_data();
     void unknownBoard();
     void imageRefused_data();
@@ -67,26 +63,7 @@ private slots:
     void traceLines();
     void outcomeText_data();
     void outcomeText();
-
-private:
-    QTemporaryDir *dir = nullptr;
-    QString previousDir;
 };
-
-void TestThread::init()
-{
-    previousDir = QDir::currentPath();
-    dir = new QTemporaryDir;
-    QVERIFY(dir->isValid());
-    QVERIFY(QDir::setCurrent(dir->path()));
-}
-
-void TestThread::cleanup()
-{
-    QDir::setCurrent(previousDir);
-    delete dir;
-    dir = nullptr;
-}
 
 void TestThread::unknownBoard_data()
 {

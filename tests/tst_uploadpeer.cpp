@@ -1,10 +1,12 @@
 #include "tst_uploadpeer.h"
 
+#include <QDir>
 #include <QEventLoop>
-#include <QFile>
+#include <QLoggingCategory>
 #include <QPointer>
 #include <QTcpSocket>
 #include <QTimer>
+#include <QtTest>
 
 namespace {
 
@@ -280,6 +282,25 @@ QByteArray ScriptedModule::answerV2(const QByteArray &frame)
     }
 }
 
+void ScratchDirTestCase::init()
+{
+    previousDir = QDir::currentPath();
+    dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(dir->isValid());
+    QVERIFY(QDir::setCurrent(dir->path()));
+}
+
+void ScratchDirTestCase::cleanup()
+{
+    QDir::setCurrent(previousDir);
+    dir.reset();
+}
+
+void hideUploadTrace()
+{
+    QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
+}
+
 QList<QList<Report>> runWorkers(const QList<Thread *> &workers, int timeoutMs)
 {
     QList<QList<Report>> reports;
@@ -336,12 +357,6 @@ QByteArray testImage(int size, int seed)
     return image;
 }
 
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
-}
-
 QString reportLine(const QString &ip, int kind, float value)
 {
     return QStringLiteral("%1 %2 %3").arg(ip).arg(kind).arg(double(value), 0, 'g', 9);
@@ -353,6 +368,18 @@ QStringList reportLines(const QList<Report> &reports)
     for (const Report &r : reports)
         lines << reportLine(r.ip, r.kind, r.value);
     return lines;
+}
+
+QList<QPair<qint64, qint64>> pageFractions(qint64 size, int pageSize)
+{
+    QList<QPair<qint64, qint64>> fractions;
+    for (qint64 done = 0; done < size;) {
+        done = qMin<qint64>(done + pageSize, size);
+        fractions << qMakePair(done, size);
+    }
+    if (size % pageSize == 0)
+        fractions << qMakePair(size, size);
+    return fractions;
 }
 
 QStringList expectedLines(const QString &ip, const QList<QPair<qint64, qint64>> &fractions,
@@ -377,4 +404,67 @@ QList<Report> uploadTo(const ScriptedModule &module, const QString &board, Uploa
     const QList<Report> reports = runWorker(worker);
     *outcome = worker.outcome();
     return reports;
+}
+
+void addFaultColumns()
+{
+    QTest::addColumn<QByteArray>("match");
+    QTest::addColumn<int>("occurrence");
+    QTest::addColumn<ScriptedModule::Fault>("fault");
+    QTest::addColumn<QStringList>("reports");
+    QTest::addColumn<QString>("outcome");
+    QTest::addColumn<int>("requests");
+}
+
+void addVerifyColumns()
+{
+    QTest::addColumn<QByteArray>("match");
+    QTest::addColumn<ScriptedModule::Fault>("fault");
+    QTest::addColumn<qint64>("flipped");
+    QTest::addColumn<QString>("outcome");
+    QTest::addColumn<float>("verdict");
+}
+
+void checkFaultRow(ScriptedModule::Protocol protocol, const QString &board, int wholeUpload)
+{
+    QFETCH(QByteArray, match);
+    QFETCH(int, occurrence);
+    QFETCH(ScriptedModule::Fault, fault);
+    QFETCH(QStringList, reports);
+    QFETCH(QString, outcome);
+    QFETCH(int, requests);
+
+    QVERIFY(writeFile("update.bin", testImage(FaultImageSize)));
+    ScriptedModule module(protocol);
+    QVERIFY(module.listen());
+    module.addFault(match, occurrence, fault);
+
+    UploadOutcome result;
+    QCOMPARE(reportLines(uploadTo(module, board, &result)), reports);
+    QCOMPARE(result.text(), outcome);
+    QCOMPARE(module.requests().size(), requests < 0 ? wholeUpload : requests);
+}
+
+void checkVerifyRow(ScriptedModule::Protocol protocol, const QString &board, int size, int pageSize,
+                    QList<QByteArray> *requests)
+{
+    QFETCH(QByteArray, match);
+    QFETCH(ScriptedModule::Fault, fault);
+    QFETCH(qint64, flipped);
+    QFETCH(QString, outcome);
+    QFETCH(float, verdict);
+
+    QVERIFY(writeFile("update.bin", testImage(size)));
+    ScriptedModule module(protocol);
+    QVERIFY(module.listen());
+    if (!match.isEmpty())
+        module.addFault(match, -1, fault);
+    module.setFlippedFlashByte(flipped);
+
+    UploadOutcome result;
+    const QList<Report> reports = uploadTo(module, board, &result, true);
+    QCOMPARE(result.text(), outcome);
+    QCOMPARE(reportLines(reports),
+             expectedLines(module.address().toString(), pageFractions(size, pageSize), verdict));
+    *requests = module.requests();
 }

@@ -1,6 +1,7 @@
 #ifndef TST_UPLOADPEER_H
 #define TST_UPLOADPEER_H
 
+#include "testfiles.h"
 #include "thread.h"
 
 #include <QByteArray>
@@ -11,9 +12,11 @@
 #include <QStringList>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QVector>
 
 #include <functional>
+#include <memory>
 
 // A module with a board behind it, scripted for tests, served from the test's event loop: an
 // AT-command port that answers the two mode-switch commands, and a data port whose bootloader
@@ -96,6 +99,24 @@ private:
     qint64 flipped = -1;
 };
 
+// Runs each test function in a fresh temporary working directory, where the worker finds
+// ./update.bin; the test classes of the upload worker derive from it.
+class ScratchDirTestCase : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+private:
+    std::unique_ptr<QTemporaryDir> dir;
+    QString previousDir;
+};
+
+// Turns off the worker's trace of every exchange, which would drown the test log.
+void hideUploadTrace();
+
 // What a finished worker reported, in order.
 struct Report
 {
@@ -112,6 +133,9 @@ QList<Report> runWorker(Thread &worker, int timeoutMs = 60000);
 // The reports as lines "ip kind value", the value with all the digits a float has.
 QString reportLine(const QString &ip, int kind, float value);
 QStringList reportLines(const QList<Report> &reports);
+// Progress fractions of an upload of `size` bytes in pages of `pageSize` bytes, with the empty
+// read that follows a last full page.
+QList<QPair<qint64, qint64>> pageFractions(qint64 size, int pageSize);
 // Progress reports for the fractions n/d, then the verdict.
 QStringList expectedLines(const QString &ip, const QList<QPair<qint64, qint64>> &fractions,
                           float verdict);
@@ -127,6 +151,21 @@ UploadTimeouts fastTimeouts();
 // An image of `size` bytes with no two neighbouring pages alike.
 QByteArray testImage(int size, int seed = 1);
 
-bool writeFile(const QString &path, const QByteArray &bytes);
+
+// The fault and read-back cases that both STK500 tests run, each on its own rows. The *Columns
+// functions add the columns from the rows' _data function; the others run the current row.
+const int FaultImageSize = 300; // bytes
+void addFaultColumns();  // match, occurrence, fault, reports, outcome, requests (-1: the whole upload)
+void addVerifyColumns(); // match, fault, flipped, outcome, verdict
+// Uploads a FaultImageSize image with the row's fault; wholeUpload is the number of requests of
+// an upload that goes to the end.
+void checkFaultRow(ScriptedModule::Protocol protocol, const QString &board, int wholeUpload);
+// Uploads a `size`-byte image with read-back, the row's fault for every matching request and its
+// flipped flash byte, checks outcome and reports, and leaves the requests in *requests.
+void checkVerifyRow(ScriptedModule::Protocol protocol, const QString &board, int size, int pageSize,
+                    QList<QByteArray> *requests);
+
+Q_DECLARE_METATYPE(ScriptedModule::Fault)
+Q_DECLARE_METATYPE(UploadOutcome::Kind)
 
 #endif // TST_UPLOADPEER_H

@@ -1,7 +1,8 @@
 # Upload worker: STK500 drivers and the run frame against scripted modules.
-add_library(tst_uploadpeer STATIC tst_uploadpeer.cpp tst_uploadpeer.h)
+add_library(tst_uploadpeer STATIC tst_uploadpeer.cpp tst_uploadpeer.h testfiles.h)
 target_link_libraries(tst_uploadpeer PUBLIC quarnel_upload Qt5::Network Qt5::Test)
 target_compile_options(tst_uploadpeer PRIVATE ${QUARNEL_WARNINGS})
+target_compile_definitions(tst_uploadpeer PRIVATE QUARNEL_BIN_DIR="${CMAKE_BINARY_DIR}/bin")
 
 quarnel_add_test(tst_stk500v1 SOURCES tst_stk500v1.cpp LIBS tst_uploadpeer)
 quarnel_add_test(tst_stk500v2 SOURCES tst_stk500v2.cpp LIBS tst_uploadpeer)
