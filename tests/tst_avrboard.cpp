@@ -2,6 +2,9 @@
 // bootloaders (Optiboot on the ATmega328P, stk500v2 on the ATmega2560) under libsimavr at real time.
 // Times are read on the board's own clock, so a loaded machine slows the board but skews no result.
 #include "avrboard.h"
+// The upload path's AVR061 and AVR068 constants: the real bootloaders here judge them on their own.
+#include "stk500v1.h"
+#include "stk500v2.h"
 
 #include <QMutex>
 #include <QtTest>
@@ -12,39 +15,6 @@
 using sim::AvrBoard;
 
 namespace {
-
-// STK500 v1 (AVR061), as the upload tool sends it. The simulator's tests keep their own
-// constants: they check the board, not the product's protocol code.
-constexpr quint8 STK_OK = 0x10;
-constexpr quint8 STK_INSYNC = 0x14;
-constexpr quint8 CRC_EOP = 0x20;            // ' '
-constexpr quint8 STK_GET_SYNC = 0x30;       // '0'
-constexpr quint8 STK_GET_PARAMETER = 0x41;  // 'A'
-constexpr quint8 STK_SET_DEVICE = 0x42;     // 'B'
-constexpr quint8 STK_SET_DEVICE_EXT = 0x45; // 'E'
-constexpr quint8 STK_ENTER_PROGMODE = 0x50; // 'P'
-constexpr quint8 STK_LEAVE_PROGMODE = 0x51; // 'Q'
-constexpr quint8 STK_LOAD_ADDRESS = 0x55;   // 'U'
-constexpr quint8 STK_UNIVERSAL = 0x56;      // 'V'
-constexpr quint8 STK_PROG_PAGE = 0x64;      // 'd'
-constexpr quint8 STK_READ_PAGE = 0x74;      // 't'
-constexpr quint8 STK_READ_SIGN = 0x75;      // 'u'
-constexpr quint8 STK_MEMTYPE_FLASH = 0x46;  // 'F'
-
-// STK500 v2 (AVR068)
-constexpr quint8 MESSAGE_START = 0x1B;
-constexpr quint8 TOKEN = 0x0E;
-constexpr quint8 CMD_SIGN_ON = 0x01;
-constexpr quint8 CMD_GET_PARAMETER = 0x03;
-constexpr quint8 CMD_LOAD_ADDRESS = 0x06;
-constexpr quint8 CMD_ENTER_PROGMODE_ISP = 0x10;
-constexpr quint8 CMD_LEAVE_PROGMODE_ISP = 0x11;
-constexpr quint8 CMD_CHIP_ERASE_ISP = 0x12;
-constexpr quint8 CMD_PROGRAM_FLASH_ISP = 0x13;
-constexpr quint8 CMD_READ_FLASH_ISP = 0x14;
-constexpr quint8 CMD_SPI_MULTI = 0x1D;
-constexpr quint8 STATUS_CMD_OK = 0x00;
-constexpr quint8 STATUS_CMD_FAILED = 0xC0;
 
 const int Baud = 115200;
 const double HostFrameUs = 10 * 1e6 / Baud;

@@ -17,12 +17,14 @@ constexpr quint8 CMD_GET_PARAMETER = 0x03;
 constexpr quint8 CMD_LOAD_ADDRESS = 0x06;
 constexpr quint8 CMD_ENTER_PROGMODE_ISP = 0x10;
 constexpr quint8 CMD_LEAVE_PROGMODE_ISP = 0x11;
+constexpr quint8 CMD_CHIP_ERASE_ISP = 0x12;
 constexpr quint8 CMD_PROGRAM_FLASH_ISP = 0x13;
 constexpr quint8 CMD_READ_FLASH_ISP = 0x14;
 constexpr quint8 CMD_SPI_MULTI = 0x1D;
 
 // Status
 constexpr quint8 STATUS_CMD_OK = 0x00;
+constexpr quint8 STATUS_CMD_FAILED = 0xC0;
 
 // Parameters
 constexpr quint8 PARAM_HW_VER = 0x90;
