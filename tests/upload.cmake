@@ -9,5 +9,5 @@ quarnel_add_test(tst_stk500v2 SOURCES tst_stk500v2.cpp LIBS tst_uploadpeer)
 quarnel_add_test(tst_thread SOURCES tst_thread.cpp LIBS tst_uploadpeer)
 
 # End to end through the module simulator into the real bootloaders, with avrdude reading back.
-quarnel_add_test(tst_uploadsim SOURCES tst_uploadsim.cpp simprocess.h LIBS quarnel_upload Qt5::Network TIMEOUT 400)
+quarnel_add_test(tst_uploadsim SOURCES tst_uploadsim.cpp simprocess.h avrdude.h LIBS tst_uploadpeer TIMEOUT 400)
 add_dependencies(tst_uploadsim quarnel-sim avr_blink_uno avr_full_uno avr_blink_mega avr_big_mega avr_huge_mega)
