@@ -9,11 +9,6 @@ QByteArray hostNameCommand(const QString &name)
     return QByteArrayLiteral("AT+HOSTNAME=") + name.toLatin1();
 }
 
-quint16 portFromText(const QString &text)
-{
-    return static_cast<quint16>(text.toInt(nullptr, 10));
-}
-
 bool sendHostName(const QString &ip, quint16 atPort, const QString &name, int connectTimeout, int replyTimeout)
 {
     QTcpSocket socket;

@@ -12,9 +12,6 @@ const int RenameReplyTimeout = 1000;   // ms
 // "AT+HOSTNAME=" followed by the name in Latin-1 (characters outside it become '?'), no line end.
 QByteArray hostNameCommand(const QString &name);
 
-// The AT-command port as the table holds it: decimal text, truncated to 16 bits; 0 when not a number.
-quint16 portFromText(const QString &text);
-
 // Connects to the module's AT-command port, sends the rename command and waits once for an
 // answer, which is not examined. False only when the connection could not be made in time.
 // Blocking: runs on the caller's thread and releases its socket before returning.

@@ -2,6 +2,7 @@
 
 #include "devicecolumns.h"
 #include "hostname.h"
+#include "portnumber.h"
 #include "ui_widget.h"
 
 #include <QDebug>
@@ -23,6 +24,6 @@ void Widget::on_userTableWidget_itemChanged(QTableWidgetItem *item)
     const QString ip = ipItem->text();
     qDebug() << name << ip;
 
-    if (!config::sendHostName(ip, config::portFromText(atPortItem->text()), name))
+    if (!config::sendHostName(ip, portNumber(atPortItem->text()), name))
         showConnectServerFail();
 }

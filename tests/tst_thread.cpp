@@ -1,3 +1,4 @@
+#include "portnumber.h"
 #include "tst_uploadpeer.h"
 
 #include <QDir>
@@ -63,6 +64,8 @@ private slots:
     void traceLines();
     void outcomeText_data();
     void outcomeText();
+    void portNumber_data();
+    void portNumber();
 };
 
 void TestThread::unknownBoard_data()
@@ -391,6 +394,27 @@ void TestThread::outcomeText()
     QFETCH(UploadOutcome, outcome);
     QFETCH(QString, text);
     QCOMPARE(outcome.text(), text);
+}
+
+// The port cells' text, as the worker and the rename read it.
+void TestThread::portNumber_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("port");
+
+    QTest::newRow("decimal") << "8000" << 8000;
+    QTest::newRow("leading zero is still decimal") << "08000" << 8000;
+    QTest::newRow("above 65535 keeps its low 16 bits") << "73536" << 8000;
+    QTest::newRow("hexadecimal is no number") << "0x1F40" << 0;
+    QTest::newRow("trailing letter") << "8000a" << 0;
+    QTest::newRow("empty") << "" << 0;
+}
+
+void TestThread::portNumber()
+{
+    QFETCH(QString, text);
+    QFETCH(int, port);
+    QCOMPARE(int(::portNumber(text)), port);
 }
 
 QTEST_GUILESS_MAIN(TestThread)

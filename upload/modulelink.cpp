@@ -1,4 +1,5 @@
 #include "modulelink.h"
+#include "portnumber.h"
 
 #include <QDeadlineTimer>
 #include <QDebug>
@@ -44,7 +45,7 @@ void closeSocket(QTcpSocket *socket)
 
 bool connectSocket(QTcpSocket *socket, const QString &ip, const QString &port, int timeoutMs)
 {
-    socket->connectToHost(ip, ModuleLink::portNumber(port), QIODevice::ReadWrite,
+    socket->connectToHost(ip, portNumber(port), QIODevice::ReadWrite,
                           QAbstractSocket::AnyIPProtocol);
     if (!waitOn(socket, &QAbstractSocket::waitForConnected, timeoutMs))
         return false;
@@ -67,11 +68,6 @@ QByteArray ModuleLink::untilZero(const QByteArray &bytes)
 {
     const int zero = bytes.indexOf('\0');
     return zero < 0 ? bytes : bytes.left(zero);
-}
-
-quint16 ModuleLink::portNumber(const QString &text)
-{
-    return static_cast<quint16>(text.toInt(nullptr, 10));
 }
 
 ModuleLink::Connect ModuleLink::connectTo(const QString &ip, const QString &dataPort,

@@ -54,9 +54,6 @@ public:
     // Received bytes as the debug lines show them: up to the first zero byte.
     static QByteArray untilZero(const QByteArray &bytes);
 
-    // A port cell's text as a port number: decimal, 0 when it does not convert, low 16 bits kept.
-    static quint16 portNumber(const QString &text);
-
 private:
     UploadTimeouts timeouts;
     std::unique_ptr<QTcpSocket> atSocket;
