@@ -175,7 +175,7 @@ void TestThread::connectFailures()
     QVERIFY(writeFile("update.bin", testImage(100)));
     ScriptedModule module(Protocol::Stk500v2);
     QVERIFY(module.listen());
-    const auto port = [&module](const QString &text, quint16 live) {
+    const auto port = [](const QString &text, quint16 live) {
         if (text == "live")
             return QString::number(live);
         if (text == "live+65536")
