@@ -72,7 +72,7 @@ int main(int argc, char *argv[])
         return convertOnce(arguments.at(2), arguments.at(3));
 
     const CommonOptions options = parseCommon(arguments.mid(1));
-    const int reps = options.reps ? options.reps : (options.smoke ? 1 : DefaultReps);
+    const int reps = options.repetitions(DefaultReps);
     QTemporaryDir dir;
     if (!dir.isValid())
         return 1;

@@ -79,7 +79,7 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
     const CommonOptions options = parseCommon(app.arguments().mid(1));
-    const int reps = options.reps ? options.reps : (options.smoke ? 1 : DefaultReps);
+    const int reps = options.repetitions(DefaultReps);
     QList<int> counts{1, 2, 4, 8};
     for (int i = 0; i + 1 < options.rest.size(); ++i) {
         if (options.rest.at(i) == QLatin1String("--boards")) {

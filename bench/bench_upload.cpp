@@ -189,7 +189,7 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
     const CommonOptions options = parseCommon(app.arguments().mid(1));
-    const int reps = options.reps ? options.reps : (options.smoke ? 1 : DefaultReps);
+    const int reps = options.repetitions(DefaultReps);
     QStringList boards{QStringLiteral("UNO"), QStringLiteral("MEGA2560")};
     QList<int> delays{0, 5};
     QString quietMs;

@@ -4,6 +4,8 @@
 // Helpers the benchmarks share: statistics over repetitions, test images, avr-objcopy, the
 // module's AT mode switch, a process's CPU time and the common options.
 
+#include "testfiles.h" // readFile, writeFile
+
 #include <QByteArray>
 #include <QHostAddress>
 #include <QString>
@@ -34,8 +36,6 @@ QString describe(const Stats &s, int decimals = 2);
 // so one benchmark run does not heat the simulator for the next.
 QByteArray sleepingImage(int size, quint32 seed);
 
-bool writeFile(const QString &path, const QByteArray &bytes);
-QByteArray readFile(const QString &path);
 
 // avr-objcopy with the given arguments; false (with its output on stderr) if it fails.
 bool objcopy(const QStringList &arguments);
@@ -58,6 +58,9 @@ struct CommonOptions
     bool smoke = false;
     int reps = 0; // 0: the benchmark's own default
     QStringList rest;
+
+    // Repetitions to run: as asked, one for a smoke run, else the benchmark's default.
+    int repetitions(int fallback) const { return reps ? reps : (smoke ? 1 : fallback); }
 };
 CommonOptions parseCommon(const QStringList &arguments);
 
