@@ -311,14 +311,6 @@ bool runSize(int modules, int steadyMs, SizeResult *result)
     return true;
 }
 
-QList<int> intList(const QString &text)
-{
-    QList<int> out;
-    for (const QString &part : text.split(QLatin1Char(','), Qt::SkipEmptyParts))
-        out << qBound(1, part.toInt(), 4000);
-    return out;
-}
-
 } // namespace
 
 int main(int argc, char *argv[])
@@ -339,10 +331,13 @@ int main(int argc, char *argv[])
     QList<int> sizes{50, 250, 1000};
     int steadyMs = 20000;
     for (int i = 0; i + 1 < options.rest.size(); ++i) {
-        if (options.rest.at(i) == QLatin1String("--sizes"))
-            sizes = intList(options.rest.at(i + 1));
-        else if (options.rest.at(i) == QLatin1String("--steady-s"))
+        if (options.rest.at(i) == QLatin1String("--sizes")) {
+            sizes.clear();
+            for (int n : intList(options.rest.at(i + 1)))
+                sizes << qBound(1, n, 4000);
+        } else if (options.rest.at(i) == QLatin1String("--steady-s")) {
             steadyMs = qBound(1, options.rest.at(i + 1).toInt(), 600) * 1000;
+        }
     }
     if (options.smoke) {
         sizes = {50};

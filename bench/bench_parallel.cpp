@@ -84,8 +84,8 @@ int main(int argc, char *argv[])
     for (int i = 0; i + 1 < options.rest.size(); ++i) {
         if (options.rest.at(i) == QLatin1String("--boards")) {
             counts.clear();
-            for (const QString &n : options.rest.at(i + 1).split(QLatin1Char(','), Qt::SkipEmptyParts))
-                counts << qBound(1, n.toInt(), 64);
+            for (int n : intList(options.rest.at(i + 1)))
+                counts << qBound(1, n, 64);
         }
     }
     if (options.smoke)

@@ -174,14 +174,6 @@ bool countSerialBytes(SimProcess &sim, const BoardCase &c, const QString &bin, R
     return true;
 }
 
-QList<int> intList(const QString &text)
-{
-    QList<int> out;
-    for (const QString &part : text.split(QLatin1Char(','), Qt::SkipEmptyParts))
-        out << part.toInt();
-    return out;
-}
-
 } // namespace
 
 int main(int argc, char *argv[])

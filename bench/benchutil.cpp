@@ -146,6 +146,14 @@ CommonOptions parseCommon(const QStringList &arguments)
     return options;
 }
 
+QList<int> intList(const QString &text)
+{
+    QList<int> out;
+    for (const QString &part : text.split(QLatin1Char(','), Qt::SkipEmptyParts))
+        out << part.toInt();
+    return out;
+}
+
 void say(const QString &line)
 {
     std::fputs(qPrintable(line + QLatin1Char('\n')), stdout);

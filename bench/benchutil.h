@@ -64,6 +64,9 @@ struct CommonOptions
 };
 CommonOptions parseCommon(const QStringList &arguments);
 
+// "1,2,4" as numbers; a part that is not a number gives 0.
+QList<int> intList(const QString &text);
+
 // Prints a line at once (stdout is a pipe under CTest and in scripts).
 void say(const QString &line);
 
