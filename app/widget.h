@@ -37,6 +37,11 @@ signals:
     void send_hostinfo(QString, QString, QString);
 
 private slots:
+    // Each slot is defined in the window part of its subsystem's folder:
+    // processPendingDatagrams, participantLeft: discovery/discoveryslots.cpp;
+    // on_pushButton_4_clicked, update_hex_file, on_radioButton_2_toggled, on_radioButton_toggled:
+    // firmware/firmwareslots.cpp; OnBtnClicked, deal_ui: upload/uploadslots.cpp;
+    // on_userTableWidget_itemChanged: config/configslots.cpp.
     void processPendingDatagrams();
     void OnBtnClicked();
     void on_pushButton_4_clicked();
@@ -48,26 +53,25 @@ private slots:
     void on_userTableWidget_itemChanged(QTableWidgetItem *item);
 
 private:
-    // Device table (discovery/devicetable.cpp)
+    // Device table rows, announcements and presence (discovery/discoveryslots.cpp)
     void addDeviceRow(const QString &hostIp, const QString &dataPort, const QString &atPort,
                       const QString &hostName);
     void lockNonNameCells();
     int rowOfIp(const QString &ip) const;
-
-    // Announcements and presence (discovery/)
     QString localIPv4Address() const;
     void refreshPresence(const QString &ip);
     void sweepPresence();
 
-    // Build-output finder (firmware/)
+    // Build-output finder (firmware/firmwareslots.cpp)
     void refreshDefaultFile();
     void findBuildDir();
     void findHexFile(const QString &dir);
     void readFileTime(const QString &path);
 
-    // The modal "connect server fail" box of uploads and renames.
+    // Construction and what every part shares (app/widget.cpp):
+    // the modal "connect server fail" box of uploads and renames,
     void showConnectServerFail();
-    // The file-name part of a firmware path, after its last separator.
+    // the file-name part of a firmware path, after its last separator.
     static QString fileNameOf(const QString &path);
 
     friend struct WidgetInspector; // test access, defined in tests/

@@ -1,3 +1,5 @@
+// The window's part of the upload: the Upload press and the progress display.
+
 #include "widget.h"
 
 #include "devicecolumns.h"

@@ -1,3 +1,5 @@
+// The window's part of configuration: renaming a module by editing its Name cell.
+
 #include "widget.h"
 
 #include "devicecolumns.h"

@@ -1,0 +1,167 @@
+// The window's part of discovery: the listener slot, the device table rows and the presence sweep.
+
+#include "widget.h"
+
+#include "announcement.h"
+#include "buttonstyle.h"
+#include "devicecolumns.h"
+#include "devicerowindex.h"
+#include "ui_widget.h"
+
+#include <QComboBox>
+#include <QNetworkInterface>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QUdpSocket>
+
+int Widget::rowOfIp(const QString &ip) const
+{
+    return rowIndex->row(ip);
+}
+
+void Widget::addDeviceRow(const QString &hostIp, const QString &dataPort, const QString &atPort,
+                          const QString &hostName)
+{
+    // Only the IP column identifies a row: a host name that reads like another module's IP
+    // must not keep that module out of the table.
+    if (rowOfIp(hostIp) >= 0)
+        return;
+
+    QTableWidget *table = ui->userTableWidget;
+    QTableWidgetItem *ipItem = new QTableWidgetItem(hostIp);
+    QTableWidgetItem *dataPortItem = new QTableWidgetItem(dataPort);
+    QTableWidgetItem *atPortItem = new QTableWidgetItem(atPort);
+    QTableWidgetItem *nameItem = new QTableWidgetItem(hostName);
+    auto *uploadButton = new QPushButton(QStringLiteral("Upload"));
+
+    table->insertRow(0);
+    table->setItem(0, discovery::ColumnIp, ipItem);
+    ipItem->setTextAlignment(Qt::AlignHCenter);
+    table->setItem(0, discovery::ColumnDataPort, dataPortItem);
+    dataPortItem->setTextAlignment(Qt::AlignHCenter);
+    table->setItem(0, discovery::ColumnAtPort, atPortItem);
+    atPortItem->setTextAlignment(Qt::AlignHCenter);
+    table->setCellWidget(0, discovery::ColumnSend, uploadButton);
+
+    ui->userNumLabel->setText(tr("Online Count\357\274\232%1").arg(table->rowCount()));
+    connect(uploadButton, SIGNAL(clicked()), this, SLOT(OnBtnClicked()));
+
+    auto *boardBox = new QComboBox();
+    for (int index = 0; index < discovery::BoardCount; ++index)
+        boardBox->insertItem(index, QString::fromLatin1(discovery::BoardNames[index]));
+    table->setCellWidget(0, discovery::ColumnDevice, boardBox);
+
+    table->setItem(0, discovery::ColumnName, nameItem);
+    nameItem->setTextAlignment(Qt::AlignHCenter);
+
+    uploadButton->setStyleSheet(QString::fromLatin1(ButtonStyleSheet));
+    boardBox->setStyleSheet(QString::fromLatin1(BoardBoxStyleSheet));
+}
+
+void Widget::lockNonNameCells()
+{
+    // Cells outside the Name column become editable only in rows that were added or had a cell
+    // set since the last call (a Progress text, for instance), so only those rows are visited.
+    QTableWidget *table = ui->userTableWidget;
+    for (int row : rowIndex->takeChangedRows()) {
+        for (int column = 1; column < table->columnCount(); ++column) {
+            QTableWidgetItem *item = table->item(row, column);
+            if (item) {
+                if (item->flags() & Qt::ItemIsEditable)
+                    item->setFlags(item->flags() & ~Qt::ItemIsEditable);
+            } else {
+                item = new QTableWidgetItem();
+                item->setFlags(item->flags() & ~Qt::ItemIsEditable);
+                table->setItem(row, column, item);
+            }
+        }
+    }
+    // What changed meanwhile is the locking itself.
+    rowIndex->takeChangedRows();
+}
+
+namespace {
+
+// The socket listens on both address families, so an IPv4 sender may arrive in its IPv6-mapped
+// form; the own-address check compares the IPv4 text.
+QString senderText(const QHostAddress &sender)
+{
+    bool isMapped = false;
+    const quint32 ipv4 = sender.toIPv4Address(&isMapped);
+    return isMapped ? QHostAddress(ipv4).toString() : sender.toString();
+}
+
+} // namespace
+
+void Widget::processPendingDatagrams()
+{
+    // Looked up once per call rather than once per datagram: a burst shares one answer.
+    const QString ownAddress = localIPv4Address();
+    while (udpSocket->hasPendingDatagrams()) {
+        QByteArray datagram;
+        datagram.resize(int(qMax<qint64>(0, udpSocket->pendingDatagramSize())));
+        QHostAddress sender;
+        quint16 senderPort = 0;
+        if (udpSocket->readDatagram(datagram.data(), datagram.size(), &sender, &senderPort) < 0)
+            continue;
+
+        if (sweepRunning || senderText(sender) == ownAddress)
+            continue;
+        const std::optional<discovery::Announcement> announcement = discovery::readAnnouncement(datagram);
+        if (!announcement || announcement->hostIp.isEmpty())
+            continue;
+
+        addingRow = true;
+        addDeviceRow(announcement->hostIp, announcement->dataPort, announcement->atPort, announcement->hostName);
+        addingRow = false;
+        lockNonNameCells();
+        refreshPresence(announcement->hostIp);
+    }
+}
+
+QString Widget::localIPv4Address() const
+{
+    const QList<QHostAddress> addresses = QNetworkInterface::allAddresses();
+    for (const QHostAddress &address : addresses) {
+        if (address.protocol() == QAbstractSocket::IPv4Protocol)
+            return address.toString();
+    }
+    return QString();
+}
+
+namespace {
+const int LifeCount = 5;     // sweeps a module survives after announcing, counting this one
+const int DepartedCount = 1; // a count at or below this after a sweep means the module left
+} // namespace
+
+void Widget::refreshPresence(const QString &ip)
+{
+    if (ip.isEmpty())
+        return;
+    presenceMap[ip] = LifeCount;
+}
+
+void Widget::sweepPresence()
+{
+    for (auto entry = presenceMap.begin(); entry != presenceMap.end(); ++entry) {
+        const int count = entry.value() - 1;
+        if (count > DepartedCount) {
+            entry.value() = count;
+            continue;
+        }
+        // The entry stays at its last count, so the module is reported again on later sweeps
+        // until it announces; with its row gone those reports change nothing.
+        sweepRunning = true;
+        participantLeft(entry.key());
+        sweepRunning = false;
+    }
+}
+
+void Widget::participantLeft(QString ip)
+{
+    const int row = rowOfIp(ip);
+    if (row < 0)
+        return;
+    ui->userTableWidget->removeRow(row);
+    ui->userNumLabel->setText(tr("online count\357\274\232%1").arg(ui->userTableWidget->rowCount()));
+}
