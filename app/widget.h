@@ -1,8 +1,10 @@
 #ifndef WIDGET_H
 #define WIDGET_H
 
+#include "firmwaresource.h"
+#include "presence.h"
+
 #include <QHostAddress>
-#include <QMap>
 #include <QSet>
 #include <QString>
 #include <QWidget>
@@ -59,20 +61,12 @@ private:
     void lockNonNameCells();
     int rowOfIp(const QString &ip) const;
     QString localIPv4Address() const;
-    void refreshPresence(const QString &ip);
-    void sweepPresence();
 
-    // Build-output finder (firmware/firmwareslots.cpp)
+    // Runs the build-output finder and shows the default file and its time (firmware/firmwareslots.cpp)
     void refreshDefaultFile();
-    void findBuildDir();
-    void findHexFile(const QString &dir);
-    void readFileTime(const QString &path);
 
-    // Construction and what every part shares (app/widget.cpp):
-    // the modal "connect server fail" box of uploads and renames,
+    // The modal "connect server fail" box of uploads and renames (app/widget.cpp)
     void showConnectServerFail();
-    // the file-name part of a firmware path, after its last separator.
-    static QString fileNameOf(const QString &path);
 
     friend struct WidgetInspector; // test access, defined in tests/
 
@@ -80,14 +74,9 @@ private:
     QUdpSocket *udpSocket;
     quint16 port;
     Thread *uploadThread = nullptr;
-    QString manualFilePath;
-    QString defaultFilePath;
-    QString currentFileName;
+    firmware::FirmwareSource source; // manual mode, the file paths, currentFileName, generateTime
     QTimer *timer;
-    QMap<QString, int> presenceMap;
-    bool sweepRunning;
-    bool manualMode;
-    QString generateTime;
+    discovery::Presence presence; // presenceMap and sweepRunning
     bool addingRow;
     discovery::DeviceRowIndex *rowIndex; // IP -> row of userTableWidget, and rows to lock
     QSet<Thread *> workers; // started and not yet finished; released when they finish

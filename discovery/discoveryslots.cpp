@@ -1,4 +1,5 @@
-// The window's part of discovery: the listener slot, the device table rows and the presence sweep.
+// The window's part of discovery: the listener slot, the device table rows, and the removal of
+// the rows of modules that discovery::Presence reports departed.
 
 #include "widget.h"
 
@@ -105,7 +106,7 @@ void Widget::processPendingDatagrams()
         if (udpSocket->readDatagram(datagram.data(), datagram.size(), &sender, &senderPort) < 0)
             continue;
 
-        if (sweepRunning || senderText(sender) == ownAddress)
+        if (presence.sweepRunning() || senderText(sender) == ownAddress)
             continue;
         const std::optional<discovery::Announcement> announcement = discovery::readAnnouncement(datagram);
         if (!announcement || announcement->hostIp.isEmpty())
@@ -115,7 +116,7 @@ void Widget::processPendingDatagrams()
         addDeviceRow(announcement->hostIp, announcement->dataPort, announcement->atPort, announcement->hostName);
         addingRow = false;
         lockNonNameCells();
-        refreshPresence(announcement->hostIp);
+        presence.refreshPresence(announcement->hostIp);
     }
 }
 
@@ -127,34 +128,6 @@ QString Widget::localIPv4Address() const
             return address.toString();
     }
     return QString();
-}
-
-namespace {
-const int LifeCount = 5;     // sweeps a module survives after announcing, counting this one
-const int DepartedCount = 1; // a count at or below this after a sweep means the module left
-} // namespace
-
-void Widget::refreshPresence(const QString &ip)
-{
-    if (ip.isEmpty())
-        return;
-    presenceMap[ip] = LifeCount;
-}
-
-void Widget::sweepPresence()
-{
-    for (auto entry = presenceMap.begin(); entry != presenceMap.end(); ++entry) {
-        const int count = entry.value() - 1;
-        if (count > DepartedCount) {
-            entry.value() = count;
-            continue;
-        }
-        // The entry stays at its last count, so the module is reported again on later sweeps
-        // until it announces; with its row gone those reports change nothing.
-        sweepRunning = true;
-        participantLeft(entry.key());
-        sweepRunning = false;
-    }
 }
 
 void Widget::participantLeft(QString ip)

@@ -180,8 +180,8 @@ void tst_UploadWindow::uploadToBoard()
     QPushButton *button = buttonOf(in.table(), ip);
     button->click();
     QVERIFY(!button->isEnabled());
-    QCOMPARE(in.ui()->lineEdit_3->text(), in.currentFileName());
-    QCOMPARE(in.currentFileName(), program + ".ino.hex");
+    QCOMPARE(in.ui()->lineEdit_3->text(), in.source().currentFileName());
+    QCOMPARE(in.source().currentFileName(), program + ".ino.hex");
     QTRY_VERIFY_WITH_TIMEOUT(!log.texts.isEmpty() && !log.texts.last().endsWith('%'), UploadMs);
 
     QVERIFY2(risingTo(log.texts, "Successful"), qPrintable(log.texts.join(' ')));
@@ -240,7 +240,7 @@ void tst_UploadWindow::twoRowsAtOnce()
 
     QVERIFY(!box.makeBuild("build2.tmp", "mega.ino.hex", readFile(avrPath("big_mega.hex"))).isEmpty());
     buttonOf(in.table(), "127.0.0.77")->click();
-    QCOMPARE(in.currentFileName(), QStringLiteral("mega.ino.hex"));
+    QCOMPARE(in.source().currentFileName(), QStringLiteral("mega.ino.hex"));
     QVERIFY2(progressOf(in.table(), "127.0.0.76").endsWith('%'), qPrintable(progressOf(in.table(), "127.0.0.76")));
 
     QTRY_COMPARE_WITH_TIMEOUT(progressOf(in.table(), "127.0.0.76"), QStringLiteral("Successful"), UploadMs);
@@ -264,7 +264,7 @@ void tst_UploadWindow::unreachableModule()
     WidgetInspector in{w};
     in.timer()->stop();
     in.ui()->radioButton->click();
-    in.setCurrentFileName("blink.hex");
+    in.pickManualFile("blink.hex");
     addModule(in, "127.0.0.78", port, port, "UNO");
     const int row = rowOf(in.table(), "127.0.0.78");
     in.table()->setItem(row, discovery::ColumnProgress, new QTableWidgetItem("Successful"));
@@ -292,7 +292,7 @@ void tst_UploadWindow::modeSwitchRefused()
     WidgetInspector in{w};
     in.timer()->stop();
     in.ui()->radioButton->click();
-    in.setCurrentFileName("blink.hex");
+    in.pickManualFile("blink.hex");
     addModule(in, "127.0.0.79", sim.dataPort(), sim.atPort(), "UNO");
 
     ModalDriver modal;
@@ -318,7 +318,7 @@ void tst_UploadWindow::lowerRowOfScrolledTable()
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     in.ui()->radioButton->click();
-    in.setCurrentFileName("blink.hex");
+    in.pickManualFile("blink.hex");
     addModule(in, target, sim.dataPort(), sim.atPort(), "UNO"); // ends up at the bottom
     for (int i = 1; i <= 30; ++i)
         addModule(in, QStringLiteral("10.9.9.%1").arg(i), 1, 1, "UNO");
@@ -363,17 +363,18 @@ void tst_UploadWindow::rowRemovedDuringUpload()
     WidgetInspector in{w};
     in.timer()->stop();
     in.ui()->radioButton->click();
-    in.setCurrentFileName("full.hex");
+    in.pickManualFile("full.hex");
     addModule(in, "127.0.0.82", sim.dataPort(), sim.atPort(), "UNO");
-    in.refreshPresence("127.0.0.82");
+    in.presence().refreshPresence("127.0.0.82");
 
     ModalDriver modal;
     buttonOf(in.table(), "127.0.0.82")->click();
     QPointer<Thread> worker = in.uploadThread();
     QVERIFY(worker);
     QTRY_VERIFY_WITH_TIMEOUT(progressOf(in.table(), "127.0.0.82").endsWith('%'), UploadMs);
+    in.presence().setHeld(false); // the sweeps of a default-mode tick, while the manual image goes out
     for (int sweep = 0; sweep < 4; ++sweep)
-        in.sweepPresence();
+        in.presence().sweepPresence();
     QCOMPARE(in.table()->rowCount(), 0);
 
     QTRY_VERIFY_WITH_TIMEOUT(worker.isNull(), UploadMs);
@@ -395,7 +396,7 @@ void tst_UploadWindow::closingWindowDuringUpload()
         WidgetInspector in{w};
         in.timer()->stop();
         in.ui()->radioButton->click();
-        in.setCurrentFileName("full.hex");
+        in.pickManualFile("full.hex");
         addModule(in, "127.0.0.83", sim.dataPort(), sim.atPort(), "UNO");
         buttonOf(in.table(), "127.0.0.83")->click();
         worker = in.uploadThread();

@@ -1,9 +1,10 @@
 #ifndef WINDOWHARNESS_H
 #define WINDOWHARNESS_H
 
-// Helpers for tests that drive the real window: answering its modal dialogs as a user would,
-// and running a test in a working directory and temporary directory of its own.
+// Answering the real window's modal dialogs as a user would; with the sandbox, since each such
+// test runs in a working directory and temporary directory of its own.
 
+#include "sandbox.h"
 #include "testfiles.h"
 
 #include <QApplication>
@@ -15,7 +16,6 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QTimer>
 
 namespace harness {
@@ -60,42 +60,6 @@ private:
 
     QString pick_;
     QTimer timer_;
-};
-
-// Runs a test inside its own working directory (./update.bin, ./log.txt) and its own
-// temporary directory (where the build-output finder looks).
-class Sandbox
-{
-public:
-    Sandbox()
-        : savedTmp_(qgetenv("TMPDIR"))
-        , savedCwd_(QDir::currentPath())
-    {
-        QDir::setCurrent(work.path());
-        qputenv("TMPDIR", QFile::encodeName(temp.path()));
-    }
-    ~Sandbox()
-    {
-        QDir::setCurrent(savedCwd_);
-        qputenv("TMPDIR", savedTmp_);
-    }
-    Sandbox(const Sandbox &) = delete;
-    Sandbox &operator=(const Sandbox &) = delete;
-
-    // A build directory of the sketch build tool holding one file; its path, or empty.
-    QString makeBuild(const QString &dir, const QString &file, const QByteArray &content)
-    {
-        QDir(temp.path()).mkpath(dir);
-        const QString path = temp.path() + "/" + dir + "/" + file;
-        return writeFile(path, content) ? path : QString();
-    }
-
-    QTemporaryDir temp;
-    QTemporaryDir work;
-
-private:
-    QByteArray savedTmp_;
-    QString savedCwd_;
 };
 
 } // namespace harness

@@ -3,7 +3,6 @@
 #include "widget.h"
 
 #include "devicecolumns.h"
-#include "hexconvert.h"
 #include "thread.h"
 #include "ui_widget.h"
 
@@ -32,13 +31,13 @@ QPushButton *uploadButton(const QTableWidget *table, int row)
 
 void Widget::OnBtnClicked()
 {
-    if (!manualMode) {
+    if (!source.manualMode()) {
         refreshDefaultFile();
-        currentFileName = fileNameOf(defaultFilePath);
-        ui->lineEdit_3->setText(currentFileName);
-        hexToBin(defaultFilePath);
+        source.useDefaultFile();
+        ui->lineEdit_3->setText(source.currentFileName());
+        source.convertDefaultFile();
     }
-    if (currentFileName.isEmpty()) {
+    if (source.currentFileName().isEmpty()) {
         QMessageBox::warning(this, QStringLiteral("Waring"), QStringLiteral("Please Selcet File"), QMessageBox::Ok);
         return;
     }
