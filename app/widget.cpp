@@ -54,11 +54,11 @@ Widget::Widget(QWidget *parent)
 Widget::~Widget()
 {
     // Uploads still running are told to stop; their reports no longer have a window to go to.
-    for (Thread *worker : qAsConst(workers)) {
+    for (upload::Thread *worker : qAsConst(workers)) {
         disconnect(worker, nullptr, this, nullptr);
         worker->requestInterruption();
     }
-    for (Thread *worker : qAsConst(workers)) {
+    for (upload::Thread *worker : qAsConst(workers)) {
         if (worker->wait(WorkerShutdownWait))
             delete worker;
     }

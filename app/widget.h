@@ -12,7 +12,10 @@
 class QTableWidgetItem;
 class QTimer;
 class QUdpSocket;
+
+namespace upload {
 class Thread;
+}
 
 namespace Ui {
 class Widget;
@@ -73,13 +76,13 @@ private:
     Ui::Widget *ui;
     QUdpSocket *udpSocket;
     quint16 port;
-    Thread *uploadThread = nullptr;
+    upload::Thread *uploadThread = nullptr;
     firmware::FirmwareSource source; // manual mode, the file paths, currentFileName, generateTime
     QTimer *timer;
     discovery::Presence presence; // presenceMap and sweepRunning
     bool addingRow;
     discovery::DeviceRowIndex *rowIndex; // IP -> row of userTableWidget, and rows to lock
-    QSet<Thread *> workers; // started and not yet finished; released when they finish
+    QSet<upload::Thread *> workers; // started and not yet finished; released when they finish
 };
 
 #endif // WIDGET_H

@@ -21,6 +21,8 @@
 
 #include <cstdio>
 
+using namespace upload;
+
 using namespace bench;
 
 namespace {

@@ -1,6 +1,6 @@
 #include "commandline.h"
 
-#include "devicecolumns.h"
+#include "boards.h"
 
 #include <QCommandLineParser>
 
@@ -45,13 +45,13 @@ const char UploadHelp[] =
     "Usage: quarnel-cli upload --ip IP --board BOARD [options] FILE.hex\n"
     "Converts FILE.hex into a flash image in a temporary directory (never ./update.bin) and\n"
     "writes it into the board behind the module at IP through the board's serial bootloader:\n"
-    "STK500 version 1 for UNO, version 2 for MEGA2560, zariV3 and zureD0. A progress bar is\n"
+    "STK500 version 1 for %1; version 2 for %2. A progress bar is\n"
     "drawn on a terminal; otherwise one line per new percentage. A HEX file with malformed\n"
     "records or without its end record is refused.\n"
     "\n"
     "Options:\n"
     "  --ip IP          the module's IPv4 address\n"
-    "  --board BOARD    UNO, MEGA2560, zariV3 or zureD0 (letter case does not matter)\n"
+    "  --board BOARD    %3 (letter case does not matter)\n"
     "  --data-port P    the module's data port\n"
     "  --at-port P      the module's AT-command port; a port not given is taken from the\n"
     "                   module's announcement on UDP port 3333\n"
@@ -93,10 +93,7 @@ bool allDigits(const QString &text, int maxLength)
 
 QString boardList()
 {
-    QStringList names;
-    for (const char *name : discovery::BoardNames)
-        names << QLatin1String(name);
-    return names.join(QLatin1String(", "));
+    return upload::boardNames(QStringLiteral(", "));
 }
 
 Command commandNamed(const QString &name)
@@ -241,8 +238,13 @@ QString helpText(Command command)
     switch (command) {
     case Command::Scan:
         return QString::fromLatin1(ScanHelp);
-    case Command::Upload:
-        return QString::fromLatin1(UploadHelp);
+    case Command::Upload: {
+        const upload::Protocol v1 = upload::Protocol::Stk500v1;
+        const upload::Protocol v2 = upload::Protocol::Stk500v2;
+        const QString comma = QStringLiteral(", ");
+        return QString::fromLatin1(UploadHelp)
+            .arg(upload::boardNames(comma, &v1), upload::boardNames(comma, &v2), boardList());
+    }
     case Command::Rename:
         return QString::fromLatin1(RenameHelp);
     case Command::None:
@@ -279,13 +281,10 @@ bool parsePort(const QString &text, quint16 *port)
 
 bool parseBoard(const QString &text, QString *board)
 {
-    for (const char *name : discovery::BoardNames) {
-        if (text.compare(QLatin1String(name), Qt::CaseInsensitive) == 0) {
-            *board = QLatin1String(name);
-            return true;
-        }
-    }
-    return false;
+    const upload::Board *row = upload::findBoard(text, Qt::CaseInsensitive);
+    if (row)
+        *board = QLatin1String(row->name);
+    return row != nullptr;
 }
 
 bool parseSeconds(const QString &text, double *seconds)

@@ -171,11 +171,11 @@ int runUpload(const Invocation &inv)
             return exitCode;
     }
 
-    UploadTimeouts timeouts;
+    upload::UploadTimeouts timeouts;
     timeouts.reply = int(timeouts.reply * scale);
     timeouts.leaveProgrammingV1 = int(timeouts.leaveProgrammingV1 * scale);
 
-    Thread worker(QString::number(target.atPort), QString::number(target.dataPort), target.ip, target.board);
+    upload::Thread worker(QString::number(target.atPort), QString::number(target.dataPort), target.ip, target.board);
     worker.setImagePath(imagePath);
     worker.setVerify(inv.verify);
     worker.setTimeouts(timeouts);
@@ -183,8 +183,8 @@ int runUpload(const Invocation &inv)
     ProgressPrinter progress(stdout, isTerminal(stdout), target.ip,
                              inv.verify ? QStringLiteral("verifying") : QString());
     QEventLoop loop;
-    QObject::connect(&worker, &Thread::updateover, &loop, [&progress](const QString &, int kind, float value) {
-        if (kind == 2)
+    QObject::connect(&worker, &upload::Thread::updateover, &loop, [&progress](const QString &, int kind, float value) {
+        if (kind == upload::Thread::ReportProgress)
             progress.show(value);
     });
     // The reports are queued before finished(), so each is shown before the loop ends.

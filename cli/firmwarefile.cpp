@@ -36,7 +36,7 @@ FirmwareFile FirmwareFile::read(const QString &path)
         return f;
     }
 
-    HexImage hex;
+    firmware::HexImage hex;
     qint64 total = 0;
     char last = '\n';
     while (!hex.done() && total <= MaxFileSize) {
@@ -59,7 +59,7 @@ FirmwareFile FirmwareFile::read(const QString &path)
     f.diagnostics = hex.diagnostics();
 
     if (hex.refused())
-        f.error = QStringLiteral("data beyond the %1 KiB image limit").arg(HexImage::MaxImageSize / 1024);
+        f.error = QStringLiteral("data beyond the %1 KiB image limit").arg(firmware::HexImage::MaxImageSize / 1024);
     else if (!f.diagnostics.isEmpty())
         f.error = QStringLiteral("not a well-formed Intel HEX file (see the problems above)");
     else if (!hex.ended())

@@ -26,6 +26,6 @@ void Widget::on_userTableWidget_itemChanged(QTableWidgetItem *item)
     const QString ip = ipItem->text();
     qDebug() << name << ip;
 
-    if (!config::sendHostName(ip, portNumber(atPortItem->text()), name))
+    if (!config::sendHostName(ip, upload::portNumber(atPortItem->text()), name))
         showConnectServerFail();
 }

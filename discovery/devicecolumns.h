@@ -14,10 +14,6 @@ enum DeviceColumn {
     ColumnProgress = 6,
 };
 
-// Board types of the Device combo box, in index order; index 0 is the default.
-constexpr int BoardCount = 4;
-constexpr const char *BoardNames[BoardCount] = {"MEGA2560", "UNO", "zariV3", "zureD0"};
-
 } // namespace discovery
 
 #endif // DEVICECOLUMNS_H

@@ -4,6 +4,7 @@
 #include "widget.h"
 
 #include "announcement.h"
+#include "boards.h"
 #include "buttonstyle.h"
 #include "devicecolumns.h"
 #include "devicerowindex.h"
@@ -48,8 +49,8 @@ void Widget::addDeviceRow(const QString &hostIp, const QString &dataPort, const 
     connect(uploadButton, SIGNAL(clicked()), this, SLOT(OnBtnClicked()));
 
     auto *boardBox = new QComboBox();
-    for (int index = 0; index < discovery::BoardCount; ++index)
-        boardBox->insertItem(index, QString::fromLatin1(discovery::BoardNames[index]));
+    for (const upload::Board &board : upload::Boards)
+        boardBox->addItem(QString::fromLatin1(board.name));
     table->setCellWidget(0, discovery::ColumnDevice, boardBox);
 
     table->setItem(0, discovery::ColumnName, nameItem);

@@ -10,6 +10,8 @@
 #include <cstring>
 #include <vector>
 
+namespace firmware {
+
 namespace {
 
 // Record types of the Intel HEX format.
@@ -248,3 +250,5 @@ bool hexToBin(const QString &path, const QString &outPath)
         QFile::remove(tempPath);
     return written;
 }
+
+} // namespace firmware

@@ -12,6 +12,8 @@
 #include <memory>
 #include <vector>
 
+using namespace upload;
+
 using sim::AvrBoard;
 
 namespace {

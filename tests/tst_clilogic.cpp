@@ -18,6 +18,8 @@
 
 #include <limits>
 
+using namespace upload;
+
 using Kind = UploadOutcome::Kind;
 Q_DECLARE_METATYPE(UploadOutcome)
 Q_DECLARE_METATYPE(cli::Command)

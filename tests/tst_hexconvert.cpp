@@ -9,6 +9,8 @@
 
 #include <cstdio>
 
+using namespace firmware;
+
 namespace {
 
 // One Intel HEX record with its checksum, upper-case digits, no line end.

@@ -2,6 +2,8 @@
 
 #include <QtTest>
 
+using namespace upload;
+
 using Fault = ScriptedModule::Fault;
 using Kind = UploadOutcome::Kind;
 

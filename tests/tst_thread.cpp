@@ -5,8 +5,9 @@
 #include <QMutex>
 #include <QtTest>
 
+using namespace upload;
+
 using Kind = UploadOutcome::Kind;
-using Protocol = ScriptedModule::Protocol;
 
 Q_DECLARE_METATYPE(UploadOutcome)
 
@@ -25,7 +26,7 @@ quint16 refusedPort()
 
 Protocol protocolOf(const QString &board)
 {
-    return board == "UNO" ? Protocol::Stk500v1 : Protocol::Stk500v2;
+    return findBoard(board)->protocol;
 }
 
 QMutex traceMutex;

@@ -8,6 +8,8 @@
 #include <QTimer>
 #include <QtTest>
 
+using namespace upload;
+
 namespace {
 
 // Values the scripted bootloaders report; the uploader must not care which.

@@ -10,6 +10,8 @@
 #include <QElapsedTimer>
 #include <QtTest>
 
+using namespace upload;
+
 namespace {
 
 const int AvrdudeMs = 120000;

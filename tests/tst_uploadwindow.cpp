@@ -22,6 +22,8 @@
 
 #include <sys/time.h>
 
+using namespace upload;
+
 using harness::ModalDriver;
 using harness::Sandbox;
 

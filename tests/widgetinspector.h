@@ -20,7 +20,7 @@ struct WidgetInspector
     discovery::Presence &presence() const { return w.presence; }
     firmware::FirmwareSource &source() const { return w.source; }
     bool addingRow() const { return w.addingRow; }
-    Thread *uploadThread() const { return w.uploadThread; }
+    upload::Thread *uploadThread() const { return w.uploadThread; }
 
     // The row-adding path as the listener takes it: addingRow set around addDeviceRow.
     void addDeviceRow(const QString &ip, const QString &dataPort, const QString &atPort, const QString &name)

@@ -1,6 +1,7 @@
 #ifndef MODULELINK_H
 #define MODULELINK_H
 
+#include "boards.h"
 #include "uploadtimeouts.h"
 
 #include <QByteArray>
@@ -10,6 +11,8 @@
 #include <memory>
 
 class QTcpSocket;
+
+namespace upload {
 
 // The worker's two connections to one module: the data port (a pipe to the board's bootloader)
 // and the AT-command port; blocking use on the thread that created it.
@@ -30,9 +33,9 @@ public:
     // Data port first, then the AT-command port; the second is not tried when the first fails.
     Connect connectTo(const QString &ip, const QString &dataPort, const QString &atPort);
 
-    // The two AT commands that hand the data port to the bootloader. 0 for success; 1 for
+    // The two AT commands that hand the data port to the board's bootloader. 0 for success; 1 for
     // failure, with the command that got fewer than two bytes back (1 or 2) in *refusedCommand.
-    quint8 modeSwitch(quint8 protocol, int *refusedCommand);
+    quint8 modeSwitch(const Board &board, int *refusedCommand);
 
     // The counted exchange on the data port: writes the request once, then makes up to
     // `attempts` reads, each after waiting up to waitMs for data, until the reply bytes add up
@@ -59,5 +62,7 @@ private:
     std::unique_ptr<QTcpSocket> atSocket;
     std::unique_ptr<QTcpSocket> dataSocket;
 };
+
+} // namespace upload
 
 #endif // MODULELINK_H

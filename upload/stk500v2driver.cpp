@@ -1,5 +1,5 @@
 // The STK500v2 path of the upload worker: sign-on, parameters, programming mode, signature,
-// the image in 256-byte pages, leaving programming mode. Replies are counted, not parsed,
+// the image in pages of the board's size, leaving programming mode. Replies are counted, not parsed,
 // except when verifying.
 
 #include "stk500v2.h"
@@ -10,9 +10,10 @@
 
 #include <initializer_list>
 
+namespace upload {
+
 namespace {
 
-constexpr int PageSize = 256;  // bytes, one flash page of the board
 constexpr int Attempts = 5;    // read attempts per reply
 constexpr int FrameExtra = 6;  // start, sequence, two size bytes, token, checksum
 constexpr int StatusAnswer = FrameExtra + 2; // reply bytes of a command that returns nothing
@@ -119,7 +120,7 @@ void Thread::stk500v2Driver()
         return;
     if (stk500v2Startup() != 0)
         return;
-    pageLoop({PageSize, char(0xFF), &Thread::stk500v2WritePage, &Thread::stk500v2ReadPage,
+    pageLoop({target->pageSize, char(0xFF), &Thread::stk500v2WritePage, &Thread::stk500v2ReadPage,
               &Thread::stk500v2LeaveProgramming});
 }
 
@@ -174,7 +175,7 @@ quint8 Thread::stk500v2WritePage(quint32 wordAddress, qint64 page)
     }
     // A short last page goes out whole, padded with 0xFF, the value of erased flash.
     QByteArray body = bytes({CMD_PROGRAM_FLASH_ISP,
-                             quint8(PageSize >> 8), quint8(PageSize & 0xFF),
+                             quint8(target->pageSize >> 8), quint8(target->pageSize & 0xFF),
                              PROGRAM_MODE_PAGE_RDY,
                              10, // delay
                              SPI_LOAD_PAGE_LOW, SPI_WRITE_PAGE, SPI_READ_FLASH_LOW,
@@ -203,13 +204,15 @@ quint8 Thread::stk500v2ReadPage(quint32 wordAddress, QByteArray *data)
             != 0
         || answerData(reply, sequenceNumber, CMD_LOAD_ADDRESS, 0).isEmpty())
         return 1;
-    const QByteArray read = bytes({CMD_READ_FLASH_ISP, quint8(PageSize >> 8),
-                                   quint8(PageSize & 0xFF), SPI_READ_FLASH_LOW});
-    if (link->fetch(stk500v2Frame(read), FrameExtra + 3 + PageSize, timeouts.reply, &reply) != 0)
+    const QByteArray read = bytes({CMD_READ_FLASH_ISP, quint8(target->pageSize >> 8),
+                                   quint8(target->pageSize & 0xFF), SPI_READ_FLASH_LOW});
+    if (link->fetch(stk500v2Frame(read), FrameExtra + 3 + target->pageSize, timeouts.reply, &reply) != 0)
         return 1;
-    const QByteArray body = answerData(reply, sequenceNumber, CMD_READ_FLASH_ISP, PageSize);
+    const QByteArray body = answerData(reply, sequenceNumber, CMD_READ_FLASH_ISP, target->pageSize);
     if (body.isEmpty())
         return 1;
-    *data = body.mid(2, PageSize);
+    *data = body.mid(2, target->pageSize);
     return 0;
 }
+
+} // namespace upload

@@ -8,6 +8,8 @@
 
 #include <sys/stat.h>
 
+namespace upload {
+
 namespace {
 
 // Largest image whose every page start a load address can express, in bytes.
@@ -47,30 +49,24 @@ UploadOutcome Thread::outcome() const
 void Thread::run()
 {
     result = UploadOutcome();
-    const bool v1 = board == QLatin1String("UNO");
-    const bool v2 = board == QLatin1String("MEGA2560") || board == QLatin1String("zariV3")
-                    || board == QLatin1String("zureD0");
-    if (v1) {
-        protocol = 0;
-        uploadRun(&Thread::stk500v1Driver);
-    } else if (v2) {
-        protocol = 1;
-        uploadRun(&Thread::stk500v2Driver);
-    } else {
+    target = findBoard(board);
+    if (!target) {
         result = UploadOutcome::of(UploadOutcome::Kind::UnknownBoard);
+        return;
     }
+    uploadRun(target->protocol == Protocol::Stk500v1 ? &Thread::stk500v1Driver : &Thread::stk500v2Driver);
 }
 
 // The frame both protocols share: image, connections, driver, close, verdict.
 void Thread::uploadRun(void (Thread::*driver)())
 {
     if (imageStep() != 0) {
-        emit updateover(ip, 1, 0.0f);
+        emit updateover(ip, ReportVerdict, 0.0f);
         return;
     }
     link = std::make_unique<ModuleLink>(timeouts);
     if (!connectStep()) {
-        emit updateover(ip, 0, 1.0f);
+        emit updateover(ip, ReportUnreachable, 1.0f);
         link.reset();
         closeImage();
         return;
@@ -86,7 +82,7 @@ void Thread::uploadRun(void (Thread::*driver)())
         result = UploadOutcome::of(UploadOutcome::Kind::Success);
     else if (result.kind == UploadOutcome::Kind::NotRun)
         result = UploadOutcome::of(UploadOutcome::Kind::ImageChanged);
-    emit updateover(ip, 1, complete ? 1.0f : 0.0f);
+    emit updateover(ip, ReportVerdict, complete ? 1.0f : 0.0f);
 }
 
 quint8 Thread::imageStep()
@@ -113,7 +109,8 @@ quint8 Thread::imageStep()
     fseeko(imageFile, start, SEEK_SET);
     qDebug() << "TotalBytes =" << imageSize << "\n";
 
-    const qint64 addressable = protocol == 0 ? Stk500v1AddressableBytes : Stk500v2AddressableBytes;
+    const qint64 addressable = target->protocol == Protocol::Stk500v1 ? Stk500v1AddressableBytes
+                                                                   : Stk500v2AddressableBytes;
     if (imageSize <= 0 || imageSize > addressable) {
         fprintf(stderr, imageSize <= 0 ? "image file is empty\n"
                                        : "image is larger than the bootloader can address\n");
@@ -143,10 +140,10 @@ bool Thread::connectStep()
 quint8 Thread::modeSwitchStep()
 {
     int refusedCommand = 0;
-    if (link->modeSwitch(protocol, &refusedCommand) == 0)
+    if (link->modeSwitch(*target, &refusedCommand) == 0)
         return 0;
     result = UploadOutcome::modeSwitchRefused(refusedCommand);
-    emit updateover(ip, 0, 1.0f);
+    emit updateover(ip, ReportUnreachable, 1.0f);
     return 1;
 }
 
@@ -175,7 +172,7 @@ void Thread::pageLoop(const PageProtocol &p)
         const qint64 wanted = qMin<qint64>(p.pageSize, imageSize - ackedBytes);
         lastReadCount = qint32(fread(pageBuffer.data(), 1, size_t(wanted), imageFile));
         bytesRead += lastReadCount;
-        emit updateover(ip, 2, progress());
+        emit updateover(ip, ReportProgress, progress());
         if (lastReadCount == 0)
             break;
         if ((this->*p.writePage)(quint32(ackedBytes / 2), page) != 0)
@@ -216,3 +213,5 @@ quint8 Thread::verifyFlash(const PageProtocol &p)
     }
     return 0;
 }
+
+} // namespace upload

@@ -1,5 +1,7 @@
 #include "uploadoutcome.h"
 
+namespace upload {
+
 UploadOutcome UploadOutcome::of(Kind kind)
 {
     UploadOutcome o;
@@ -82,3 +84,5 @@ QString UploadOutcome::text() const
     }
     return QString();
 }
+
+} // namespace upload

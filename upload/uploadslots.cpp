@@ -14,8 +14,6 @@
 
 namespace {
 
-enum ReportKind { ReportUnreachable = 0, ReportVerdict = 1, ReportProgress = 2 };
-
 QString cellText(const QTableWidget *table, int row, int column)
 {
     const QTableWidgetItem *item = table->item(row, column);
@@ -64,8 +62,8 @@ void Widget::OnBtnClicked()
     const QString ip = cellText(table, row, discovery::ColumnIp);
     const QString dataPort = cellText(table, row, discovery::ColumnDataPort);
 
-    uploadThread = new Thread(atPort, dataPort, ip, board);
-    Thread *worker = uploadThread;
+    uploadThread = new upload::Thread(atPort, dataPort, ip, board);
+    upload::Thread *worker = uploadThread;
     workers.insert(worker);
     connect(worker, SIGNAL(updateover(QString, int, float)), this, SLOT(deal_ui(QString, int, float)));
     // The verdict is queued before finished(), so every report is shown before the worker goes.
@@ -87,7 +85,7 @@ void Widget::deal_ui(QString ip, int kind, float value)
         return;
 
     switch (kind) {
-    case ReportVerdict: {
+    case upload::Thread::ReportVerdict: {
         auto *item = new QTableWidgetItem(value == 1.0f ? QStringLiteral("Successful") : QStringLiteral("Fail"));
         table->setItem(row, discovery::ColumnProgress, item);
         if (QPushButton *button = uploadButton(table, row))
@@ -95,7 +93,7 @@ void Widget::deal_ui(QString ip, int kind, float value)
         item->setTextAlignment(Qt::AlignHCenter);
         break;
     }
-    case ReportProgress: {
+    case upload::Thread::ReportProgress: {
         // Truncated, in double precision: a report of 0.29 reads 28%.
         const int percent = static_cast<int>(static_cast<double>(value) * 100);
         auto *item = new QTableWidgetItem(QString::number(percent) + QLatin1Char('%'));
@@ -103,7 +101,7 @@ void Widget::deal_ui(QString ip, int kind, float value)
         item->setTextAlignment(Qt::AlignHCenter);
         break;
     }
-    case ReportUnreachable: {
+    case upload::Thread::ReportUnreachable: {
         showConnectServerFail();
         // The box ran an event loop: the row may have moved or gone meanwhile, so look it up again.
         const int rowNow = rowOfIp(ip);

@@ -1,6 +1,8 @@
 #ifndef UPLOADTIMEOUTS_H
 #define UPLOADTIMEOUTS_H
 
+namespace upload {
+
 // The waits of one upload run; the defaults are the product's, tests shorten them.
 struct UploadTimeouts
 {
@@ -9,5 +11,7 @@ struct UploadTimeouts
     int reply = 3000;               // ms, per read attempt of a bootloader reply
     int leaveProgrammingV1 = 30000; // ms, per read attempt of the STK500v1 leave-programming reply
 };
+
+} // namespace upload
 
 #endif // UPLOADTIMEOUTS_H
