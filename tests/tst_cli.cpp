@@ -3,7 +3,7 @@
 // each failure with its exit status and its line; bad input; rename against a scripted port.
 // No announcements here: every module runs with --announce-ms 0 and the ports are given.
 #include "simprocess.h"
-#include "tst_cliprocess.h"
+#include "cliprocess.h"
 
 #include <QDir>
 #include <QSignalSpy>
@@ -34,7 +34,7 @@ quint16 closedPort()
 
 } // namespace
 
-class TestCli : public QObject
+class tst_Cli : public QObject
 {
     Q_OBJECT
 
@@ -54,7 +54,7 @@ private slots:
     void renameUnreachable();
 };
 
-void TestCli::upload_data()
+void tst_Cli::upload_data()
 {
     QTest::addColumn<QString>("simBoard");
     QTest::addColumn<QString>("board"); // as typed on the command line
@@ -70,7 +70,7 @@ void TestCli::upload_data()
     QTest::newRow("UNO, nearly full, verified") << "UNO" << "uno" << "full_uno" << "127.0.0.164" << true;
 }
 
-void TestCli::upload()
+void tst_Cli::upload()
 {
     QFETCH(QString, simBoard);
     QFETCH(QString, board);
@@ -124,7 +124,7 @@ void TestCli::upload()
     QVERIFY(sim.stop());
 }
 
-void TestCli::verifyCatchesWhatRepliesHide_data()
+void tst_Cli::verifyCatchesWhatRepliesHide_data()
 {
     QTest::addColumn<QString>("board");
     QTest::addColumn<QString>("image");
@@ -137,7 +137,7 @@ void TestCli::verifyCatchesWhatRepliesHide_data()
 
 // The board stores one byte wrong while every reply says OK: without --verify the upload
 // counts as done; with it, the tool names the address and fails.
-void TestCli::verifyCatchesWhatRepliesHide()
+void tst_Cli::verifyCatchesWhatRepliesHide()
 {
     QFETCH(QString, board);
     QFETCH(QString, image);
@@ -173,7 +173,7 @@ void TestCli::verifyCatchesWhatRepliesHide()
     QVERIFY(sim.stop());
 }
 
-void TestCli::uploadFailures_data()
+void tst_Cli::uploadFailures_data()
 {
     QTest::addColumn<QStringList>("simArguments");
     QTest::addColumn<QString>("board");
@@ -209,7 +209,7 @@ void TestCli::uploadFailures_data()
         << "big_mega" << 1 << "page 2 not acknowledged (program page); the link dropped" << false;
 }
 
-void TestCli::uploadFailures()
+void tst_Cli::uploadFailures()
 {
     QFETCH(QStringList, simArguments);
     QFETCH(QString, board);
@@ -230,7 +230,7 @@ void TestCli::uploadFailures()
     QVERIFY(sim.stop());
 }
 
-void TestCli::badInput_data()
+void tst_Cli::badInput_data()
 {
     QTest::addColumn<QStringList>("arguments"); // %DIR% stands for a directory of test files
     QTest::addColumn<int>("exitCode");
@@ -257,7 +257,7 @@ void TestCli::badInput_data()
 }
 
 // Bad input ends at once with its line and status; nothing is sent, nothing on standard output.
-void TestCli::badInput()
+void tst_Cli::badInput()
 {
     QFETCH(QStringList, arguments);
     QFETCH(int, exitCode);
@@ -282,7 +282,7 @@ void TestCli::badInput()
     QCOMPARE(run.err.trimmed().split('\n').size(), errorLines);
 }
 
-void TestCli::help_data()
+void tst_Cli::help_data()
 {
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QString>("usage");
@@ -293,7 +293,7 @@ void TestCli::help_data()
     QTest::newRow("rename") << QStringList{"help", "rename"} << "Usage: quarnel-cli rename --ip IP [--at-port P] NAME";
 }
 
-void TestCli::help()
+void tst_Cli::help()
 {
     QFETCH(QStringList, arguments);
     QFETCH(QString, usage);
@@ -305,7 +305,7 @@ void TestCli::help()
     QCOMPARE(run.err, QByteArray());
 }
 
-void TestCli::rename_data()
+void tst_Cli::rename_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QByteArray>("answer"); // empty: the module stays silent
@@ -315,7 +315,7 @@ void TestCli::rename_data()
 }
 
 // The exact bytes on the AT-command port: the window's command, no line end.
-void TestCli::rename()
+void tst_Cli::rename()
 {
     QFETCH(QString, name);
     QFETCH(QByteArray, answer);
@@ -345,7 +345,7 @@ void TestCli::rename()
     QCOMPARE(socket->readAll(), QByteArray());
 }
 
-void TestCli::renameUnreachable()
+void tst_Cli::renameUnreachable()
 {
     const quint16 port = closedPort();
     QVERIFY(port != 0);
@@ -358,5 +358,5 @@ void TestCli::renameUnreachable()
     QCOMPARE(run.out, QByteArray());
 }
 
-QTEST_GUILESS_MAIN(TestCli)
+QTEST_GUILESS_MAIN(tst_Cli)
 #include "tst_cli.moc"

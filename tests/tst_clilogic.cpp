@@ -7,6 +7,7 @@
 #include "firmwarefile.h"
 #include "modulescan.h"
 #include "progress.h"
+#include "protocolbytes.h"
 #include "scanoutput.h"
 #include "uploadverdict.h"
 
@@ -26,20 +27,10 @@ Q_DECLARE_METATYPE(cli::Command)
 
 namespace {
 
-// One data record of `bytes` at `address`, with its checksum.
-QByteArray dataRecord(quint16 address, const QByteArray &bytes)
+// One data record of `bytes` at `address`, as a line of the file.
+QByteArray dataLine(quint16 address, const QByteArray &bytes)
 {
-    QByteArray body;
-    body.append(char(bytes.size()));
-    body.append(char(address >> 8));
-    body.append(char(address & 0xFF));
-    body.append(char(0x00));
-    body.append(bytes);
-    quint8 sum = 0;
-    for (char c : body)
-        sum += quint8(c);
-    body.append(char(quint8(0x100 - sum)));
-    return ':' + body.toHex().toUpper() + '\n';
+    return hexRecord(0x00, address, bytes) + '\n';
 }
 
 const QByteArray EndRecord = ":00000001FF\n";
@@ -51,7 +42,7 @@ QByteArray datagram(const char *text)
 
 } // namespace
 
-class TestCliLogic : public QObject
+class tst_CliLogic : public QObject
 {
     Q_OBJECT
 
@@ -84,7 +75,7 @@ private slots:
     void timeoutScale();
 };
 
-void TestCliLogic::acceptedCommandLines_data()
+void tst_CliLogic::acceptedCommandLines_data()
 {
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<cli::Command>("command");
@@ -121,7 +112,7 @@ void TestCliLogic::acceptedCommandLines_data()
                                           << QString::fromUtf8("Küche");
 }
 
-void TestCliLogic::acceptedCommandLines()
+void tst_CliLogic::acceptedCommandLines()
 {
     QFETCH(QStringList, arguments);
     QFETCH(cli::Command, command);
@@ -148,7 +139,7 @@ void TestCliLogic::acceptedCommandLines()
     QCOMPARE(inv.json, arguments.contains("--json"));
 }
 
-void TestCliLogic::usageErrors_data()
+void tst_CliLogic::usageErrors_data()
 {
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QString>("error");
@@ -204,7 +195,7 @@ void TestCliLogic::usageErrors_data()
                                                << "rename: Unknown option 'data-port'";
 }
 
-void TestCliLogic::usageErrors()
+void tst_CliLogic::usageErrors()
 {
     QFETCH(QStringList, arguments);
     QFETCH(QString, error);
@@ -215,7 +206,7 @@ void TestCliLogic::usageErrors()
     QVERIFY(!actual.contains('\n'));
 }
 
-void TestCliLogic::announcementRules_data()
+void tst_CliLogic::announcementRules_data()
 {
     QTest::addColumn<QByteArray>("datagram");
     QTest::addColumn<bool>("accepted");
@@ -239,7 +230,7 @@ void TestCliLogic::announcementRules_data()
         << QByteArray(R"({"host ip":"10.0.0.4","hostname":"n"})") + QByteArray(1, '\0') + "garbage" << true << "10.0.0.4" << "n" << "";
 }
 
-void TestCliLogic::announcementRules()
+void tst_CliLogic::announcementRules()
 {
     QFETCH(QByteArray, datagram);
     QFETCH(bool, accepted);
@@ -261,7 +252,7 @@ void TestCliLogic::announcementRules()
 }
 
 // The window keeps a row's first values; a scan reports what the module says now.
-void TestCliLogic::latestAnnouncementWins()
+void tst_CliLogic::latestAnnouncementWins()
 {
     cli::ModuleScan scan;
     QVERIFY(scan.take(R"({"host ip":"10.0.0.5","hostname":"old","data port":1})"));
@@ -273,7 +264,7 @@ void TestCliLogic::latestAnnouncementWins()
     QCOMPARE(modules.at(0).announcement.dataPort, QStringLiteral("2"));
 }
 
-void TestCliLogic::addressFloodIsBounded()
+void tst_CliLogic::addressFloodIsBounded()
 {
     cli::ModuleScan scan;
     for (int i = 0; i < cli::ModuleScan::MaxModules + 10; ++i)
@@ -285,7 +276,7 @@ void TestCliLogic::addressFloodIsBounded()
     QCOMPARE(scan.overflow(), 10);
 }
 
-void TestCliLogic::scanOrderAndAge()
+void tst_CliLogic::scanOrderAndAge()
 {
     cli::ModuleScan scan;
     for (const char *ip : {"not-an-address", "127.0.0.10", "127.0.0.9", "10.1.1.1", "abc"})
@@ -302,7 +293,7 @@ void TestCliLogic::scanOrderAndAge()
     QCOMPARE(table.split('\n').at(1), QStringLiteral("10.0.0.1            2.5  quarnel"));
 }
 
-void TestCliLogic::hostileTextsInTable()
+void tst_CliLogic::hostileTextsInTable()
 {
     cli::ModuleScan scan;
     QVERIFY(scan.take(QByteArray(R"({"host ip":"10.0.0.1 ; rm","data port":"80 80","atcomd port":"8001",)"
@@ -324,7 +315,7 @@ void TestCliLogic::hostileTextsInTable()
     }
 }
 
-void TestCliLogic::jsonKeepsAnnouncedTexts()
+void tst_CliLogic::jsonKeepsAnnouncedTexts()
 {
     cli::ModuleScan scan;
     QVERIFY(scan.take(QByteArray(R"({"host ip":"10.0.0.1","data port":8000,"atcomd port":"x","hostname":"a\"b\u001bc"})")));
@@ -341,14 +332,14 @@ void TestCliLogic::jsonKeepsAnnouncedTexts()
     QCOMPARE(cli::scanJson({}, 0).trimmed(), QByteArray("[\n]"));
 }
 
-void TestCliLogic::firmwareFile_data()
+void tst_CliLogic::firmwareFile_data()
 {
     QTest::addColumn<QByteArray>("text");
     QTest::addColumn<QString>("error"); // a part of it; empty when the file is taken
     QTest::addColumn<QByteArray>("image");
 
-    const QByteArray two = dataRecord(0x0000, QByteArray::fromHex("0c945c00"));
-    const QByteArray gap = dataRecord(0x0008, QByteArray::fromHex("aabb"));
+    const QByteArray two = dataLine(0x0000, QByteArray::fromHex("0c945c00"));
+    const QByteArray gap = dataLine(0x0008, QByteArray::fromHex("aabb"));
     QTest::newRow("two records with a gap") << two + gap + EndRecord << ""
                                             << QByteArray::fromHex("0c945c0000000000aabb");
     QTest::newRow("CRLF line ends") << QByteArray(two).replace("\n", "\r\n") + ":00000001FF\r\n" << ""
@@ -365,11 +356,11 @@ void TestCliLogic::firmwareFile_data()
     QTest::newRow("only the end record") << EndRecord << "no data records" << QByteArray();
     QTest::newRow("empty file") << QByteArray() << "no end record" << QByteArray();
     QTest::newRow("binary bytes") << QByteArray::fromHex("7f454c4602010100") << "no end record" << QByteArray();
-    QTest::newRow("beyond the image limit") << QByteArray(":020000041000EA\n") + dataRecord(0, "ab") + EndRecord
+    QTest::newRow("beyond the image limit") << QByteArray(":020000041000EA\n") + dataLine(0, "ab") + EndRecord
                                             << "data beyond the 1024 KiB image limit" << QByteArray();
 }
 
-void TestCliLogic::firmwareFile()
+void tst_CliLogic::firmwareFile()
 {
     QFETCH(QByteArray, text);
     QFETCH(QString, error);
@@ -390,7 +381,7 @@ void TestCliLogic::firmwareFile()
     QCOMPARE(firmware.image, image);
 }
 
-void TestCliLogic::firmwareFileNotRegular()
+void tst_CliLogic::firmwareFileNotRegular()
 {
     QTemporaryDir dir;
     QVERIFY(cli::FirmwareFile::read(dir.path()).error.contains("not a regular file"));
@@ -399,7 +390,7 @@ void TestCliLogic::firmwareFileNotRegular()
     QVERIFY(cli::FirmwareFile::read("/dev/zero").error.contains("not a regular file"));
 }
 
-void TestCliLogic::verdicts_data()
+void tst_CliLogic::verdicts_data()
 {
     QTest::addColumn<UploadOutcome>("outcome");
     QTest::addColumn<bool>("verify");
@@ -437,7 +428,7 @@ void TestCliLogic::verdicts_data()
     QTest::newRow("not run") << UploadOutcome() << false << int(cli::ExitUploadFailed) << failed + "upload not run";
 }
 
-void TestCliLogic::verdicts()
+void tst_CliLogic::verdicts()
 {
     QFETCH(UploadOutcome, outcome);
     QFETCH(bool, verify);
@@ -450,7 +441,7 @@ void TestCliLogic::verdicts()
     QVERIFY(!verdict.line.contains('\n'));
 }
 
-void TestCliLogic::percent_data()
+void tst_CliLogic::percent_data()
 {
     QTest::addColumn<float>("fraction");
     QTest::addColumn<int>("percent");
@@ -465,14 +456,14 @@ void TestCliLogic::percent_data()
     QTest::newRow("infinite") << std::numeric_limits<float>::infinity() << 0;
 }
 
-void TestCliLogic::percent()
+void tst_CliLogic::percent()
 {
     QFETCH(float, fraction);
     QFETCH(int, percent);
     QCOMPARE(cli::ProgressPrinter::percentOf(fraction), percent);
 }
 
-void TestCliLogic::progressLines()
+void tst_CliLogic::progressLines()
 {
     QCOMPARE(cli::ProgressPrinter::line("10.0.0.8", 42, false), QStringLiteral("10.0.0.8: 42%"));
     const QString bar = cli::ProgressPrinter::line("10.0.0.8", 50, true);
@@ -511,7 +502,7 @@ void TestCliLogic::progressLines()
     }
 }
 
-void TestCliLogic::timeoutScale_data()
+void tst_CliLogic::timeoutScale_data()
 {
     QTest::addColumn<QByteArray>("value"); // empty: unset
     QTest::addColumn<bool>("accepted");
@@ -524,7 +515,7 @@ void TestCliLogic::timeoutScale_data()
     QTest::newRow("text") << QByteArray("fast") << false << 1.0;
 }
 
-void TestCliLogic::timeoutScale()
+void tst_CliLogic::timeoutScale()
 {
     QFETCH(QByteArray, value);
     QFETCH(bool, accepted);
@@ -542,5 +533,5 @@ void TestCliLogic::timeoutScale()
     qunsetenv("QUARNEL_TEST_TIMEOUT_SCALE");
 }
 
-QTEST_GUILESS_MAIN(TestCliLogic)
+QTEST_GUILESS_MAIN(tst_CliLogic)
 #include "tst_clilogic.moc"

@@ -19,16 +19,6 @@ const QHostAddress ModuleAddress(QStringLiteral("127.0.0.2"));
 const QHostAddress OtherModuleAddress(QStringLiteral("127.0.0.3"));
 const QString MarkerIp = QStringLiteral("10.77.0.1");
 
-// The table searched independently of the window's own index.
-int rowWithIp(const QTableWidget *table, const QString &ip)
-{
-    for (int row = 0; row < table->rowCount(); ++row) {
-        if (table->item(row, ColumnIp) && table->item(row, ColumnIp)->text() == ip)
-            return row;
-    }
-    return -1;
-}
-
 qint64 residentKiB()
 {
     QFile status(QStringLiteral("/proc/self/status"));

@@ -129,7 +129,7 @@ void tst_Presence::departedReportedAgainUntilAnnounced()
         presence.sweepPresence();
         QCOMPARE(presence.lifeCount("192.168.1.20"), 2);
     }
-    QCOMPARE(departures(departed), QStringList(QVector<QString>(4, "192.168.1.20").toList()));
+    QCOMPARE(departures(departed), (QStringList{"192.168.1.20", "192.168.1.20", "192.168.1.20", "192.168.1.20"}));
     QCOMPARE(presence.lifeCount("192.168.1.21"), 2);
 
     presence.refreshPresence("192.168.1.20");

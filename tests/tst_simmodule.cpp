@@ -143,7 +143,7 @@ QStringList targetArguments(const QUdpSocket &receiver)
 
 } // namespace
 
-class TestSimModule : public QObject
+class tst_SimModule : public QObject
 {
     Q_OBJECT
 
@@ -177,7 +177,7 @@ private slots:
     void badStart();
 };
 
-void TestSimModule::atReplies_data()
+void tst_SimModule::atReplies_data()
 {
     QTest::addColumn<QStringList>("board");
     QTest::addColumn<QByteArray>("command");
@@ -196,7 +196,7 @@ void TestSimModule::atReplies_data()
     QTest::newRow("empty host name") << none << QByteArray("AT+HOSTNAME=") << QByteArray("ERROR\r\n");
 }
 
-void TestSimModule::atReplies()
+void tst_SimModule::atReplies()
 {
     QFETCH(QStringList, board);
     QFETCH(QByteArray, command);
@@ -210,7 +210,7 @@ void TestSimModule::atReplies()
     QVERIFY(sim.stop());
 }
 
-void TestSimModule::atReplyFaults_data()
+void tst_SimModule::atReplyFaults_data()
 {
     QTest::addColumn<QString>("mode");
     QTest::addColumn<QByteArray>("reply");
@@ -220,7 +220,7 @@ void TestSimModule::atReplyFaults_data()
     QTest::newRow("silent") << "none" << QByteArray();
 }
 
-void TestSimModule::atReplyFaults()
+void tst_SimModule::atReplyFaults()
 {
     QFETCH(QString, mode);
     QFETCH(QByteArray, reply);
@@ -236,7 +236,7 @@ void TestSimModule::atReplyFaults()
     }
 }
 
-void TestSimModule::hostnameChange_data()
+void tst_SimModule::hostnameChange_data()
 {
     QTest::addColumn<QByteArray>("command");
     QTest::addColumn<QByteArray>("reply");
@@ -249,7 +249,7 @@ void TestSimModule::hostnameChange_data()
     QTest::newRow("refused name keeps the old") << QByteArray("AT+HOSTNAME=") << QByteArray("ERROR\r\n") << "before";
 }
 
-void TestSimModule::hostnameChange()
+void tst_SimModule::hostnameChange()
 {
     QFETCH(QByteArray, command);
     QFETCH(QByteArray, reply);
@@ -278,7 +278,7 @@ void TestSimModule::hostnameChange()
     QCOMPARE(next.value(QStringLiteral("hostname")).toString(), announced);
 }
 
-void TestSimModule::announceInterval_data()
+void tst_SimModule::announceInterval_data()
 {
     QTest::addColumn<int>("intervalMs");
 
@@ -286,7 +286,7 @@ void TestSimModule::announceInterval_data()
     QTest::newRow("500 ms") << 500;
 }
 
-void TestSimModule::announceInterval()
+void tst_SimModule::announceInterval()
 {
     QFETCH(int, intervalMs);
     const int intervals = 4;
@@ -307,7 +307,7 @@ void TestSimModule::announceInterval()
              qPrintable(QStringLiteral("mean interval %1 ms").arg(mean)));
 }
 
-void TestSimModule::manyModules_data()
+void tst_SimModule::manyModules_data()
 {
     QTest::addColumn<int>("count");
 
@@ -316,7 +316,7 @@ void TestSimModule::manyModules_data()
     QTest::newRow("forty") << 40;
 }
 
-void TestSimModule::manyModules()
+void tst_SimModule::manyModules()
 {
     QFETCH(int, count);
     QUdpSocket receiver;
@@ -345,7 +345,7 @@ void TestSimModule::manyModules()
     QCOMPARE(exchange(last, "AT+U2W=CLIENT\r\n", 4), QByteArray("OK\r\n"));
 }
 
-void TestSimModule::boardNone()
+void tst_SimModule::boardNone()
 {
     SimProcess sim;
     QVERIFY2(sim.start({"--ip", "127.0.0.44", "--board", "none", "--announce-ms", "0"}), qPrintable(sim.errorText()));
@@ -360,7 +360,7 @@ void TestSimModule::boardNone()
     QVERIFY(sim.errorText().contains(QLatin1String("has no board")));
 }
 
-void TestSimModule::connectionFaults_data()
+void tst_SimModule::connectionFaults_data()
 {
     QTest::addColumn<QStringList>("fault");
     QTest::addColumn<bool>("dataPort");
@@ -376,7 +376,7 @@ void TestSimModule::connectionFaults_data()
                                              << QAbstractSocket::SocketTimeoutError;
 }
 
-void TestSimModule::connectionFaults()
+void tst_SimModule::connectionFaults()
 {
     QFETCH(QStringList, fault);
     QFETCH(bool, dataPort);
@@ -391,7 +391,7 @@ void TestSimModule::connectionFaults()
     QVERIFY(connectTo(other, sim.ip(), dataPort ? sim.atPort() : sim.dataPort()));
 }
 
-void TestSimModule::oneClientAtATime_data()
+void tst_SimModule::oneClientAtATime_data()
 {
     QTest::addColumn<bool>("dataPort");
 
@@ -399,7 +399,7 @@ void TestSimModule::oneClientAtATime_data()
     QTest::newRow("data port") << true;
 }
 
-void TestSimModule::oneClientAtATime()
+void tst_SimModule::oneClientAtATime()
 {
     QFETCH(bool, dataPort);
     SimProcess sim;
@@ -416,7 +416,7 @@ void TestSimModule::oneClientAtATime()
     QCOMPARE(firstConnectError(sim.ip(), port, QAbstractSocket::UnknownSocketError), QAbstractSocket::UnknownSocketError);
 }
 
-void TestSimModule::splitReplies_data()
+void tst_SimModule::splitReplies_data()
 {
     QTest::addColumn<int>("pieces");
     QTest::addColumn<int>("minimumReads");
@@ -425,7 +425,7 @@ void TestSimModule::splitReplies_data()
     QTest::newRow("four pieces") << 4 << 2;
 }
 
-void TestSimModule::splitReplies()
+void tst_SimModule::splitReplies()
 {
     QFETCH(int, pieces);
     QFETCH(int, minimumReads);
@@ -446,7 +446,7 @@ void TestSimModule::splitReplies()
         QCOMPARE(reads, 1);
 }
 
-void TestSimModule::extraByte_data()
+void tst_SimModule::extraByte_data()
 {
     QTest::addColumn<int>("reply");
 
@@ -454,7 +454,7 @@ void TestSimModule::extraByte_data()
     QTest::newRow("third reply") << 3;
 }
 
-void TestSimModule::extraByte()
+void tst_SimModule::extraByte()
 {
     QFETCH(int, reply);
     SimProcess sim;
@@ -471,7 +471,7 @@ void TestSimModule::extraByte()
     }
 }
 
-void TestSimModule::delay()
+void tst_SimModule::delay()
 {
     const int delayMs = 150;
     SimProcess sim;
@@ -487,7 +487,7 @@ void TestSimModule::delay()
     QVERIFY2(clock.elapsed() >= qint64(2) * delayMs, qPrintable(QStringLiteral("round trip %1 ms").arg(clock.elapsed())));
 }
 
-void TestSimModule::dropAfterPages()
+void tst_SimModule::dropAfterPages()
 {
     const int dropAfter = 2;
     SimProcess sim;
@@ -509,7 +509,7 @@ void TestSimModule::dropAfterPages()
     QCOMPARE(sim.flash().left(dropAfter * UnoPageBytes), page(0) + page(1));
 }
 
-void TestSimModule::flipAddress()
+void tst_SimModule::flipAddress()
 {
     const int flip = 0x85; // in the second page
     SimProcess sim;
@@ -531,7 +531,7 @@ void TestSimModule::flipAddress()
     QCOMPARE(sim.flash().left(written.size()).toHex(), expected.toHex());
 }
 
-void TestSimModule::flashOutOnClose()
+void tst_SimModule::flashOutOnClose()
 {
     const QString path = QDir(QDir::tempPath()).filePath(QStringLiteral("tst_simmodule-%1.bin").arg(QCoreApplication::applicationPid()));
     QFile::remove(path);
@@ -555,7 +555,7 @@ void TestSimModule::flashOutOnClose()
     QFile::remove(path);
 }
 
-void TestSimModule::stopSignals_data()
+void tst_SimModule::stopSignals_data()
 {
     QTest::addColumn<int>("signalNumber");
 
@@ -563,7 +563,7 @@ void TestSimModule::stopSignals_data()
     QTest::newRow("SIGTERM") << int(SIGTERM);
 }
 
-void TestSimModule::stopSignals()
+void tst_SimModule::stopSignals()
 {
     QFETCH(int, signalNumber);
     const QString path = QDir(QDir::tempPath())
@@ -584,7 +584,7 @@ void TestSimModule::stopSignals()
     QFile::remove(path);
 }
 
-void TestSimModule::badStart_data()
+void tst_SimModule::badStart_data()
 {
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QString>("message");
@@ -596,7 +596,7 @@ void TestSimModule::badStart_data()
                                                  << "quarnel-sim: cannot listen on 192.0.2.1";
 }
 
-void TestSimModule::badStart()
+void tst_SimModule::badStart()
 {
     QFETCH(QStringList, arguments);
     QFETCH(QString, message);
@@ -606,5 +606,5 @@ void TestSimModule::badStart()
     QVERIFY(!sim.isRunning());
 }
 
-QTEST_GUILESS_MAIN(TestSimModule)
+QTEST_GUILESS_MAIN(tst_SimModule)
 #include "tst_simmodule.moc"

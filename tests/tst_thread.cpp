@@ -1,5 +1,5 @@
 #include "portnumber.h"
-#include "tst_uploadpeer.h"
+#include "uploadpeer.h"
 
 #include <QDir>
 #include <QMutex>
@@ -43,7 +43,7 @@ void collectTrace(QtMsgType type, const QMessageLogContext &, const QString &mes
 } // namespace
 
 // The run frame of the upload worker: dispatch, image, connections, mode switch, reports.
-class TestThread : public ScratchDirTestCase
+class tst_Thread : public ScratchDirTestCase
 {
     Q_OBJECT
 
@@ -69,7 +69,7 @@ private slots:
     void portNumber();
 };
 
-void TestThread::unknownBoard_data()
+void tst_Thread::unknownBoard_data()
 {
     QTest::addColumn<QString>("board");
     QTest::newRow("uno in lower case") << "uno";
@@ -80,7 +80,7 @@ void TestThread::unknownBoard_data()
     QTest::newRow("empty") << "";
 }
 
-void TestThread::unknownBoard()
+void tst_Thread::unknownBoard()
 {
     QFETCH(QString, board);
     QVERIFY(writeFile("update.bin", testImage(300)));
@@ -94,7 +94,7 @@ void TestThread::unknownBoard()
     QCOMPARE(module.atConnections(), 0);
 }
 
-void TestThread::imageRefused_data()
+void tst_Thread::imageRefused_data()
 {
     QTest::addColumn<QString>("board");
     QTest::addColumn<int>("size"); // -1: no file; -2: a directory in its place
@@ -108,7 +108,7 @@ void TestThread::imageRefused_data()
     QTest::newRow("one byte past what STK500v1 addresses") << "UNO" << 131073 << Kind::ImageTooLarge;
 }
 
-void TestThread::imageRefused()
+void tst_Thread::imageRefused()
 {
     QFETCH(QString, board);
     QFETCH(int, size);
@@ -130,7 +130,7 @@ void TestThread::imageRefused()
 }
 
 // 128 KiB is the most a 16-bit word address reaches; the last page starts at word 0xFFC0.
-void TestThread::largestStk500v1Image()
+void tst_Thread::largestStk500v1Image()
 {
     QVERIFY(writeFile("update.bin", testImage(131072)));
     ScriptedModule module(Protocol::Stk500v1);
@@ -144,7 +144,7 @@ void TestThread::largestStk500v1Image()
     QCOMPARE(requests.at(requests.size() - 3), QByteArray::fromHex("55c0ff20"));
 }
 
-void TestThread::connectFailures_data()
+void tst_Thread::connectFailures_data()
 {
     QTest::addColumn<QString>("dataPort"); // "live": the module's, "refused": nothing listens
     QTest::addColumn<QString>("atPort");
@@ -165,7 +165,7 @@ void TestThread::connectFailures_data()
         << Kind::Success << 1;
 }
 
-void TestThread::connectFailures()
+void tst_Thread::connectFailures()
 {
     QFETCH(QString, dataPort);
     QFETCH(QString, atPort);
@@ -194,7 +194,7 @@ void TestThread::connectFailures()
     QCOMPARE(module.atConnections(), atConnections);
 }
 
-void TestThread::modeSwitch_data()
+void tst_Thread::modeSwitch_data()
 {
     QTest::addColumn<QString>("board");
     QTest::addColumn<QByteArray>("first");
@@ -217,7 +217,7 @@ void TestThread::modeSwitch_data()
         << "module refused the upload mode at AT command 2";
 }
 
-void TestThread::modeSwitch()
+void tst_Thread::modeSwitch()
 {
     QFETCH(QString, board);
     QFETCH(QByteArray, first);
@@ -239,7 +239,7 @@ void TestThread::modeSwitch()
 }
 
 // Every run lets go of its connections, whichever way it ends.
-void TestThread::connectionsClosed_data()
+void tst_Thread::connectionsClosed_data()
 {
     QTest::addColumn<QString>("board");
     QTest::addColumn<QByteArray>("secondAtReply");
@@ -253,7 +253,7 @@ void TestThread::connectionsClosed_data()
     QTest::newRow("silent sign-on") << "zariV3" << QByteArray("OK") << QByteArray::fromHex("01");
 }
 
-void TestThread::connectionsClosed()
+void tst_Thread::connectionsClosed()
 {
     QFETCH(QString, board);
     QFETCH(QByteArray, secondAtReply);
@@ -275,7 +275,7 @@ void TestThread::connectionsClosed()
     QTRY_COMPARE(module.closedConnections(), 2);
 }
 
-void TestThread::imagePath()
+void tst_Thread::imagePath()
 {
     const QByteArray image = testImage(333);
     QVERIFY(writeFile("other.bin", image));
@@ -288,7 +288,7 @@ void TestThread::imagePath()
     QCOMPARE(module.flash().left(image.size()), image);
 }
 
-void TestThread::twoWorkersAtOnce()
+void tst_Thread::twoWorkersAtOnce()
 {
     const QByteArray imageA = testImage(20000, 3);
     const QByteArray imageB = testImage(30000, 4);
@@ -325,7 +325,7 @@ void TestThread::twoWorkersAtOnce()
     }
 }
 
-void TestThread::traceLines_data()
+void tst_Thread::traceLines_data()
 {
     QTest::addColumn<QString>("board");
     QTest::addColumn<QStringList>("lines");
@@ -354,7 +354,7 @@ void TestThread::traceLines_data()
 }
 
 // The debug log carries the trace lines a developer reads while watching an upload.
-void TestThread::traceLines()
+void tst_Thread::traceLines()
 {
     QFETCH(QString, board);
     QFETCH(QStringList, lines);
@@ -376,7 +376,7 @@ void TestThread::traceLines()
         QVERIFY2(collected.contains(line), qPrintable(line));
 }
 
-void TestThread::outcomeText_data()
+void tst_Thread::outcomeText_data()
 {
     QTest::addColumn<UploadOutcome>("outcome");
     QTest::addColumn<QString>("text");
@@ -390,7 +390,7 @@ void TestThread::outcomeText_data()
                             << "bootloader did not answer sign-on";
 }
 
-void TestThread::outcomeText()
+void tst_Thread::outcomeText()
 {
     QFETCH(UploadOutcome, outcome);
     QFETCH(QString, text);
@@ -398,7 +398,7 @@ void TestThread::outcomeText()
 }
 
 // The port cells' text, as the worker and the rename read it.
-void TestThread::portNumber_data()
+void tst_Thread::portNumber_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<int>("port");
@@ -411,12 +411,12 @@ void TestThread::portNumber_data()
     QTest::newRow("empty") << "" << 0;
 }
 
-void TestThread::portNumber()
+void tst_Thread::portNumber()
 {
     QFETCH(QString, text);
     QFETCH(int, port);
     QCOMPARE(int(::portNumber(text)), port);
 }
 
-QTEST_GUILESS_MAIN(TestThread)
+QTEST_GUILESS_MAIN(tst_Thread)
 #include "tst_thread.moc"

@@ -55,25 +55,16 @@ private:
     QString ip_;
 };
 
-int rowOf(QTableWidget *table, const QString &ip)
-{
-    for (int row = 0; row < table->rowCount(); ++row) {
-        if (table->item(row, discovery::ColumnIp) && table->item(row, discovery::ColumnIp)->text() == ip)
-            return row;
-    }
-    return -1;
-}
-
 QString progressOf(QTableWidget *table, const QString &ip)
 {
-    const int row = rowOf(table, ip);
+    const int row = rowWithIp(table, ip);
     const QTableWidgetItem *item = row < 0 ? nullptr : table->item(row, discovery::ColumnProgress);
     return item ? item->text() : QString();
 }
 
 QPushButton *buttonOf(QTableWidget *table, const QString &ip)
 {
-    const int row = rowOf(table, ip);
+    const int row = rowWithIp(table, ip);
     return row < 0 ? nullptr : qobject_cast<QPushButton *>(table->cellWidget(row, discovery::ColumnSend));
 }
 
@@ -83,7 +74,7 @@ void addModule(WidgetInspector &in, const QString &ip, quint16 dataPort, quint16
 {
     in.addDeviceRow(ip, QString::number(dataPort), QString::number(atPort), name);
     in.lockNonNameCells();
-    auto *box = qobject_cast<QComboBox *>(in.table()->cellWidget(rowOf(in.table(), ip), discovery::ColumnDevice));
+    auto *box = qobject_cast<QComboBox *>(in.table()->cellWidget(rowWithIp(in.table(), ip), discovery::ColumnDevice));
     box->setCurrentText(board);
 }
 
@@ -205,8 +196,8 @@ void tst_UploadWindow::announcedModuleUpload()
     SimProcess sim;
     QVERIFY2(sim.start({"--ip", ip, "--board", "UNO", "--name", "bench-7", "--announce-ms", "300"}),
              qPrintable(sim.errorText()));
-    QTRY_VERIFY_WITH_TIMEOUT(rowOf(in.table(), ip) >= 0, 5000);
-    const int row = rowOf(in.table(), ip);
+    QTRY_VERIFY_WITH_TIMEOUT(rowWithIp(in.table(), ip) >= 0, 5000);
+    const int row = rowWithIp(in.table(), ip);
     QCOMPARE(in.table()->item(row, discovery::ColumnName)->text(), QStringLiteral("bench-7"));
     QCOMPARE(in.table()->item(row, discovery::ColumnDataPort)->text(), QString::number(sim.dataPort()));
     QCOMPARE(in.table()->item(row, discovery::ColumnAtPort)->text(), QString::number(sim.atPort()));
@@ -268,7 +259,7 @@ void tst_UploadWindow::unreachableModule()
     in.ui()->radioButton->click();
     in.pickManualFile("blink.hex");
     addModule(in, "127.0.0.78", port, port, "UNO");
-    const int row = rowOf(in.table(), "127.0.0.78");
+    const int row = rowWithIp(in.table(), "127.0.0.78");
     in.table()->setItem(row, discovery::ColumnProgress, new QTableWidgetItem("Successful"));
     in.lockNonNameCells();
 
@@ -324,7 +315,7 @@ void tst_UploadWindow::lowerRowOfScrolledTable()
     addModule(in, target, sim.dataPort(), sim.atPort(), "UNO"); // ends up at the bottom
     for (int i = 1; i <= 30; ++i)
         addModule(in, QStringLiteral("10.9.9.%1").arg(i), 1, 1, "UNO");
-    QCOMPARE(rowOf(in.table(), target), 30);
+    QCOMPARE(rowWithIp(in.table(), target), 30);
     in.table()->scrollToBottom();
     QVERIFY(in.table()->verticalScrollBar()->value() > 0);
 
@@ -429,13 +420,13 @@ void tst_UploadWindow::renameSendsCommand()
     in.timer()->stop();
     addModule(in, "127.0.0.84", 1, module.serverPort(), "UNO", "before");
 
-    in.table()->item(rowOf(in.table(), "127.0.0.84"), discovery::ColumnName)->setText(name);
+    in.table()->item(rowWithIp(in.table(), "127.0.0.84"), discovery::ColumnName)->setText(name);
     QTRY_VERIFY(module.hasPendingConnections());
     QTcpSocket *client = module.nextPendingConnection();
     QTRY_COMPARE(client->state(), QAbstractSocket::UnconnectedState);
     QCOMPARE(client->readAll(), sent);
     QVERIFY(!module.hasPendingConnections());
-    QCOMPARE(in.table()->item(rowOf(in.table(), "127.0.0.84"), discovery::ColumnName)->text(), name);
+    QCOMPARE(in.table()->item(rowWithIp(in.table(), "127.0.0.84"), discovery::ColumnName)->text(), name);
 }
 
 // The module takes the new name into its announcements; the row keeps the text the user typed.

@@ -4,8 +4,22 @@
 #include "ui_widget.h"
 #include "widget.h"
 
+#include "devicecolumns.h"
+
 #include <QMetaObject>
 #include <QTableWidgetItem>
+
+// The row whose IP cell reads `ip`, or -1: the table searched on its own, not through the
+// window's index.
+inline int rowWithIp(const QTableWidget *table, const QString &ip)
+{
+    for (int row = 0; row < table->rowCount(); ++row) {
+        const QTableWidgetItem *item = table->item(row, discovery::ColumnIp);
+        if (item && item->text() == ip)
+            return row;
+    }
+    return -1;
+}
 
 // Test access to the window's private parts: the form, the timer and socket, the logic objects
 // it shows, and the row helpers the listener uses. The window declares it a friend.

@@ -1,5 +1,5 @@
-#ifndef TST_UPLOADPEER_H
-#define TST_UPLOADPEER_H
+#ifndef UPLOADPEER_H
+#define UPLOADPEER_H
 
 #include "testfiles.h"
 #include "thread.h"
@@ -169,4 +169,4 @@ void checkVerifyRow(ScriptedModule::Protocol protocol, const QString &board, int
 Q_DECLARE_METATYPE(ScriptedModule::Fault)
 Q_DECLARE_METATYPE(upload::UploadOutcome::Kind)
 
-#endif // TST_UPLOADPEER_H
+#endif // UPLOADPEER_H
