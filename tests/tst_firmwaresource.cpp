@@ -1,4 +1,3 @@
-#include "buildfinder.h"
 #include "firmwaresource.h"
 #include "platform.h"
 #include "sandbox.h"
@@ -6,27 +5,17 @@
 
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QTest>
 
 #include <sys/stat.h>
 #include <unistd.h>
 
 using firmware::FirmwareSource;
+using harness::BlinkHex;
+using harness::BlinkImage;
+using harness::OldImage;
 using harness::Sandbox;
-
-namespace {
-
-const QByteArray OldImage("the old image");
-const QByteArray BlinkHex(":0400000001020304F2\n:00000001FF\n");
-const QByteArray BlinkImage("\x01\x02\x03\x04");
-
-QString timeTextOf(const QString &path)
-{
-    return firmware::generateTimeText(QFileInfo(path).fileTime(QFileDevice::FileModificationTime));
-}
-
-} // namespace
+using harness::timeTextOf;
 
 // The firmware source without a window: default and manual file, the finder's results, the
 // file in use and its conversion.
@@ -92,10 +81,8 @@ void tst_FirmwareSource::chooseManualFile()
 {
     QFETCH(bool, pick);
     Sandbox box;
-    QVERIFY(writeFile(QStringLiteral("./update.bin"), OldImage));
-    QVERIFY(QDir().mkdir(QStringLiteral("fw")));
-    const QString file = QDir::current().absoluteFilePath(QStringLiteral("fw/blink.ino.hex"));
-    QVERIFY(writeFile(file, BlinkHex));
+    const QString file = box.makeManualFile();
+    QVERIFY(!file.isEmpty());
     const QString build = box.makeBuild(QStringLiteral("build1.tmp"), QStringLiteral("earlier.ino.hex"), BlinkHex);
     FirmwareSource source;
     source.refreshDefaultFile();

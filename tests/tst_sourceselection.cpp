@@ -1,28 +1,17 @@
-#include "buildfinder.h"
 #include "widgetinspector.h"
 #include "windowharness.h"
 
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QRadioButton>
 #include <QTest>
 
 using harness::ModalDriver;
+using harness::BlinkHex;
+using harness::BlinkImage;
+using harness::OldImage;
 using harness::Sandbox;
-
-namespace {
-
-const QByteArray OldImage("the old image");
-const QByteArray BlinkHex(":0400000001020304F2\n:00000001FF\n");
-const QByteArray BlinkImage("\x01\x02\x03\x04");
-
-QString timeTextOf(const QString &path)
-{
-    return firmware::generateTimeText(QFileInfo(path).fileTime(QFileDevice::FileModificationTime));
-}
-
-} // namespace
+using harness::timeTextOf;
 
 // The window's side of the firmware source: the two radio buttons, Open File and its boxes, and
 // the periodic refresh showing what the source found (its logic: tst_firmwaresource).
@@ -89,10 +78,8 @@ void tst_SourceSelection::openFile()
 {
     QFETCH(bool, pick);
     Sandbox box;
-    QVERIFY(writeFile(QStringLiteral("./update.bin"), OldImage));
-    QVERIFY(QDir().mkdir(QStringLiteral("fw")));
-    const QString file = QDir::current().absoluteFilePath(QStringLiteral("fw/blink.ino.hex"));
-    QVERIFY(writeFile(file, BlinkHex));
+    const QString file = box.makeManualFile();
+    QVERIFY(!file.isEmpty());
 
     Widget w;
     WidgetInspector in{w};
