@@ -1,6 +1,6 @@
 #include "commandline.h"
 
-#include "boards.h"
+#include "boardtable.h"
 
 #include <QCommandLineParser>
 

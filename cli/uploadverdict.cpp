@@ -1,6 +1,6 @@
 #include "uploadverdict.h"
 
-#include "boards.h"
+#include "boardtable.h"
 #include "exitcodes.h"
 
 namespace cli {

@@ -4,7 +4,7 @@
 #include "widget.h"
 
 #include "announcement.h"
-#include "boards.h"
+#include "boardtable.h"
 #include "buttonstyle.h"
 #include "devicecolumns.h"
 #include "devicerowindex.h"

@@ -1,7 +1,7 @@
 #ifndef MODULELINK_H
 #define MODULELINK_H
 
-#include "boards.h"
+#include "boardtable.h"
 #include "uploadtimeouts.h"
 
 #include <QByteArray>

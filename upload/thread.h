@@ -1,7 +1,7 @@
 #ifndef THREAD_H
 #define THREAD_H
 
-#include "boards.h"
+#include "boardtable.h"
 #include "modulelink.h"
 #include "uploadoutcome.h"
 #include "uploadtimeouts.h"

@@ -1,5 +1,5 @@
-#ifndef BOARDS_H
-#define BOARDS_H
+#ifndef BOARDTABLE_H
+#define BOARDTABLE_H
 
 #include <QString>
 
@@ -48,4 +48,4 @@ inline QString boardNames(const QString &separator, const Protocol *only = nullp
 
 } // namespace upload
 
-#endif // BOARDS_H
+#endif // BOARDTABLE_H
