@@ -42,20 +42,16 @@ signals:
     void send_hostinfo(QString, QString, QString);
 
 private slots:
-    // Each slot is defined in the window part of its subsystem's folder:
-    // processPendingDatagrams, participantLeft: discovery/discoveryslots.cpp;
-    // on_pushButton_4_clicked, update_hex_file, on_radioButton_2_toggled, on_radioButton_toggled:
-    // firmware/firmwareslots.cpp; OnBtnClicked, deal_ui: upload/uploadslots.cpp;
-    // on_userTableWidget_itemChanged: config/configslots.cpp.
-    void processPendingDatagrams();
-    void OnBtnClicked();
-    void on_pushButton_4_clicked();
-    void deal_ui(QString ip, int kind, float value);
-    void update_hex_file();
-    void participantLeft(QString ip);
-    void on_radioButton_2_toggled(bool checked);
-    void on_radioButton_toggled(bool checked);
-    void on_userTableWidget_itemChanged(QTableWidgetItem *item);
+    // Each is defined in the window part of its subsystem's folder, as noted.
+    void processPendingDatagrams();                // discovery/discoveryslots.cpp
+    void OnBtnClicked();                           // upload/uploadslots.cpp
+    void on_pushButton_4_clicked();                // firmware/firmwareslots.cpp
+    void deal_ui(QString ip, int kind, float value); // upload/uploadslots.cpp
+    void update_hex_file();                        // firmware/firmwareslots.cpp
+    void participantLeft(QString ip);              // discovery/discoveryslots.cpp
+    void on_radioButton_2_toggled(bool checked);   // firmware/firmwareslots.cpp
+    void on_radioButton_toggled(bool checked);     // firmware/firmwareslots.cpp
+    void on_userTableWidget_itemChanged(QTableWidgetItem *item); // config/configslots.cpp
 
 private:
     // Device table rows, announcements and presence (discovery/discoveryslots.cpp)
@@ -73,6 +69,7 @@ private:
 
     friend struct WidgetInspector; // test access, defined in tests/
 
+    // State, built by the constructor (app/widget.cpp); the logic objects own what they keep.
     Ui::Widget *ui;
     QUdpSocket *udpSocket;
     quint16 port;
