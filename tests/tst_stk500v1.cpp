@@ -147,6 +147,15 @@ void TestStk500v1::faults_data()
         << QByteArray::fromHex("55") << 1 << Fault::ExtraByte
         << expectedLines(Ip, {{128, size}, {256, size}}, 0.0f)
         << "page 1 not acknowledged (load address: expected 14 10, got 14 10 10)" << 22 + 3;
+    QTest::newRow("every reply STK_NOSYNC") << QByteArray() << -1 << Fault::NoSync << handshakeFailed
+                                            << "bootloader answered get sync wrongly (expected 14 10, got 15 15)"
+                                            << 1;
+    QTest::newRow("every reply in 64 pieces") << QByteArray() << -1 << Fault::Pieces << complete
+                                              << "upload complete" << -1;
+    QTest::newRow("the board's program answers a page")
+        << QByteArray::fromHex("64") << 1 << Fault::Application
+        << expectedLines(Ip, {{128, size}, {256, size}}, 0.0f)
+        << "page 1 not acknowledged (program page: expected 14 10, got 74 69)" << 22 + 4;
     QTest::newRow("leaving programming mode fails after the last page")
         << QByteArray::fromHex("51") << 0 << Fault::Silent << complete << "upload complete" << -1;
 }

@@ -194,6 +194,22 @@ void TestStk500v2::faults_data()
     QTest::newRow("first load address one byte short")
         << hex("06") << 0 << Fault::MissingByte << expectedLines(Ip, {{256, size}}, 0.0f)
         << "page 0 not acknowledged (load address)" << Startup + 1;
+    QTest::newRow("every reply STK_NOSYNC")
+        << QByteArray() << -1 << Fault::NoSync << handshakeFailed
+        << "bootloader answered sign-on wrongly (expected 1b 01 00 0b 0e 01 00 (10 bytes), got 15 15 15 15 15 15 15 "
+           "15 15 15 15 15 15 15 15 15 15)"
+        << 1;
+    QTest::newRow("answer with the previous sequence number")
+        << hex("03") << 0 << Fault::WrongSequence << handshakeFailed
+        << "bootloader answered hardware version wrongly (expected 1b 02 00 03 0e 03 00 xx xx, got 1b 01 00 03 0e 03 "
+           "00 02 16)"
+        << 2;
+    QTest::newRow("every reply in 64 pieces") << QByteArray() << -1 << Fault::Pieces << complete
+                                              << "upload complete" << -1;
+    QTest::newRow("the board's program answers a page")
+        << hex("13") << 1 << Fault::Application << expectedLines(Ip, {{256, size}, {size, size}}, 0.0f)
+        << "page 1 not acknowledged (program page: expected 1b 0d 00 02 0e 13 00 09, got 74 69 63 6b 0d 0a 74 69)"
+        << Startup + 4;
     QTest::newRow("leaving programming mode fails") << hex("11") << 0 << Fault::Silent << complete
                                                     << "upload complete" << -1;
 }
