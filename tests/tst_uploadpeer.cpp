@@ -1,5 +1,7 @@
 #include "tst_uploadpeer.h"
 
+#include "stderrcapture.h"
+
 #include <QDir>
 #include <QEventLoop>
 #include <QLoggingCategory>
@@ -472,9 +474,19 @@ void checkFaultRow(ScriptedModule::Protocol protocol, const QString &board, int 
     module.addFault(match, occurrence, fault);
 
     UploadOutcome result;
-    QCOMPARE(reportLines(uploadTo(module, board, &result)), reports);
+    QList<Report> got;
+    QByteArray diagnostics;
+    {
+        StderrCapture err;
+        got = uploadTo(module, board, &result);
+        diagnostics = err.text();
+    }
+    QCOMPARE(reportLines(got), reports);
     QCOMPARE(result.text(), outcome);
     QCOMPARE(module.requests().size(), requests < 0 ? wholeUpload : requests);
+    // A wrong reply is named on standard error too, where the window's user sees it.
+    if (!result.reply.isEmpty())
+        QVERIFY2(diagnostics.contains(result.reply.toUtf8() + '\n'), diagnostics.constData());
 }
 
 void checkVerifyRow(ScriptedModule::Protocol protocol, const QString &board, int size, int pageSize,
