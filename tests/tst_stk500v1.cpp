@@ -150,8 +150,6 @@ void TestStk500v1::faults_data()
     QTest::newRow("every reply STK_NOSYNC") << QByteArray() << -1 << Fault::NoSync << handshakeFailed
                                             << "bootloader answered get sync wrongly (expected 14 10, got 15 15)"
                                             << 1;
-    QTest::newRow("every reply in 64 pieces") << QByteArray() << -1 << Fault::Pieces << complete
-                                              << "upload complete" << -1;
     QTest::newRow("the board's program answers a page")
         << QByteArray::fromHex("64") << 1 << Fault::Application
         << expectedLines(Ip, {{128, size}, {256, size}}, 0.0f)

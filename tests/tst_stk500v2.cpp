@@ -194,11 +194,6 @@ void TestStk500v2::faults_data()
     QTest::newRow("first load address one byte short")
         << hex("06") << 0 << Fault::MissingByte << expectedLines(Ip, {{256, size}}, 0.0f)
         << "page 0 not acknowledged (load address)" << Startup + 1;
-    QTest::newRow("every reply STK_NOSYNC")
-        << QByteArray() << -1 << Fault::NoSync << handshakeFailed
-        << "bootloader answered sign-on wrongly (expected 1b 01 00 0b 0e 01 00 (10 bytes), got 15 15 15 15 15 15 15 "
-           "15 15 15 15 15 15 15 15 15 15)"
-        << 1;
     QTest::newRow("answer with the previous sequence number")
         << hex("03") << 0 << Fault::WrongSequence << handshakeFailed
         << "bootloader answered hardware version wrongly (expected 1b 02 00 03 0e 03 00 xx xx, got 1b 01 00 03 0e 03 "

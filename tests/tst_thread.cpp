@@ -488,43 +488,33 @@ void TestThread::portNumber()
 void TestThread::replyPattern_data()
 {
     QTest::addColumn<ReplyPattern>("pattern");
-    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<QByteArray>("reply"); // hexadecimal
     QTest::addColumn<QString>("mismatch"); // empty: the reply matches
 
     const ReplyPattern sync = ReplyPattern::stk500v1(2);
-    const ReplyPattern parameter = ReplyPattern::stk500v1(3);
     const ReplyPattern status = ReplyPattern::stk500v2(6, 0x10, 2);
     const ReplyPattern value = ReplyPattern::stk500v2(2, 0x03, 3);
-    const ReplyPattern multi = ReplyPattern::stk500v2(7, 0x1D, 7, {6});
-    const auto hex = [](const char *text) { return QByteArray::fromHex(text); };
+    const QString statusWrong = "expected 1b 06 00 02 0e 10 00 01, got ";
 
-    QTest::newRow("v1 in sync, ok") << sync << hex("1410") << "";
-    QTest::newRow("v1 STK_NOSYNC") << sync << hex("1515") << "expected 14 10, got 15 15";
-    QTest::newRow("v1 any value between") << parameter << hex("14ff10") << "";
-    QTest::newRow("v1 not closed by STK_OK") << parameter << hex("140414") << "expected 14 xx 10, got 14 04 14";
-    QTest::newRow("v1 one byte long") << sync << hex("141010") << "expected 14 10, got 14 10 10";
-    QTest::newRow("v1 short") << sync << hex("14") << "expected 14 10, got 14";
+    QTest::newRow("v1 STK_NOSYNC") << sync << QByteArray("1515") << "expected 14 10, got 15 15";
+    QTest::newRow("v1 any value between") << ReplyPattern::stk500v1(3) << QByteArray("14ff10") << "";
+    QTest::newRow("v1 not closed by STK_OK")
+        << ReplyPattern::stk500v1(3) << QByteArray("140414") << "expected 14 xx 10, got 14 04 14";
     QTest::newRow("v1 nothing") << sync << QByteArray() << "expected 14 10, got nothing";
-    QTest::newRow("v2 status answer") << status << hex("1b0600020e100001") << "";
-    QTest::newRow("v2 other sequence number")
-        << status << hex("1b0700020e100000") << "expected 1b 06 00 02 0e 10 00 01, got 1b 07 00 02 0e 10 00 00";
-    QTest::newRow("v2 other size") << status << hex("1b0600030e10000002")
-                                   << "expected 1b 06 00 02 0e 10 00 01, got 1b 06 00 03 0e 10 00 00 02";
-    QTest::newRow("v2 no token") << status << hex("1b0600020f100000")
-                                 << "expected 1b 06 00 02 0e 10 00 01, got 1b 06 00 02 0f 10 00 00";
-    QTest::newRow("v2 other command") << status << hex("1b0600020e110000")
-                                      << "expected 1b 06 00 02 0e 10 00 01, got 1b 06 00 02 0e 11 00 00";
-    QTest::newRow("v2 STATUS_CMD_FAILED") << status << hex("1b0600020e10c0c1")
-                                          << "expected 1b 06 00 02 0e 10 00 01, got 1b 06 00 02 0e 10 c0 c1";
-    QTest::newRow("v2 value answer") << value << hex("1b0200030e03000215") << "";
-    QTest::newRow("v2 wrong checksum") << value << hex("1b0200030e03000216")
-                                       << "expected 1b 02 00 03 0e 03 00 xx xx, got 1b 02 00 03 0e 03 00 02 16";
-    QTest::newRow("v2 second status failed")
-        << multi << hex("1b0700070e1d000000001ec0") + char(0x1B ^ 0x07 ^ 0x07 ^ 0x0E ^ 0x1D ^ 0x1E ^ 0xC0)
+    QTest::newRow("v2 right") << status << QByteArray("1b0600020e100001") << "";
+    QTest::newRow("v2 MESSAGE_START") << status << QByteArray("1c0600020e100006") << statusWrong + "1c 06 00 02 0e 10 00 06";
+    QTest::newRow("v2 sequence") << status << QByteArray("1b0700020e100000") << statusWrong + "1b 07 00 02 0e 10 00 00";
+    QTest::newRow("v2 size") << status << QByteArray("1b0600030e10000002")
+                             << statusWrong + "1b 06 00 03 0e 10 00 00 02";
+    QTest::newRow("v2 TOKEN") << status << QByteArray("1b0600020f100000") << statusWrong + "1b 06 00 02 0f 10 00 00";
+    QTest::newRow("v2 command") << status << QByteArray("1b0600020e110000") << statusWrong + "1b 06 00 02 0e 11 00 00";
+    QTest::newRow("v2 status") << status << QByteArray("1b0600020e10c0c1") << statusWrong + "1b 06 00 02 0e 10 c0 c1";
+    QTest::newRow("v2 value answer") << value << QByteArray("1b0200030e03000215") << "";
+    QTest::newRow("v2 checksum") << value << QByteArray("1b0200030e03000216")
+                                 << "expected 1b 02 00 03 0e 03 00 xx xx, got 1b 02 00 03 0e 03 00 02 16";
+    QTest::newRow("v2 second status")
+        << ReplyPattern::stk500v2(7, 0x1D, 7, {6}) << QByteArray("1b0700070e1d000000001ec0d6")
         << "expected 1b 07 00 07 0e 1d 00 xx xx xx xx 00 xx, got 1b 07 00 07 0e 1d 00 00 00 00 1e c0 d6";
-    QTest::newRow("v2 no frame") << value << QByteArray(20, char(0x1B))
-                                 << "expected 1b 02 00 03 0e 03 00 xx xx, got 1b 1b 1b 1b 1b 1b 1b 1b 1b 1b 1b 1b "
-                                    "1b 1b 1b 1b 1b 1b 1b 1b";
 }
 
 void TestThread::replyPattern()
@@ -532,9 +522,10 @@ void TestThread::replyPattern()
     QFETCH(ReplyPattern, pattern);
     QFETCH(QByteArray, reply);
     QFETCH(QString, mismatch);
-    QCOMPARE(pattern.matches(reply), mismatch.isEmpty());
+    const QByteArray bytes = QByteArray::fromHex(reply);
+    QCOMPARE(pattern.matches(bytes), mismatch.isEmpty());
     if (!mismatch.isEmpty())
-        QCOMPARE(pattern.mismatch(reply), mismatch);
+        QCOMPARE(pattern.mismatch(bytes), mismatch);
 }
 
 QTEST_GUILESS_MAIN(TestThread)
