@@ -24,6 +24,7 @@ QString advice(const upload::UploadOutcome &outcome, const UploadTarget &t)
                               "firmware answers AT+U2W and AT+MCUUPDATE")
             .arg(t.atPort);
     case Kind::BootloaderSilent:
+    case Kind::WrongReply:
         return QStringLiteral("check that the board is a %1 (--board), that it has its serial bootloader, "
                               "and that the module's serial line reaches the board's reset and RX/TX")
             .arg(t.board);
@@ -72,6 +73,7 @@ int exitCodeOf(upload::UploadOutcome::Kind kind)
     case Kind::ImageChanged:
     case Kind::ModeSwitchRefused:
     case Kind::BootloaderSilent:
+    case Kind::WrongReply:
     case Kind::PageNotAcknowledged:
         break;
     }

@@ -1,5 +1,5 @@
 # Upload worker: STK500 drivers and the run frame against scripted modules.
-add_library(quarnel_uploadpeer STATIC uploadpeer.cpp uploadpeer.h protocolbytes.h testfiles.h)
+add_library(quarnel_uploadpeer STATIC uploadpeer.cpp uploadpeer.h protocolbytes.h stderrcapture.h testfiles.h)
 target_link_libraries(quarnel_uploadpeer PUBLIC quarnel_upload Qt5::Network Qt5::Test PRIVATE quarnel_warnings quarnel_test_paths)
 
 quarnel_add_test(tst_stk500v1 SOURCES tst_stk500v1.cpp LIBS quarnel_uploadpeer)
