@@ -5,6 +5,8 @@
 #include <QMutex>
 #include <QtTest>
 
+#include <cstdio>
+
 using Kind = UploadOutcome::Kind;
 using Protocol = ScriptedModule::Protocol;
 
@@ -304,7 +306,24 @@ void TestThread::twoWorkersAtOnce()
                    "127.0.0.3", "zureD0");
     workerA.setImagePath("a.bin");
     workerB.setImagePath("b.bin");
+    // Once both are sending, a.bin is rewritten in place with another, shorter image and b.bin
+    // is replaced by one: each worker goes on sending the image it started with.
+    QObject receiver;
+    QSet<QString> sending;
+    for (Thread *worker : {&workerA, &workerB}) {
+        connect(worker, &Thread::updateover, &receiver, [&sending](const QString &ip) {
+            if (sending.contains(ip))
+                return;
+            sending << ip;
+            if (sending.size() == 2) {
+                QVERIFY(writeFile("a.bin", testImage(1000, 5)));
+                QVERIFY(writeFile("c.bin", testImage(40000, 6)));
+                QCOMPARE(std::rename("c.bin", "b.bin"), 0);
+            }
+        });
+    }
     const QList<QList<Report>> reports = runWorkers({&workerA, &workerB});
+    QCOMPARE(readFile("b.bin"), testImage(40000, 6));
 
     QCOMPARE(workerA.outcome().kind, Kind::Success);
     QCOMPARE(workerB.outcome().kind, Kind::Success);
