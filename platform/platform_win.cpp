@@ -28,11 +28,27 @@ const wchar_t *wide(const QString &s)
     return reinterpret_cast<const wchar_t *>(s.utf16());
 }
 
+// The path in a form that reaches the interpreter unchanged: the interpreter reads its input in
+// another code page than the one the path is encoded in, so a path with characters outside
+// ASCII is given by its short (8.3) name, which is ASCII where the volume keeps short names.
+QString interpreterPath(const QString &path)
+{
+    bool ascii = true;
+    for (const QChar c : path)
+        ascii = ascii && c.unicode() < 0x80;
+    if (ascii)
+        return path;
+    const DWORD size = GetShortPathNameW(wide(path), nullptr, 0);
+    std::vector<wchar_t> shortPath(size > 0 ? size : 1);
+    const DWORD length = GetShortPathNameW(wide(path), shortPath.data(), DWORD(shortPath.size()));
+    return length > 0 && length < shortPath.size() ? QString::fromWCharArray(shortPath.data(), int(length)) : path;
+}
+
 // The interpreter's lines that enter the Temp directory: its drive, then the directory (quoted,
 // so that no character of the path can end the line's command early).
 QByteArrayList enterTempLines()
 {
-    const QString temp = tempDirectory(QString());
+    const QString temp = interpreterPath(tempDirectory(QString()));
     QByteArrayList lines;
     if (temp.size() >= 2 && temp.at(1) == QLatin1Char(':'))
         lines << temp.left(2).toLocal8Bit() + QByteArray("\n");
@@ -203,8 +219,8 @@ QString hexFileListing(const QString &userName, const QString &dir)
 
 FILE *openFile(const QString &path, const char *mode)
 {
-    // The C library's modes, through CreateFileW: "x" as CREATE_NEW, which the C runtimes do
-    // not all honour.
+    // The C library's modes (always binary), through CreateFileW: "x" as CREATE_NEW, which the
+    // C runtimes do not all honour.
     const bool plus = std::strchr(mode, '+') != nullptr;
     const bool exclusive = std::strchr(mode, 'x') != nullptr;
     DWORD access = 0;

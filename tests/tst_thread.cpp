@@ -7,6 +7,8 @@
 
 #include <cstdio>
 
+#include <sys/stat.h>
+
 using Kind = UploadOutcome::Kind;
 using Protocol = ScriptedModule::Protocol;
 
@@ -98,12 +100,13 @@ void TestThread::unknownBoard()
 void TestThread::imageRefused_data()
 {
     QTest::addColumn<QString>("board");
-    QTest::addColumn<int>("size"); // -1: no file; -2: a directory in its place
+    QTest::addColumn<int>("size"); // -1: no file; -2: a directory in its place; -3: a FIFO
     QTest::addColumn<Kind>("kind");
 
     QTest::newRow("missing, UNO") << "UNO" << -1 << Kind::ImageMissing;
     QTest::newRow("missing, MEGA2560") << "MEGA2560" << -1 << Kind::ImageMissing;
     QTest::newRow("a directory") << "MEGA2560" << -2 << Kind::ImageMissing;
+    QTest::newRow("a FIFO without a writer") << "UNO" << -3 << Kind::ImageMissing;
     QTest::newRow("empty, UNO") << "UNO" << 0 << Kind::ImageEmpty;
     QTest::newRow("empty, zureD0") << "zureD0" << 0 << Kind::ImageEmpty;
     QTest::newRow("one byte past what STK500v1 addresses") << "UNO" << 131073 << Kind::ImageTooLarge;
@@ -119,6 +122,8 @@ void TestThread::imageRefused()
         QVERIFY(writeFile("update.bin", testImage(size)));
     if (size == -2)
         QVERIFY(QDir().mkdir("update.bin"));
+    if (size == -3)
+        QCOMPARE(mkfifo("update.bin", 0600), 0);
     ScriptedModule module(protocolOf(board));
     QVERIFY(module.listen());
 
