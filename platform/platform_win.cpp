@@ -139,6 +139,9 @@ bool safeForCd(const QString &dir)
 QString runInterpreter(const QByteArrayList &lines)
 {
     QProcess cmd;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("PROMPT"), QStringLiteral("$P$G")); // the default prompt
+    cmd.setProcessEnvironment(environment);
     cmd.start(QStringLiteral("cmd"), QStringList(), QIODevice::ReadWrite);
     cmd.waitForStarted(InterpreterWait);
     QByteArray out;
