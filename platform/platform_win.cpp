@@ -97,7 +97,7 @@ HANDLE openShared(const QString &path, DWORD access, DWORD disposition, DWORD fl
     return h;
 }
 
-// The last line of what the interpreter printed is its prompt ("C:\\...>"): it has run the
+// The last line of what the interpreter printed is its prompt ("C:\...>"): it has run the
 // previous line and waits for the next.
 bool atPrompt(const QByteArray &out)
 {
