@@ -36,6 +36,10 @@ QString hexFileListing(const QString &userName, const QString &dir);
 // `pattern` (a wildcard, case-insensitive), newest first by last-write time.
 QString formatListing(const QString &dirPath, const QString &pattern);
 
+// Whether the command interpreter's output ends with its prompt ("C:\...>" on a line of its
+// own so far): it has run the lines it was given and waits for the next.
+bool endsAtPrompt(const QByteArray &output);
+
 // fopen() by Unicode path; errno tells why on failure.
 FILE *openFile(const QString &path, const char *mode);
 

@@ -97,15 +97,6 @@ HANDLE openShared(const QString &path, DWORD access, DWORD disposition, DWORD fl
     return h;
 }
 
-// The last line of what the interpreter printed is its prompt ("C:\...>"): it has run the
-// previous line and waits for the next.
-bool atPrompt(const QByteArray &out)
-{
-    const int lineStart = out.lastIndexOf('\n') + 1;
-    return out.endsWith('>') && out.size() - lineStart >= 3 && out.at(lineStart + 1) == ':'
-           && out.at(lineStart + 2) == '\\';
-}
-
 // Collects what the interpreter prints until a new prompt ends it, or it has printed nothing
 // for PromptWait ms (an interpreter that shows no prompt then gets its next line all the same).
 void waitForPrompt(QProcess &cmd, QByteArray *out)
@@ -113,7 +104,7 @@ void waitForPrompt(QProcess &cmd, QByteArray *out)
     const int before = out->size();
     while (cmd.waitForReadyRead(PromptWait)) {
         *out += cmd.readAllStandardOutput();
-        if (out->size() > before && atPrompt(*out))
+        if (out->size() > before && endsAtPrompt(*out))
             return;
     }
 }
