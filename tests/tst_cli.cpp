@@ -289,7 +289,7 @@ void TestCli::help_data()
 
     QTest::newRow("overview") << QStringList{"--help"} << "Usage: quarnel-cli COMMAND [options]";
     QTest::newRow("scan") << QStringList{"scan", "--help"} << "Usage: quarnel-cli scan [--seconds N] [--json]";
-    QTest::newRow("upload") << QStringList{"upload", "-h"} << "Usage: quarnel-cli upload --ip IP --board BOARD [options] FILE.hex";
+    QTest::newRow("upload") << QStringList{"upload", "-h"} << "Usage: quarnel-cli upload (--ip IP [--ip IP ...] | --all [--name GLOB]) --board BOARD";
     QTest::newRow("rename") << QStringList{"help", "rename"} << "Usage: quarnel-cli rename --ip IP [--at-port P] NAME";
 }
 

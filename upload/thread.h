@@ -31,6 +31,7 @@ public:
 
     // Valid once the thread has finished.
     UploadOutcome outcome() const;
+    qint64 bytesWritten() const { return ackedBytes; } // acknowledged by the bootloader
 
 signals:
     void updateover(QString, int, float);
