@@ -246,8 +246,15 @@ int runUpload(const Invocation &inv)
     if (!inv.all && boards.size() == 1 && !inv.json) {
         ProgressPrinter progress(stdout, isTerminal(stdout), boards.first().target.ip,
                                  inv.verify ? QStringLiteral("verifying") : QString());
-        QObject::connect(&batch, &UploadBatch::changed, &loop,
-                         [&progress, &batch](int) { progress.show(batch.boards().first().fraction); });
+        QObject::connect(&batch, &UploadBatch::changed, &loop, [&progress, &batch](int) {
+            const Board &b = batch.boards().first();
+            if (b.state != Board::State::Retrying) {
+                progress.show(b.fraction);
+                return;
+            }
+            progress.end();
+            printLine(stdout, QStringLiteral("%1: %2").arg(b.target.ip, stateText(b)));
+        });
         batch.start();
         loop.exec();
         progress.end();

@@ -58,8 +58,14 @@ void UploadBatch::startNext()
     worker->setImagePath(settings.imagePath);
     worker->setVerify(settings.verify);
     worker->setTimeouts(settings.timeouts);
+    worker->setRetries(settings.retries);
     connect(worker.get(), &Thread::updateover, this,
             [this, index](const QString &, int kind, float value) { report(index, kind, value); });
+    connect(worker.get(), &Thread::retrying, this, [this, index](int retry) {
+        list[index].state = Board::State::Retrying;
+        list[index].retries = retry;
+        emit changed(index);
+    });
     // The reports are queued before finished(), so each is taken before the board ends.
     connect(worker.get(), &QThread::finished, this, [this, index] { workerEnded(index); }, Qt::QueuedConnection);
     b.state = Board::State::Connecting;
@@ -89,6 +95,7 @@ void UploadBatch::workerEnded(int index)
     const Verdict verdict = uploadVerdict(outcome, b.target, settings.imageBytes, settings.verify);
     b.seconds = double(clocks[size_t(index)].elapsed()) / 1000.0;
     b.bytes = worker->bytesWritten();
+    b.retries = worker->retriesMade();
     b.verdictLine = verdict.line;
     b.exitCode = verdict.exitCode;
     if (outcome.succeeded()) {
