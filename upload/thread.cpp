@@ -1,12 +1,12 @@
 #include "thread.h"
 
+#include "platform.h"
+
 #include <QDebug>
-#include <QFile>
 
-#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <utility>
-
-#include <sys/stat.h>
 
 namespace {
 
@@ -82,7 +82,7 @@ void Thread::uploadRun(void (Thread::*driver)())
         } else if (!mayResume()) {
             emit updateover(ip, 0, 1.0f);
             link.reset();
-            closeImage();
+            dropImage();
             return;
         }
         link.reset();
@@ -95,9 +95,7 @@ void Thread::uploadRun(void (Thread::*driver)())
         sequenceNumber = 0;
     }
 
-    link.reset();
-    closeImage();
-    pageBuffer = QByteArray();
+    dropImage();
     const bool complete = ackedBytes == imageSize && result.kind == UploadOutcome::Kind::NotRun;
     if (complete)
         result = UploadOutcome::of(UploadOutcome::Kind::Success);
@@ -133,30 +131,23 @@ quint8 Thread::imageStep()
     bytesRead = 0;
     sequenceNumber = 0;
 
-    imageFile = fopen(QFile::encodeName(imagePath).constData(), "rb");
-    struct stat info;
-    if (imageFile && (fstat(fileno(imageFile), &info) != 0 || !S_ISREG(info.st_mode))) {
-        closeImage();
-        errno = EISDIR;
-    }
-    if (!imageFile) {
+    // The whole image now: a conversion for a later press may replace the file while this run
+    // is still sending, and this run must go on sending the image it started with.
+    const qint64 addressable = protocol == 0 ? Stk500v1AddressableBytes : Stk500v2AddressableBytes;
+    if (!platform::readRegularFile(imagePath, addressable, &image)) {
         perror("open file error");
         result = UploadOutcome::of(UploadOutcome::Kind::ImageMissing);
         return 1;
     }
-    const off_t start = ftello(imageFile);
-    fseeko(imageFile, 0, SEEK_END);
-    imageSize = ftello(imageFile);
-    fseeko(imageFile, start, SEEK_SET);
+    imageSize = image.size();
     qDebug() << "TotalBytes =" << imageSize << "\n";
 
-    const qint64 addressable = protocol == 0 ? Stk500v1AddressableBytes : Stk500v2AddressableBytes;
     if (imageSize <= 0 || imageSize > addressable) {
         fprintf(stderr, imageSize <= 0 ? "image file is empty\n"
                                        : "image is larger than the bootloader can address\n");
         result = UploadOutcome::of(imageSize <= 0 ? UploadOutcome::Kind::ImageEmpty
                                                   : UploadOutcome::Kind::ImageTooLarge);
-        closeImage();
+        dropImage();
         return 1;
     }
     return 0;
@@ -187,11 +178,10 @@ quint8 Thread::modeSwitchStep()
     return 1;
 }
 
-void Thread::closeImage()
+void Thread::dropImage()
 {
-    if (imageFile)
-        fclose(imageFile);
-    imageFile = nullptr;
+    image = QByteArray();
+    pageBuffer = QByteArray();
 }
 
 UploadOutcome Thread::startupFailed(const QString &step) const
@@ -224,13 +214,10 @@ void Thread::pageLoop(const PageProtocol &p)
     // Every page is a whole page size from the start, so the first one not acknowledged begins
     // at ackedBytes; it is written again whole, at its own address.
     bytesRead = ackedBytes;
-    fseeko(imageFile, ackedBytes, SEEK_SET);
     for (qint64 page = ackedBytes / p.pageSize;; ++page) {
         pageBuffer.fill(p.fill);
-        // Never past the measured length, so a file that grows meanwhile cannot push the
-        // addresses beyond what was checked.
-        const qint64 wanted = qMin<qint64>(p.pageSize, imageSize - ackedBytes);
-        lastReadCount = qint32(fread(pageBuffer.data(), 1, size_t(wanted), imageFile));
+        lastReadCount = qint32(qMin<qint64>(p.pageSize, imageSize - ackedBytes));
+        std::memcpy(pageBuffer.data(), image.constData() + ackedBytes, size_t(lastReadCount));
         bytesRead += lastReadCount;
         emit updateover(ip, 2, progress());
         if (lastReadCount == 0)
@@ -240,7 +227,6 @@ void Thread::pageLoop(const PageProtocol &p)
         ackedBytes += lastReadCount;
         if (lastReadCount < p.pageSize)
             break;
-        fseeko(imageFile, ackedBytes, SEEK_SET);
     }
     if (verify && ackedBytes == imageSize && verifyFlash(p) != 0)
         return;
@@ -249,23 +235,16 @@ void Thread::pageLoop(const PageProtocol &p)
 
 quint8 Thread::verifyFlash(const PageProtocol &p)
 {
-    QByteArray expected(p.pageSize, '\0');
     QByteArray actual;
     for (qint64 offset = 0; offset < imageSize; offset += p.pageSize) {
         const qint64 wanted = qMin<qint64>(p.pageSize, imageSize - offset);
-        fseeko(imageFile, offset, SEEK_SET);
-        const qint64 got = qint64(fread(expected.data(), 1, size_t(wanted), imageFile));
-        if (got != wanted) {
-            result = UploadOutcome::of(UploadOutcome::Kind::ImageChanged);
-            return 1;
-        }
         actual.clear();
         if ((this->*p.readPage)(quint32(offset / 2), &actual) != 0) {
             result = UploadOutcome::verifyReadFailed(offset);
             return 1;
         }
         for (qint64 i = 0; i < wanted; ++i) {
-            if (actual.at(int(i)) != expected.at(int(i))) {
+            if (actual.at(int(i)) != image.at(int(offset + i))) {
                 result = UploadOutcome::verifyMismatch(offset + i);
                 return 1;
             }
