@@ -43,7 +43,7 @@ QString advice(const upload::UploadOutcome &outcome, const UploadTarget &t)
     case Kind::ImageChanged:
         return QStringLiteral("the temporary image was changed by another program; upload again");
     case Kind::UnknownBoard:
-        return QStringLiteral("--board takes one of %1").arg(upload::boardNames(QStringLiteral(", ")));
+        return QStringLiteral("--board takes one of %1").arg(upload::boardNames().join(QLatin1String(", ")));
     case Kind::NotRun:
     case Kind::Success:
         break;

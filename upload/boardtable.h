@@ -2,6 +2,7 @@
 #define BOARDTABLE_H
 
 #include <QString>
+#include <QStringList>
 
 namespace upload {
 
@@ -35,13 +36,13 @@ inline const Board *findBoard(const QString &name, Qt::CaseSensitivity sensitivi
     return nullptr;
 }
 
-// The names of the rows, all or those of one protocol, joined by `separator`, in table order.
-inline QString boardNames(const QString &separator, const Protocol *only = nullptr)
+// The names of the rows, all or those of one protocol, in table order.
+inline QStringList boardNames(const Protocol *only = nullptr)
 {
-    QString names;
+    QStringList names;
     for (const Board &board : Boards) {
         if (!only || board.protocol == *only)
-            names += (names.isEmpty() ? QString() : separator) + QLatin1String(board.name);
+            names << QLatin1String(board.name);
     }
     return names;
 }
