@@ -16,6 +16,11 @@ QString currentUserName();
 // Where the sketch build tool leaves its build directories.
 QString tempDirectory(const QString &userName);
 
+// The user's cache directory, where current sketch build tools keep their build directories:
+// $XDG_CACHE_HOME (when absolute) or ~/.cache on Linux, ~/Library/Caches on macOS,
+// %LOCALAPPDATA% on Windows. Empty when the system cannot tell.
+QString cacheDirectory();
+
 // The native path of a file in a directory of the Temp directory.
 QString buildOutputPath(const QString &userName, const QString &dir, const QString &fileName);
 

@@ -47,6 +47,17 @@ QString tempDirectory(const QString &userName)
     return QDir::tempPath();
 }
 
+QString cacheDirectory()
+{
+#ifdef Q_OS_MACOS
+    return QDir::homePath() + QStringLiteral("/Library/Caches");
+#else
+    // A relative XDG_CACHE_HOME is invalid and to be ignored.
+    const QString xdg = qEnvironmentVariable("XDG_CACHE_HOME");
+    return QDir::isAbsolutePath(xdg) ? xdg : QDir::homePath() + QStringLiteral("/.cache");
+#endif
+}
+
 QString buildOutputPath(const QString &userName, const QString &dir, const QString &fileName)
 {
     return tempDirectory(userName) + QLatin1Char('/') + dir + QLatin1Char('/') + fileName;

@@ -79,6 +79,11 @@ QString tempDirectory(const QString &userName)
     return QStringLiteral("c:\\Users\\") + userName + QStringLiteral("\\AppData\\Local\\Temp");
 }
 
+QString cacheDirectory()
+{
+    return qEnvironmentVariable("LOCALAPPDATA");
+}
+
 QString buildOutputPath(const QString &userName, const QString &dir, const QString &fileName)
 {
     return tempDirectory(userName) + QLatin1Char('\\') + dir + QLatin1Char('\\') + fileName;
