@@ -1,8 +1,9 @@
 #include "sketchbuilds.h"
 
+#include "platform.h"
+
 #include <QDir>
 #include <QDirIterator>
-#include <QFileInfo>
 
 // The build directories are read with QDir on every system, also on Windows where the build….tmp
 // listing comes from the command interpreter: a direct read needs no child process (hundreds of
@@ -15,10 +16,9 @@ namespace {
 const QLatin1String InoHex(".ino.hex");
 const QLatin1String CppHex(".cpp.hex");
 
-BuildPlace place(const QString &root, const char *glob, const char *dirName)
+BuildPlace place(const QString &root, const char *dirName)
 {
-    return BuildPlace{root, QLatin1String(glob),
-                      QRegularExpression(QLatin1String(dirName), QRegularExpression::DontCaptureOption)};
+    return BuildPlace{root, QRegularExpression(QLatin1String(dirName), QRegularExpression::DontCaptureOption)};
 }
 
 QString timeText(const QDateTime &utc)
@@ -39,13 +39,13 @@ QVector<BuildPlace> currentToolPlaces(const QString &tempDir, const QString &cac
     const char *const hash = "^[0-9A-Fa-f]{32}$";
     QVector<BuildPlace> places;
     if (!tempDir.isEmpty()) {
-        places << place(tempDir, "arduino_build_*", "^arduino_build_[0-9]+$")
-               << place(tempDir, "arduino-sketch-*", sketchHash)
-               << place(tempDir + QStringLiteral("/arduino"), "arduino-sketch-*", sketchHash)
-               << place(tempDir + QStringLiteral("/arduino/sketches"), "*", hash);
+        places << place(tempDir, "^arduino_build_[0-9]+$")
+               << place(tempDir, sketchHash)
+               << place(tempDir + QStringLiteral("/arduino"), sketchHash)
+               << place(tempDir + QStringLiteral("/arduino/sketches"), hash);
     }
     if (!cacheDir.isEmpty())
-        places << place(cacheDir + QStringLiteral("/arduino/sketches"), "*", hash);
+        places << place(cacheDir + QStringLiteral("/arduino/sketches"), hash);
     return places;
 }
 
@@ -56,11 +56,11 @@ bool isSketchHexName(const QString &fileName)
 
 HexCandidate candidateAt(const QString &path)
 {
-    const QFileInfo info(path);
-    if (path.isEmpty() || !info.isFile())
+    platform::FileStamp stamp;
+    if (!platform::fileStamp(path, &stamp) || stamp.isDir)
         return HexCandidate();
-    return HexCandidate{QDir::toNativeSeparators(path), info.fileTime(QFileDevice::FileModificationTime).toUTC(),
-                        info.size()};
+    return HexCandidate{QDir::toNativeSeparators(path), QDateTime::fromMSecsSinceEpoch(stamp.lastWriteMs, Qt::UTC),
+                        stamp.size};
 }
 
 HexCandidate newer(const HexCandidate &a, const HexCandidate &b)
@@ -74,23 +74,49 @@ HexCandidate newer(const HexCandidate &a, const HexCandidate &b)
     return b.path < a.path ? b : a;
 }
 
-HexCandidate newestInPlace(const BuildPlace &place, int *dirCount)
+template<typename Accept>
+QStringList DirectoryNames::read(const QString &dir, bool dirs, qint64 nowMs, Accept accept)
+{
+    platform::FileStamp stamp;
+    if (!platform::fileStamp(dir, &stamp) || !stamp.isDir) {
+        listed_.remove(dir);
+        return QStringList();
+    }
+    const qint64 lastWrite = stamp.lastWriteMs;
+    const auto it = listed_.constFind(dir);
+    if (it != listed_.constEnd() && it->lastWriteMs == lastWrite && nowMs - lastWrite > RacyMs)
+        return it->names;
+    // No name filters: matching the names here is many times cheaper than the iterator's.
+    QStringList names;
+    QDirIterator entries(dir, (dirs ? QDir::Dirs : QDir::Files) | QDir::NoDotAndDotDot);
+    while (entries.hasNext()) {
+        entries.next();
+        if (accept(entries.fileName()))
+            names << entries.fileName();
+    }
+    listed_.insert(dir, Listed{lastWrite, names});
+    return names;
+}
+
+QStringList DirectoryNames::buildDirs(const QString &dir, const QRegularExpression &pattern, qint64 nowMs)
+{
+    return read(dir, true, nowMs, [&pattern](const QString &name) { return pattern.match(name).hasMatch(); });
+}
+
+QStringList DirectoryNames::hexFiles(const QString &dir, qint64 nowMs)
+{
+    return read(dir, false, nowMs, isSketchHexName);
+}
+
+HexCandidate newestInPlace(const BuildPlace &place, DirectoryNames *names, qint64 nowMs, int *dirCount)
 {
     HexCandidate best;
-    *dirCount = 0;
-    QDirIterator dirs(place.root, QStringList{place.glob}, QDir::Dirs | QDir::NoDotAndDotDot);
-    while (dirs.hasNext()) {
-        dirs.next();
-        if (!place.dirName.match(dirs.fileName()).hasMatch())
-            continue;
-        ++*dirCount;
-        QDirIterator files(dirs.filePath(), QStringList{QStringLiteral("*") + InoHex, QStringLiteral("*") + CppHex},
-                           QDir::Files | QDir::CaseSensitive);
-        while (files.hasNext()) {
-            files.next();
-            if (isSketchHexName(files.fileName()))
-                best = newer(best, candidateAt(files.filePath()));
-        }
+    const QStringList dirs = names->buildDirs(place.root, place.dirName, nowMs);
+    *dirCount = dirs.size();
+    for (const QString &d : dirs) {
+        const QString dir = place.root + QLatin1Char('/') + d;
+        for (const QString &file : names->hexFiles(dir, nowMs))
+            best = newer(best, candidateAt(dir + QLatin1Char('/') + file));
     }
     return best;
 }
@@ -114,9 +140,9 @@ BuildOutputChoice BuildOutputSearch::look(const QString &legacyPath, const QVect
     HexCandidate best = candidateAt(legacyPath);
     for (const BuildPlace &p : places) {
         int dirs = 0;
-        const HexCandidate inPlace = newestInPlace(p, &dirs);
+        const HexCandidate inPlace = newestInPlace(p, &names_, nowUtc.toMSecsSinceEpoch(), &dirs);
         text += QStringLiteral(" %1 %2: %3 build directories\n")
-                    .arg(QDir::toNativeSeparators(p.root), p.glob)
+                    .arg(QDir::toNativeSeparators(p.root), p.dirName.pattern())
                     .arg(dirs);
         if (!inPlace.path.isEmpty())
             text += QStringLiteral("   newest %1\n").arg(describe(inPlace));

@@ -3,8 +3,10 @@
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QHash>
 #include <QRegularExpression>
 #include <QString>
+#include <QStringList>
 #include <QVector>
 
 // The build directories of the sketch build tools since 2016 (one directory per sketch, reused
@@ -23,7 +25,6 @@ struct HexCandidate
 struct BuildPlace
 {
     QString root;
-    QString glob;               // narrows the directory read
     QRegularExpression dirName; // the whole name of a build directory
 };
 
@@ -47,9 +48,34 @@ HexCandidate candidateAt(const QString &path);
 // the smaller path, so that repeated looks choose alike.
 HexCandidate newer(const HexCandidate &a, const HexCandidate &b);
 
+// Names read from directories, read again only when a directory's last-write time changed
+// (a name is added, removed or renamed). A time within RacyMs of the read is not trusted: a name
+// added within the same tick of a coarse file-system clock would not change it.
+class DirectoryNames
+{
+public:
+    static const qint64 RacyMs = 2000;
+
+    // The sub-directories of `dir` whose names match `pattern`, or its files for which
+    // isSketchHexName() holds; empty when `dir` is not a directory.
+    QStringList buildDirs(const QString &dir, const QRegularExpression &pattern, qint64 nowMs);
+    QStringList hexFiles(const QString &dir, qint64 nowMs);
+
+private:
+    struct Listed
+    {
+        qint64 lastWriteMs;
+        QStringList names;
+    };
+    template<typename Accept>
+    QStringList read(const QString &dir, bool dirs, qint64 nowMs, Accept accept);
+
+    QHash<QString, Listed> listed_;
+};
+
 // The newest sketch HEX file in the build directories of one place; *dirCount is the number of
 // build directories looked into.
-HexCandidate newestInPlace(const BuildPlace &place, int *dirCount);
+HexCandidate newestInPlace(const BuildPlace &place, DirectoryNames *names, qint64 nowMs, int *dirCount);
 
 // Tells a finished file from one that a build tool is still writing: a file younger than
 // SettleMs, or whose size changed since the previous look at the same file, is not settled.
@@ -82,6 +108,7 @@ public:
 
 private:
     WriteSettleCheck settle_;
+    DirectoryNames names_;
 };
 
 } // namespace firmware
