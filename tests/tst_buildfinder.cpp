@@ -145,6 +145,7 @@ private slots:
     void writeSettle_data();
     void writeSettle();
     void fileBeingWrittenWaits();
+    void namesReadAgainWhenChanged();
 };
 
 void tst_BuildFinder::buildDirName_data()
@@ -505,6 +506,28 @@ void tst_BuildFinder::fileBeingWrittenWaits()
     choice = search.look(QString(), places, Base.addMSecs(2300), &trace);
     QCOMPARE(choice.path, root.filePath("arduino_build_2/New.ino.hex"));
     QVERIFY(!choice.stillWritten);
+}
+
+// A directory is read again when its time changed, or when its time was too recent to trust.
+void tst_BuildFinder::namesReadAgainWhenChanged()
+{
+    QTemporaryDir root;
+    const QString dir = root.filePath("arduino_build_1");
+    const auto sorted = [](QStringList l) { l.sort(); return l; };
+    const qint64 now = Base.toMSecsSinceEpoch();
+    firmware::DirectoryNames names;
+    QVERIFY(populate(root.path(), {"arduino_build_1:dir:100", "arduino_build_1/A.ino.hex:file:100"}));
+    QCOMPARE(names.hexFiles(dir, now), QStringList{"A.ino.hex"});
+    QVERIFY(populate(root.path(), {"arduino_build_1/B.ino.hex:file:100", "arduino_build_1:dir:100"}));
+    QCOMPARE(names.hexFiles(dir, now), QStringList{"A.ino.hex"}); // unchanged time: not read
+    QVERIFY(setAge(dir, 50));
+    QCOMPARE(sorted(names.hexFiles(dir, now)), (QStringList{"A.ino.hex", "B.ino.hex"}));
+    QVERIFY(setAge(dir, 1));
+    QCOMPARE(names.hexFiles(dir, now).size(), 2);
+    QVERIFY(populate(root.path(), {"arduino_build_1/C.cpp.hex:file:100", "arduino_build_1:dir:1"}));
+    QCOMPARE(names.hexFiles(dir, now).size(), 3); // a time within the racy span is not trusted
+    QVERIFY(QDir(dir).removeRecursively());
+    QCOMPARE(names.hexFiles(dir, now), QStringList());
 }
 
 QTEST_GUILESS_MAIN(tst_BuildFinder)
