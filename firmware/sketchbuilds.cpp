@@ -83,9 +83,11 @@ QStringList DirectoryNames::read(const QString &dir, bool dirs, qint64 nowMs, Ac
         return QStringList();
     }
     const qint64 lastWrite = stamp.lastWriteMs;
-    const auto it = listed_.constFind(dir);
-    if (it != listed_.constEnd() && it->lastWriteMs == lastWrite && nowMs - lastWrite > RacyMs)
+    const auto it = listed_.find(dir);
+    if (it != listed_.end() && it->lastWriteMs == lastWrite && nowMs - lastWrite > RacyMs) {
+        it->generation = generation_;
         return it->names;
+    }
     // No name filters: matching the names here is many times cheaper than the iterator's.
     QStringList names;
     QDirIterator entries(dir, (dirs ? QDir::Dirs : QDir::Files) | QDir::NoDotAndDotDot);
@@ -94,8 +96,19 @@ QStringList DirectoryNames::read(const QString &dir, bool dirs, qint64 nowMs, Ac
         if (accept(entries.fileName()))
             names << entries.fileName();
     }
-    listed_.insert(dir, Listed{lastWrite, names});
+    listed_.insert(dir, Listed{lastWrite, names, generation_});
     return names;
+}
+
+void DirectoryNames::forgetUnread()
+{
+    for (auto it = listed_.begin(); it != listed_.end();) {
+        if (it->generation == generation_)
+            ++it;
+        else
+            it = listed_.erase(it);
+    }
+    ++generation_;
 }
 
 QStringList DirectoryNames::buildDirs(const QString &dir, const QRegularExpression &pattern, qint64 nowMs)
@@ -148,6 +161,7 @@ BuildOutputChoice BuildOutputSearch::look(const QString &legacyPath, const QVect
             text += QStringLiteral("   newest %1\n").arg(describe(inPlace));
         best = newer(best, inPlace);
     }
+    names_.forgetUnread();
     BuildOutputChoice choice;
     if (best.path.isEmpty()) {
         choice.path = legacyPath;

@@ -60,13 +60,17 @@ public:
     // isSketchHexName() holds; empty when `dir` is not a directory.
     QStringList buildDirs(const QString &dir, const QRegularExpression &pattern, qint64 nowMs);
     QStringList hexFiles(const QString &dir, qint64 nowMs);
+    // Forgets the directories not read since the previous call (build directories deleted).
+    void forgetUnread();
 
 private:
     struct Listed
     {
         qint64 lastWriteMs;
         QStringList names;
+        quint32 generation;
     };
+    quint32 generation_ = 0;
     template<typename Accept>
     QStringList read(const QString &dir, bool dirs, qint64 nowMs, Accept accept);
 

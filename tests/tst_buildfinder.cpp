@@ -528,6 +528,14 @@ void tst_BuildFinder::namesReadAgainWhenChanged()
     QCOMPARE(names.hexFiles(dir, now).size(), 3); // a time within the racy span is not trusted
     QVERIFY(QDir(dir).removeRecursively());
     QCOMPARE(names.hexFiles(dir, now), QStringList());
+    // A directory that is no longer read is forgotten: made again with the same time, it is read.
+    names.forgetUnread();
+    QVERIFY(populate(root.path(), {"arduino_build_1:dir:100", "arduino_build_1/A.ino.hex:file:100"}));
+    QCOMPARE(names.hexFiles(dir, now), QStringList{"A.ino.hex"});
+    QVERIFY(populate(root.path(), {"arduino_build_1/B.ino.hex:file:100", "arduino_build_1:dir:100"}));
+    names.forgetUnread();
+    names.forgetUnread();
+    QCOMPARE(names.hexFiles(dir, now).size(), 2);
 }
 
 QTEST_GUILESS_MAIN(tst_BuildFinder)
