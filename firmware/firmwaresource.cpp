@@ -16,21 +16,29 @@ FirmwareSource::FirmwareSource(const QString &traceFile, const QString &imagePat
 {
 }
 
+// The build….tmp file found in the listings competes with the current tools' build directories;
+// the newest file that is no longer being written is taken.
 void FirmwareSource::refreshDefaultFile()
 {
     const QString user = platform::currentUserName();
     const QString dir = buildDirName(platform::buildDirListing(user));
     const QString listing = platform::hexFileListing(user, dir);
-    if (!appendTrace(traceFile, listing.toLocal8Bit())) {
+    const QString fileName = hexFileName(listing);
+    const QString legacyPath = fileName.isEmpty() ? QString() : platform::buildOutputPath(user, dir, fileName);
+    QByteArray trace = listing.toLocal8Bit();
+    const BuildOutputChoice choice = outputSearch.look(
+        legacyPath, currentToolPlaces(platform::tempDirectory(user), platform::cacheDirectory()),
+        QDateTime::currentDateTimeUtc(), &trace);
+    if (!appendTrace(traceFile, trace)) {
         std::perror("open file error");
         return;
     }
-    const QString fileName = hexFileName(listing);
-    if (fileName.isEmpty()) {
-        qDebug() << "can now get hex file";
+    if (choice.path.isEmpty()) {
+        if (!choice.stillWritten)
+            qDebug() << "can now get hex file";
         return;
     }
-    defaultFilePath_ = platform::buildOutputPath(user, dir, fileName);
+    defaultFilePath_ = choice.path;
     readFileTime(defaultFilePath_);
 }
 

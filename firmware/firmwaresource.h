@@ -1,6 +1,8 @@
 #ifndef FIRMWARESOURCE_H
 #define FIRMWARESOURCE_H
 
+#include "sketchbuilds.h"
+
 #include <QString>
 
 namespace firmware {
@@ -26,8 +28,9 @@ public:
     // The last-write time text of the file in use; null until a time was read.
     QString generateTime() const { return generateTime_; }
 
-    // Runs the build-output finder: appends the listing to the trace file and, when it names a
-    // hex file, makes that the default file and reads its time. Finding nothing keeps both.
+    // Runs the build-output finder: appends the listings to the trace file and, when they name a
+    // finished hex file, makes the newest the default file and reads its time. Finding nothing
+    // keeps both.
     void refreshDefaultFile();
     // The default file becomes the one in use (its name after the last separator).
     void useDefaultFile();
@@ -55,6 +58,7 @@ private:
     QString defaultFilePath_ = QStringLiteral("");
     QString currentFileName_;
     QString generateTime_;
+    BuildOutputSearch outputSearch; // the current tools' build directories, across looks
 };
 
 } // namespace firmware

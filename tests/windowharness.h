@@ -9,6 +9,7 @@
 
 #include <QApplication>
 #include <QByteArray>
+#include <QDateTime>
 #include <QDialog>
 #include <QDir>
 #include <QFile>
