@@ -85,6 +85,10 @@ private:
     bool manualMode;
     QString generateTime;
     bool addingRow;
+    // False after a conversion failed: ./update.bin is not the image of the file in use.
+    bool imageConverted = true;
+    bool drainQueued = false;       // a turn of processPendingDatagrams is queued
+    bool tableFullReported = false; // the full table was reported and no row has left since
     discovery::DeviceRowIndex *rowIndex; // IP -> row of userTableWidget, and rows to lock
     QSet<Thread *> workers; // started and not yet finished; released when they finish
 };

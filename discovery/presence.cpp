@@ -18,17 +18,18 @@ void Widget::refreshPresence(const QString &ip)
 
 void Widget::sweepPresence()
 {
-    for (auto entry = presenceMap.begin(); entry != presenceMap.end(); ++entry) {
+    for (auto entry = presenceMap.begin(); entry != presenceMap.end();) {
         const int count = entry.value() - 1;
         if (count > DepartedCount) {
             entry.value() = count;
+            ++entry;
             continue;
         }
-        // The entry stays at its last count, so the module is reported again on later sweeps
-        // until it announces; with its row gone those reports change nothing.
+        // The entry goes with its row: a flood of departed modules leaves nothing behind.
         sweepRunning = true;
         participantLeft(entry.key());
         sweepRunning = false;
+        entry = presenceMap.erase(entry);
     }
 }
 
@@ -38,5 +39,6 @@ void Widget::participantLeft(QString ip)
     if (row < 0)
         return;
     ui->userTableWidget->removeRow(row);
+    tableFullReported = false;
     ui->userNumLabel->setText(tr("online count\357\274\232%1").arg(ui->userTableWidget->rowCount()));
 }
