@@ -5,6 +5,7 @@
 #include <QMap>
 #include <QSet>
 #include <QString>
+#include <QStringList>
 #include <QWidget>
 
 class QTableWidgetItem;
@@ -58,6 +59,8 @@ private:
     QString localIPv4Address() const;
     void refreshPresence(const QString &ip);
     void sweepPresence();
+    // Removes the rows of these modules and shows the new count.
+    void removeRowsOf(const QStringList &ips);
 
     // Build-output finder (firmware/)
     void refreshDefaultFile();

@@ -38,9 +38,12 @@ bool isIpv4Text(const QString &text)
     return true;
 }
 
+// Empty (not announced) or decimal 1..65535.
 bool isPortText(const QString &text)
 {
-    if (text.isEmpty() || text.size() > 5)
+    if (text.isEmpty())
+        return true;
+    if (text.size() > 5)
         return false;
     for (const QChar c : text) {
         if (c < QLatin1Char('0') || c > QLatin1Char('9'))

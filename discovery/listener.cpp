@@ -4,6 +4,7 @@
 #include "discoveryconstants.h"
 #include "ui_widget.h"
 
+#include <QElapsedTimer>
 #include <QNetworkInterface>
 #include <QTimer>
 #include <QUdpSocket>
@@ -12,9 +13,10 @@
 
 namespace {
 
-// Datagrams taken per turn of the event loop: a flood is read in slices with the window served
-// between them, not in one call that lasts as long as the flood.
-const int DatagramBatch = 64;
+// A flood is read in slices with the window served between them, not in one call that lasts
+// as long as the flood. A new row costs more the longer the table, hence the time limit.
+const int DatagramBatch = 64; // datagrams per slice, at most
+const int BatchMs = 20;       // ms per slice, at most
 
 // The socket listens on both address families, so an IPv4 sender may arrive in its IPv6-mapped
 // form; the own-address check compares the IPv4 text.
@@ -30,8 +32,11 @@ QString senderText(const QHostAddress &sender)
 void Widget::processPendingDatagrams()
 {
     // Looked up once per call rather than once per datagram: a burst shares one answer.
+    QElapsedTimer slice;
+    slice.start();
     const QString ownAddress = localIPv4Address();
-    for (int taken = 0; taken < DatagramBatch && udpSocket->hasPendingDatagrams(); ++taken) {
+    for (int taken = 0; taken < DatagramBatch && slice.elapsed() < BatchMs && udpSocket->hasPendingDatagrams();
+         ++taken) {
         QByteArray datagram;
         datagram.resize(int(qMax<qint64>(0, udpSocket->pendingDatagramSize())));
         QHostAddress sender;

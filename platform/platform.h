@@ -42,6 +42,9 @@ FILE *openFile(const QString &path, const char *mode);
 // errno tells why on failure.
 bool replaceFile(const QString &from, const QString &to);
 
+// Hands memory freed inside the process's heap back to the system, after many objects went at once.
+void releaseFreeMemory();
+
 } // namespace platform
 
 #endif // PLATFORM_H

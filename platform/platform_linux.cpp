@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <malloc.h>
 #include <pwd.h>
 #include <unistd.h>
 
@@ -80,6 +81,12 @@ FILE *openFile(const QString &path, const char *mode)
 bool replaceFile(const QString &from, const QString &to)
 {
     return std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0;
+}
+
+void releaseFreeMemory()
+{
+    // glibc keeps freed pages below the heap's top in use by the process until asked.
+    malloc_trim(0);
 }
 
 } // namespace platform
