@@ -8,8 +8,8 @@
 #include <QByteArray>
 #include <QString>
 #include <QThread>
+#include <QVector>
 
-#include <cstdio>
 #include <memory>
 
 // One upload run for one device row, on a thread of its own: the image, the module link, the
@@ -53,10 +53,13 @@ private:
     quint8 imageStep();
     bool connectStep();
     quint8 modeSwitchStep();
-    void closeImage();
+    void dropImage();
     void pageLoop(const PageProtocol &protocol);
     quint8 verifyFlash(const PageProtocol &protocol);
     float progress() const;
+    // Outcomes of a step whose reply did not come complete, or came wrong.
+    UploadOutcome startupFailed(const QString &step) const;
+    UploadOutcome pageFailed(qint64 page, const QString &step) const;
 
     void stk500v1Driver();
     quint8 stk500v1Startup();
@@ -69,8 +72,10 @@ private:
     void stk500v2Driver();
     quint8 stk500v2Startup();
     QByteArray stk500v2Frame(const QByteArray &body);
-    quint8 stk500v2Message(const QByteArray &body, qint64 expected,
-                           const ModuleLink::AttemptTrace &trace = {});
+    // Sends one message and checks that the answer is its frame, with answerSize body bytes and
+    // STATUS_CMD_OK after the command and at the body offsets okAt.
+    quint8 stk500v2Message(const QByteArray &body, int answerSize, const QVector<int> &okAt,
+                           const ModuleLink::AttemptTrace &trace = {}, QByteArray *reply = nullptr);
     quint8 stk500v2WritePage(quint32 wordAddress, qint64 page);
     quint8 stk500v2ReadPage(quint32 wordAddress, QByteArray *data);
     void stk500v2LeaveProgramming();
@@ -80,8 +85,8 @@ private:
     QString dataPort;
     QString board;
     std::unique_ptr<ModuleLink> link; // atSocket and dataSocket, for one run
-    FILE *imageFile = nullptr;
-    qint64 ackedBytes = 0; // also the file offset, and twice the word address, of the next page
+    QByteArray image;      // the whole image, read when the run starts
+    qint64 ackedBytes = 0; // also the image offset, and twice the word address, of the next page
     qint64 imageSize = 0;
     qint64 bytesRead = 0;
     quint8 sequenceNumber = 0; // STK500v2 message sequence number
