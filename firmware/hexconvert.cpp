@@ -21,7 +21,6 @@ const int ExtendedLinearAddressRecord = 0x04;
 const int HeaderLength = 9;                          // ':', count, address, type
 const int MaxRecordLength = HeaderLength + 255 * 2 + 2; // the longest record, checksum included
 
-const qint64 ReadChunk = qint64(64) * 1024; // bytes per read of the HEX file
 const int TempNameAttempts = 16;
 
 int digitValue(char c)
@@ -220,29 +219,19 @@ HexFile HexFile::read(const QString &path)
         f.error = QStringLiteral("larger than %1 MiB, too large for a program of an AVR").arg(MaxFileSize >> 20);
         return f;
     }
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        f.error = QStringLiteral("cannot be read: %1").arg(file.errorString());
+    // Opened without blocking and checked again once open: a FIFO put in the file's place
+    // meanwhile is refused, not waited for.
+    QByteArray text;
+    if (!platform::readRegularFile(path, MaxFileSize, &text)) {
+        f.error = QStringLiteral("cannot be read: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
         return f;
     }
-
-    HexImage hex;
-    qint64 total = 0;
-    while (!hex.done() && total <= MaxFileSize) {
-        const QByteArray chunk = file.read(ReadChunk);
-        if (chunk.isEmpty())
-            break;
-        total += chunk.size();
-        hex.feed(chunk.constData(), std::size_t(chunk.size()));
-    }
-    if (file.error() != QFileDevice::NoError) {
-        f.error = QStringLiteral("cannot be read: %1").arg(file.errorString());
-        return f;
-    }
-    if (total > MaxFileSize) {
+    if (text.size() > MaxFileSize) {
         f.error = QStringLiteral("grew beyond %1 MiB while being read").arg(MaxFileSize >> 20);
         return f;
     }
+    HexImage hex;
+    hex.feed(text.constData(), std::size_t(text.size()));
     f.unreadable = false;
     hex.finish();
     f.diagnostics = hex.diagnostics();
