@@ -1,6 +1,8 @@
 #ifndef WIDGET_H
 #define WIDGET_H
 
+#include "sketchbuilds.h"
+
 #include <QHostAddress>
 #include <QMap>
 #include <QSet>
@@ -87,6 +89,7 @@ private:
     bool sweepRunning;
     bool manualMode;
     QString generateTime;
+    firmware::BuildOutputSearch outputSearch; // the current tools' build directories, across looks
     bool addingRow;
     // False after a conversion failed: ./update.bin is not the image of the file in use.
     bool imageConverted = true;

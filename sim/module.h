@@ -87,6 +87,7 @@ private:
     DelayLine toHost;
     int repliesInConnection = 0;
     int pagesInConnection = 0;
+    int connectionsDropped = 0;
     int pageCount = 0;
 };
 
