@@ -494,10 +494,10 @@ void tst_UploadWindow::failedConversionSendsNothing()
     const QString path = box.makeBuild("build1.tmp", "blink.ino.hex", hex);
     QVERIFY(!path.isEmpty() && QFile::remove(path));
     if (fault == "cut short") {
-        QVERIFY(writeFile(path, hex.left(hex.indexOf('\n', hex.size() / 2) + 1)));
+        QCOMPARE(box.makeBuild("build1.tmp", "blink.ino.hex", hex.left(hex.indexOf('\n', hex.size() / 2) + 1)), path);
     } else if (fault == "checksum") {
         hex[10] = hex[10] == '0' ? '1' : '0';
-        QVERIFY(writeFile(path, hex));
+        QCOMPARE(box.makeBuild("build1.tmp", "blink.ino.hex", hex), path);
     } else if (fault == "directory") {
         QVERIFY(QDir().mkdir(path));
     } else if (fault == "device") {
