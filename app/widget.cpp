@@ -44,7 +44,7 @@ Widget::Widget(QWidget *parent)
     timer->start(RefreshInterval);
 
     // The sweep reports each departure while it runs; the row goes at once.
-    connect(&presence, &discovery::Presence::departed, this, [this](const QString &ip) { participantLeft(ip); });
+    connect(&presence, &discovery::Presence::departed, this, &Widget::removeRowsOf);
 
     addingRow = false;
 

@@ -7,6 +7,7 @@
 #include <QHostAddress>
 #include <QSet>
 #include <QString>
+#include <QStringList>
 #include <QWidget>
 
 class QTableWidgetItem;
@@ -60,6 +61,8 @@ private:
     void lockNonNameCells();
     int rowOfIp(const QString &ip) const;
     QString localIPv4Address() const;
+    // Removes the rows of these modules and shows the new count.
+    void removeRowsOf(const QStringList &ips);
 
     // Runs the build-output finder and shows the default file and its time (firmware/firmwareslots.cpp)
     void refreshDefaultFile();
@@ -78,6 +81,8 @@ private:
     QTimer *timer;
     discovery::Presence presence; // presenceMap and sweepRunning
     bool addingRow;
+    bool drainQueued = false;       // a turn of processPendingDatagrams is queued
+    bool tableFullReported = false; // the full table was reported and no row has left since
     discovery::DeviceRowIndex *rowIndex; // IP -> row of userTableWidget, and rows to lock
     QSet<upload::Thread *> workers; // started and not yet finished; released when they finish
 };

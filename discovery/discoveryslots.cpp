@@ -8,13 +8,21 @@
 #include "buttonstyle.h"
 #include "devicecolumns.h"
 #include "devicerowindex.h"
+#include "discoveryconstants.h"
+#include "platform.h"
 #include "ui_widget.h"
 
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QNetworkInterface>
 #include <QPushButton>
 #include <QTableWidget>
+#include <QTimer>
 #include <QUdpSocket>
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
 
 int Widget::rowOfIp(const QString &ip) const
 {
@@ -34,6 +42,7 @@ void Widget::addDeviceRow(const QString &hostIp, const QString &dataPort, const 
     QTableWidgetItem *dataPortItem = new QTableWidgetItem(dataPort);
     QTableWidgetItem *atPortItem = new QTableWidgetItem(atPort);
     QTableWidgetItem *nameItem = new QTableWidgetItem(hostName);
+    nameItem->setData(discovery::ModuleNameRole, hostName);
     auto *uploadButton = new QPushButton(QStringLiteral("Upload"));
 
     table->insertRow(0);
@@ -84,6 +93,13 @@ void Widget::lockNonNameCells()
 
 namespace {
 
+// A flood is read in slices with the window served between them, not in one call that lasts
+// as long as the flood. A new row costs more the longer the table, hence the time limit.
+const int DatagramBatch = 64; // datagrams per slice, at most
+const int BatchMs = 20;       // ms per slice, at most
+const int ManyRows = 64;      // rows leaving at once after which the freed memory is handed back
+const int ReleaseDelay = 500; // ms, for the rows' widgets to be deleted first
+
 // The socket listens on both address families, so an IPv4 sender may arrive in its IPv6-mapped
 // form; the own-address check compares the IPv4 text.
 QString senderText(const QHostAddress &sender)
@@ -98,8 +114,11 @@ QString senderText(const QHostAddress &sender)
 void Widget::processPendingDatagrams()
 {
     // Looked up once per call rather than once per datagram: a burst shares one answer.
+    QElapsedTimer slice;
+    slice.start();
     const QString ownAddress = localIPv4Address();
-    while (udpSocket->hasPendingDatagrams()) {
+    for (int taken = 0; taken < DatagramBatch && slice.elapsed() < BatchMs && udpSocket->hasPendingDatagrams();
+         ++taken) {
         QByteArray datagram;
         datagram.resize(int(qMax<qint64>(0, udpSocket->pendingDatagramSize())));
         QHostAddress sender;
@@ -109,15 +128,29 @@ void Widget::processPendingDatagrams()
 
         if (presence.sweepRunning() || senderText(sender) == ownAddress)
             continue;
-        const std::optional<discovery::Announcement> announcement = discovery::readAnnouncement(datagram);
-        if (!announcement || announcement->hostIp.isEmpty())
+        const std::optional<discovery::Announcement> announcement = discovery::acceptAnnouncement(datagram);
+        if (!announcement)
             continue;
+        if (rowOfIp(announcement->hostIp) < 0 && ui->userTableWidget->rowCount() >= discovery::MaxModules) {
+            if (!tableFullReported)
+                std::fprintf(stderr, "device table full (%d rows): new modules are not listed until rows leave\n",
+                             discovery::MaxModules);
+            tableFullReported = true;
+            continue;
+        }
 
         addingRow = true;
         addDeviceRow(announcement->hostIp, announcement->dataPort, announcement->atPort, announcement->hostName);
         addingRow = false;
         lockNonNameCells();
         presence.refreshPresence(announcement->hostIp);
+    }
+    if (udpSocket->hasPendingDatagrams() && !drainQueued) {
+        drainQueued = true;
+        QTimer::singleShot(0, this, [this] {
+            drainQueued = false;
+            processPendingDatagrams();
+        });
     }
 }
 
@@ -133,9 +166,32 @@ QString Widget::localIPv4Address() const
 
 void Widget::participantLeft(QString ip)
 {
-    const int row = rowOfIp(ip);
-    if (row < 0)
+    removeRowsOf({ip});
+}
+
+void Widget::removeRowsOf(const QStringList &ips)
+{
+    QVector<int> rows;
+    for (const QString &ip : ips) {
+        const int row = rowOfIp(ip);
+        if (row >= 0)
+            rows << row;
+    }
+    if (rows.isEmpty())
         return;
-    ui->userTableWidget->removeRow(row);
-    ui->userNumLabel->setText(tr("online count\357\274\232%1").arg(ui->userTableWidget->rowCount()));
+    // Every removal costs as much as the table is long, so neighbouring rows (modules that fell
+    // silent together) go in one step, from the bottom up.
+    std::sort(rows.begin(), rows.end(), std::greater<int>());
+    QTableWidget *table = ui->userTableWidget;
+    for (int i = 0; i < rows.size();) {
+        const int last = rows.at(i);
+        while (i + 1 < rows.size() && rows.at(i + 1) == rows.at(i) - 1)
+            ++i;
+        const int first = rows.at(i++);
+        table->model()->removeRows(first, last - first + 1);
+    }
+    if (rows.size() >= ManyRows)
+        QTimer::singleShot(ReleaseDelay, this, [] { platform::releaseFreeMemory(); });
+    ui->userNumLabel->setText(tr("online count\357\274\232%1").arg(table->rowCount()));
+    tableFullReported = false;
 }

@@ -13,16 +13,23 @@ void Presence::sweepPresence()
 {
     if (held || sweepRunning_)
         return;
-    for (auto entry = presenceMap.begin(); entry != presenceMap.end(); ++entry) {
+    QStringList gone;
+    for (auto entry = presenceMap.begin(); entry != presenceMap.end();) {
         const int count = entry.value() - 1;
         if (count > DepartedCount) {
             entry.value() = count;
+            ++entry;
             continue;
         }
-        sweepRunning_ = true;
-        emit departed(entry.key());
-        sweepRunning_ = false;
+        // The entry goes with its row: a flood of departed modules leaves nothing behind.
+        gone << entry.key();
+        entry = presenceMap.erase(entry);
     }
+    if (gone.isEmpty())
+        return;
+    sweepRunning_ = true;
+    emit departed(gone);
+    sweepRunning_ = false;
 }
 
 void Presence::setHeld(bool on)

@@ -4,12 +4,13 @@
 #include <QMap>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 namespace discovery {
 
 // Who is still there: one life count per announced module IP, set by each announcement and
-// lowered by each sweep; a module whose count runs out is reported through departed(). Knows no
-// widgets; the window removes the row.
+// lowered by each sweep; the modules whose counts run out are forgotten and reported together
+// through departed(). Knows no widgets; the window removes their rows.
 class Presence : public QObject
 {
     Q_OBJECT
@@ -21,9 +22,9 @@ public:
     // An announcement from `ip`: its count becomes LifeCount. An empty ip is ignored.
     void refreshPresence(const QString &ip);
 
-    // Lowers every count by one, in ascending order of the IP text, and emits departed() for each
-    // module whose count ran out. The departed entry keeps its last count, so it is reported again
-    // at every later sweep until it announces. Does nothing while held or while a sweep runs.
+    // Lowers every count by one; the modules whose count ran out leave the map and are reported in
+    // one departed(), in ascending order of the IP text. Does nothing while held or while a sweep
+    // runs.
     void sweepPresence();
 
     // While held (the manual firmware source is selected), sweeps change nothing.
@@ -31,13 +32,13 @@ public:
 
     // True only while departed() is being emitted; the window drops announcements meanwhile.
     bool sweepRunning() const { return sweepRunning_; }
-    // The remaining life count of `ip`, 0 when it never announced.
+    // The remaining life count of `ip`; 0 when it is not listed (never announced, or departed).
     int lifeCount(const QString &ip) const { return presenceMap.value(ip); }
     const QMap<QString, int> &counts() const { return presenceMap; }
 
 signals:
     // Emitted during sweepPresence(), synchronously, with sweepRunning() true.
-    void departed(const QString &ip);
+    void departed(const QStringList &ips);
 
 private:
     QMap<QString, int> presenceMap; // IP text as announced -> remaining life count

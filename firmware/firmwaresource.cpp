@@ -61,14 +61,16 @@ void FirmwareSource::useManualFile()
     currentFileName_ = manualFilePath_.mid(manualFilePath_.lastIndexOf(QLatin1Char('/')) + 1);
 }
 
-bool FirmwareSource::convertManualFile() const
+bool FirmwareSource::convertManualFile()
 {
-    return hexToBin(manualFilePath_, imagePath);
+    imageConverted_ = hexToBin(manualFilePath_, imagePath);
+    return imageConverted_;
 }
 
-bool FirmwareSource::convertDefaultFile() const
+bool FirmwareSource::convertDefaultFile()
 {
-    return hexToBin(defaultFilePath_, imagePath);
+    imageConverted_ = hexToBin(defaultFilePath_, imagePath);
+    return imageConverted_;
 }
 
 QString FirmwareSource::fileNameOf(const QString &path)

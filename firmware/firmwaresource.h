@@ -42,8 +42,10 @@ public:
     void useManualFile();
 
     // Converts the manual or the default file into the image; true when a new image is in place.
-    bool convertManualFile() const;
-    bool convertDefaultFile() const;
+    bool convertManualFile();
+    bool convertDefaultFile();
+    // False after a conversion failed: the image is not that of the file in use.
+    bool imageConverted() const { return imageConverted_; }
 
     // The file-name part of a path, after its last '/' or native separator.
     static QString fileNameOf(const QString &path);
@@ -58,6 +60,7 @@ private:
     QString defaultFilePath_ = QStringLiteral("");
     QString currentFileName_;
     QString generateTime_;
+    bool imageConverted_ = true;
     BuildOutputSearch outputSearch; // the current tools' build directories, across looks
 };
 

@@ -7,18 +7,19 @@ using discovery::Presence;
 
 namespace {
 
-QStringList departures(const QSignalSpy &spy)
+// The departures reported, one list per sweep that had any.
+QList<QStringList> departures(const QSignalSpy &spy)
 {
-    QStringList ips;
+    QList<QStringList> sweeps;
     for (const QList<QVariant> &arguments : spy)
-        ips << arguments.at(0).toString();
-    return ips;
+        sweeps << arguments.at(0).toStringList();
+    return sweeps;
 }
 
 } // namespace
 
-// Presence: life counts set by announcements, lowered by sweeps; silent modules are reported
-// departed. The window's side (the row and the label) is in tst_listener.
+// Presence: life counts set by announcements, lowered by sweeps; silent modules are forgotten and
+// reported departed together. The window's side (the rows and the label) is in tst_listener.
 class tst_Presence : public QObject
 {
     Q_OBJECT
@@ -29,8 +30,8 @@ private slots:
     void announcementIntervals_data();
     void announcementIntervals();
     void heldCountdownResumes();
-    void departedReportedAgainUntilAnnounced();
-    void sweepVisitsInTextOrder();
+    void departedForgotten();
+    void departedTogetherInTextOrder();
     void sweepRunningWhileReporting();
     void noSweepInsideSweep();
     void emptyIpIgnored();
@@ -63,9 +64,9 @@ void tst_Presence::leavesAtFourthSweep()
         QVERIFY(departed.isEmpty());
     }
     presence.sweepPresence();
-    QCOMPARE(departures(departed), QStringList{"192.168.1.20"});
-    QCOMPARE(presence.lifeCount("192.168.1.20"), 2); // the entry stays
-    QCOMPARE(presence.counts().size(), others + 1);
+    QCOMPARE(departures(departed), QList<QStringList>{{"192.168.1.20"}});
+    QVERIFY(!presence.counts().contains("192.168.1.20")); // a flood of departures leaves nothing
+    QCOMPARE(presence.counts().size(), others);
 }
 
 void tst_Presence::announcementIntervals_data()
@@ -114,10 +115,11 @@ void tst_Presence::heldCountdownResumes()
     QCOMPARE(presence.lifeCount("192.168.1.20"), 2);
     QVERIFY(departed.isEmpty());
     presence.sweepPresence();
-    QCOMPARE(departures(departed), QStringList{"192.168.1.20"});
+    QCOMPARE(departures(departed), QList<QStringList>{{"192.168.1.20"}});
 }
 
-void tst_Presence::departedReportedAgainUntilAnnounced()
+// A departed module is reported once; announcing again, it counts from the start.
+void tst_Presence::departedForgotten()
 {
     Presence presence;
     QSignalSpy departed(&presence, &Presence::departed);
@@ -127,19 +129,20 @@ void tst_Presence::departedReportedAgainUntilAnnounced()
     presence.refreshPresence("192.168.1.21");
     for (int sweep = 0; sweep < 3; ++sweep) {
         presence.sweepPresence();
-        QCOMPARE(presence.lifeCount("192.168.1.20"), 2);
+        QCOMPARE(presence.lifeCount("192.168.1.20"), 0);
     }
-    QCOMPARE(departures(departed), (QStringList{"192.168.1.20", "192.168.1.20", "192.168.1.20", "192.168.1.20"}));
+    QCOMPARE(departures(departed), QList<QStringList>{{"192.168.1.20"}});
     QCOMPARE(presence.lifeCount("192.168.1.21"), 2);
 
     presence.refreshPresence("192.168.1.20");
     departed.clear();
     presence.sweepPresence();
     QCOMPARE(presence.lifeCount("192.168.1.20"), 4);
-    QCOMPARE(departures(departed), QStringList{"192.168.1.21"});
+    QCOMPARE(departures(departed), QList<QStringList>{{"192.168.1.21"}});
 }
 
-void tst_Presence::sweepVisitsInTextOrder()
+// Modules that fall silent together are reported in one list, in ascending order of the IP text.
+void tst_Presence::departedTogetherInTextOrder()
 {
     Presence presence;
     QSignalSpy departed(&presence, &Presence::departed);
@@ -147,7 +150,8 @@ void tst_Presence::sweepVisitsInTextOrder()
         presence.refreshPresence(ip);
     for (int sweep = 0; sweep < 4; ++sweep)
         presence.sweepPresence();
-    QCOMPARE(departures(departed), (QStringList{"10.0.0.1", "192.168.1.10", "192.168.1.9"}));
+    QCOMPARE(departures(departed), (QList<QStringList>{{"10.0.0.1", "192.168.1.10", "192.168.1.9"}}));
+    QVERIFY(presence.counts().isEmpty());
 }
 
 void tst_Presence::sweepRunningWhileReporting()

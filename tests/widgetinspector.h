@@ -7,6 +7,7 @@
 #include "devicecolumns.h"
 
 #include <QMetaObject>
+#include <QUdpSocket>
 #include <QTableWidgetItem>
 
 // The row whose IP cell reads `ip`, or -1: the table searched on its own, not through the
@@ -50,6 +51,15 @@ struct WidgetInspector
     {
         w.source.chooseManualFile(path);
         w.source.useManualFile();
+    }
+
+    // Moves the window's listener from the shared port 3333 to a port of the test's own on
+    // 127.0.0.1, so that modules other programs announce on this machine never reach it.
+    // The port, or 0 when it could not be bound.
+    quint16 listenPrivately()
+    {
+        w.udpSocket->close();
+        return w.udpSocket->bind(QHostAddress(QHostAddress::LocalHost), 0) ? w.udpSocket->localPort() : 0;
     }
 
     // Private slots, called as their signals would call them.

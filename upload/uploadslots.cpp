@@ -8,9 +8,12 @@
 
 #include <QComboBox>
 #include <QDebug>
+#include <QFile>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTableWidgetItem>
+
+#include <cstdio>
 
 namespace {
 
@@ -61,6 +64,13 @@ void Widget::OnBtnClicked()
     const QString atPort = cellText(table, row, discovery::ColumnAtPort);
     const QString ip = cellText(table, row, discovery::ColumnIp);
     const QString dataPort = cellText(table, row, discovery::ColumnDataPort);
+    // ./update.bin would be an older image, or none: the press ends as a failed upload.
+    if (!source.imageConverted()) {
+        std::fprintf(stderr, "%s was not converted; nothing sent to %s\n",
+                     QFile::encodeName(source.currentFileName()).constData(), ip.toLocal8Bit().constData());
+        deal_ui(ip, upload::Thread::ReportVerdict, 0.0f);
+        return;
+    }
 
     uploadThread = new upload::Thread(atPort, dataPort, ip, board);
     upload::Thread *worker = uploadThread;
