@@ -22,7 +22,7 @@ const char OverviewHelp[] =
     "  upload    convert an Intel HEX file and write it into one board\n"
     "  rename    give a module a new host name\n"
     "\n"
-    "quarnel-cli COMMAND --help describes each command.\n"
+    "quarnel-cli COMMAND --help describes each command; quarnel-cli --version prints the version.\n"
     "\n"
     "Exit status: 0 success, 1 upload failed, 2 usage error, 3 module unreachable or not heard,\n"
     "4 HEX file error, 5 verify failed, 6 local failure (port 3333, temporary image).\n";

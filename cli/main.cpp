@@ -1,6 +1,7 @@
 #include "commandline.h"
 #include "commands.h"
 #include "exitcodes.h"
+#include "quarnelversion.h"
 
 #include <QCoreApplication>
 
@@ -11,6 +12,10 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     QStringList arguments = QCoreApplication::arguments();
     arguments.removeFirst();
+    if (arguments == QStringList{QStringLiteral("--version")}) {
+        std::printf("quarnel-cli %s\n", QUARNEL_VERSION);
+        return cli::ExitSuccess;
+    }
 
     QString error;
     const cli::Invocation inv = cli::parseCommandLine(arguments, &error);

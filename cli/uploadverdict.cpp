@@ -23,6 +23,7 @@ QString advice(const UploadOutcome &outcome, const UploadTarget &t)
                               "firmware answers AT+U2W and AT+MCUUPDATE")
             .arg(t.atPort);
     case Kind::BootloaderSilent:
+    case Kind::WrongReply:
         return QStringLiteral("check that the board is a %1 (--board), that it has its serial bootloader, "
                               "and that the module's serial line reaches the board's reset and RX/TX")
             .arg(t.board);
@@ -71,6 +72,7 @@ int exitCodeOf(UploadOutcome::Kind kind)
     case Kind::ImageChanged:
     case Kind::ModeSwitchRefused:
     case Kind::BootloaderSilent:
+    case Kind::WrongReply:
     case Kind::PageNotAcknowledged:
         break;
     }

@@ -2,6 +2,7 @@
 #include "controlserver.h"
 #include "hexfile.h"
 #include "module.h"
+#include "quarnelversion.h"
 #include "simoptions.h"
 
 #include <QCoreApplication>
@@ -58,6 +59,10 @@ int fail(const QString &message)
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
+    if (app.arguments().mid(1) == QStringList{QStringLiteral("--version")}) {
+        std::printf("quarnel-sim %s\n", QUARNEL_VERSION);
+        return 0;
+    }
     sim::SimOptions options;
     QString error;
     bool help = false;

@@ -322,7 +322,8 @@ QString simHelpText()
         "  --drop-after-pages N  drop the data connection once N flash pages were written in it\n"
         "  --delay-ms N          delay each direction by N ms, as a slow radio link would\n"
         "  --flip-address A      flip (xor 0xFF) the flash byte at A as it is written\n"
-        "  -h, --help            this text\n");
+        "  -h, --help            this text\n"
+        "  --version             the version (given alone)\n");
 }
 
 } // namespace sim

@@ -1,1 +1,2 @@
 quarnel_add_test(tst_widget SOURCES tst_widget.cpp LIBS quarnel_widget UDP3333)
+quarnel_add_test(tst_startoptions SOURCES tst_startoptions.cpp LIBS quarnel_startoptions TIMEOUT 30)

@@ -418,6 +418,10 @@ void TestCliLogic::verdicts_data()
                                  << failed + "module refused the upload mode at AT command 2; check that port 8001";
     QTest::newRow("bootloader") << UploadOutcome::bootloaderSilent("get sync") << false << int(cli::ExitUploadFailed)
                                 << failed + "bootloader did not answer get sync; check that the board is a UNO (--board)";
+    QTest::newRow("wrong reply") << UploadOutcome::wrongReply("get sync", "expected 14 10, got 15 15") << false
+                                 << int(cli::ExitUploadFailed)
+                                 << failed + "bootloader answered get sync wrongly (expected 14 10, got 15 15); check "
+                                             "that the board is a UNO (--board)";
     QTest::newRow("page") << UploadOutcome::pageNotAcknowledged(7, "program page") << false << int(cli::ExitUploadFailed)
                           << failed + "page 7 not acknowledged (program page); the link dropped";
     QTest::newRow("verify mismatch") << UploadOutcome::verifyMismatch(0x1234) << true << int(cli::ExitVerifyFailed)

@@ -115,8 +115,9 @@ void TestStk500v1::faults_data()
                                        << handshakeFailed << "bootloader did not answer get sync" << 1;
     QTest::newRow("silent third sync") << QByteArray::fromHex("3020") << 2 << Fault::Silent
                                        << handshakeFailed << "bootloader did not answer get sync" << 3;
-    QTest::newRow("one extra byte to a sync") << QByteArray::fromHex("3020") << 0 << Fault::ExtraByte
-                                              << handshakeFailed << "bootloader did not answer get sync" << 1;
+    QTest::newRow("one extra byte to a sync")
+        << QByteArray::fromHex("3020") << 0 << Fault::ExtraByte << handshakeFailed
+        << "bootloader answered get sync wrongly (expected 14 10, got 14 10 10)" << 1;
     QTest::newRow("one byte short of the signature")
         << QByteArray::fromHex("75") << 0 << Fault::MissingByte << handshakeFailed
         << "bootloader did not answer read signature" << 18;
@@ -127,14 +128,17 @@ void TestStk500v1::faults_data()
     QTest::newRow("second 0x81 fails") << QByteArray::fromHex("4181") << 1 << Fault::Silent << handshakeFailed
                                        << "bootloader did not answer get parameter 0x81" << 13;
     QTest::newRow("set device fails") << QByteArray::fromHex("42") << 0 << Fault::ExtraByte << handshakeFailed
-                                      << "bootloader did not answer set device" << 15;
+                                      << "bootloader answered set device wrongly (expected 14 10, got 14 10 10)"
+                                      << 15;
     QTest::newRow("last EEPROM read fails") << QByteArray::fromHex("56a003ff") << 0 << Fault::Silent
                                             << handshakeFailed
                                             << "bootloader did not answer universal (EEPROM byte 3)" << 22;
     QTest::newRow("every reply in pieces") << QByteArray() << -1 << Fault::Split << complete
                                            << "upload complete" << -1;
-    QTest::newRow("reply contents are not judged") << QByteArray() << -1 << Fault::LastByteFlipped
-                                                   << complete << "upload complete" << -1;
+    QTest::newRow("replies not closed by STK_OK") << QByteArray() << -1 << Fault::LastByteFlipped
+                                                  << handshakeFailed
+                                                  << "bootloader answered get sync wrongly (expected 14 10, got 14 ef)"
+                                                  << 1;
     QTest::newRow("last page not programmed")
         << QByteArray::fromHex("64") << 2 << Fault::Silent
         << expectedLines(Ip, {{128, size}, {256, size}, {size, size}}, 0.0f)
@@ -142,7 +146,14 @@ void TestStk500v1::faults_data()
     QTest::newRow("second load address gets an extra byte")
         << QByteArray::fromHex("55") << 1 << Fault::ExtraByte
         << expectedLines(Ip, {{128, size}, {256, size}}, 0.0f)
-        << "page 1 not acknowledged (load address)" << 22 + 3;
+        << "page 1 not acknowledged (load address: expected 14 10, got 14 10 10)" << 22 + 3;
+    QTest::newRow("every reply STK_NOSYNC") << QByteArray() << -1 << Fault::NoSync << handshakeFailed
+                                            << "bootloader answered get sync wrongly (expected 14 10, got 15 15)"
+                                            << 1;
+    QTest::newRow("the board's program answers a page")
+        << QByteArray::fromHex("64") << 1 << Fault::Application
+        << expectedLines(Ip, {{128, size}, {256, size}}, 0.0f)
+        << "page 1 not acknowledged (program page: expected 14 10, got 74 69)" << 22 + 4;
     QTest::newRow("leaving programming mode fails after the last page")
         << QByteArray::fromHex("51") << 0 << Fault::Silent << complete << "upload complete" << -1;
 }

@@ -160,21 +160,32 @@ void TestStk500v2::faults_data()
 
     QTest::newRow("silent sign-on") << hex("01") << 0 << Fault::Silent << handshakeFailed
                                     << "bootloader did not answer sign-on" << 1;
-    QTest::newRow("sign-on one byte long") << hex("01") << 0 << Fault::ExtraByte << handshakeFailed
-                                           << "bootloader did not answer sign-on" << 1;
+    QTest::newRow("sign-on one byte long")
+        << hex("01") << 0 << Fault::ExtraByte << handshakeFailed
+        << "bootloader answered sign-on wrongly (expected 1b 01 00 0b 0e 01 00 (10 bytes), got 1b 01 00 0b 0e 01 "
+           "00 08 41 56 52 49 53 50 5f 32 74 10)"
+        << 1;
     QTest::newRow("sign-on one byte short") << hex("01") << 0 << Fault::MissingByte << handshakeFailed
                                             << "bootloader did not answer sign-on" << 1;
-    QTest::newRow("sign-on followed by a flood") << hex("01") << 0 << Fault::Flood << handshakeFailed
-                                                 << "bootloader did not answer sign-on" << 1;
+    QTest::newRow("sign-on followed by a flood")
+        << hex("01") << 0 << Fault::Flood << handshakeFailed
+        << "bootloader answered sign-on wrongly (expected 1b 01 00 0b 0e 01 00 (10 bytes), got 1b 01 00 0b 0e 01 "
+           "00 08 41 56 52 49 53 50 5f 32 74 1b 1b 1b 1b 1b 1b 1b ... (100 bytes))"
+        << 1;
     QTest::newRow("target voltage silent") << hex("0394") << 0 << Fault::Silent << handshakeFailed
                                            << "bootloader did not answer target voltage" << 5;
     QTest::newRow("enter programming mode one byte long")
         << hex("10") << 0 << Fault::ExtraByte << handshakeFailed
-        << "bootloader did not answer enter programming mode" << 6;
+        << "bootloader answered enter programming mode wrongly (expected 1b 06 00 02 0e 10 00 01, got 1b 06 00 02 "
+           "0e 10 00 01 10)"
+        << 6;
     QTest::newRow("third signature byte silent") << hex("1d") << 2 << Fault::Silent << handshakeFailed
                                                  << "bootloader did not answer signature byte 2" << 9;
-    QTest::newRow("failing status everywhere is not judged")
-        << QByteArray() << -1 << Fault::FailedStatus << complete << "upload complete" << -1;
+    QTest::newRow("a failing status fails the step")
+        << QByteArray() << -1 << Fault::FailedStatus << handshakeFailed
+        << "bootloader answered sign-on wrongly (expected 1b 01 00 0b 0e 01 00 (10 bytes), got 1b 01 00 0b 0e 01 "
+           "c0 08 41 56 52 49 53 50 5f 32 b4)"
+        << 1;
     QTest::newRow("every reply in pieces") << QByteArray() << -1 << Fault::Split << complete
                                            << "upload complete" << -1;
     QTest::newRow("last page not programmed")
@@ -183,6 +194,17 @@ void TestStk500v2::faults_data()
     QTest::newRow("first load address one byte short")
         << hex("06") << 0 << Fault::MissingByte << expectedLines(Ip, {{256, size}}, 0.0f)
         << "page 0 not acknowledged (load address)" << Startup + 1;
+    QTest::newRow("answer with the previous sequence number")
+        << hex("03") << 0 << Fault::WrongSequence << handshakeFailed
+        << "bootloader answered hardware version wrongly (expected 1b 02 00 03 0e 03 00 xx xx, got 1b 01 00 03 0e 03 "
+           "00 02 16)"
+        << 2;
+    QTest::newRow("every reply in 64 pieces") << QByteArray() << -1 << Fault::Pieces << complete
+                                              << "upload complete" << -1;
+    QTest::newRow("the board's program answers a page")
+        << hex("13") << 1 << Fault::Application << expectedLines(Ip, {{256, size}, {size, size}}, 0.0f)
+        << "page 1 not acknowledged (program page: expected 1b 0d 00 02 0e 13 00 09, got 74 69 63 6b 0d 0a 74 69)"
+        << Startup + 4;
     QTest::newRow("leaving programming mode fails") << hex("11") << 0 << Fault::Silent << complete
                                                     << "upload complete" << -1;
 }

@@ -2,6 +2,7 @@
 #include "tst_uploadpeer.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QMutex>
 #include <QtTest>
 
@@ -9,6 +10,7 @@ using Kind = UploadOutcome::Kind;
 using Protocol = ScriptedModule::Protocol;
 
 Q_DECLARE_METATYPE(UploadOutcome)
+Q_DECLARE_METATYPE(ReplyPattern)
 
 namespace {
 
@@ -54,6 +56,10 @@ private slots:
     void largestStk500v1Image();
     void connectFailures_data();
     void connectFailures();
+    void slowHandshake_data();
+    void slowHandshake();
+    void outputBeforeUpload_data();
+    void outputBeforeUpload();
     void modeSwitch_data();
     void modeSwitch();
     void connectionsClosed_data();
@@ -66,6 +72,8 @@ private slots:
     void outcomeText();
     void portNumber_data();
     void portNumber();
+    void replyPattern_data();
+    void replyPattern();
 };
 
 void TestThread::unknownBoard_data()
@@ -191,6 +199,65 @@ void TestThread::connectFailures()
     QCOMPARE(reportLines(runWorker(worker)), reports);
     QCOMPARE(worker.outcome().kind, kind);
     QCOMPARE(module.atConnections(), atConnections);
+}
+
+// The connect wait is the whole connect time however the handshake is carried out, and still
+// ends at once when the worker is asked to stop.
+void TestThread::slowHandshake_data()
+{
+    QTest::addColumn<int>("holdMs");   // the data port's handshakes wait this long; -1: for ever
+    QTest::addColumn<int>("stopAfterMs"); // -1: no stop request
+    QTest::addColumn<Kind>("kind");
+
+    QTest::newRow("a handshake of about a second") << 300 << -1 << Kind::Success;
+    QTest::newRow("stopped while the handshake waits") << -1 << 200 << Kind::DataPortUnreachable;
+}
+
+void TestThread::slowHandshake()
+{
+    QFETCH(int, holdMs);
+    QFETCH(int, stopAfterMs);
+    QFETCH(Kind, kind);
+
+    QVERIFY(writeFile("update.bin", testImage(100)));
+    ScriptedModule module(Protocol::Stk500v2);
+    QVERIFY(module.listen());
+    module.holdDataHandshakes(holdMs);
+    Thread worker(QString::number(module.atPort()), QString::number(module.dataPort()), "127.0.0.1",
+                  "MEGA2560");
+    worker.setTimeouts(fastTimeouts());
+    if (stopAfterMs >= 0)
+        QTimer::singleShot(stopAfterMs, &worker, [&worker] { worker.requestInterruption(); });
+    QElapsedTimer clock;
+    clock.start();
+    runWorker(worker);
+    QCOMPARE(worker.outcome().kind, kind);
+    if (stopAfterMs < 0)
+        QVERIFY2(clock.elapsed() >= holdMs, "the handshake was not held");
+    else
+        QVERIFY(clock.elapsed() < fastTimeouts().connect);
+}
+
+// What a board's program printed before the upload reset it is no answer to the first command.
+void TestThread::outputBeforeUpload_data()
+{
+    QTest::addColumn<QString>("board");
+    QTest::newRow("UNO") << "UNO";
+    QTest::newRow("MEGA2560") << "MEGA2560";
+}
+
+void TestThread::outputBeforeUpload()
+{
+    QFETCH(QString, board);
+    const QByteArray image = testImage(300);
+    QVERIFY(writeFile("update.bin", image));
+    ScriptedModule module(protocolOf(board));
+    QVERIFY(module.listen());
+    module.setDataGreeting(QByteArray("temperature 21.5\r\n").repeated(20));
+    UploadOutcome outcome;
+    uploadTo(module, board, &outcome);
+    QCOMPARE(outcome.text(), QStringLiteral("upload complete"));
+    QCOMPARE(module.flash().left(image.size()), image);
 }
 
 void TestThread::modeSwitch_data()
@@ -415,6 +482,50 @@ void TestThread::portNumber()
     QFETCH(QString, text);
     QFETCH(int, port);
     QCOMPARE(int(::portNumber(text)), port);
+}
+
+// What a reply must be, field by field, and the diagnostic that names what came instead.
+void TestThread::replyPattern_data()
+{
+    QTest::addColumn<ReplyPattern>("pattern");
+    QTest::addColumn<QByteArray>("reply"); // hexadecimal
+    QTest::addColumn<QString>("mismatch"); // empty: the reply matches
+
+    const ReplyPattern sync = ReplyPattern::stk500v1(2);
+    const ReplyPattern status = ReplyPattern::stk500v2(6, 0x10, 2);
+    const ReplyPattern value = ReplyPattern::stk500v2(2, 0x03, 3);
+    const QString statusWrong = "expected 1b 06 00 02 0e 10 00 01, got ";
+
+    QTest::newRow("v1 STK_NOSYNC") << sync << QByteArray("1515") << "expected 14 10, got 15 15";
+    QTest::newRow("v1 any value between") << ReplyPattern::stk500v1(3) << QByteArray("14ff10") << "";
+    QTest::newRow("v1 not closed by STK_OK")
+        << ReplyPattern::stk500v1(3) << QByteArray("140414") << "expected 14 xx 10, got 14 04 14";
+    QTest::newRow("v1 nothing") << sync << QByteArray() << "expected 14 10, got nothing";
+    QTest::newRow("v2 right") << status << QByteArray("1b0600020e100001") << "";
+    QTest::newRow("v2 MESSAGE_START") << status << QByteArray("1c0600020e100006") << statusWrong + "1c 06 00 02 0e 10 00 06";
+    QTest::newRow("v2 sequence") << status << QByteArray("1b0700020e100000") << statusWrong + "1b 07 00 02 0e 10 00 00";
+    QTest::newRow("v2 size") << status << QByteArray("1b0600030e10000002")
+                             << statusWrong + "1b 06 00 03 0e 10 00 00 02";
+    QTest::newRow("v2 TOKEN") << status << QByteArray("1b0600020f100000") << statusWrong + "1b 06 00 02 0f 10 00 00";
+    QTest::newRow("v2 command") << status << QByteArray("1b0600020e110000") << statusWrong + "1b 06 00 02 0e 11 00 00";
+    QTest::newRow("v2 status") << status << QByteArray("1b0600020e10c0c1") << statusWrong + "1b 06 00 02 0e 10 c0 c1";
+    QTest::newRow("v2 value answer") << value << QByteArray("1b0200030e03000215") << "";
+    QTest::newRow("v2 checksum") << value << QByteArray("1b0200030e03000216")
+                                 << "expected 1b 02 00 03 0e 03 00 xx xx, got 1b 02 00 03 0e 03 00 02 16";
+    QTest::newRow("v2 second status")
+        << ReplyPattern::stk500v2(7, 0x1D, 7, {6}) << QByteArray("1b0700070e1d000000001ec0d6")
+        << "expected 1b 07 00 07 0e 1d 00 xx xx xx xx 00 xx, got 1b 07 00 07 0e 1d 00 00 00 00 1e c0 d6";
+}
+
+void TestThread::replyPattern()
+{
+    QFETCH(ReplyPattern, pattern);
+    QFETCH(QByteArray, reply);
+    QFETCH(QString, mismatch);
+    const QByteArray bytes = QByteArray::fromHex(reply);
+    QCOMPARE(pattern.matches(bytes), mismatch.isEmpty());
+    if (!mismatch.isEmpty())
+        QCOMPARE(pattern.mismatch(bytes), mismatch);
 }
 
 QTEST_GUILESS_MAIN(TestThread)

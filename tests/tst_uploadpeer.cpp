@@ -1,5 +1,7 @@
 #include "tst_uploadpeer.h"
 
+#include "stderrcapture.h"
+
 #include <QDir>
 #include <QEventLoop>
 #include <QLoggingCategory>
@@ -15,6 +17,10 @@ const QByteArray SignOnName = QByteArrayLiteral("AVRISP_2");
 const char Signature[3] = {char(0x1E), char(0x98), char(0x01)};
 const int FlashSize = 256 * 1024;
 const int SplitDelay = 5; // ms between the pieces of a split reply
+const int ManyPieces = 64;
+const int FillerWait = 200; // ms; a connection to a full listen queue is not answered in this
+const char StkNoSync = 0x15;
+const QByteArray ApplicationOutput = QByteArrayLiteral("tick\r\n");
 
 quint8 byteAt(const QByteArray &bytes, int i)
 {
@@ -43,6 +49,7 @@ ScriptedModule::ScriptedModule(Protocol protocol, const QHostAddress &address)
             ++dataAccepted;
             socket->setParent(this);
             socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+            socket->write(greeting);
             connect(socket, &QTcpSocket::readyRead, this, [this, socket] { dataReady(socket); });
             connect(socket, &QTcpSocket::disconnected, this, [this] { ++closed; });
         }
@@ -99,6 +106,24 @@ void ScriptedModule::setAtReplies(const QByteArray &first, const QByteArray &sec
 void ScriptedModule::setFlippedFlashByte(qint64 at)
 {
     flipped = at;
+}
+
+void ScriptedModule::holdDataHandshakes(int ms)
+{
+    dataServer.pauseAccepting();
+    for (;;) {
+        auto filler = std::make_unique<QTcpSocket>();
+        filler->connectToHost(host, dataPort());
+        if (!filler->waitForConnected(FillerWait))
+            break;
+        queueFillers.push_back(std::move(filler));
+    }
+    if (ms >= 0) {
+        QTimer::singleShot(ms, this, [this] {
+            queueFillers.clear();
+            dataServer.resumeAccepting();
+        });
+    }
 }
 
 void ScriptedModule::atReady(QTcpSocket *socket)
@@ -187,25 +212,34 @@ QByteArray ScriptedModule::applyFault(QByteArray reply, const QByteArray &key, Q
             reply[reply.size() - 1] = char(reply.at(reply.size() - 1) ^ reply.at(6) ^ char(0xC0));
             reply[6] = char(0xC0);
             return reply;
-        case Fault::Split: {
-            const int first = qMax(1, reply.size() / 3);
-            const int second = qMax(first, 2 * reply.size() / 3);
-            QPointer<QTcpSocket> target(socket);
-            const QByteArray middle = reply.mid(first, second - first);
-            const QByteArray last = reply.mid(second);
-            QTimer::singleShot(SplitDelay, this, [target, middle] {
-                if (target && !middle.isEmpty())
-                    target->write(middle);
-            });
-            QTimer::singleShot(2 * SplitDelay, this, [target, last] {
-                if (target)
-                    target->write(last);
-            });
-            return reply.left(first);
-        }
+        case Fault::NoSync:
+            return QByteArray(reply.size(), StkNoSync);
+        case Fault::Application:
+            return ApplicationOutput.repeated(reply.size()).left(reply.size());
+        case Fault::WrongSequence:
+            return v2Frame(quint8(byteAt(reply, 1) - 1), reply.mid(5, reply.size() - 6));
+        case Fault::Split:
+            return inPieces(reply, 3, socket);
+        case Fault::Pieces:
+            return inPieces(reply, ManyPieces, socket);
         }
     }
     return reply;
+}
+
+QByteArray ScriptedModule::inPieces(const QByteArray &reply, int pieces, QTcpSocket *socket)
+{
+    const int n = qMin(pieces, reply.size());
+    const auto boundary = [&reply, n](int k) { return k * reply.size() / n; };
+    QPointer<QTcpSocket> target(socket);
+    for (int k = 1; k < n; ++k) {
+        const QByteArray piece = reply.mid(boundary(k), boundary(k + 1) - boundary(k));
+        QTimer::singleShot(k * SplitDelay, this, [target, piece] {
+            if (target)
+                target->write(piece);
+        });
+    }
+    return n == 0 ? reply : reply.left(boundary(1));
 }
 
 void ScriptedModule::writeFlash(const QByteArray &data)
@@ -440,9 +474,19 @@ void checkFaultRow(ScriptedModule::Protocol protocol, const QString &board, int 
     module.addFault(match, occurrence, fault);
 
     UploadOutcome result;
-    QCOMPARE(reportLines(uploadTo(module, board, &result)), reports);
+    QList<Report> got;
+    QByteArray diagnostics;
+    {
+        StderrCapture err;
+        got = uploadTo(module, board, &result);
+        diagnostics = err.text();
+    }
+    QCOMPARE(reportLines(got), reports);
     QCOMPARE(result.text(), outcome);
     QCOMPARE(module.requests().size(), requests < 0 ? wholeUpload : requests);
+    // A wrong reply is named on standard error too, where the window's user sees it.
+    if (!result.reply.isEmpty())
+        QVERIFY2(diagnostics.contains(result.reply.toUtf8() + '\n'), diagnostics.constData());
 }
 
 void checkVerifyRow(ScriptedModule::Protocol protocol, const QString &board, int size, int pageSize,

@@ -17,6 +17,7 @@
 
 #include <functional>
 #include <memory>
+#include <vector>
 
 // A module with a board behind it, scripted for tests, served from the test's event loop: an
 // AT-command port that answers the two mode-switch commands, and a data port whose bootloader
@@ -33,9 +34,13 @@ public:
         ExtraByte,   // one byte more than the standard reply
         MissingByte, // one byte fewer
         Split,       // the reply in three pieces, some milliseconds apart
+        Pieces,      // the reply in 64 pieces (byte by byte if shorter), as a byte-wise bridge sends
         LastByteFlipped, // same length, last byte wrong (STK500v1: not STK_OK; v2: checksum)
         FailedStatus,    // STK500v2: a well-formed answer with a failing status byte
         Flood,           // the reply followed by 4 MiB of noise
+        NoSync,          // every byte of the reply is STK_NOSYNC
+        Application,     // the bootloader is gone: the board's program prints as many bytes
+        WrongSequence,   // STK500v2: a well-formed answer with the previous sequence number
     };
 
     explicit ScriptedModule(Protocol protocol,
@@ -53,6 +58,13 @@ public:
     void addFault(const QByteArray &match, int occurrence, Fault fault);
     void setAtReplies(const QByteArray &first, const QByteArray &second);
     void setFlippedFlashByte(qint64 address); // a byte written there is stored inverted
+    // Bytes sent on every data connection as soon as it is accepted, as a board's program
+    // prints before the upload resets it.
+    void setDataGreeting(const QByteArray &bytes) { greeting = bytes; }
+    // Handshakes on the data port wait: the listen queue is filled, so the system drops new
+    // connection requests (a client sends its request again after about a second) until ms
+    // have passed, or for ever when ms < 0.
+    void holdDataHandshakes(int ms);
 
     QList<QByteArray> requests() const { return requestLog; } // STK500v2: whole frames
     QByteArray atReceived() const { return atBytes; }
@@ -78,6 +90,9 @@ private:
     QByteArray answerV1(const QByteArray &request);
     QByteArray answerV2(const QByteArray &frame);
     QByteArray applyFault(QByteArray reply, const QByteArray &key, QTcpSocket *socket);
+    // Sends all but the first of `pieces` pieces of the reply later, some milliseconds apart,
+    // and returns the first.
+    QByteArray inPieces(const QByteArray &reply, int pieces, QTcpSocket *socket);
     void writeFlash(const QByteArray &data);
 
     Protocol protocol;
@@ -97,6 +112,8 @@ private:
     QByteArray memory;
     qint64 cursor = 0; // byte address of the next flash access
     qint64 flipped = -1;
+    QByteArray greeting;
+    std::vector<std::unique_ptr<QTcpSocket>> queueFillers;
 };
 
 // Runs each test function in a fresh temporary working directory, where the worker finds

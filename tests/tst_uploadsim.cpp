@@ -41,12 +41,16 @@ void TestUploadSim::upload_data()
     QTest::addColumn<QString>("image");
     QTest::addColumn<QString>("ip");
     QTest::addColumn<bool>("verify"); // read back through the bootloader before leaving
+    QTest::addColumn<QStringList>("simArguments");
 
-    QTest::newRow("UNO, a small program, verified") << "UNO" << "blink_uno" << "127.0.0.70" << true;
-    QTest::newRow("UNO, nearly full") << "UNO" << "full_uno" << "127.0.0.71" << false;
-    QTest::newRow("MEGA2560, a small program") << "MEGA2560" << "blink_mega" << "127.0.0.72" << false;
-    QTest::newRow("MEGA2560, above 64 KiB") << "MEGA2560" << "big_mega" << "127.0.0.73" << false;
-    QTest::newRow("MEGA2560, above 128 KiB, verified") << "MEGA2560" << "huge_mega" << "127.0.0.74" << true;
+    QTest::newRow("UNO, a small program, verified") << "UNO" << "blink_uno" << "127.0.0.70" << true << QStringList();
+    QTest::newRow("UNO, nearly full") << "UNO" << "full_uno" << "127.0.0.71" << false << QStringList();
+    QTest::newRow("MEGA2560, a small program") << "MEGA2560" << "blink_mega" << "127.0.0.72" << false << QStringList();
+    QTest::newRow("MEGA2560, every reply in 64 pieces, verified")
+        << "MEGA2560" << "blink_mega" << "127.0.0.69" << true << QStringList{"--split-replies", "64"};
+    QTest::newRow("MEGA2560, above 64 KiB") << "MEGA2560" << "big_mega" << "127.0.0.73" << false << QStringList();
+    QTest::newRow("MEGA2560, above 128 KiB, verified")
+        << "MEGA2560" << "huge_mega" << "127.0.0.74" << true << QStringList();
 }
 
 void TestUploadSim::upload()
@@ -55,12 +59,14 @@ void TestUploadSim::upload()
     QFETCH(QString, image);
     QFETCH(QString, ip);
     QFETCH(bool, verify);
+    QFETCH(QStringList, simArguments);
 
     const QString imagePath = avrPath(image + QStringLiteral(".bin"));
     const QByteArray bin = readFile(imagePath);
     QVERIFY2(!bin.isEmpty(), qPrintable(imagePath));
     SimProcess sim;
-    QVERIFY2(sim.start({"--ip", ip, "--board", board, "--announce-ms", "0"}), qPrintable(sim.errorText()));
+    QVERIFY2(sim.start(QStringList{"--ip", ip, "--board", board, "--announce-ms", "0"} + simArguments),
+             qPrintable(sim.errorText()));
 
     Thread worker(QString::number(sim.atPort()), QString::number(sim.dataPort()), ip, board);
     worker.setImagePath(imagePath);

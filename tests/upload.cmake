@@ -1,5 +1,5 @@
 # Upload worker: STK500 drivers and the run frame against scripted modules.
-add_library(tst_uploadpeer STATIC tst_uploadpeer.cpp tst_uploadpeer.h testfiles.h)
+add_library(tst_uploadpeer STATIC tst_uploadpeer.cpp tst_uploadpeer.h testfiles.h stderrcapture.h)
 target_link_libraries(tst_uploadpeer PUBLIC quarnel_upload Qt5::Network Qt5::Test)
 target_compile_options(tst_uploadpeer PRIVATE ${QUARNEL_WARNINGS})
 target_compile_definitions(tst_uploadpeer PRIVATE QUARNEL_BIN_DIR="${CMAKE_BINARY_DIR}/bin")

@@ -3,8 +3,10 @@
 
 #include <QDeadlineTimer>
 #include <QDebug>
+#include <QEventLoop>
 #include <QTcpSocket>
 #include <QThread>
+#include <QTimer>
 
 #include <cstdio>
 
@@ -18,21 +20,59 @@ const int MinimumAtReply = 2; // bytes; any answer this long counts as acceptanc
 const qint64 ReadBufferLimit = qint64(64) * 1024;
 
 const int InterruptSlice = 100; // ms; a worker told to stop does so within this
+// Reads of what is already waiting before a request; a board that never stops talking is then
+// caught by the reply check rather than drained for ever.
+const int DiscardRounds = 16;
 
-// A socket wait cut into slices, so that a worker whose window is closing stops promptly; false
-// as soon as the thread is asked to stop, the time is up or the connection is gone.
-bool waitOn(QTcpSocket *socket, bool (QAbstractSocket::*wait)(int), int timeoutMs)
+bool stopRequested()
 {
-    const QDeadlineTimer deadline(timeoutMs);
+    return QThread::currentThread()->isInterruptionRequested();
+}
+
+// A wait for data cut into slices, so that a worker whose window is closing stops promptly;
+// false as soon as the thread is asked to stop, the time is up or the connection is gone.
+bool waitForData(QTcpSocket *socket, const QDeadlineTimer &deadline)
+{
     for (;;) {
-        if (QThread::currentThread()->isInterruptionRequested())
+        if (stopRequested())
             return false;
         const int slice = int(qMin<qint64>(InterruptSlice, deadline.remainingTime()));
-        if ((socket->*wait)(slice))
+        if (socket->waitForReadyRead(slice))
             return true;
         if (deadline.hasExpired() || socket->state() == QAbstractSocket::UnconnectedState)
             return false;
     }
+}
+
+// The handshake is left to run its whole time: waitForConnected() gives up the attempt when its
+// own time-out passes, so it cannot be cut into slices. An event loop on the worker's thread
+// carries the attempt instead and looks at the stop request between events.
+bool waitForHandshake(QTcpSocket *socket, int timeoutMs)
+{
+    const auto settled = [socket] {
+        return socket->state() == QAbstractSocket::ConnectedState
+               || socket->state() == QAbstractSocket::UnconnectedState;
+    };
+    if (!settled()) {
+        const QDeadlineTimer deadline(timeoutMs);
+        QEventLoop loop;
+        QTimer tick;
+        QObject::connect(socket, &QAbstractSocket::stateChanged, &loop, [&] {
+            if (settled())
+                loop.quit();
+        });
+        QObject::connect(&tick, &QTimer::timeout, &loop, [&] {
+            if (stopRequested() || deadline.hasExpired())
+                loop.quit();
+        });
+        tick.start(int(qMin<qint64>(InterruptSlice, timeoutMs)));
+        if (!stopRequested())
+            loop.exec();
+    }
+    if (socket->state() == QAbstractSocket::ConnectedState)
+        return true;
+    socket->abort();
+    return false;
 }
 
 void closeSocket(QTcpSocket *socket)
@@ -47,7 +87,7 @@ bool connectSocket(QTcpSocket *socket, const QString &ip, const QString &port, i
 {
     socket->connectToHost(ip, portNumber(port), QIODevice::ReadWrite,
                           QAbstractSocket::AnyIPProtocol);
-    if (!waitOn(socket, &QAbstractSocket::waitForConnected, timeoutMs))
+    if (!waitForHandshake(socket, timeoutMs))
         return false;
     // Every exchange is a small request waiting for a small reply: never hold a segment back.
     socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
@@ -96,7 +136,7 @@ quint8 ModuleLink::modeSwitch(quint8 protocol, int *refusedCommand)
     const auto command = [this](const QByteArray &bytes) {
         atSocket->write(bytes);
         atSocket->flush();
-        waitOn(atSocket.get(), &QAbstractSocket::waitForReadyRead, timeouts.atReply);
+        waitForData(atSocket.get(), QDeadlineTimer(timeouts.atReply));
         return atSocket->read(ReadChunk);
     };
 
@@ -114,37 +154,42 @@ quint8 ModuleLink::modeSwitch(quint8 protocol, int *refusedCommand)
     return 1;
 }
 
-quint8 ModuleLink::exchange(const QByteArray &request, qint64 expected, int waitMs, int attempts,
-                            const AttemptTrace &trace)
+quint8 ModuleLink::exchange(const QByteArray &request, const ReplyPattern &pattern, int timeMs,
+                            const AttemptTrace &trace, QByteArray *reply)
 {
+    discardPending();
     dataSocket->write(request);
     dataSocket->flush();
-    qint64 count = 0;
-    for (int attempt = 0; attempt < attempts; ++attempt) {
-        // Bytes already buffered are read at once; waiting is only for bytes still to come.
-        if (dataSocket->bytesAvailable() == 0)
-            waitOn(dataSocket.get(), &QAbstractSocket::waitForReadyRead, waitMs);
+    lastWrongReply.clear();
+    const QDeadlineTimer deadline(timeMs);
+    QByteArray received;
+    // Bytes already buffered are read at once; waiting is only for bytes still to come.
+    while (received.size() < pattern.size() && pattern.admits(received)
+           && (dataSocket->bytesAvailable() > 0 || waitForData(dataSocket.get(), deadline))) {
         const QByteArray bytes = dataSocket->read(ReadChunk);
-        count += bytes.size();
+        received += bytes;
         if (trace)
-            trace(bytes, count);
-        if (count == expected)
-            return 0;
+            trace(bytes, received.size());
     }
+    if (reply)
+        *reply = received;
+    if (pattern.matches(received))
+        return 0;
+    const QString diagnostic = pattern.mismatch(received);
+    fprintf(stderr, "%s\n", qPrintable(diagnostic));
+    if (!pattern.admits(received) || received.size() >= pattern.size())
+        lastWrongReply = diagnostic;
     return 1;
 }
 
-quint8 ModuleLink::fetch(const QByteArray &request, qint64 expected, int waitMs, QByteArray *reply)
+void ModuleLink::discardPending()
 {
-    dataSocket->write(request);
-    dataSocket->flush();
-    reply->clear();
-    while (reply->size() < expected) {
-        if (dataSocket->bytesAvailable() == 0 && !waitOn(dataSocket.get(), &QAbstractSocket::waitForReadyRead, waitMs))
-            return 1;
-        reply->append(dataSocket->read(ReadChunk));
+    for (int round = 0; round < DiscardRounds; ++round) {
+        dataSocket->readAll();
+        // Takes in what the system has received meanwhile, without waiting.
+        if (!dataSocket->waitForReadyRead(0))
+            return;
     }
-    return reply->size() == expected ? 0 : 1;
 }
 
 QByteArray ModuleLink::readPending()

@@ -1,6 +1,7 @@
 #ifndef MODULELINK_H
 #define MODULELINK_H
 
+#include "replypattern.h"
 #include "uploadtimeouts.h"
 
 #include <QByteArray>
@@ -17,7 +18,7 @@ class ModuleLink
 {
 public:
     enum class Connect { Connected, DataPortUnreachable, AtPortUnreachable };
-    // Called after every read attempt of an exchange: the bytes of that attempt, the count so far.
+    // Called after every read of a reply: the bytes of that read, the count so far.
     using AttemptTrace = std::function<void(const QByteArray &attempt, qint64 count)>;
 
     static constexpr int ReadChunk = 100; // bytes, at most per read of a reply
@@ -28,22 +29,24 @@ public:
     ModuleLink &operator=(const ModuleLink &) = delete;
 
     // Data port first, then the AT-command port; the second is not tried when the first fails.
+    // Each handshake may take the whole connect time; a stop request ends the wait at once.
     Connect connectTo(const QString &ip, const QString &dataPort, const QString &atPort);
 
     // The two AT commands that hand the data port to the bootloader. 0 for success; 1 for
     // failure, with the command that got fewer than two bytes back (1 or 2) in *refusedCommand.
     quint8 modeSwitch(quint8 protocol, int *refusedCommand);
 
-    // The counted exchange on the data port: writes the request once, then makes up to
-    // `attempts` reads, each after waiting up to waitMs for data, until the reply bytes add up
-    // to `expected` exactly. 0 for success, 1 for failure.
-    quint8 exchange(const QByteArray &request, qint64 expected, int waitMs, int attempts,
-                    const AttemptTrace &trace = {});
-
-    // For a reply read for its content, however many pieces it comes in: writes the request,
-    // then collects the reply into *reply until it holds `expected` bytes. 1 when waitMs pass
-    // without a byte, or when more than `expected` bytes arrive.
-    quint8 fetch(const QByteArray &request, qint64 expected, int waitMs, QByteArray *reply);
+    // One request and its reply on the data port. Bytes already waiting are discarded first:
+    // they answer nothing asked now (an application printing on the board's serial line). The
+    // request is written once; the reply is collected, however many pieces it comes in, until
+    // it has the pattern's length or timeMs have passed, and bytes that come with it beyond
+    // that length make it wrong. 0 when the reply matches the pattern; 1 otherwise, with
+    // "expected ..., got ..." on standard error. *reply, if given, receives what came.
+    quint8 exchange(const QByteArray &request, const ReplyPattern &pattern, int timeMs,
+                    const AttemptTrace &trace = {}, QByteArray *reply = nullptr);
+    // The diagnostic of the last exchange if a reply came and was wrong; empty if it was right
+    // or the time ran out before a wrong byte came.
+    QString wrongReply() const { return lastWrongReply; }
 
     // Up to ReadChunk bytes that the data port has already received, without waiting.
     QByteArray readPending();
@@ -55,7 +58,10 @@ public:
     static QByteArray untilZero(const QByteArray &bytes);
 
 private:
+    void discardPending();
+
     UploadTimeouts timeouts;
+    QString lastWrongReply;
     std::unique_ptr<QTcpSocket> atSocket;
     std::unique_ptr<QTcpSocket> dataSocket;
 };

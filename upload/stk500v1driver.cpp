@@ -1,5 +1,5 @@
 // The STK500v1 path of the upload worker: a fixed start-up dialogue, the image in 128-byte
-// pages, leaving programming mode. Replies are counted, not parsed, except when verifying.
+// pages, leaving programming mode. Every reply must be STK_INSYNC ... STK_OK of the step's length.
 
 #include "stk500v1.h"
 #include "thread.h"
@@ -160,12 +160,13 @@ quint8 Thread::stk500v1Startup()
         if (step.style == Trace::CommandBefore)
             qDebug() << "send v data =" << ModuleLink::untilZero(step.command).toHex()
                      << step.command.size();
-        if (link->exchange(step.command, step.expected, timeouts.reply, Attempts,
-                            traceFor(step)) == 0)
+        if (link->exchange(step.command, ReplyPattern::stk500v1(step.expected),
+                           timeouts.reply * Attempts, traceFor(step))
+            == 0)
             continue;
         perror(step.failure);
         if (step.fatal) {
-            result = UploadOutcome::bootloaderSilent(step.name);
+            result = startupFailed(step.name);
             return 1;
         }
     }
@@ -176,12 +177,12 @@ quint8 Thread::stk500v1WritePage(quint32 wordAddress, qint64 page)
 {
     if (stk500v1LoadAddress(wordAddress) != 0) {
         perror("send header erro");
-        result = UploadOutcome::pageNotAcknowledged(page, QStringLiteral("load address"));
+        result = pageFailed(page, QStringLiteral("load address"));
         return 1;
     }
     if (stk500v1ProgramPage() != 0) {
         perror("send data error");
-        result = UploadOutcome::pageNotAcknowledged(page, QStringLiteral("program page"));
+        result = pageFailed(page, QStringLiteral("program page"));
         return 1;
     }
     return 0;
@@ -189,8 +190,8 @@ quint8 Thread::stk500v1WritePage(quint32 wordAddress, qint64 page)
 
 quint8 Thread::stk500v1LoadAddress(quint32 wordAddress)
 {
-    return link->exchange(loadAddressCommand(wordAddress), InSyncOk, timeouts.reply, Attempts,
-                          countHexTrace("send header lenght ="));
+    return link->exchange(loadAddressCommand(wordAddress), ReplyPattern::stk500v1(InSyncOk),
+                          timeouts.reply * Attempts, countHexTrace("send header lenght ="));
 }
 
 quint8 Thread::stk500v1ProgramPage()
@@ -198,8 +199,8 @@ quint8 Thread::stk500v1ProgramPage()
     QByteArray command = bytes({STK_PROG_PAGE, 0x00, quint8(lastReadCount), STK_MEMTYPE_FLASH});
     command.append(pageBuffer.constData(), lastReadCount);
     command.append(char(CRC_EOP));
-    return link->exchange(command, InSyncOk, timeouts.reply, ProgramPageAttempts,
-                           countHexTrace("send data lenght ="));
+    return link->exchange(command, ReplyPattern::stk500v1(InSyncOk),
+                          timeouts.reply * ProgramPageAttempts, countHexTrace("send data lenght ="));
 }
 
 void Thread::stk500v1LeaveProgramming()
@@ -207,22 +208,21 @@ void Thread::stk500v1LeaveProgramming()
     const auto trace = [](const QByteArray &attempt, qint64) {
         qDebug() << "read send_q reply =" << ModuleLink::untilZero(attempt).toHex();
     };
-    if (link->exchange(bytes({STK_LEAVE_PROGMODE, CRC_EOP}), InSyncOk,
-                        timeouts.leaveProgrammingV1, Attempts, trace) != 0)
+    if (link->exchange(bytes({STK_LEAVE_PROGMODE, CRC_EOP}), ReplyPattern::stk500v1(InSyncOk),
+                       timeouts.leaveProgrammingV1 * Attempts, trace)
+        != 0)
         perror("send q error");
 }
 
-// Verification only: here the reply bytes are the point, so they are checked, not just counted.
 quint8 Thread::stk500v1ReadPage(quint32 wordAddress, QByteArray *data)
 {
-    QByteArray reply;
-    if (link->fetch(loadAddressCommand(wordAddress), InSyncOk, timeouts.reply, &reply) != 0
-        || reply != bytes({STK_INSYNC, STK_OK}))
+    const int time = timeouts.reply * Attempts;
+    if (link->exchange(loadAddressCommand(wordAddress), ReplyPattern::stk500v1(InSyncOk), time) != 0)
         return 1;
     const QByteArray read = bytes({STK_READ_PAGE, 0x00, quint8(PageSize), STK_MEMTYPE_FLASH,
                                    CRC_EOP});
-    if (link->fetch(read, PageSize + 2, timeouts.reply, &reply) != 0
-        || quint8(reply.front()) != STK_INSYNC || quint8(reply.back()) != STK_OK)
+    QByteArray reply;
+    if (link->exchange(read, ReplyPattern::stk500v1(PageSize + 2), time, {}, &reply) != 0)
         return 1;
     *data = reply.mid(1, PageSize);
     return 0;

@@ -1,6 +1,6 @@
 // The STK500v2 path of the upload worker: sign-on, parameters, programming mode, signature,
-// the image in 256-byte pages, leaving programming mode. Replies are counted, not parsed,
-// except when verifying.
+// the image in 256-byte pages, leaving programming mode. Every reply must be the answer frame to
+// its request: same sequence number and command, STATUS_CMD_OK, a right checksum.
 
 #include "stk500v2.h"
 #include "thread.h"
@@ -14,15 +14,20 @@ namespace {
 
 constexpr int PageSize = 256;  // bytes, one flash page of the board
 constexpr int Attempts = 5;    // read attempts per reply
-constexpr int FrameExtra = 6;  // start, sequence, two size bytes, token, checksum
-constexpr int StatusAnswer = FrameExtra + 2; // reply bytes of a command that returns nothing
+constexpr int FrameExtra = 6; // start, sequence, two size bytes, token, checksum
+constexpr int FrameData = 7; // frame offset of an answer's first byte after command and status
+constexpr int StatusAnswer = 2; // body bytes of an answer that carries nothing: command, status
+// An SPI multi answer: command, status, the four bytes received, status.
+constexpr int SpiMultiAnswer = 7;
+constexpr int SpiMultiStatus = 6; // body offset of its second status byte
 
 struct StartupStep
 {
     QByteArray body;
-    int expected;      // reply bytes
+    int answerSize;    // body bytes of the answer
+    QVector<int> okAt; // body offsets of the answer's status bytes after the first
     QString name;      // for the outcome
-    const char *trace; // label of the debug line after every read attempt; none when null
+    const char *trace; // label of the debug line after every read; none when null
 };
 
 QByteArray bytes(std::initializer_list<quint8> list)
@@ -35,21 +40,21 @@ QByteArray bytes(std::initializer_list<quint8> list)
 
 StartupStep parameter(quint8 p, const char *name)
 {
-    return {bytes({CMD_GET_PARAMETER, p}), FrameExtra + 3, QString::fromLatin1(name), nullptr};
+    // Answer: command, status, the value.
+    return {bytes({CMD_GET_PARAMETER, p}), 3, {}, QString::fromLatin1(name), nullptr};
 }
 
 StartupStep signature(quint8 n)
 {
-    return {bytes({CMD_SPI_MULTI, 4, 4, 0, SPI_READ_SIGNATURE, 0x00, n, 0x00}), FrameExtra + 7,
-            QStringLiteral("signature byte %1").arg(n), "read send stk500 multi ="};
+    return {bytes({CMD_SPI_MULTI, 4, 4, 0, SPI_READ_SIGNATURE, 0x00, n, 0x00}), SpiMultiAnswer,
+            {SpiMultiStatus}, QStringLiteral("signature byte %1").arg(n), "read send stk500 multi ="};
 }
 
 const QVector<StartupStep> &startupSteps()
 {
     static const QVector<StartupStep> steps = {
         // Answer: command, status, name length, an 8-character programmer name.
-        {bytes({CMD_SIGN_ON}), FrameExtra + 11, QStringLiteral("sign-on"),
-         "read send_sign_on reply ="},
+        {bytes({CMD_SIGN_ON}), 11, {}, QStringLiteral("sign-on"), "read send_sign_on reply ="},
         parameter(PARAM_HW_VER, "hardware version"),
         parameter(PARAM_SW_MAJOR, "software major version"),
         parameter(PARAM_SW_MINOR, "software minor version"),
@@ -62,7 +67,7 @@ const QVector<StartupStep> &startupSteps()
                 0,   // byte delay
                 0x53, 3, // poll value and index
                 SPI_PROGRAMMING_ENABLE, 0x53, 0x00, 0x00}),
-         StatusAnswer, QStringLiteral("enter programming mode"), nullptr},
+         StatusAnswer, {}, QStringLiteral("enter programming mode"), nullptr},
         signature(0),
         signature(1),
         signature(2),
@@ -91,24 +96,6 @@ ModuleLink::AttemptTrace hexTrace(const char *label)
     return [label](const QByteArray &attempt, qint64) {
         qDebug() << label << ModuleLink::untilZero(attempt).toHex();
     };
-}
-
-// The body of a well-formed answer to `command` with sequence number `sequence`, carrying
-// `dataSize` bytes between its two status bytes; empty when the frame is not one.
-QByteArray answerData(const QByteArray &frame, quint8 sequence, quint8 command, int dataSize)
-{
-    const int bodySize = dataSize + 2 + (dataSize > 0 ? 1 : 0);
-    if (frame.size() != FrameExtra + bodySize)
-        return {};
-    quint8 checksum = 0;
-    for (char c : frame)
-        checksum ^= quint8(c);
-    const auto at = [&frame](int i) { return quint8(frame.at(i)); };
-    const bool ok = at(0) == MESSAGE_START && at(1) == sequence && at(2) == (bodySize >> 8)
-                    && at(3) == (bodySize & 0xFF) && at(4) == TOKEN && at(5) == command
-                    && at(6) == STATUS_CMD_OK && (dataSize == 0 || at(7 + dataSize) == STATUS_CMD_OK)
-                    && checksum == 0;
-    return ok ? frame.mid(5, bodySize) : QByteArray();
 }
 
 } // namespace
@@ -142,10 +129,13 @@ QByteArray Thread::stk500v2Frame(const QByteArray &body)
     return frame;
 }
 
-quint8 Thread::stk500v2Message(const QByteArray &body, qint64 expected,
-                               const ModuleLink::AttemptTrace &trace)
+quint8 Thread::stk500v2Message(const QByteArray &body, int answerSize, const QVector<int> &okAt,
+                               const ModuleLink::AttemptTrace &trace, QByteArray *reply)
 {
-    return link->exchange(stk500v2Frame(body), expected, timeouts.reply, Attempts, trace);
+    const QByteArray frame = stk500v2Frame(body);
+    return link->exchange(frame,
+                          ReplyPattern::stk500v2(sequenceNumber, quint8(body.at(0)), answerSize, okAt),
+                          timeouts.reply * Attempts, trace, reply);
 }
 
 quint8 Thread::stk500v2Startup()
@@ -153,10 +143,10 @@ quint8 Thread::stk500v2Startup()
     // Whatever the module passed on before the bootloader was spoken to is not an answer.
     qDebug() << "read send_sign_on reply 1=" << ModuleLink::untilZero(link->readPending()).toHex();
     for (const StartupStep &step : startupSteps()) {
-        if (stk500v2Message(step.body, step.expected,
+        if (stk500v2Message(step.body, step.answerSize, step.okAt,
                             step.trace ? hexCountTrace(step.trace) : ModuleLink::AttemptTrace())
             != 0) {
-            result = UploadOutcome::bootloaderSilent(step.name);
+            result = startupFailed(step.name);
             return 1;
         }
     }
@@ -165,11 +155,11 @@ quint8 Thread::stk500v2Startup()
 
 quint8 Thread::stk500v2WritePage(quint32 wordAddress, qint64 page)
 {
-    if (stk500v2Message(loadAddressBody(wordAddress), StatusAnswer,
+    if (stk500v2Message(loadAddressBody(wordAddress), StatusAnswer, {},
                         hexTrace("read send_mtk_header_ reply ="))
         != 0) {
         perror("send stk header erro");
-        result = UploadOutcome::pageNotAcknowledged(page, QStringLiteral("load address"));
+        result = pageFailed(page, QStringLiteral("load address"));
         return 1;
     }
     // A short last page goes out whole, padded with 0xFF, the value of erased flash.
@@ -180,9 +170,9 @@ quint8 Thread::stk500v2WritePage(quint32 wordAddress, qint64 page)
                              SPI_LOAD_PAGE_LOW, SPI_WRITE_PAGE, SPI_READ_FLASH_LOW,
                              0x00, 0x00}); // poll values
     body.append(pageBuffer);
-    if (stk500v2Message(body, StatusAnswer, hexTrace("read send_hw_ reply =")) != 0) {
+    if (stk500v2Message(body, StatusAnswer, {}, hexTrace("read send_hw_ reply =")) != 0) {
         perror("send data error");
-        result = UploadOutcome::pageNotAcknowledged(page, QStringLiteral("program page"));
+        result = pageFailed(page, QStringLiteral("program page"));
         return 1;
     }
     return 0;
@@ -191,25 +181,19 @@ quint8 Thread::stk500v2WritePage(quint32 wordAddress, qint64 page)
 void Thread::stk500v2LeaveProgramming()
 {
     // Its answer does not matter: every page is already acknowledged or not.
-    stk500v2Message(bytes({CMD_LEAVE_PROGMODE_ISP, 1, 1}), StatusAnswer);
+    stk500v2Message(bytes({CMD_LEAVE_PROGMODE_ISP, 1, 1}), StatusAnswer, {});
 }
 
-// Verification only: here the reply bytes are the point, so the frames are checked.
 quint8 Thread::stk500v2ReadPage(quint32 wordAddress, QByteArray *data)
 {
-    QByteArray reply;
-    if (link->fetch(stk500v2Frame(loadAddressBody(wordAddress)), StatusAnswer, timeouts.reply,
-                    &reply)
-            != 0
-        || answerData(reply, sequenceNumber, CMD_LOAD_ADDRESS, 0).isEmpty())
+    if (stk500v2Message(loadAddressBody(wordAddress), StatusAnswer, {}) != 0)
         return 1;
     const QByteArray read = bytes({CMD_READ_FLASH_ISP, quint8(PageSize >> 8),
                                    quint8(PageSize & 0xFF), SPI_READ_FLASH_LOW});
-    if (link->fetch(stk500v2Frame(read), FrameExtra + 3 + PageSize, timeouts.reply, &reply) != 0)
+    // Answer: command, status, the page, status.
+    QByteArray reply;
+    if (stk500v2Message(read, PageSize + 3, {PageSize + 2}, {}, &reply) != 0)
         return 1;
-    const QByteArray body = answerData(reply, sequenceNumber, CMD_READ_FLASH_ISP, PageSize);
-    if (body.isEmpty())
-        return 1;
-    *data = body.mid(2, PageSize);
+    *data = reply.mid(FrameData, PageSize);
     return 0;
 }

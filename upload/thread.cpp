@@ -157,6 +157,18 @@ void Thread::closeImage()
     imageFile = nullptr;
 }
 
+UploadOutcome Thread::startupFailed(const QString &step) const
+{
+    const QString wrong = link->wrongReply();
+    return wrong.isEmpty() ? UploadOutcome::bootloaderSilent(step)
+                           : UploadOutcome::wrongReply(step, wrong);
+}
+
+UploadOutcome Thread::pageFailed(qint64 page, const QString &step) const
+{
+    return UploadOutcome::pageNotAcknowledged(page, step, link->wrongReply());
+}
+
 float Thread::progress() const
 {
     return static_cast<float>(static_cast<long double>(bytesRead)

@@ -8,6 +8,7 @@
 #include <QByteArray>
 #include <QString>
 #include <QThread>
+#include <QVector>
 
 #include <cstdio>
 #include <memory>
@@ -57,6 +58,9 @@ private:
     void pageLoop(const PageProtocol &protocol);
     quint8 verifyFlash(const PageProtocol &protocol);
     float progress() const;
+    // Outcomes of a step whose reply did not come complete, or came wrong.
+    UploadOutcome startupFailed(const QString &step) const;
+    UploadOutcome pageFailed(qint64 page, const QString &step) const;
 
     void stk500v1Driver();
     quint8 stk500v1Startup();
@@ -69,8 +73,10 @@ private:
     void stk500v2Driver();
     quint8 stk500v2Startup();
     QByteArray stk500v2Frame(const QByteArray &body);
-    quint8 stk500v2Message(const QByteArray &body, qint64 expected,
-                           const ModuleLink::AttemptTrace &trace = {});
+    // Sends one message and checks that the answer is its frame, with answerSize body bytes and
+    // STATUS_CMD_OK after the command and at the body offsets okAt.
+    quint8 stk500v2Message(const QByteArray &body, int answerSize, const QVector<int> &okAt,
+                           const ModuleLink::AttemptTrace &trace = {}, QByteArray *reply = nullptr);
     quint8 stk500v2WritePage(quint32 wordAddress, qint64 page);
     quint8 stk500v2ReadPage(quint32 wordAddress, QByteArray *data);
     void stk500v2LeaveProgramming();

@@ -21,11 +21,21 @@ UploadOutcome UploadOutcome::bootloaderSilent(const QString &step)
     return o;
 }
 
-UploadOutcome UploadOutcome::pageNotAcknowledged(qint64 page, const QString &step)
+UploadOutcome UploadOutcome::wrongReply(const QString &step, const QString &reply)
+{
+    UploadOutcome o = bootloaderSilent(step);
+    o.kind = Kind::WrongReply;
+    o.reply = reply;
+    return o;
+}
+
+UploadOutcome UploadOutcome::pageNotAcknowledged(qint64 page, const QString &step,
+                                                 const QString &reply)
 {
     UploadOutcome o = of(Kind::PageNotAcknowledged);
     o.page = page;
     o.step = step;
+    o.reply = reply;
     return o;
 }
 
@@ -73,8 +83,12 @@ QString UploadOutcome::text() const
         return QStringLiteral("module refused the upload mode at AT command %1").arg(command);
     case Kind::BootloaderSilent:
         return QStringLiteral("bootloader did not answer %1").arg(step);
+    case Kind::WrongReply:
+        return QStringLiteral("bootloader answered %1 wrongly (%2)").arg(step, reply);
     case Kind::PageNotAcknowledged:
-        return QStringLiteral("page %1 not acknowledged (%2)").arg(page).arg(step);
+        return reply.isEmpty()
+                   ? QStringLiteral("page %1 not acknowledged (%2)").arg(page).arg(step)
+                   : QStringLiteral("page %1 not acknowledged (%2: %3)").arg(page).arg(step, reply);
     case Kind::VerifyReadFailed:
         return QStringLiteral("verify: flash at %1 could not be read back").arg(hexAddress(address));
     case Kind::VerifyMismatch:

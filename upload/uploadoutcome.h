@@ -19,7 +19,8 @@ struct UploadOutcome
         AtPortUnreachable,
         ModeSwitchRefused,   // command: 1 or 2
         BootloaderSilent,    // step: the command that got no complete reply
-        PageNotAcknowledged, // page, step: "load address" or "program page"
+        WrongReply,          // step, reply: the command whose reply was not its answer
+        PageNotAcknowledged, // page, step: "load address" or "program page"; reply if wrong
         VerifyReadFailed,    // address: start of the page that could not be read back
         VerifyMismatch,      // address: first flash byte that differs from the image
     };
@@ -27,6 +28,7 @@ struct UploadOutcome
     Kind kind = Kind::NotRun;
     int command = 0;
     QString step;
+    QString reply; // what a wrong reply was: "expected 14 10, got 15 15"
     qint64 page = -1;
     qint64 address = -1;
 
@@ -37,7 +39,9 @@ struct UploadOutcome
     static UploadOutcome of(Kind kind);
     static UploadOutcome modeSwitchRefused(int command);
     static UploadOutcome bootloaderSilent(const QString &step);
-    static UploadOutcome pageNotAcknowledged(qint64 page, const QString &step);
+    static UploadOutcome wrongReply(const QString &step, const QString &reply);
+    static UploadOutcome pageNotAcknowledged(qint64 page, const QString &step,
+                                             const QString &reply = QString());
     static UploadOutcome verifyReadFailed(qint64 address);
     static UploadOutcome verifyMismatch(qint64 address);
 };

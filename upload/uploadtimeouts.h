@@ -6,8 +6,10 @@ struct UploadTimeouts
 {
     int connect = 3000;             // ms, per TCP connection
     int atReply = 1000;             // ms, per AT-command reply
-    int reply = 3000;               // ms, per read attempt of a bootloader reply
-    int leaveProgrammingV1 = 30000; // ms, per read attempt of the STK500v1 leave-programming reply
+    // A bootloader reply may take the step's number of attempts (5; 10 for an STK500v1 program
+    // page) times these, however many pieces it comes in.
+    int reply = 3000;               // ms, per attempt
+    int leaveProgrammingV1 = 30000; // ms, per attempt, for the STK500v1 leave-programming reply
 };
 
 #endif // UPLOADTIMEOUTS_H
