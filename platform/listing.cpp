@@ -34,4 +34,11 @@ QString formatListing(const QString &dirPath, const QString &pattern)
     return text;
 }
 
+bool endsAtPrompt(const QByteArray &output)
+{
+    const int lineStart = output.lastIndexOf('\n') + 1;
+    return output.endsWith('>') && output.size() - lineStart >= 3 && output.at(lineStart + 1) == ':'
+           && output.at(lineStart + 2) == '\\';
+}
+
 } // namespace platform

@@ -1,6 +1,7 @@
 #ifndef PLATFORM_H
 #define PLATFORM_H
 
+#include <QByteArray>
 #include <QDateTime>
 #include <QString>
 
@@ -35,8 +36,18 @@ QString hexFileListing(const QString &userName, const QString &dir);
 // `pattern` (a wildcard, case-insensitive), newest first by last-write time.
 QString formatListing(const QString &dirPath, const QString &pattern);
 
+// Whether the command interpreter's output ends with its prompt ("C:\...>" on a line of its
+// own so far): it has run the lines it was given and waits for the next.
+bool endsAtPrompt(const QByteArray &output);
+
 // fopen() by Unicode path; errno tells why on failure.
 FILE *openFile(const QString &path, const char *mode);
+
+// Reads the regular file at `path` whole into *contents, but never more than limit + 1 bytes,
+// so that a caller can tell a longer file. The file is open only during the call, and opened so
+// that another process may replace it meanwhile. False, with errno telling why, when it cannot
+// be opened, is not a regular file, or a read fails.
+bool readRegularFile(const QString &path, qint64 limit, QByteArray *contents);
 
 // Replaces `to` by `from` in one step: a reader that has `to` open keeps its old contents.
 // errno tells why on failure.

@@ -4,9 +4,12 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <fcntl.h>
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <vector>
 
@@ -75,6 +78,36 @@ QString hexFileListing(const QString &userName, const QString &dir)
 FILE *openFile(const QString &path, const char *mode)
 {
     return std::fopen(QFile::encodeName(path).constData(), mode);
+}
+
+bool readRegularFile(const QString &path, qint64 limit, QByteArray *contents)
+{
+    // Non-blocking, so that a FIFO in the file's place cannot hold the caller at open().
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat info;
+    bool ok = fstat(fd, &info) == 0;
+    if (ok && !S_ISREG(info.st_mode)) {
+        errno = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
+        ok = false;
+    }
+    contents->clear();
+    const qint64 wanted = limit + 1;
+    while (ok && contents->size() < wanted) {
+        char chunk[65536];
+        const ssize_t got = ::read(fd, chunk, size_t(qMin<qint64>(sizeof chunk, wanted - contents->size())));
+        if (got < 0 && errno == EINTR)
+            continue;
+        ok = got >= 0;
+        if (got <= 0)
+            break;
+        contents->append(chunk, int(got));
+    }
+    const int saved = errno;
+    ::close(fd);
+    errno = saved;
+    return ok;
 }
 
 bool replaceFile(const QString &from, const QString &to)

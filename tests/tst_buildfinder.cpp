@@ -115,6 +115,8 @@ private slots:
     void listingOrder_data();
     void listingOrder();
     void appendTrace();
+    void endsAtPrompt_data();
+    void endsAtPrompt();
 };
 
 void tst_BuildFinder::buildDirName_data()
@@ -304,6 +306,28 @@ void tst_BuildFinder::appendTrace()
     QCOMPARE(f.readAll(), QByteArray("first listing\nsecond"));
     QVERIFY(QDir(temp.path()).mkdir(QStringLiteral("dir.txt")));
     QVERIFY(!firmware::appendTrace(temp.filePath(QStringLiteral("dir.txt")), "x"));
+}
+
+// The command interpreter gets its next line only once it shows its prompt.
+void tst_BuildFinder::endsAtPrompt_data()
+{
+    QTest::addColumn<QByteArray>("output");
+    QTest::addColumn<bool>("prompt");
+
+    QTest::newRow("after the banner") << QByteArray("Microsoft Windows [Version 10.0]\r\n\r\nC:\\Users\\ann>") << true;
+    QTest::newRow("after a listing") << QByteArray("  1 Dir(s)\r\n\r\nC:\\Users\\ann\\AppData\\Local\\Temp>") << true;
+    QTest::newRow("the drive's root") << QByteArray("C:\\>") << true;
+    QTest::newRow("a command echoed after it") << QByteArray("C:\\Users\\ann>dir *.hex") << false;
+    QTest::newRow("listing still coming") << QByteArray("2015-03-07  21:05    <DIR>") << false;
+    QTest::newRow("a line ending in > that is no path") << QByteArray("\r\nx>") << false;
+    QTest::newRow("nothing yet") << QByteArray() << false;
+}
+
+void tst_BuildFinder::endsAtPrompt()
+{
+    QFETCH(QByteArray, output);
+    QFETCH(bool, prompt);
+    QCOMPARE(platform::endsAtPrompt(output), prompt);
 }
 
 QTEST_GUILESS_MAIN(tst_BuildFinder)

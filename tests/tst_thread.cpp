@@ -6,6 +6,10 @@
 #include <QMutex>
 #include <QtTest>
 
+#include <cstdio>
+
+#include <sys/stat.h>
+
 using Kind = UploadOutcome::Kind;
 using Protocol = ScriptedModule::Protocol;
 
@@ -104,12 +108,13 @@ void TestThread::unknownBoard()
 void TestThread::imageRefused_data()
 {
     QTest::addColumn<QString>("board");
-    QTest::addColumn<int>("size"); // -1: no file; -2: a directory in its place
+    QTest::addColumn<int>("size"); // -1: no file; -2: a directory in its place; -3: a FIFO
     QTest::addColumn<Kind>("kind");
 
     QTest::newRow("missing, UNO") << "UNO" << -1 << Kind::ImageMissing;
     QTest::newRow("missing, MEGA2560") << "MEGA2560" << -1 << Kind::ImageMissing;
     QTest::newRow("a directory") << "MEGA2560" << -2 << Kind::ImageMissing;
+    QTest::newRow("a FIFO without a writer") << "UNO" << -3 << Kind::ImageMissing;
     QTest::newRow("empty, UNO") << "UNO" << 0 << Kind::ImageEmpty;
     QTest::newRow("empty, zureD0") << "zureD0" << 0 << Kind::ImageEmpty;
     QTest::newRow("one byte past what STK500v1 addresses") << "UNO" << 131073 << Kind::ImageTooLarge;
@@ -125,6 +130,8 @@ void TestThread::imageRefused()
         QVERIFY(writeFile("update.bin", testImage(size)));
     if (size == -2)
         QVERIFY(QDir().mkdir("update.bin"));
+    if (size == -3)
+        QCOMPARE(mkfifo("update.bin", 0600), 0);
     ScriptedModule module(protocolOf(board));
     QVERIFY(module.listen());
 
@@ -371,7 +378,24 @@ void TestThread::twoWorkersAtOnce()
                    "127.0.0.3", "zureD0");
     workerA.setImagePath("a.bin");
     workerB.setImagePath("b.bin");
+    // Once both are sending, a.bin is rewritten in place with another, shorter image and b.bin
+    // is replaced by one: each worker goes on sending the image it started with.
+    QObject receiver;
+    QSet<QString> sending;
+    for (Thread *worker : {&workerA, &workerB}) {
+        connect(worker, &Thread::updateover, &receiver, [&sending](const QString &ip) {
+            if (sending.contains(ip))
+                return;
+            sending << ip;
+            if (sending.size() == 2) {
+                QVERIFY(writeFile("a.bin", testImage(1000, 5)));
+                QVERIFY(writeFile("c.bin", testImage(40000, 6)));
+                QCOMPARE(std::rename("c.bin", "b.bin"), 0);
+            }
+        });
+    }
     const QList<QList<Report>> reports = runWorkers({&workerA, &workerB});
+    QCOMPARE(readFile("b.bin"), testImage(40000, 6));
 
     QCOMPARE(workerA.outcome().kind, Kind::Success);
     QCOMPARE(workerB.outcome().kind, Kind::Success);

@@ -1,12 +1,12 @@
 #include "thread.h"
 
+#include "platform.h"
+
 #include <QDebug>
-#include <QFile>
 
-#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <utility>
-
-#include <sys/stat.h>
 
 namespace {
 
@@ -72,15 +72,14 @@ void Thread::uploadRun(void (Thread::*driver)())
     if (!connectStep()) {
         emit updateover(ip, 0, 1.0f);
         link.reset();
-        closeImage();
+        dropImage();
         return;
     }
 
     (this->*driver)();
 
     link.reset();
-    closeImage();
-    pageBuffer = QByteArray();
+    dropImage();
     const bool complete = ackedBytes == imageSize && result.kind == UploadOutcome::Kind::NotRun;
     if (complete)
         result = UploadOutcome::of(UploadOutcome::Kind::Success);
@@ -96,30 +95,23 @@ quint8 Thread::imageStep()
     bytesRead = 0;
     sequenceNumber = 0;
 
-    imageFile = fopen(QFile::encodeName(imagePath).constData(), "rb");
-    struct stat info;
-    if (imageFile && (fstat(fileno(imageFile), &info) != 0 || !S_ISREG(info.st_mode))) {
-        closeImage();
-        errno = EISDIR;
-    }
-    if (!imageFile) {
+    // The whole image now: a conversion for a later press may replace the file while this run
+    // is still sending, and this run must go on sending the image it started with.
+    const qint64 addressable = protocol == 0 ? Stk500v1AddressableBytes : Stk500v2AddressableBytes;
+    if (!platform::readRegularFile(imagePath, addressable, &image)) {
         perror("open file error");
         result = UploadOutcome::of(UploadOutcome::Kind::ImageMissing);
         return 1;
     }
-    const off_t start = ftello(imageFile);
-    fseeko(imageFile, 0, SEEK_END);
-    imageSize = ftello(imageFile);
-    fseeko(imageFile, start, SEEK_SET);
+    imageSize = image.size();
     qDebug() << "TotalBytes =" << imageSize << "\n";
 
-    const qint64 addressable = protocol == 0 ? Stk500v1AddressableBytes : Stk500v2AddressableBytes;
     if (imageSize <= 0 || imageSize > addressable) {
         fprintf(stderr, imageSize <= 0 ? "image file is empty\n"
                                        : "image is larger than the bootloader can address\n");
         result = UploadOutcome::of(imageSize <= 0 ? UploadOutcome::Kind::ImageEmpty
                                                   : UploadOutcome::Kind::ImageTooLarge);
-        closeImage();
+        dropImage();
         return 1;
     }
     return 0;
@@ -150,11 +142,10 @@ quint8 Thread::modeSwitchStep()
     return 1;
 }
 
-void Thread::closeImage()
+void Thread::dropImage()
 {
-    if (imageFile)
-        fclose(imageFile);
-    imageFile = nullptr;
+    image = QByteArray();
+    pageBuffer = QByteArray();
 }
 
 UploadOutcome Thread::startupFailed(const QString &step) const
@@ -182,10 +173,8 @@ void Thread::pageLoop(const PageProtocol &p)
     pageBuffer = QByteArray(p.pageSize, p.fill);
     for (qint64 page = 0;; ++page) {
         pageBuffer.fill(p.fill);
-        // Never past the measured length, so a file that grows meanwhile cannot push the
-        // addresses beyond what was checked.
-        const qint64 wanted = qMin<qint64>(p.pageSize, imageSize - ackedBytes);
-        lastReadCount = qint32(fread(pageBuffer.data(), 1, size_t(wanted), imageFile));
+        lastReadCount = qint32(qMin<qint64>(p.pageSize, imageSize - ackedBytes));
+        std::memcpy(pageBuffer.data(), image.constData() + ackedBytes, size_t(lastReadCount));
         bytesRead += lastReadCount;
         emit updateover(ip, 2, progress());
         if (lastReadCount == 0)
@@ -195,7 +184,6 @@ void Thread::pageLoop(const PageProtocol &p)
         ackedBytes += lastReadCount;
         if (lastReadCount < p.pageSize)
             break;
-        fseeko(imageFile, ackedBytes, SEEK_SET);
     }
     if (verify && ackedBytes == imageSize && verifyFlash(p) != 0)
         return;
@@ -204,23 +192,16 @@ void Thread::pageLoop(const PageProtocol &p)
 
 quint8 Thread::verifyFlash(const PageProtocol &p)
 {
-    QByteArray expected(p.pageSize, '\0');
     QByteArray actual;
     for (qint64 offset = 0; offset < imageSize; offset += p.pageSize) {
         const qint64 wanted = qMin<qint64>(p.pageSize, imageSize - offset);
-        fseeko(imageFile, offset, SEEK_SET);
-        const qint64 got = qint64(fread(expected.data(), 1, size_t(wanted), imageFile));
-        if (got != wanted) {
-            result = UploadOutcome::of(UploadOutcome::Kind::ImageChanged);
-            return 1;
-        }
         actual.clear();
         if ((this->*p.readPage)(quint32(offset / 2), &actual) != 0) {
             result = UploadOutcome::verifyReadFailed(offset);
             return 1;
         }
         for (qint64 i = 0; i < wanted; ++i) {
-            if (actual.at(int(i)) != expected.at(int(i))) {
+            if (actual.at(int(i)) != image.at(int(offset + i))) {
                 result = UploadOutcome::verifyMismatch(offset + i);
                 return 1;
             }

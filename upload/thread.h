@@ -10,7 +10,6 @@
 #include <QThread>
 #include <QVector>
 
-#include <cstdio>
 #include <memory>
 
 // One upload run for one device row, on a thread of its own: the image, the module link, the
@@ -54,7 +53,7 @@ private:
     quint8 imageStep();
     bool connectStep();
     quint8 modeSwitchStep();
-    void closeImage();
+    void dropImage();
     void pageLoop(const PageProtocol &protocol);
     quint8 verifyFlash(const PageProtocol &protocol);
     float progress() const;
@@ -84,8 +83,8 @@ private:
     QString dataPort;
     QString board;
     std::unique_ptr<ModuleLink> link; // atSocket and dataSocket, for one run
-    FILE *imageFile = nullptr;
-    qint64 ackedBytes = 0; // also the file offset, and twice the word address, of the next page
+    QByteArray image;      // the whole image, read when the run starts
+    qint64 ackedBytes = 0; // also the image offset, and twice the word address, of the next page
     qint64 imageSize = 0;
     qint64 bytesRead = 0;
     quint8 sequenceNumber = 0; // STK500v2 message sequence number
