@@ -1,6 +1,8 @@
 #ifndef WIDGET_H
 #define WIDGET_H
 
+#include "sketchbuilds.h"
+
 #include <QHostAddress>
 #include <QMap>
 #include <QSet>
@@ -84,6 +86,7 @@ private:
     bool sweepRunning;
     bool manualMode;
     QString generateTime;
+    firmware::BuildOutputSearch outputSearch; // the current tools' build directories, across looks
     bool addingRow;
     discovery::DeviceRowIndex *rowIndex; // IP -> row of userTableWidget, and rows to lock
     QSet<Thread *> workers; // started and not yet finished; released when they finish

@@ -19,13 +19,14 @@ const char OverviewHelp[] =
     "\n"
     "Commands:\n"
     "  scan      list the modules announcing themselves on UDP port 3333\n"
-    "  upload    convert an Intel HEX file and write it into one board\n"
+    "  upload    convert an Intel HEX file and write it into one board or many\n"
     "  rename    give a module a new host name\n"
     "\n"
     "quarnel-cli COMMAND --help describes each command; quarnel-cli --version prints the version.\n"
     "\n"
     "Exit status: 0 success, 1 upload failed, 2 usage error, 3 module unreachable or not heard,\n"
-    "4 HEX file error, 5 verify failed, 6 local failure (port 3333, temporary image).\n";
+    "4 HEX file error, 5 verify failed, 6 local failure (port 3333, temporary image),\n"
+    "130 interrupted.\n";
 
 const char ScanHelp[] =
     "Usage: quarnel-cli scan [--seconds N] [--json]\n"
@@ -42,27 +43,41 @@ const char ScanHelp[] =
     "Exit status: 0 at least one module heard, 3 none heard, 2 usage error, 6 port not bound.\n";
 
 const char UploadHelp[] =
-    "Usage: quarnel-cli upload --ip IP --board BOARD [options] FILE.hex\n"
-    "Converts FILE.hex into a flash image in a temporary directory (never ./update.bin) and\n"
-    "writes it into the board behind the module at IP through the board's serial bootloader:\n"
-    "STK500 version 1 for UNO, version 2 for MEGA2560, zariV3 and zureD0. A progress bar is\n"
-    "drawn on a terminal; otherwise one line per new percentage. A HEX file with malformed\n"
-    "records or without its end record is refused.\n"
+    "Usage: quarnel-cli upload (--ip IP [--ip IP ...] | --all [--name GLOB]) --board BOARD\n"
+    "                          [options] FILE.hex\n"
+    "Converts FILE.hex once into a flash image in a temporary directory (never ./update.bin)\n"
+    "and writes it into the board behind each module through the board's serial bootloader:\n"
+    "STK500 version 1 for UNO, version 2 for MEGA2560, zariV3 and zureD0, all boards at once.\n"
+    "A HEX file with malformed records or without its end record is refused.\n"
+    "One board: a progress bar on a terminal, otherwise one line per new percentage. Several\n"
+    "boards: one line per board redrawn in place on a terminal, otherwise one line per event;\n"
+    "then a table (IP, host name, bytes, seconds, retries, result) and the line\n"
+    "\"N of M boards written[ and verified]\".\n"
     "\n"
     "Options:\n"
-    "  --ip IP          the module's IPv4 address\n"
-    "  --board BOARD    UNO, MEGA2560, zariV3 or zureD0 (letter case does not matter)\n"
-    "  --data-port P    the module's data port\n"
-    "  --at-port P      the module's AT-command port; a port not given is taken from the\n"
+    "  --ip IP          a module's IPv4 address; repeat it for several boards\n"
+    "  --all            every module heard on UDP port 3333 within --seconds (default 3)\n"
+    "  --name GLOB      with --all: only modules whose host name matches GLOB ('*' any text,\n"
+    "                   '?' one character), for example 'uno-*'\n"
+    "  --board BOARD    UNO, MEGA2560, zariV3 or zureD0 (letter case does not matter); one\n"
+    "                   board type per command\n"
+    "  --data-port P    the modules' data port\n"
+    "  --at-port P      the modules' AT-command port; a port not given is taken from each\n"
     "                   module's announcement on UDP port 3333\n"
-    "  --seconds N      wait at most N seconds for that announcement (default 5)\n"
+    "  --seconds N      wait at most N seconds for those announcements (default 5)\n"
+    "  --jobs N         write at most N boards at the same time (default: all)\n"
+    "  --retries K      when a board stops answering after the mode switch, connect again and\n"
+    "                   go on from the first page not acknowledged, at most K times per board\n"
+    "                   (default 0)\n"
     "  --verify         read the flash back through the bootloader and compare it with the\n"
     "                   image; a difference names the first differing address\n"
+    "  --json           print the summary as JSON (the display goes to standard error)\n"
     "  --verbose        the protocol trace lines on standard error\n"
     "  -h, --help       this text\n"
     "\n"
-    "Exit status: 0 written (and verified), 1 upload failed, 2 usage error, 3 module\n"
-    "unreachable or not heard, 4 HEX file error, 5 verify failed, 6 local failure.\n";
+    "Exit status: 0 every board written (and verified); otherwise, of the boards' failures,\n"
+    "the first in this order: 1 upload failed, 5 verify failed, 3 module unreachable or not\n"
+    "heard; 2 usage error, 4 HEX file error, 6 local failure; 130 interrupted (Ctrl-C).\n";
 
 const char RenameHelp[] =
     "Usage: quarnel-cli rename --ip IP [--at-port P] NAME\n"
@@ -110,6 +125,32 @@ Command commandNamed(const QString &name)
     return Command::None;
 }
 
+// Upload's boards: every --ip (each once), or --all with an optional --name.
+template <typename Fail>
+void parseTargets(const QCommandLineParser &parser, const QCommandLineOption &ip, const QCommandLineOption &all,
+                  const QCommandLineOption &nameGlob, Invocation *inv, const Fail &fail)
+{
+    inv->all = parser.isSet(all);
+    if (inv->all && parser.isSet(ip))
+        fail(QStringLiteral("--ip and --all exclude each other"));
+    else if (!inv->all && !parser.isSet(ip))
+        fail(QStringLiteral("--ip or --all is required"));
+    if (parser.isSet(nameGlob) && !inv->all)
+        fail(QStringLiteral("--name needs --all"));
+    inv->nameGlob = parser.isSet(nameGlob) ? parser.value(nameGlob) : QStringLiteral("*");
+    if (inv->nameGlob.isEmpty())
+        fail(QStringLiteral("--name: the pattern is empty"));
+    for (const QString &text : parser.values(ip)) {
+        QString canonical;
+        if (!parseIpv4(text, &canonical))
+            fail(QStringLiteral("--ip %1: not an IPv4 address (four numbers 0..255, as 192.168.1.20)").arg(text));
+        else if (inv->ips.contains(canonical))
+            fail(QStringLiteral("--ip %1: given twice").arg(text));
+        else
+            inv->ips << canonical;
+    }
+}
+
 // Parses the options of `command`; the arguments start with the command's name.
 void parseCommand(Command command, const QStringList &arguments, Invocation *inv, QString *error)
 {
@@ -122,6 +163,10 @@ void parseCommand(Command command, const QStringList &arguments, Invocation *inv
     const QCommandLineOption atPort(QStringLiteral("at-port"), QString(), QStringLiteral("P"));
     const QCommandLineOption verify(QStringLiteral("verify"));
     const QCommandLineOption verbose(QStringLiteral("verbose"));
+    const QCommandLineOption all(QStringLiteral("all"));
+    const QCommandLineOption nameGlob(QStringLiteral("name"), QString(), QStringLiteral("GLOB"));
+    const QCommandLineOption jobs(QStringLiteral("jobs"), QString(), QStringLiteral("N"));
+    const QCommandLineOption retries(QStringLiteral("retries"), QString(), QStringLiteral("K"));
 
     QCommandLineParser parser;
     parser.addOption(help);
@@ -131,7 +176,7 @@ void parseCommand(Command command, const QStringList &arguments, Invocation *inv
         parser.addOption(json);
         break;
     case Command::Upload:
-        parser.addOptions({ip, board, dataPort, atPort, verify, verbose});
+        parser.addOptions({ip, board, dataPort, atPort, verify, verbose, all, nameGlob, jobs, retries, json});
         break;
     case Command::Rename:
         parser.addOptions({ip, atPort});
@@ -158,7 +203,8 @@ void parseCommand(Command command, const QStringList &arguments, Invocation *inv
     };
     const auto value = [&](const QCommandLineOption &option) { return parser.value(option); };
 
-    inv->seconds = command == Command::Scan ? DefaultScanSeconds : DefaultAnnouncementSeconds;
+    const bool listening = command == Command::Scan || (command == Command::Upload && parser.isSet(all));
+    inv->seconds = listening ? DefaultScanSeconds : DefaultAnnouncementSeconds;
     if (parser.isSet(seconds) && !parseSeconds(value(seconds), &inv->seconds))
         fail(QStringLiteral("--seconds %1: expected a number of seconds above 0, at most %2")
                  .arg(value(seconds))
@@ -172,7 +218,9 @@ void parseCommand(Command command, const QStringList &arguments, Invocation *inv
         return;
     }
 
-    if (!parser.isSet(ip))
+    if (command == Command::Upload)
+        parseTargets(parser, ip, all, nameGlob, inv, fail);
+    else if (!parser.isSet(ip))
         fail(QStringLiteral("--ip is required"));
     else if (!parseIpv4(value(ip), &inv->ip))
         fail(QStringLiteral("--ip %1: not an IPv4 address (four numbers 0..255, as 192.168.1.20)").arg(value(ip)));
@@ -193,6 +241,11 @@ void parseCommand(Command command, const QStringList &arguments, Invocation *inv
             fail(QStringLiteral("--board %1: unknown board; expected one of %2").arg(value(board), boardList()));
         inv->verify = parser.isSet(verify);
         inv->verbose = parser.isSet(verbose);
+        inv->json = parser.isSet(json);
+        if (parser.isSet(jobs) && !parseCount(value(jobs), 1, MaxJobs, &inv->jobs))
+            fail(QStringLiteral("--jobs %1: expected a number of boards 1..%2").arg(value(jobs)).arg(MaxJobs));
+        if (parser.isSet(retries) && !parseCount(value(retries), 0, MaxRetries, &inv->retries))
+            fail(QStringLiteral("--retries %1: expected a number 0..%2").arg(value(retries)).arg(MaxRetries));
         if (positional.size() != 1)
             fail(QStringLiteral("expected one HEX file, got %1 arguments").arg(positional.size()));
         else
@@ -295,6 +348,17 @@ bool parseSeconds(const QString &text, double *seconds)
     if (!ok || !std::isfinite(value) || !(value > 0) || value > MaxSeconds)
         return false;
     *seconds = value;
+    return true;
+}
+
+bool parseCount(const QString &text, int min, int max, int *count)
+{
+    if (!allDigits(text, 9))
+        return false;
+    const int value = text.toInt();
+    if (value < min || value > max)
+        return false;
+    *count = value;
     return true;
 }
 

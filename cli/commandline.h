@@ -14,11 +14,16 @@ struct Invocation
 {
     Command command = Command::None;
     bool help = false;     // print the help of `command` (None: the overview) and stop
-    double seconds = 0;    // scan: how long to listen; upload, rename: longest wait for the announcement
-    bool json = false;     // scan
+    double seconds = 0;    // scan, upload --all: how long to listen; otherwise the longest wait for announcements
+    bool json = false;     // scan; upload: the summary as JSON
     bool verify = false;   // upload
     bool verbose = false;  // upload: the worker's trace lines on standard error
-    QString ip;            // dotted IPv4 text, canonical
+    QString ip;            // rename: dotted IPv4 text, canonical
+    QStringList ips;       // upload: every --ip, canonical, each once
+    bool all = false;      // upload: every module heard in `seconds`
+    QString nameGlob;      // upload --all: host names to take ("*": all)
+    int jobs = 0;          // upload: boards written at the same time; 0: all
+    int retries = 0;       // upload: resumptions per board after a failure past the mode switch
     QString board;         // exactly as the worker dispatches on it
     QString hexPath;       // upload
     quint16 dataPort = 0;  // upload: 0 takes the port from the module's announcement
@@ -29,6 +34,8 @@ struct Invocation
 const double DefaultScanSeconds = 3;
 const double DefaultAnnouncementSeconds = 5;
 const double MaxSeconds = 3600;
+const int MaxJobs = 4096;   // as many modules as a scan lists
+const int MaxRetries = 100;
 
 // Parses the arguments after the program name. On a usage error returns an Invocation and sets
 // *error to one line saying what is wrong; *error stays empty otherwise.
@@ -42,6 +49,7 @@ bool parseIpv4(const QString &text, QString *canonical);       // four decimal p
 bool parsePort(const QString &text, quint16 *port);            // decimal 1..65535
 bool parseBoard(const QString &text, QString *board);          // a board name, any letter case
 bool parseSeconds(const QString &text, double *seconds);       // decimal, above 0, at most MaxSeconds
+bool parseCount(const QString &text, int min, int max, int *count); // decimal min..max
 // Empty when `name` can be sent as it is; else why not.
 QString hostNameProblem(const QString &name);
 

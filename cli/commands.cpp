@@ -1,15 +1,18 @@
 #include "commands.h"
 
+#include "boarddisplay.h"
+#include "boards.h"
 #include "discoveryconstants.h"
 #include "exitcodes.h"
 #include "firmwarefile.h"
 #include "hostname.h"
+#include "interruptsignal.h"
 #include "modulescan.h"
 #include "progress.h"
 #include "scanoutput.h"
-#include "thread.h"
-#include "uploadverdict.h"
+#include "uploadbatch.h"
 
+#include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QFile>
 #include <QHostAddress>
@@ -48,7 +51,7 @@ QString secondsText(double seconds)
 
 // The ports still missing, from the module's announcement. False (reported, *exitCode set) when
 // none is heard in time or an announced port is no port number.
-bool portsFromAnnouncement(const Invocation &inv, quint16 *dataPort, quint16 *atPort, int *exitCode)
+bool portsFromAnnouncement(const Invocation &inv, const QString &ip, quint16 *dataPort, quint16 *atPort, int *exitCode)
 {
     ModuleScan scan;
     QString error;
@@ -60,11 +63,11 @@ bool portsFromAnnouncement(const Invocation &inv, quint16 *dataPort, quint16 *at
         *exitCode = ExitLocalFailure;
         return false;
     }
-    const std::optional<discovery::Announcement> heard = scan.waitFor(QHostAddress(inv.ip), milliseconds(inv.seconds));
+    const std::optional<discovery::Announcement> heard = scan.waitFor(QHostAddress(ip), milliseconds(inv.seconds));
     if (!heard) {
         fail(QStringLiteral("no announcement from %1 on UDP port %2 within %3 s; check that the module is on "
                             "and on this network (quarnel-cli scan), or give its ports with %4")
-                 .arg(inv.ip)
+                 .arg(ip)
                  .arg(discovery::AnnouncementPort)
                  .arg(secondsText(inv.seconds))
                  .arg(dataPort ? QStringLiteral("--data-port and --at-port") : QStringLiteral("--at-port")));
@@ -75,12 +78,71 @@ bool portsFromAnnouncement(const Invocation &inv, quint16 *dataPort, quint16 *at
         if (*port != 0 || parsePort(announced, port))
             return true;
         fail(QStringLiteral("%1 announces the %2 \"%3\", which is no port number; give it with %4")
-                 .arg(inv.ip, QLatin1String(what), announced, QLatin1String(option)));
+                 .arg(ip, QLatin1String(what), announced, QLatin1String(option)));
         *exitCode = ExitUnreachable;
         return false;
     };
     return (!dataPort || take(heard->dataPort, "data port", "--data-port", dataPort))
            && take(heard->atPort, "AT-command port", "--at-port", atPort);
+}
+
+// The boards of an upload: those named with --ip, their missing ports from their announcements,
+// or with --all those heard whose host name matches --name. False (reported, *exitCode set)
+// when there is nothing to upload to.
+bool findBoards(const Invocation &inv, QVector<Board> *boards, int *exitCode)
+{
+    const UploadTarget given{QString(), inv.dataPort, inv.atPort, inv.board};
+    const bool needPorts = given.dataPort == 0 || given.atPort == 0;
+    if (!inv.all && inv.ips.size() == 1) {
+        Board board;
+        board.target = given;
+        board.target.ip = inv.ips.first();
+        if (needPorts
+            && !portsFromAnnouncement(inv, board.target.ip, &board.target.dataPort, &board.target.atPort, exitCode))
+            return false;
+        boards->append(board);
+        return true;
+    }
+
+    ModuleScan scan;
+    QString error;
+    if ((inv.all || needPorts) && !scan.listen(discovery::AnnouncementPort, &error)) {
+        fail(QStringLiteral("cannot listen on UDP port %1 for the modules' announcements: %2")
+                 .arg(discovery::AnnouncementPort)
+                 .arg(error));
+        *exitCode = ExitLocalFailure;
+        return false;
+    }
+    if (inv.all) {
+        scan.listenFor(milliseconds(inv.seconds));
+        QVector<discovery::Announcement> heard;
+        for (const HeardModule &m : scan.modules())
+            heard.append(m.announcement);
+        *boards = boardsHeard(heard, inv.nameGlob, given);
+        if (boards->isEmpty()) {
+            fail(QStringLiteral("no module whose host name matches \"%1\" heard on UDP port %2 in %3 s; check "
+                                "that the modules are on and on this network (quarnel-cli scan)")
+                     .arg(inv.nameGlob)
+                     .arg(discovery::AnnouncementPort)
+                     .arg(secondsText(inv.seconds)));
+            *exitCode = ExitUnreachable;
+            return false;
+        }
+        return true;
+    }
+    const QDeadlineTimer deadline(milliseconds(inv.seconds));
+    for (const QString &ip : inv.ips) {
+        Board board;
+        board.target = given;
+        board.target.ip = ip;
+        if (needPorts) {
+            const std::optional<discovery::Announcement> heard =
+                scan.waitFor(QHostAddress(ip), int(qMax<qint64>(0, deadline.remainingTime())));
+            takeAnnouncement(&board, heard ? &*heard : nullptr, inv.seconds);
+        }
+        boards->append(board);
+    }
+    return true;
 }
 
 } // namespace
@@ -144,6 +206,7 @@ int runUpload(const Invocation &inv)
     if (!inv.verbose)
         QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
 
+    // Read and converted once, for every board.
     const FirmwareFile firmware = FirmwareFile::read(inv.hexPath);
     const QByteArray shownPath = QFile::encodeName(inv.hexPath);
     for (const QString &d : firmware.diagnostics)
@@ -153,7 +216,8 @@ int runUpload(const Invocation &inv)
         return ExitFirmwareFile;
     }
 
-    // An image of this run's own: the window's ./update.bin may be in use at the same time.
+    // An image of this run's own, which every worker reads: the window's ./update.bin may be in
+    // use at the same time.
     QTemporaryDir dir;
     const QString imagePath = dir.filePath(QStringLiteral("image.bin"));
     QFile image(imagePath);
@@ -164,39 +228,58 @@ int runUpload(const Invocation &inv)
     }
     image.close();
 
-    UploadTarget target{inv.ip, inv.dataPort, inv.atPort, inv.board};
-    if (target.dataPort == 0 || target.atPort == 0) {
-        int exitCode = ExitSuccess;
-        if (!portsFromAnnouncement(inv, &target.dataPort, &target.atPort, &exitCode))
-            return exitCode;
-    }
+    QVector<Board> boards;
+    int exitCode = ExitSuccess;
+    if (!findBoards(inv, &boards, &exitCode))
+        return exitCode;
 
     UploadTimeouts timeouts;
     timeouts.reply = int(timeouts.reply * scale);
     timeouts.leaveProgrammingV1 = int(timeouts.leaveProgrammingV1 * scale);
-
-    Thread worker(QString::number(target.atPort), QString::number(target.dataPort), target.ip, target.board);
-    worker.setImagePath(imagePath);
-    worker.setVerify(inv.verify);
-    worker.setTimeouts(timeouts);
-
-    ProgressPrinter progress(stdout, isTerminal(stdout), target.ip,
-                             inv.verify ? QStringLiteral("verifying") : QString());
+    UploadBatch batch(boards, {imagePath, firmware.image.size(), timeouts, inv.verify, inv.jobs, inv.retries});
+    InterruptSignal interrupt;
+    QObject::connect(&interrupt, &InterruptSignal::interrupted, &batch, &UploadBatch::interrupt);
     QEventLoop loop;
-    QObject::connect(&worker, &Thread::updateover, &loop, [&progress](const QString &, int kind, float value) {
-        if (kind == 2)
-            progress.show(value);
-    });
-    // The reports are queued before finished(), so each is shown before the loop ends.
-    QObject::connect(&worker, &QThread::finished, &loop, &QEventLoop::quit, Qt::QueuedConnection);
-    worker.start();
-    loop.exec();
-    worker.wait();
-    progress.end();
+    QObject::connect(&batch, &UploadBatch::finished, &loop, &QEventLoop::quit);
 
-    const Verdict verdict = uploadVerdict(worker.outcome(), target, firmware.image.size(), inv.verify);
-    printLine(verdict.exitCode == ExitSuccess ? stdout : stderr, verdict.line);
-    return verdict.exitCode;
+    // One board named with --ip shows what it always showed: a bar and one verdict line.
+    if (!inv.all && boards.size() == 1 && !inv.json) {
+        ProgressPrinter progress(stdout, isTerminal(stdout), boards.first().target.ip,
+                                 inv.verify ? QStringLiteral("verifying") : QString());
+        QObject::connect(&batch, &UploadBatch::changed, &loop, [&progress, &batch](int) {
+            const Board &b = batch.boards().first();
+            if (b.state != Board::State::Retrying) {
+                progress.show(b.fraction);
+                return;
+            }
+            progress.end();
+            printLine(stdout, QStringLiteral("%1: %2").arg(b.target.ip, stateText(b)));
+        });
+        batch.start();
+        loop.exec();
+        progress.end();
+        const Board &b = batch.boards().first();
+        printLine(b.exitCode == ExitSuccess ? stdout : stderr, b.verdictLine);
+        return batch.interrupted() ? ExitInterrupted : b.exitCode;
+    }
+
+    FILE *displayOut = inv.json ? stderr : stdout;
+    BoardDisplay display(displayOut, isTerminal(displayOut), &batch.boards());
+    QObject::connect(&batch, &UploadBatch::changed, &display, &BoardDisplay::changed);
+    batch.start();
+    loop.exec();
+    display.end();
+
+    for (const Board &b : batch.boards()) {
+        if (b.state == Board::State::Failed)
+            printLine(stderr, b.verdictLine);
+    }
+    exitCode = batch.interrupted() ? ExitInterrupted : worstExitCode(batch.boards());
+    const QByteArray summary = inv.json ? summaryJson(batch.boards(), inv.verify, exitCode)
+                                        : summaryTable(batch.boards(), inv.verify).toLocal8Bit();
+    std::fputs(summary.constData(), stdout);
+    std::fflush(stdout);
+    return exitCode;
 }
 
 int runRename(const Invocation &inv)
@@ -204,7 +287,7 @@ int runRename(const Invocation &inv)
     quint16 atPort = inv.atPort;
     if (atPort == 0) {
         int exitCode = ExitSuccess;
-        if (!portsFromAnnouncement(inv, nullptr, &atPort, &exitCode))
+        if (!portsFromAnnouncement(inv, inv.ip, nullptr, &atPort, &exitCode))
             return exitCode;
     }
     if (!config::sendHostName(inv.ip, atPort, inv.name)) {

@@ -12,6 +12,7 @@ enum ExitCode {
     ExitFirmwareFile = 4,  // HEX file missing, unreadable, malformed, empty or too large
     ExitVerifyFailed = 5,  // the flash read back differs from the image, or could not be read
     ExitLocalFailure = 6,  // UDP port 3333 not bound, temporary image not written
+    ExitInterrupted = 130, // Ctrl-C (SIGINT), as a shell reports a program ended by it
 };
 
 } // namespace cli

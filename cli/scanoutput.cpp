@@ -25,7 +25,9 @@ bool unprintable(QChar c)
     }
 }
 
-QString shown(const QString &text, bool blanksToo)
+} // namespace
+
+QString printableText(const QString &text, bool blanksToo)
 {
     QString out = text;
     for (QChar &c : out) {
@@ -34,6 +36,27 @@ QString shown(const QString &text, bool blanksToo)
     }
     return out;
 }
+
+QString alignedColumns(const QVector<QStringList> &rows)
+{
+    if (rows.isEmpty())
+        return QString();
+    const int columns = rows.first().size();
+    QVector<int> widths(columns, 0);
+    for (const QStringList &row : rows) {
+        for (int c = 0; c + 1 < columns; ++c)
+            widths[c] = qMax(widths[c], row.at(c).size());
+    }
+    QString out;
+    for (const QStringList &row : rows) {
+        for (int c = 0; c + 1 < columns; ++c)
+            out += row.at(c).leftJustified(widths[c]) + QLatin1String("  ");
+        out += row.last() + QLatin1Char('\n');
+    }
+    return out;
+}
+
+namespace {
 
 double ageSeconds(const HeardModule &module, qint64 nowMs)
 {
@@ -49,22 +72,10 @@ QString scanTable(const QVector<HeardModule> &modules, qint64 nowMs)
                  QStringLiteral("HOSTNAME")});
     for (const HeardModule &m : modules) {
         const discovery::Announcement &a = m.announcement;
-        rows.append({shown(a.hostIp, true), shown(a.dataPort, true), shown(a.atPort, true),
-                     QString::number(ageSeconds(m, nowMs), 'f', 1), shown(a.hostName, false)});
+        rows.append({printableText(a.hostIp, true), printableText(a.dataPort, true), printableText(a.atPort, true),
+                     QString::number(ageSeconds(m, nowMs), 'f', 1), printableText(a.hostName, false)});
     }
-    const int columns = rows.first().size();
-    QVector<int> widths(columns, 0);
-    for (const QStringList &row : qAsConst(rows)) {
-        for (int c = 0; c + 1 < columns; ++c)
-            widths[c] = qMax(widths[c], row.at(c).size());
-    }
-    QString out;
-    for (const QStringList &row : qAsConst(rows)) {
-        for (int c = 0; c + 1 < columns; ++c)
-            out += row.at(c).leftJustified(widths[c]) + QLatin1String("  ");
-        out += row.last() + QLatin1Char('\n');
-    }
-    return out;
+    return alignedColumns(rows);
 }
 
 QByteArray scanJson(const QVector<HeardModule> &modules, qint64 nowMs)

@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <QVector>
 
 namespace cli {
@@ -18,6 +19,11 @@ QString scanTable(const QVector<HeardModule> &modules, qint64 nowMs);
 // The scan's list as a JSON array of objects with the members ip, dataPort, atPort, hostname
 // (the announced texts, unchanged) and secondsSinceHeard (a number, one decimal).
 QByteArray scanJson(const QVector<HeardModule> &modules, qint64 nowMs);
+
+// An announced text as it may be shown: control characters, and with blanksToo blanks, as '?'.
+QString printableText(const QString &text, bool blanksToo);
+// Rows of cells in columns two blanks apart, one line each; the last column is not padded.
+QString alignedColumns(const QVector<QStringList> &rows);
 
 } // namespace cli
 

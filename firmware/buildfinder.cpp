@@ -2,6 +2,8 @@
 
 #include "platform.h"
 
+#include <QFileInfo>
+
 #include <cstdio>
 
 namespace firmware {
@@ -65,9 +67,16 @@ QString generateTimeText(const QDateTime &utc)
         .arg(h.second(), 2, 10, zero);
 }
 
-bool appendTrace(const QString &path, const QByteArray &text)
+bool appendTrace(const QString &path, const QByteArray &text, qint64 limit)
 {
-    FILE *trace = platform::openFile(path, "ab");
+    const QFileInfo info(path);
+    const char *mode = "ab";
+    // When the old file cannot be moved aside (say "<path>.1" is a directory), starting the
+    // file anew still keeps it bounded.
+    if (info.isFile() && info.size() > 0 && info.size() + text.size() > limit
+        && !platform::replaceFile(path, path + QStringLiteral(".1")))
+        mode = "wb";
+    FILE *trace = platform::openFile(path, mode);
     if (!trace)
         return false;
     std::fwrite(text.constData(), 1, std::size_t(text.size()), trace);

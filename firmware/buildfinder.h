@@ -21,8 +21,13 @@ QString hexFileName(const QString &listing);
 // A last-write time (UTC) as the window shows it: UTC+8, "Y-MM-DD H:mm:ss".
 QString generateTimeText(const QDateTime &utc);
 
-// Appends `text` to the trace file; false, with errno set, when it cannot be opened.
-bool appendTrace(const QString &path, const QByteArray &text);
+// The size past which the trace file is moved aside to "<path>.1" (replacing an older one), so
+// that a window left open for days keeps at most two such files.
+const qint64 TraceLimit = 1024 * 1024;
+
+// Appends `text` to the trace file, first moving it aside when the text would take it past
+// `limit` bytes; false, with errno set, when it cannot be opened.
+bool appendTrace(const QString &path, const QByteArray &text, qint64 limit = TraceLimit);
 
 } // namespace firmware
 

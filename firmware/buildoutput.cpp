@@ -25,20 +25,28 @@ void Widget::findBuildDir()
     findHexFile(firmware::buildDirName(listing));
 }
 
+// The build….tmp file found in the listings competes with the current tools' build directories;
+// the newest file that is no longer being written is taken.
 void Widget::findHexFile(const QString &dir)
 {
     const QString user = platform::currentUserName();
     const QString listing = platform::hexFileListing(user, dir);
-    if (!firmware::appendTrace(TraceFile, listing.toLocal8Bit())) {
+    const QString fileName = firmware::hexFileName(listing);
+    const QString legacyPath = fileName.isEmpty() ? QString() : platform::buildOutputPath(user, dir, fileName);
+    QByteArray trace = listing.toLocal8Bit();
+    const firmware::BuildOutputChoice choice = outputSearch.look(
+        legacyPath, firmware::currentToolPlaces(platform::tempDirectory(user), platform::cacheDirectory()),
+        QDateTime::currentDateTimeUtc(), &trace);
+    if (!firmware::appendTrace(TraceFile, trace)) {
         std::perror("open file error");
         return;
     }
-    const QString fileName = firmware::hexFileName(listing);
-    if (fileName.isEmpty()) {
-        qDebug() << "can now get hex file";
+    if (choice.path.isEmpty()) {
+        if (!choice.stillWritten)
+            qDebug() << "can now get hex file";
         return;
     }
-    defaultFilePath = platform::buildOutputPath(user, dir, fileName);
+    defaultFilePath = choice.path;
     readFileTime(defaultFilePath);
 }
 

@@ -17,8 +17,25 @@ QString currentUserName();
 // Where the sketch build tool leaves its build directories.
 QString tempDirectory(const QString &userName);
 
+// The user's cache directory, where current sketch build tools keep their build directories:
+// $XDG_CACHE_HOME (when absolute) or ~/.cache on Linux, ~/Library/Caches on macOS,
+// %LOCALAPPDATA% on Windows. Empty when the system cannot tell.
+QString cacheDirectory();
+
 // The native path of a file in a directory of the Temp directory.
 QString buildOutputPath(const QString &userName, const QString &dir, const QString &fileName);
+
+// What a look at a file or directory needs, read in one system call: the build-output finder
+// looks at thousands of them every 2 s.
+struct FileStamp
+{
+    qint64 lastWriteMs = 0; // since the epoch, UTC
+    qint64 size = 0;
+    bool isDir = false;
+};
+
+// False when `path` cannot be queried.
+bool fileStamp(const QString &path, FileStamp *stamp);
 
 // A file's last-write time in UTC; false (and *utc untouched) when the file cannot be queried.
 bool lastWriteTimeUtc(const QString &path, QDateTime *utc);

@@ -50,9 +50,36 @@ QString tempDirectory(const QString &userName)
     return QDir::tempPath();
 }
 
+QString cacheDirectory()
+{
+#ifdef Q_OS_MACOS
+    return QDir::homePath() + QStringLiteral("/Library/Caches");
+#else
+    // A relative XDG_CACHE_HOME is invalid and to be ignored.
+    const QString xdg = qEnvironmentVariable("XDG_CACHE_HOME");
+    return QDir::isAbsolutePath(xdg) ? xdg : QDir::homePath() + QStringLiteral("/.cache");
+#endif
+}
+
 QString buildOutputPath(const QString &userName, const QString &dir, const QString &fileName)
 {
     return tempDirectory(userName) + QLatin1Char('/') + dir + QLatin1Char('/') + fileName;
+}
+
+bool fileStamp(const QString &path, FileStamp *stamp)
+{
+    struct stat st;
+    if (path.isEmpty() || ::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return false;
+#ifdef Q_OS_MACOS
+    const timespec &written = st.st_mtimespec;
+#else
+    const timespec &written = st.st_mtim;
+#endif
+    stamp->lastWriteMs = qint64(written.tv_sec) * 1000 + written.tv_nsec / 1000000;
+    stamp->size = st.st_size;
+    stamp->isDir = S_ISDIR(st.st_mode);
+    return true;
 }
 
 bool lastWriteTimeUtc(const QString &path, QDateTime *utc)

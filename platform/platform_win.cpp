@@ -178,9 +178,27 @@ QString tempDirectory(const QString &userName)
     return temp;
 }
 
+QString cacheDirectory()
+{
+    return qEnvironmentVariable("LOCALAPPDATA");
+}
+
 QString buildOutputPath(const QString &userName, const QString &dir, const QString &fileName)
 {
     return tempDirectory(userName) + QLatin1Char('\\') + dir + QLatin1Char('\\') + fileName;
+}
+
+bool fileStamp(const QString &path, FileStamp *stamp)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (path.isEmpty() || !GetFileAttributesExW(wide(path), GetFileExInfoStandard, &data))
+        return false;
+    const qint64 EpochDifference = 116444736000000000LL; // 100 ns units from 1601 to 1970
+    const qint64 written = (qint64(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime;
+    stamp->lastWriteMs = (written - EpochDifference) / 10000;
+    stamp->size = (qint64(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    stamp->isDir = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    return true;
 }
 
 bool lastWriteTimeUtc(const QString &path, QDateTime *utc)

@@ -264,8 +264,11 @@ void Module::onPageWritten()
     if (!dataService || !dataService->client())
         return;
     ++pagesInConnection;
-    if (config.faults.dropAfterPages > 0 && pagesInConnection >= config.faults.dropAfterPages)
+    if (config.faults.dropAfterPages > 0 && pagesInConnection >= config.faults.dropAfterPages
+        && (config.faults.drops == 0 || connectionsDropped < config.faults.drops)) {
+        ++connectionsDropped;
         dataService->dropClient();
+    }
 }
 
 void Module::writeFlashOut()

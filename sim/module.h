@@ -88,6 +88,7 @@ private:
     DelayLine toHost;
     int repliesInConnection = 0;
     int pagesInConnection = 0;
+    int connectionsDropped = 0;
     int pageCount = 0;
     qint64 overrunsReported = 0; // the board's overrun count when the last data connection closed
 };

@@ -157,6 +157,7 @@ const QList<OptionSpec> &optionSpecs()
         {"--split-replies", faultField(&Faults::splitReplies, 1, MaxSplit), "a piece count 1..64"},
         {"--extra-byte", faultField(&Faults::extraByteReply, 1, 1000000), "a reply number from 1"},
         {"--drop-after-pages", faultField(&Faults::dropAfterPages, 1, 1000000), "a page count from 1"},
+        {"--drops", faultField(&Faults::drops, 1, 1000000), "a count from 1"},
         {"--delay-ms", faultField(&Faults::delayMs, 0, MaxDelayMs), "milliseconds 0..60000"},
         {"--flip-address", faultField(&Faults::flipAddress, 0, MegaFlashSize - 1),
          "a flash byte address (decimal or 0x hex)"},
@@ -320,6 +321,7 @@ QString simHelpText()
         "  --split-replies N     send every reply from the board in N pieces, 5 ms apart\n"
         "  --extra-byte N        add one byte (0x00) to the N-th reply of each data connection\n"
         "  --drop-after-pages N  drop the data connection once N flash pages were written in it\n"
+        "  --drops N             with --drop-after-pages: drop only the first N such connections\n"
         "  --delay-ms N          delay each direction by N ms, as a slow radio link would\n"
         "  --flip-address A      flip (xor 0xFF) the flash byte at A as it is written\n"
         "  -h, --help            this text\n"

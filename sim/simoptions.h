@@ -19,6 +19,7 @@ struct Faults
     int splitReplies = 1;      // each reply to the host goes out in this many pieces
     int extraByteReply = 0;    // 1-based: this reply of each data connection gets one byte more; 0 = off
     int dropAfterPages = 0;    // the data connection is dropped once this many pages were written; 0 = off
+    int drops = 0;             // at most this many data connections are dropped so; 0 = every one
     int delayMs = 0;           // each direction, host to board and board to host
     qint64 flipAddress = -1;   // this flash byte is flipped as it is written; -1 = off
 };

@@ -1,5 +1,7 @@
 #include "buildfinder.h"
 #include "platform.h"
+#include "sketchbuilds.h"
+#include "testfiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -40,10 +42,13 @@ QString fileLine(const QString &when, const QString &name)
 const QString Mar07 = QStringLiteral("03/07/2015  09:05 PM");
 const QString Mar06 = QStringLiteral("03/06/2015  10:12 AM");
 
-// Sets a file's or directory's last-write time, `age` seconds before a fixed moment.
+// The fixed moment that the ages of populate() count back from.
+const QDateTime Base(QDate(2021, 6, 1), QTime(12, 0), Qt::UTC);
+
+// Sets a file's or directory's last-write time, `age` seconds before Base.
 bool setAge(const QString &path, int age)
 {
-    const qint64 base = QDateTime(QDate(2021, 6, 1), QTime(12, 0), Qt::UTC).toSecsSinceEpoch();
+    const qint64 base = Base.toSecsSinceEpoch();
     timespec times[2] = {{time_t(base - age), 0}, {time_t(base - age), 0}};
     return utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0) == 0;
 }
@@ -73,28 +78,45 @@ bool populate(const QString &root, const QStringList &entries)
     return true;
 }
 
-// Points the platform's temporary directory somewhere else for as long as it lives.
-class TempDirOverride
+// Sets an environment variable (unsets it for a null value) for as long as it lives.
+class EnvOverride
 {
 public:
-    explicit TempDirOverride(const QString &path)
-        : saved_(qgetenv("TMPDIR"))
-        , had_(qEnvironmentVariableIsSet("TMPDIR"))
+    EnvOverride(const char *name, const QByteArray &value)
+        : name_(name)
+        , saved_(qgetenv(name))
+        , had_(qEnvironmentVariableIsSet(name))
     {
-        qputenv("TMPDIR", QFile::encodeName(path));
+        if (value.isNull())
+            qunsetenv(name);
+        else
+            qputenv(name, value);
     }
-    ~TempDirOverride()
+    ~EnvOverride()
     {
         if (had_)
-            qputenv("TMPDIR", saved_);
+            qputenv(name_, saved_);
         else
-            qunsetenv("TMPDIR");
+            qunsetenv(name_);
     }
 
 private:
+    const char *name_;
     QByteArray saved_;
     bool had_;
 };
+
+// Points the platform's temporary directory somewhere else for as long as it lives.
+class TempDirOverride : public EnvOverride
+{
+public:
+    explicit TempDirOverride(const QString &path)
+        : EnvOverride("TMPDIR", QFile::encodeName(path))
+    {
+    }
+};
+
+const QString Hash = QStringLiteral("0123456789abcdef0123456789ABCDEF");
 
 } // namespace
 
@@ -115,6 +137,15 @@ private slots:
     void listingOrder_data();
     void listingOrder();
     void appendTrace();
+    void traceMovedAside();
+    void cacheDirectory_data();
+    void cacheDirectory();
+    void sketchBuilds_data();
+    void sketchBuilds();
+    void writeSettle_data();
+    void writeSettle();
+    void fileBeingWrittenWaits();
+    void namesReadAgainWhenChanged();
     void endsAtPrompt_data();
     void endsAtPrompt();
 };
@@ -306,6 +337,207 @@ void tst_BuildFinder::appendTrace()
     QCOMPARE(f.readAll(), QByteArray("first listing\nsecond"));
     QVERIFY(QDir(temp.path()).mkdir(QStringLiteral("dir.txt")));
     QVERIFY(!firmware::appendTrace(temp.filePath(QStringLiteral("dir.txt")), "x"));
+}
+
+// Past the limit the file moves to "<path>.1", replacing the older one; when it cannot move, the
+// file starts anew.
+void tst_BuildFinder::traceMovedAside()
+{
+    QTemporaryDir temp;
+    const QString path = temp.filePath(QStringLiteral("log.txt"));
+    QVERIFY(firmware::appendTrace(path, "0123456789", 16));
+    QVERIFY(firmware::appendTrace(path, "abcde", 16));
+    QVERIFY(firmware::appendTrace(path, "fghij", 16));
+    QCOMPARE(readFile(path), QByteArray("fghij"));
+    QCOMPARE(readFile(path + ".1"), QByteArray("0123456789abcde"));
+    QVERIFY(firmware::appendTrace(path, "0123456789ABCDEF", 16));
+    QCOMPARE(readFile(path), QByteArray("0123456789ABCDEF"));
+    QCOMPARE(readFile(path + ".1"), QByteArray("fghij"));
+    QVERIFY(QFile::remove(path + ".1") && QDir(temp.path()).mkdir(QStringLiteral("log.txt.1")));
+    QVERIFY(firmware::appendTrace(path, "x", 16));
+    QCOMPARE(readFile(path), QByteArray("x"));
+}
+
+void tst_BuildFinder::cacheDirectory_data()
+{
+    QTest::addColumn<QByteArray>("xdg");
+    QTest::addColumn<QString>("cache");
+    QTest::newRow("XDG_CACHE_HOME") << QByteArray("/var/cache/u") << "/var/cache/u";
+    QTest::newRow("unset") << QByteArray() << QDir::homePath() + "/.cache";
+    QTest::newRow("relative, ignored") << QByteArray("rel/cache") << QDir::homePath() + "/.cache";
+}
+
+void tst_BuildFinder::cacheDirectory()
+{
+    QFETCH(QByteArray, xdg);
+    QFETCH(QString, cache);
+    EnvOverride override("XDG_CACHE_HOME", xdg);
+    QCOMPARE(platform::cacheDirectory(), cache);
+}
+
+void tst_BuildFinder::sketchBuilds_data()
+{
+    // Entries under "temp/" and "cache/" as for populate(); the legacy file is given as found
+    // in the listings; the chosen file relative to the root, or empty.
+    QTest::addColumn<QStringList>("entries");
+    QTest::addColumn<QString>("legacy");
+    QTest::addColumn<QString>("chosen");
+    const QString ideBuild = QStringLiteral("temp/arduino_build_64775");
+    const QStringList layouts{ideBuild, "temp/arduino-sketch-" + Hash, "temp/arduino/arduino-sketch-" + Hash,
+                              "temp/arduino/sketches/" + Hash, "cache/arduino/sketches/" + Hash};
+    for (const QString &dir : layouts)
+        QTest::newRow(qPrintable(dir.section('/', 0, -2) + " layout"))
+            << QStringList{dir + ":dir:9", dir + "/Blink.ino.hex:file:9", dir + "/Blink.ino.elf:file:2"} << QString()
+            << dir + "/Blink.ino.hex";
+    QTest::newRow("newest across places")
+        << QStringList{layouts[0] + ":dir:1", layouts[0] + "/A.ino.hex:file:30", layouts[3] + ":dir:1",
+                       layouts[3] + "/B.ino.hex:file:20", layouts[4] + ":dir:1", layouts[4] + "/C.ino.hex:file:10",
+                       layouts[1] + ":dir:1", layouts[1] + "/D.ino.hex:file:40"}
+        << QString() << layouts[4] + "/C.ino.hex";
+    QTest::newRow("the file's time, not the directory's")
+        << QStringList{"temp/arduino_build_1:dir:1", "temp/arduino_build_1/Old.ino.hex:file:50",
+                       "temp/arduino_build_2:dir:60", "temp/arduino_build_2/New.ino.hex:file:5"}
+        << QString() << "temp/arduino_build_2/New.ino.hex";
+    QTest::newRow("newer with_bootloader ignored")
+        << QStringList{ideBuild + ":dir:1", ideBuild + "/Blink.ino.with_bootloader.hex:file:3",
+                       ideBuild + "/Blink.ino.hex:file:4"}
+        << QString() << ideBuild + "/Blink.ino.hex";
+    QTest::newRow("older tool's cpp.hex")
+        << QStringList{ideBuild + ":dir:1", ideBuild + "/Blink.cpp.hex:file:4"} << QString()
+        << ideBuild + "/Blink.cpp.hex";
+    QTest::newRow("name with blanks kept whole")
+        << QStringList{ideBuild + ":dir:1", ideBuild + "/My Sketch.ino.hex:file:4"} << QString()
+        << ideBuild + "/My Sketch.ino.hex";
+    QTest::newRow("no HEX of another name")
+        << QStringList{ideBuild + ":dir:1", ideBuild + "/Blink.hex:file:1", ideBuild + "/.ino.hex:file:1",
+                       ideBuild + "/Blink.INO.HEX:file:1", ideBuild + "/Blink.ino.hex.tmp:file:1",
+                       ideBuild + "/Dir.ino.hex:dir:1", ideBuild + "/sketch:dir:1",
+                       ideBuild + "/sketch/Deep.ino.hex:file:1"}
+        << QString() << QString();
+    QTest::newRow("not a build directory's name")
+        << QStringList{"temp/arduino_build_12a:dir:1", "temp/arduino_build_12a/A.ino.hex:file:1",
+                       "temp/arduino_build_:dir:1", "temp/arduino_build_/B.ino.hex:file:1",
+                       "temp/arduino-sketch-" + Hash.left(31) + ":dir:1",
+                       "temp/arduino-sketch-" + Hash.left(31) + "/C.ino.hex:file:1",
+                       "temp/arduino/sketches/" + Hash.left(31) + "g:dir:1",
+                       "temp/arduino/sketches/" + Hash.left(31) + "g/D.ino.hex:file:1",
+                       "temp/sketches/" + Hash + ":dir:1", "temp/sketches/" + Hash + "/E.ino.hex:file:1",
+                       "cache/arduino-sketch-" + Hash + ":dir:1", "cache/arduino-sketch-" + Hash + "/F.ino.hex:file:1",
+                       "temp/arduino_build_7:file:1"}
+        << QString() << QString();
+    QTest::newRow("build.tmp file newer")
+        << QStringList{"temp/build1.tmp:dir:1", "temp/build1.tmp/Old.ino.hex:file:5", ideBuild + ":dir:1",
+                       ideBuild + "/New.ino.hex:file:20"}
+        << "temp/build1.tmp/Old.ino.hex" << "temp/build1.tmp/Old.ino.hex";
+    QTest::newRow("current tool's file newer")
+        << QStringList{"temp/build1.tmp:dir:1", "temp/build1.tmp/Old.ino.hex:file:20", ideBuild + ":dir:1",
+                       ideBuild + "/New.ino.hex:file:5"}
+        << "temp/build1.tmp/Old.ino.hex" << ideBuild + "/New.ino.hex";
+    QTest::newRow("build.tmp name that names no file")
+        << QStringList{"temp/build1.tmp:dir:1", "temp/build1.tmp/My Sketch.ino.hex:file:5"}
+        << "temp/build1.tmp/Sketch.ino.hex" << "temp/build1.tmp/Sketch.ino.hex";
+}
+
+void tst_BuildFinder::sketchBuilds()
+{
+    QFETCH(QStringList, entries);
+    QFETCH(QString, legacy);
+    QFETCH(QString, chosen);
+    QTemporaryDir root;
+    QVERIFY(QDir(root.path()).mkpath("temp") && QDir(root.path()).mkpath("cache"));
+    QVERIFY(populate(root.path(), entries));
+    const auto places = firmware::currentToolPlaces(root.filePath("temp"), root.filePath("cache"));
+    QCOMPARE(places.size(), 5);
+    firmware::BuildOutputSearch search;
+    QByteArray trace("listing");
+    const firmware::BuildOutputChoice choice =
+        search.look(legacy.isEmpty() ? QString() : root.filePath(legacy), places, Base, &trace);
+    QCOMPARE(choice.path, chosen.isEmpty() ? QString() : root.filePath(chosen));
+    QVERIFY(!choice.stillWritten);
+    QVERIFY(trace.startsWith("listing\n Sketch build directories\n"));
+    if (!chosen.isEmpty() && legacy != chosen)
+        QVERIFY(trace.contains(" chosen ") && trace.contains(QFile::encodeName(root.filePath(chosen))));
+    // A place that is not given is not looked at.
+    QCOMPARE(firmware::currentToolPlaces(QString(), root.filePath("cache")).size(), 1);
+}
+
+void tst_BuildFinder::writeSettle_data()
+{
+    // Looks at one file, each "age ms/size" (another path: "other"); whether each is settled.
+    QTest::addColumn<QStringList>("looks");
+    QTest::addColumn<QString>("settled");
+    QTest::newRow("finished file") << QStringList{"5000/100"} << "1";
+    QTest::newRow("younger than a second") << QStringList{"500/100", "2500/100"} << "01";
+    QTest::newRow("size changes between looks") << QStringList{"3000/100", "5000/200", "7000/200"} << "101";
+    QTest::newRow("another file between looks") << QStringList{"3000/100", "other", "7000/200"} << "111";
+    QTest::newRow("time ahead of the clock: size judged") << QStringList{"-9000/100", "-7000/300", "-5000/300"}
+                                                          << "101";
+}
+
+void tst_BuildFinder::writeSettle()
+{
+    QFETCH(QStringList, looks);
+    QFETCH(QString, settled);
+    firmware::WriteSettleCheck check;
+    QString seen;
+    for (const QString &look : looks) {
+        const bool other = look == QLatin1String("other");
+        const firmware::HexCandidate file{other ? QStringLiteral("/t/arduino_build_2/b.ino.hex")
+                                                : QStringLiteral("/t/arduino_build_1/a.ino.hex"),
+                                          Base.addMSecs(other ? -5000 : -look.section('/', 0, 0).toLongLong()),
+                                          other ? 50 : look.section('/', 1).toLongLong()};
+        seen += check.settled(file, Base) ? '1' : '0';
+    }
+    QCOMPARE(seen, settled);
+}
+
+// A file being written is not taken, and neither is an older one in its place: the file in use
+// stays until the next look.
+void tst_BuildFinder::fileBeingWrittenWaits()
+{
+    QTemporaryDir root;
+    QVERIFY(populate(root.path(), {"arduino_build_1:dir:1", "arduino_build_1/Old.ino.hex:file:60",
+                                   "arduino_build_2:dir:1", "arduino_build_2/New.ino.hex:file:0"}));
+    const auto places = firmware::currentToolPlaces(root.path(), QString());
+    firmware::BuildOutputSearch search;
+    QByteArray trace;
+    firmware::BuildOutputChoice choice = search.look(QString(), places, Base.addMSecs(300), &trace);
+    QCOMPARE(choice.path, QString());
+    QVERIFY(choice.stillWritten);
+    QVERIFY(trace.contains(" being written, next look "));
+    choice = search.look(QString(), places, Base.addMSecs(2300), &trace);
+    QCOMPARE(choice.path, root.filePath("arduino_build_2/New.ino.hex"));
+    QVERIFY(!choice.stillWritten);
+}
+
+// A directory is read again when its time changed, or when its time was too recent to trust.
+void tst_BuildFinder::namesReadAgainWhenChanged()
+{
+    QTemporaryDir root;
+    const QString dir = root.filePath("arduino_build_1");
+    const auto sorted = [](QStringList l) { l.sort(); return l; };
+    const qint64 now = Base.toMSecsSinceEpoch();
+    firmware::DirectoryNames names;
+    QVERIFY(populate(root.path(), {"arduino_build_1:dir:100", "arduino_build_1/A.ino.hex:file:100"}));
+    QCOMPARE(names.hexFiles(dir, now), QStringList{"A.ino.hex"});
+    QVERIFY(populate(root.path(), {"arduino_build_1/B.ino.hex:file:100", "arduino_build_1:dir:100"}));
+    QCOMPARE(names.hexFiles(dir, now), QStringList{"A.ino.hex"}); // unchanged time: not read
+    QVERIFY(setAge(dir, 50));
+    QCOMPARE(sorted(names.hexFiles(dir, now)), (QStringList{"A.ino.hex", "B.ino.hex"}));
+    QVERIFY(setAge(dir, 1));
+    QCOMPARE(names.hexFiles(dir, now).size(), 2);
+    QVERIFY(populate(root.path(), {"arduino_build_1/C.cpp.hex:file:100", "arduino_build_1:dir:1"}));
+    QCOMPARE(names.hexFiles(dir, now).size(), 3); // a time within the racy span is not trusted
+    QVERIFY(QDir(dir).removeRecursively());
+    QCOMPARE(names.hexFiles(dir, now), QStringList());
+    // A directory that is no longer read is forgotten: made again with the same time, it is read.
+    names.forgetUnread();
+    QVERIFY(populate(root.path(), {"arduino_build_1:dir:100", "arduino_build_1/A.ino.hex:file:100"}));
+    QCOMPARE(names.hexFiles(dir, now), QStringList{"A.ino.hex"});
+    QVERIFY(populate(root.path(), {"arduino_build_1/B.ino.hex:file:100", "arduino_build_1:dir:100"}));
+    names.forgetUnread();
+    names.forgetUnread();
+    QCOMPARE(names.hexFiles(dir, now).size(), 2);
 }
 
 // The command interpreter gets its next line only once it shows its prompt.

@@ -1,6 +1,7 @@
 // quarnel-cli as a script runs it: uploads through simulated modules into the real bootloaders,
 // compared byte for byte with the image; a flash corrupted on purpose, caught by --verify only;
-// each failure with its exit status and its line; bad input; rename against a scripted port.
+// each failure with its exit status and its line; bad input; rename against a scripted port;
+// many boards in one command, a dropped link resumed at its page, Ctrl-C.
 // No announcements here: every module runs with --announce-ms 0 and the ports are given.
 #include "simprocess.h"
 #include "tst_cliprocess.h"
@@ -10,6 +11,8 @@
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <csignal>
 
 namespace {
 
@@ -52,6 +55,10 @@ private slots:
     void rename_data();
     void rename();
     void renameUnreachable();
+    void manyBoards();
+    void resumeAfterDrop_data();
+    void resumeAfterDrop();
+    void interrupt();
 };
 
 void TestCli::upload_data()
@@ -289,7 +296,7 @@ void TestCli::help_data()
 
     QTest::newRow("overview") << QStringList{"--help"} << "Usage: quarnel-cli COMMAND [options]";
     QTest::newRow("scan") << QStringList{"scan", "--help"} << "Usage: quarnel-cli scan [--seconds N] [--json]";
-    QTest::newRow("upload") << QStringList{"upload", "-h"} << "Usage: quarnel-cli upload --ip IP --board BOARD [options] FILE.hex";
+    QTest::newRow("upload") << QStringList{"upload", "-h"} << "Usage: quarnel-cli upload (--ip IP [--ip IP ...] | --all [--name GLOB]) --board BOARD";
     QTest::newRow("rename") << QStringList{"help", "rename"} << "Usage: quarnel-cli rename --ip IP [--at-port P] NAME";
 }
 
@@ -356,6 +363,138 @@ void TestCli::renameUnreachable()
                  QStringLiteral("quarnel-cli: cannot connect to the AT-command port %1 of 127.0.0.1").arg(port).toUtf8()),
              run.printed().constData());
     QCOMPARE(run.out, QByteArray());
+}
+
+// Four boards in one command, two of them faulty: a link dropped once mid-image is resumed
+// (--retries 1), a silent bootloader fails on its own; the other two are written regardless.
+void TestCli::manyBoards()
+{
+    const QByteArray bin = readFile(avrPath("blink_uno.bin"));
+    SimProcess unos;
+    QVERIFY2(unos.start({"--ip", "127.0.0.150", "--count", "2", "--board", "UNO", "--announce-ms", "0"}),
+             qPrintable(unos.errorText()));
+    // Every module on the same ports, each on its own address.
+    const QStringList ports{"--data-port", QString::number(unos.dataPort()), "--at-port", QString::number(unos.atPort())};
+    SimProcess dropping;
+    QVERIFY2(dropping.start(QStringList{"--ip", "127.0.0.152", "--board", "UNO", "--announce-ms", "0",
+                                        "--drop-after-pages", "1", "--drops", "1"} + ports),
+             qPrintable(dropping.errorText()));
+    SimProcess silent;
+    QVERIFY2(silent.start(QStringList{"--ip", "127.0.0.153", "--board", "MEGA2560", "--announce-ms", "0"} + ports),
+             qPrintable(silent.errorText()));
+
+    QStringList arguments{"upload", "--board", "UNO", "--retries", "1", "--verify", avrPath("blink_uno.hex")};
+    for (int i = 150; i <= 153; ++i)
+        arguments << "--ip" << QStringLiteral("127.0.0.%1").arg(i);
+    const CliRun run = runCli(arguments + ports, QString(), ShortWaits);
+    QVERIFY2(run.finished, run.printed().constData());
+    QCOMPARE(run.exitCode, 1);
+
+    const QList<QByteArray> lines = run.outLines();
+    const auto row = [&lines](const char *ip) {
+        const auto it = std::find_if(lines.begin(), lines.end(),
+                                     [ip](const QByteArray &l) { return l.startsWith(QByteArray(ip) + "  "); });
+        return it == lines.end() ? QByteArray() : it->simplified();
+    };
+    const QByteArray written = " " + QByteArray::number(bin.size()) + " ";
+    QVERIFY2(row("127.0.0.150").contains(written) && row("127.0.0.150").endsWith(" 0 written and verified"),
+             run.out.constData());
+    QVERIFY2(row("127.0.0.151").endsWith(" 0 written and verified"), run.out.constData());
+    QVERIFY2(row("127.0.0.152").contains(written) && row("127.0.0.152").endsWith(" 1 written and verified"),
+             run.out.constData());
+    QVERIFY2(row("127.0.0.153").endsWith(" 0 failed: bootloader did not answer get sync"), run.out.constData());
+    QCOMPARE(lines.last(), QByteArray("3 of 4 boards written and verified"));
+    QVERIFY2(run.out.contains("127.0.0.152: retry 1\n"), run.out.constData());
+    QVERIFY2(run.err.contains("quarnel-cli: upload to 127.0.0.153 failed: bootloader did not answer get sync; check"),
+             run.printed().constData());
+    QVERIFY(!run.err.contains("upload to 127.0.0.15" "0"));
+
+    QCOMPARE(unos.flash(0).left(bin.size()), bin);
+    QCOMPARE(unos.flash(1).left(bin.size()), bin);
+    QCOMPARE(dropping.flash().left(bin.size()), bin);
+    QVERIFY(unos.stop() && dropping.stop() && silent.stop());
+}
+
+void TestCli::resumeAfterDrop_data()
+{
+    QTest::addColumn<QString>("board");
+    QTest::addColumn<QString>("image");
+    QTest::addColumn<int>("dropAfter"); // the link drops as this page is written, before its reply
+    QTest::addColumn<bool>("verify");
+    QTest::addColumn<QString>("ip");
+
+    QTest::newRow("STK500v1, first page") << "UNO" << "blink_uno" << 1 << false << "127.0.0.154";
+    QTest::newRow("STK500v1, last page, verified") << "UNO" << "blink_uno" << 2 << true << "127.0.0.155";
+    QTest::newRow("STK500v1, page 126 of 252") << "UNO" << "full_uno" << 126 << false << "127.0.0.156";
+    // The MEGA2560's bootloader erases, at each page it is sent, the next page of its own count
+    // from 0: after the reset of a reconnection every page is written again, from page 0.
+    QTest::newRow("STK500v2, last page") << "MEGA2560" << "blink_mega" << 2 << false << "127.0.0.158";
+    QTest::newRow("STK500v2, above 128 KiB") << "MEGA2560" << "huge_mega" << 520 << false << "127.0.0.159";
+}
+
+// A dropped link costs one page on the UNO: the upload goes on from the page whose reply was lost,
+// which is written again whole at its own address; the flash ends up equal to the image.
+void TestCli::resumeAfterDrop()
+{
+    QFETCH(QString, board);
+    QFETCH(QString, image);
+    QFETCH(int, dropAfter);
+    QFETCH(bool, verify);
+    QFETCH(QString, ip);
+
+    const QByteArray bin = readFile(avrPath(image + ".bin"));
+    const int pageSize = board == "UNO" ? 128 : 256;
+    const int pages = (bin.size() + pageSize - 1) / pageSize;
+    QVERIFY(dropAfter <= pages);
+    SimProcess sim;
+    QVERIFY2(sim.start({"--ip", ip, "--board", board, "--announce-ms", "0", "--drop-after-pages",
+                        QString::number(dropAfter), "--drops", "1"}),
+             qPrintable(sim.errorText()));
+    QStringList arguments = uploadArguments(sim, board, avrPath(image + ".hex"));
+    arguments << "--retries" << "1";
+    if (verify)
+        arguments << "--verify";
+    const CliRun run = runCli(arguments, QString(), {}, 3 * CliRun::DefaultMs);
+    QVERIFY2(run.finished && run.exitCode == 0, run.printed().constData());
+    QVERIFY2(run.out.contains(ip.toUtf8() + ": retry 1\n"), run.out.constData());
+    QCOMPARE(run.outLines().last(), QStringLiteral("quarnel-cli: %1: upload complete, %2 bytes written%3")
+                                        .arg(ip)
+                                        .arg(bin.size())
+                                        .arg(verify ? " and verified" : "")
+                                        .toUtf8());
+    QCOMPARE(sim.pagesWritten(), board == "UNO" ? pages + 1 : dropAfter + pages);
+    QCOMPARE(sim.flash().left(bin.size()), bin);
+    QVERIFY(sim.stop());
+}
+
+// Ctrl-C stops every worker at once, and the summary tells how far each board got.
+void TestCli::interrupt()
+{
+    SimProcess sim;
+    QVERIFY2(sim.start({"--ip", "127.0.0.148", "--count", "2", "--board", "UNO", "--announce-ms", "0"}),
+             qPrintable(sim.errorText()));
+    QProcess process;
+    QSignalSpy output(&process, &QProcess::readyReadStandardOutput);
+    startCli(process, {"upload", "--ip", "127.0.0.148", "--ip", "127.0.0.149", "--jobs", "1", "--board", "UNO",
+                       "--data-port", QString::number(sim.dataPort()), "--at-port", QString::number(sim.atPort()),
+                       avrPath("full_uno.hex")});
+    QByteArray seen;
+    while (!seen.contains("127.0.0.148: 10%") && output.wait(IoMs))
+        seen += process.peek(1 << 16);
+    QVERIFY2(seen.contains("127.0.0.148: 10%"), seen.constData());
+    QElapsedTimer clock;
+    clock.start();
+    ::kill(pid_t(process.processId()), SIGINT);
+    const CliRun run = finishCli(process, IoMs);
+    QVERIFY2(run.finished, run.printed().constData());
+    QVERIFY2(clock.elapsed() < 2000, run.printed().constData());
+    QCOMPARE(run.exitCode, 130);
+    const QList<QByteArray> lines = run.outLines();
+    QCOMPARE(lines.last(), QByteArray("0 of 2 boards written"));
+    QVERIFY2(lines.at(lines.size() - 3).startsWith("127.0.0.148 ") && lines.at(lines.size() - 3).endsWith("interrupted"),
+             run.out.constData());
+    QVERIFY2(lines.at(lines.size() - 2).simplified() == "127.0.0.149 - 0 0.0 0 not started", run.out.constData());
+    QVERIFY(sim.stop());
 }
 
 QTEST_GUILESS_MAIN(TestCli)

@@ -1,6 +1,9 @@
 // The command-line tool's logic, directly: argument checks, the announcement acceptance rules,
 // the scan output under hostile announcements, the refusal of doubtful HEX files, the exit
-// status and advice of every upload outcome, and the progress lines.
+// status and advice of every upload outcome, and the progress lines; for many boards: their
+// selection by name, the summary, the command's exit status and the display's lines.
+#include "boarddisplay.h"
+#include "boards.h"
 #include "commandline.h"
 #include "commands.h"
 #include "exitcodes.h"
@@ -8,6 +11,7 @@
 #include "modulescan.h"
 #include "progress.h"
 #include "scanoutput.h"
+#include "testfiles.h"
 #include "uploadverdict.h"
 
 #include <QJsonArray>
@@ -58,6 +62,8 @@ private slots:
     void acceptedCommandLines();
     void usageErrors_data();
     void usageErrors();
+    void uploadTargets_data();
+    void uploadTargets();
 
     void announcementRules_data();
     void announcementRules();
@@ -80,6 +86,14 @@ private slots:
 
     void timeoutScale_data();
     void timeoutScale();
+
+    void glob_data();
+    void glob();
+    void boardsHeardByName();
+    void summary();
+    void worstExitCode_data();
+    void worstExitCode();
+    void displayLines();
 };
 
 void TestCliLogic::acceptedCommandLines_data()
@@ -136,7 +150,7 @@ void TestCliLogic::acceptedCommandLines()
     QCOMPARE(error, QString());
     QCOMPARE(inv.command, command);
     QCOMPARE(inv.help, false);
-    QCOMPARE(inv.ip, ip);
+    QCOMPARE(command == cli::Command::Upload ? inv.ips.join(',') : inv.ip, ip);
     QCOMPARE(inv.board, board);
     QCOMPARE(int(inv.dataPort), dataPort);
     QCOMPARE(int(inv.atPort), atPort);
@@ -163,7 +177,17 @@ void TestCliLogic::usageErrors_data()
     QTest::newRow("seconds not a number") << QStringList{"scan", "--seconds", "ten"} << "--seconds ten: expected";
     QTest::newRow("seconds infinite") << QStringList{"scan", "--seconds", "inf"} << "--seconds inf: expected";
     QTest::newRow("seconds beyond an hour") << QStringList{"scan", "--seconds", "3601"} << "--seconds 3601: expected";
-    QTest::newRow("upload without --ip") << QStringList{"upload", "--board", "UNO", "a.hex"} << "upload: --ip is required";
+    QTest::newRow("upload without --ip") << QStringList{"upload", "--board", "UNO", "a.hex"}
+                                         << "upload: --ip or --all is required";
+    QTest::newRow("--ip and --all") << upload + QStringList{"--all", "a.hex"} << "--ip and --all exclude each other";
+    QTest::newRow("--name without --all") << upload + QStringList{"--name", "uno-*", "a.hex"} << "--name needs --all";
+    QTest::newRow("empty --name") << QStringList{"upload", "--all", "--name", "", "--board", "UNO", "a.hex"}
+                                  << "--name: the pattern is empty";
+    QTest::newRow("same board twice") << upload + QStringList{"--ip", "127.000.0.2", "a.hex"}
+                                      << "--ip 127.000.0.2: given twice";
+    QTest::newRow("--jobs 0") << upload + QStringList{"--jobs", "0", "a.hex"} << "--jobs 0: expected a number of boards";
+    QTest::newRow("--retries beyond 100") << upload + QStringList{"--retries", "101", "a.hex"}
+                                          << "--retries 101: expected a number 0..100";
     QTest::newRow("three parts") << QStringList{"upload", "--ip", "127.0.1", "--board", "UNO", "a.hex"}
                                  << "--ip 127.0.1: not an IPv4 address";
     QTest::newRow("part above 255") << QStringList{"upload", "--ip", "127.0.0.256", "--board", "UNO", "a.hex"}
@@ -211,6 +235,47 @@ void TestCliLogic::usageErrors()
     cli::parseCommandLine(arguments, &actual);
     QVERIFY2(actual.contains(error), qPrintable(actual));
     QVERIFY(!actual.contains('\n'));
+}
+
+void TestCliLogic::uploadTargets_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("ips");
+    QTest::addColumn<bool>("all");
+    QTest::addColumn<QString>("glob");
+    QTest::addColumn<double>("seconds");
+    QTest::addColumn<int>("jobs");
+    QTest::addColumn<int>("retries");
+
+    QTest::newRow("three --ip") << QStringList{"--ip", "10.0.0.1", "--ip=10.0.0.2", "--ip", "10.0.0.03"}
+                                << "10.0.0.1,10.0.0.2,10.0.0.3" << false << "*" << 5.0 << 0 << 0;
+    QTest::newRow("--all listens 3 s") << QStringList{"--all"} << "" << true << "*" << 3.0 << 0 << 0;
+    QTest::newRow("--all --name, jobs, retries, json")
+        << QStringList{"--all", "--name", "uno-*", "--seconds", "1.5", "--jobs", "4", "--retries", "2", "--json"} << ""
+        << true << "uno-*" << 1.5 << 4 << 2;
+}
+
+void TestCliLogic::uploadTargets()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, ips);
+    QFETCH(bool, all);
+    QFETCH(QString, glob);
+    QFETCH(double, seconds);
+    QFETCH(int, jobs);
+    QFETCH(int, retries);
+
+    QString error;
+    const cli::Invocation inv =
+        cli::parseCommandLine(QStringList{"upload", "--board", "UNO"} + arguments + QStringList{"a.hex"}, &error);
+    QCOMPARE(error, QString());
+    QCOMPARE(inv.ips.join(','), ips);
+    QCOMPARE(inv.all, all);
+    QCOMPARE(inv.nameGlob, glob);
+    QCOMPARE(inv.seconds, seconds);
+    QCOMPARE(inv.jobs, jobs);
+    QCOMPARE(inv.retries, retries);
+    QCOMPARE(inv.json, arguments.contains("--json"));
 }
 
 void TestCliLogic::announcementRules_data()
@@ -542,6 +607,180 @@ void TestCliLogic::timeoutScale()
     QCOMPARE(actual, scale);
     QCOMPARE(error.isEmpty(), accepted);
     qunsetenv("QUARNEL_TEST_TIMEOUT_SCALE");
+}
+
+void TestCliLogic::glob_data()
+{
+    QTest::addColumn<QString>("glob");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("matches");
+
+    QTest::newRow("prefix") << "uno-*" << "uno-12" << true;
+    QTest::newRow("prefix, other name") << "uno-*" << "mega-1" << false;
+    QTest::newRow("whole text only") << "uno" << "uno-1" << false;
+    QTest::newRow("letter case counts") << "uno-*" << "UNO-1" << false;
+    QTest::newRow("question mark, one character") << "bench-?" << "bench-7" << true;
+    QTest::newRow("star backtracks") << "*-a*b" << "x-aab-a-ab" << true;
+    QTest::newRow("star backtracks, no match") << "*-a*b" << "x-aab-a-ac" << false;
+    QTest::newRow("slash is a character") << "a*c" << "a/b/c" << true;
+}
+
+void TestCliLogic::glob()
+{
+    QFETCH(QString, glob);
+    QFETCH(QString, text);
+    QFETCH(bool, matches);
+    QCOMPARE(cli::globMatches(glob, text), matches);
+}
+
+// --all --name: the modules whose name matches, their ports from the announcement unless given;
+// a module announcing something unusable is a failed board of its own, not a crash or a skip.
+void TestCliLogic::boardsHeardByName()
+{
+    const auto heard = [](const char *ip, const char *name, const char *data, const char *at) {
+        discovery::Announcement a;
+        a.hostIp = QLatin1String(ip);
+        a.hostName = QLatin1String(name);
+        a.dataPort = QLatin1String(data);
+        a.atPort = QLatin1String(at);
+        return a;
+    };
+    const QVector<discovery::Announcement> modules{
+        heard("10.0.0.1", "uno-1", "8000", "8001"), heard("10.0.0.2", "mega-1", "8000", "8001"),
+        heard("10.0.0.3", "uno-2", "abc", "8001"), heard("not an ip", "uno-3", "8000", "8001")};
+
+    const QVector<cli::Board> boards = cli::boardsHeard(modules, "uno-*", {QString(), 0, 0, "UNO"});
+    QCOMPARE(boards.size(), 3);
+    QCOMPARE(boards.at(0).target.ip, QStringLiteral("10.0.0.1"));
+    QCOMPARE(boards.at(0).hostName, QStringLiteral("uno-1"));
+    QCOMPARE(int(boards.at(0).target.dataPort), 8000);
+    QCOMPARE(int(boards.at(0).target.atPort), 8001);
+    QCOMPARE(boards.at(0).state, cli::Board::State::Waiting);
+    QCOMPARE(boards.at(1).state, cli::Board::State::Failed);
+    QCOMPARE(boards.at(1).exitCode, int(cli::ExitUnreachable));
+    QCOMPARE(boards.at(1).failure, QStringLiteral("announces the data port \"abc\", which is no port number"));
+    QCOMPARE(boards.at(2).target.ip, QStringLiteral("not?an?ip"));
+    QCOMPARE(boards.at(2).failure, QStringLiteral("the announced address is no IPv4 address"));
+
+    // Ports given on the command line win over the announced ones.
+    const QVector<cli::Board> given = cli::boardsHeard(modules, "uno-2", {QString(), 9000, 9001, "UNO"});
+    QCOMPARE(given.size(), 1);
+    QCOMPARE(given.at(0).state, cli::Board::State::Waiting);
+    QCOMPARE(int(given.at(0).target.dataPort), 9000);
+
+    cli::Board silent;
+    silent.target.ip = "10.0.0.9";
+    cli::takeAnnouncement(&silent, nullptr, 2.5);
+    QCOMPARE(silent.failure, QStringLiteral("no announcement on UDP port 3333 within 2.5 s"));
+    QVERIFY(silent.verdictLine.startsWith("quarnel-cli: upload to 10.0.0.9 failed: no announcement"));
+}
+
+void TestCliLogic::summary()
+{
+    cli::Board done;
+    done.target = {"10.0.0.1", 8000, 8001, "UNO"};
+    done.hostName = "uno 1\x1b";
+    done.state = cli::Board::State::Done;
+    done.bytes = 32256;
+    done.seconds = 6.04;
+    done.retries = 1;
+    cli::Board failed = done;
+    failed.target.ip = "10.0.0.2";
+    failed.hostName.clear();
+    failed.state = cli::Board::State::Failed;
+    failed.failure = "bootloader did not answer get sync";
+    failed.exitCode = cli::ExitUploadFailed;
+    failed.bytes = 0;
+    failed.retries = 0;
+    const QVector<cli::Board> boards{done, failed};
+
+    QCOMPARE(cli::summaryTable(boards, true).split('\n'),
+             (QStringList{"IP        HOSTNAME  BYTES  SECONDS  RETRIES  RESULT",
+                          "10.0.0.1  uno?1?    32256  6.0      1        written and verified",
+                          "10.0.0.2  -         0      6.0      0        failed: bootloader did not answer get sync",
+                          "1 of 2 boards written and verified", ""}));
+    QCOMPARE(cli::countLine({done, done}, false), QStringLiteral("2 of 2 boards written"));
+
+    QJsonParseError parseError{};
+    const QJsonObject json = QJsonDocument::fromJson(cli::summaryJson(boards, false, 1), &parseError).object();
+    QCOMPARE(parseError.error, QJsonParseError::NoError);
+    QCOMPARE(json.value("written").toInt(), 1);
+    QCOMPARE(json.value("total").toInt(), 2);
+    QCOMPARE(json.value("exitCode").toInt(), 1);
+    const QJsonArray list = json.value("boards").toArray();
+    QCOMPARE(list.at(0).toObject().value("hostname").toString(), QStringLiteral("uno 1\x1b"));
+    QCOMPARE(list.at(0).toObject().value("result").toString(), QStringLiteral("written"));
+    QVERIFY(list.at(0).toObject().value("error").isNull());
+    QCOMPARE(list.at(0).toObject().value("retries").toInt(), 1);
+    QCOMPARE(list.at(1).toObject().value("result").toString(), QStringLiteral("failed"));
+    QCOMPARE(list.at(1).toObject().value("error").toString(), failed.failure);
+    QCOMPARE(list.at(1).toObject().value("exitCode").toInt(), 1);
+}
+
+void TestCliLogic::worstExitCode_data()
+{
+    QTest::addColumn<QList<int>>("statuses");
+    QTest::addColumn<int>("exitCode");
+
+    QTest::newRow("all written") << QList<int>{0, 0} << 0;
+    QTest::newRow("unreachable") << QList<int>{0, 3} << 3;
+    QTest::newRow("verify failed before unreachable") << QList<int>{3, 5, 0} << 5;
+    QTest::newRow("upload failed first") << QList<int>{5, 3, 1} << 1;
+}
+
+void TestCliLogic::worstExitCode()
+{
+    QFETCH(QList<int>, statuses);
+    QFETCH(int, exitCode);
+    QVector<cli::Board> boards;
+    for (int status : statuses) {
+        cli::Board b;
+        b.exitCode = status;
+        boards.append(b);
+    }
+    QCOMPARE(cli::worstExitCode(boards), exitCode);
+}
+
+void TestCliLogic::displayLines()
+{
+    cli::Board b;
+    b.target.ip = "10.0.0.1";
+    b.hostName = "uno-1";
+    b.state = cli::Board::State::Writing;
+    b.fraction = 0.5f;
+    QCOMPARE(cli::BoardDisplay::boardLine(b, 7),
+             QStringLiteral("uno-1    10.0.0.1         [##########          ]  50%  writing"));
+    b.state = cli::Board::State::Retrying;
+    b.retries = 2;
+    QCOMPARE(cli::BoardDisplay::eventLine(b), QStringLiteral("10.0.0.1 (uno-1): retry 2"));
+
+    // Plain output: a line per new state and per tenth written, none repeated.
+    QTemporaryDir dir;
+    const QByteArray path = QFile::encodeName(dir.filePath("out.txt"));
+    FILE *out = std::fopen(path.constData(), "w");
+    QVERIFY(out);
+    QVector<cli::Board> boards{b};
+    boards[0].state = cli::Board::State::Connecting;
+    boards[0].hostName.clear();
+    {
+        cli::BoardDisplay display(out, false, &boards);
+        const auto step = [&](cli::Board::State state, float fraction) {
+            boards[0].state = state;
+            boards[0].fraction = fraction;
+            display.changed(0);
+        };
+        step(cli::Board::State::Writing, 0.05f);
+        step(cli::Board::State::Writing, 0.15f);
+        step(cli::Board::State::Writing, 0.19f);
+        step(cli::Board::State::Writing, 0.31f);
+        boards[0].failure = "page 9 not acknowledged (program page)";
+        step(cli::Board::State::Failed, 0.31f);
+        display.end();
+    }
+    std::fclose(out);
+    QCOMPARE(readFile(QString::fromLocal8Bit(path)),
+             QByteArray("10.0.0.1: connecting\n10.0.0.1: writing\n10.0.0.1: 10%\n10.0.0.1: 30%\n"
+                        "10.0.0.1: failed: page 9 not acknowledged (program page)\n"));
 }
 
 QTEST_GUILESS_MAIN(TestCliLogic)

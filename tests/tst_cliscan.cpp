@@ -1,15 +1,14 @@
 // quarnel-cli on the real discovery port: scan lists simulated modules with their names and
 // ports; upload and rename take missing ports from the module's announcement, and say so
-// clearly when none comes or what comes is unusable; hostile datagrams do not upset a scan.
+// clearly when none comes or what comes is unusable; hostile datagrams do not upset a scan;
+// upload --all --name writes every module of that name.
 #include "simprocess.h"
 #include "tst_cliprocess.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QDir>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTimer>
 #include <QUdpSocket>
 #include <QtTest>
@@ -69,7 +68,7 @@ private slots:
     void renameWithAnnouncedPort();
     void noUsableAnnouncement_data();
     void noUsableAnnouncement();
-    void readmeExampleFlashesEveryUno();
+    void uploadToAllNamed();
 };
 
 void TestCliScan::initTestCase()
@@ -225,19 +224,9 @@ void TestCliScan::noUsableAnnouncement()
     QCOMPARE(run.out, QByteArray());
 }
 
-// The README's script, as printed there: scan, then every module named uno-... flashed at once.
-void TestCliScan::readmeExampleFlashesEveryUno()
+// Every module named uno-... flashed in one command; the others are left alone.
+void TestCliScan::uploadToAllNamed()
 {
-    const QString readme = QString::fromUtf8(readFile(QStringLiteral(QUARNEL_SOURCE_DIR "/README.md")));
-    const int start = readme.indexOf("#!/bin/sh\n", readme.indexOf("## Command-line tool: quarnel-cli"));
-    const int end = readme.indexOf("```", start);
-    QVERIFY2(start >= 0 && end > start, "the README's command-line section has no shell script");
-    QTemporaryDir dir;
-    QFile script(dir.filePath("flash-unos.sh"));
-    QVERIFY(script.open(QIODevice::WriteOnly));
-    script.write(readme.mid(start, end - start).toUtf8());
-    script.close();
-
     const QByteArray bin = readFile(avrPath("blink_uno.bin"));
     SimProcess unos;
     SimProcess mega;
@@ -248,25 +237,28 @@ void TestCliScan::readmeExampleFlashesEveryUno()
                          QString::number(AnnouncePeriodMs)}),
              qPrintable(mega.errorText()));
 
-    QProcess shell;
-    shell.setWorkingDirectory(dir.path());
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("PATH", QStringLiteral(QUARNEL_BIN_DIR ":") + env.value("PATH"));
-    shell.setProcessEnvironment(env);
-    shell.start("sh", {script.fileName(), avrPath("blink_uno.hex")});
-    QVERIFY(shell.waitForFinished(RunMs));
-    const QByteArray printed = shell.readAllStandardOutput() + shell.readAllStandardError();
-    QVERIFY2(shell.exitStatus() == QProcess::NormalExit && shell.exitCode() == 0, printed.constData());
-
-    QStringList logs = QDir(dir.path()).entryList({"upload-*.log"});
-    logs.sort();
-    QCOMPARE(logs, (QStringList{"upload-127.0.0.196.log", "upload-127.0.0.197.log"}));
+    const CliRun run = runCli({"upload", "--all", "--name", "uno-*", "--seconds", "1", "--board", "UNO", "--verify",
+                               "--json", avrPath("blink_uno.hex")},
+                              QString(), {}, RunMs);
+    QVERIFY2(run.finished && run.exitCode == 0, run.printed().constData());
+    QJsonParseError error{};
+    const QJsonObject summary = QJsonDocument::fromJson(run.out, &error).object();
+    QVERIFY2(error.error == QJsonParseError::NoError, run.out.constData());
+    QCOMPARE(summary.value("written").toInt(), 2);
+    QCOMPARE(summary.value("total").toInt(), 2);
+    QCOMPARE(summary.value("verified").toBool(), true);
+    const QJsonArray boards = summary.value("boards").toArray();
     for (int i = 0; i < 2; ++i) {
-        const QByteArray log = readFile(dir.filePath(logs.at(i))).trimmed();
-        QVERIFY2(log.endsWith("upload complete, " + QByteArray::number(bin.size()) + " bytes written and verified"),
-                 log.constData());
+        const QJsonObject b = boards.at(i).toObject();
+        QCOMPARE(b.value("ip").toString(), unos.ip(i).toString());
+        QCOMPARE(b.value("hostname").toString(), QStringLiteral("uno-%1").arg(i + 1));
+        QCOMPARE(b.value("result").toString(), QStringLiteral("written"));
+        QCOMPARE(b.value("bytes").toInt(), bin.size());
         QCOMPARE(unos.flash(i).left(bin.size()), bin);
     }
+    // The display went to standard error, one line per event.
+    QVERIFY2(run.err.contains("127.0.0.197 (uno-2): done\n"), run.err.constData());
+    QVERIFY(!run.err.contains("127.0.0.198"));
     QVERIFY(unos.stop());
     QVERIFY(mega.stop());
 }

@@ -211,7 +211,7 @@ void TestSimParsers::options_data()
     QTest::newRow("defaults: board") << QStringList() << "board" << "MEGA2560";
     QTest::newRow("defaults: ports") << QStringList() << "ports" << "8000/8001";
     QTest::newRow("defaults: target") << QStringList() << "target" << "127.0.0.1:3333";
-    QTest::newRow("defaults: faults off") << QStringList() << "faults" << "answer answer full 1 0 0 0 -1";
+    QTest::newRow("defaults: faults off") << QStringList() << "faults" << "answer answer full 1 0 0 0 0 -1";
     QTest::newRow("address") << QStringList{"--ip", "127.0.0.9"} << "ip" << "127.0.0.9";
     QTest::newRow("inline value") << QStringList{"--ip=127.0.0.7"} << "ip" << "127.0.0.7";
     QTest::newRow("board none") << QStringList{"--board", "none"} << "board" << "none";
@@ -227,12 +227,12 @@ void TestSimParsers::options_data()
     QTest::newRow("forgiving receiver") << QStringList{"--forgiving-uart", "--baud", "9600"} << "uart"
                                         << "forgiving";
     QTest::newRow("connection faults") << QStringList{"--refuse", "at", "--ignore", "data"} << "faults"
-                                       << "refuse ignore full 1 0 0 0 -1";
+                                       << "refuse ignore full 1 0 0 0 0 -1";
     QTest::newRow("reply faults")
         << QStringList{"--at-reply", "one", "--split-replies", "3", "--extra-byte", "2", "--drop-after-pages", "4",
-                       "--delay-ms", "50", "--flip-address", "0x1234"}
-        << "faults" << "answer answer one 3 2 4 50 4660";
-    QTest::newRow("silent AT") << QStringList{"--at-reply", "none"} << "faults" << "answer answer none 1 0 0 0 -1";
+                       "--drops", "1", "--delay-ms", "50", "--flip-address", "0x1234"}
+        << "faults" << "answer answer one 3 2 4 1 50 4660";
+    QTest::newRow("silent AT") << QStringList{"--at-reply", "none"} << "faults" << "answer answer none 1 0 0 0 0 -1";
     QTest::newRow("help") << QStringList{"--board", "UNO", "--help", "--bogus"} << "help" << "yes";
 }
 
@@ -275,12 +275,13 @@ void TestSimParsers::options()
     else if (field == QLatin1String("help"))
         actual = help ? QStringLiteral("yes") : QStringLiteral("no");
     else if (field == QLatin1String("faults"))
-        actual = QStringLiteral("%1 %2 %3 %4 %5 %6 %7 %8")
+        actual = QStringLiteral("%1 %2 %3 %4 %5 %6 %7 %8 %9")
                      .arg(QLatin1String(connection(o.faults.atConnection)),
                           QLatin1String(connection(o.faults.dataConnection)), QLatin1String(atReply(o.faults.atReply)))
                      .arg(o.faults.splitReplies)
                      .arg(o.faults.extraByteReply)
                      .arg(o.faults.dropAfterPages)
+                     .arg(o.faults.drops)
                      .arg(o.faults.delayMs)
                      .arg(o.faults.flipAddress);
     QCOMPARE(actual, value);

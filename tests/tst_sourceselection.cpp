@@ -142,10 +142,17 @@ void tst_SourceSelection::openFile()
 
 void tst_SourceSelection::refresh_data()
 {
-    QTest::addColumn<QStringList>("builds"); // "dir/file" under the temporary directory
-    QTest::addColumn<QString>("found");      // relative to the temporary directory, or empty
+    // "dir/file" under the temporary directory, or under the cache directory with "cache:"
+    QTest::addColumn<QStringList>("builds");
+    QTest::addColumn<QString>("found"); // as in builds, or empty
     QTest::newRow("build directory with a sketch") << QStringList{"build1.tmp/blink.ino.hex"}
                                                    << "build1.tmp/blink.ino.hex";
+    QTest::newRow("IDE 1.8 build directory, newer")
+        << QStringList{"build1.tmp/old.ino.hex", "arduino_build_64775/blink.ino.hex"}
+        << "arduino_build_64775/blink.ino.hex";
+    QTest::newRow("cache directory")
+        << QStringList{"cache:arduino/sketches/0123456789ABCDEF0123456789ABCDEF/blink.ino.hex"}
+        << "cache:arduino/sketches/0123456789ABCDEF0123456789ABCDEF/blink.ino.hex";
     QTest::newRow("no build directory") << QStringList() << QString();
     QTest::newRow("build directory without hex") << QStringList{"build1.tmp/blink.ino.elf"} << QString();
 }
@@ -156,14 +163,20 @@ void tst_SourceSelection::refresh()
     QFETCH(QStringList, builds);
     QFETCH(QString, found);
     Sandbox box;
-    for (const QString &b : builds)
-        QVERIFY(!box.makeBuild(b.section('/', 0, 0), b.section('/', 1), BlinkHex).isEmpty());
+    const auto place = [&box](const QString &build) {
+        return build.startsWith("cache:") ? qMakePair(box.cache.path(), build.mid(6)) : qMakePair(box.temp.path(), build);
+    };
+    for (const QString &b : builds) {
+        const auto p = place(b);
+        QVERIFY(!box.makeBuild(p.second.section('/', 0, -2), p.second.section('/', -1), BlinkHex, p.first).isEmpty());
+        QTest::qWait(20); // the later file is the newer one
+    }
     Widget w;
     WidgetInspector in{w};
     in.timer()->stop();
     QVERIFY(in.invoke("update_hex_file"));
 
-    const QString path = found.isEmpty() ? QString() : box.temp.path() + "/" + found;
+    const QString path = found.isEmpty() ? QString() : place(found).first + "/" + place(found).second;
     const QString name = found.section('/', -1);
     const QString time = found.isEmpty() ? QString() : timeTextOf(path);
     QCOMPARE(in.defaultFilePath(), path);
@@ -173,9 +186,10 @@ void tst_SourceSelection::refresh()
     QCOMPARE(in.generateTime(), time);
     QCOMPARE(in.ui()->label_2->text(), time);
     const QByteArray trace = readFile(QStringLiteral("./log.txt"));
-    QCOMPARE(QString::fromLocal8Bit(trace),
-             platform::hexFileListing(platform::currentUserName(), firmware::buildDirName(
-                                          platform::buildDirListing(platform::currentUserName()))));
+    const QString listing = platform::hexFileListing(platform::currentUserName(), firmware::buildDirName(
+                                          platform::buildDirListing(platform::currentUserName())));
+    QVERIFY(QString::fromLocal8Bit(trace).startsWith(listing + "\n Sketch build directories\n"));
+    QVERIFY(trace.contains(QFile::encodeName(box.cache.path() + "/arduino/sketches ^")));
 }
 
 void tst_SourceSelection::traceGrowsPerRefresh()

@@ -8,12 +8,14 @@
 #include "windowharness.h"
 
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QHostAddress>
 #include <QNetworkDatagram>
 #include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
+#include <QStandardPaths>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -28,6 +30,7 @@ using harness::Sandbox;
 namespace {
 
 const int UploadMs = 90000; // a near-full image at 115200 baud takes well under this
+const int IdeBuildMs = 120000; // the IDE builds Blink in about 6 s on an idle machine
 const QString ConnectFailBox =
     QStringLiteral("connect server fail / connect server fail \n the server does not exist or has been occupied");
 
@@ -119,6 +122,7 @@ private slots:
     void uploadToBoard_data();
     void uploadToBoard();
     void announcedModuleUpload();
+    void ideBuildUpload();
     void twoRowsAtOnce();
     void unreachableModule();
     void modeSwitchRefused();
@@ -213,6 +217,60 @@ void tst_UploadWindow::announcedModuleUpload()
     buttonOf(in.table(), ip)->click();
     QTRY_COMPARE_WITH_TIMEOUT(progressOf(in.table(), ip), QStringLiteral("Successful"), UploadMs);
     const QByteArray image = readFile(avrPath("blink_uno.bin"));
+    QCOMPARE(sim.flash().left(image.size()), image);
+}
+
+// A user's main road: the sketch build tool that Debian ships (scripts/test installs it) builds a
+// sketch; the window's default source finds its output and an Upload press puts exactly that image
+// into a simulated UNO.
+void tst_UploadWindow::ideBuildUpload()
+{
+    const QString ide = QStandardPaths::findExecutable(QStringLiteral("arduino"));
+    const QString xvfb = QStandardPaths::findExecutable(QStringLiteral("xvfb-run"));
+    if (ide.isEmpty() || xvfb.isEmpty())
+        QSKIP("needs Debian's arduino and xvfb-run (scripts/test installs them)");
+    Sandbox box;
+    QVERIFY(QDir().mkpath("Blink") && QDir().mkpath("home"));
+    QVERIFY(writeFile("Blink/Blink.ino", "void setup() { pinMode(LED_BUILTIN, OUTPUT); }\n"
+                                         "void loop() { digitalWrite(LED_BUILTIN, !digitalRead(LED_BUILTIN)); "
+                                         "delay(250); }\n"));
+    QProcess build;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    const QString home = QDir::current().absoluteFilePath("home"); // the IDE's preferences stay here
+    env.insert("HOME", home);
+    env.insert("JAVA_TOOL_OPTIONS", "-Djava.io.tmpdir=" + box.temp.path() + " -Duser.home=" + home);
+    build.setProcessEnvironment(env);
+    build.setProcessChannelMode(QProcess::MergedChannels);
+    QElapsedTimer clock;
+    clock.start();
+    build.start(xvfb, {"-a", ide, "--board", "arduino:avr:uno", "--verify", "--preserve-temp-files", "--pref",
+                       "build.extra_flags=-DDECIMAL_DIG=17", QDir::current().absoluteFilePath("Blink/Blink.ino")});
+    QVERIFY(build.waitForFinished(IdeBuildMs));
+    const QByteArray said = build.readAll();
+    QVERIFY2(build.exitStatus() == QProcess::NormalExit && build.exitCode() == 0, said.constData());
+    qDebug("the IDE built the sketch in %lld ms", clock.elapsed());
+    const QStringList dirs = QDir(box.temp.path()).entryList({"arduino_build_*"}, QDir::Dirs);
+    QCOMPARE(dirs.size(), 1);
+    const QString dir = box.temp.path() + "/" + dirs.first();
+    const QString hex = dir + "/Blink.ino.hex";
+    // The IDE writes the image with the bootloader after the plain one: it must not be taken.
+    QVERIFY(QFileInfo(dir + "/Blink.ino.with_bootloader.hex").lastModified() >= QFileInfo(hex).lastModified());
+    QProcess objcopy;
+    objcopy.start("avr-objcopy", {"-I", "ihex", "-O", "binary", hex, "expected.bin"});
+    QVERIFY(objcopy.waitForFinished() && objcopy.exitCode() == 0);
+    const QByteArray image = readFile("expected.bin");
+    QVERIFY(image.size() > 400);
+
+    Widget w;
+    WidgetInspector in{w};
+    QTRY_COMPARE_WITH_TIMEOUT(in.ui()->lineEdit_2->text(), hex, 5000);
+    QCOMPARE(in.ui()->lineEdit_3->text(), QStringLiteral("Blink.ino.hex"));
+    SimProcess sim;
+    QVERIFY2(sim.start({"--ip", "127.0.0.88", "--board", "UNO", "--announce-ms", "0"}), qPrintable(sim.errorText()));
+    addModule(in, "127.0.0.88", sim.dataPort(), sim.atPort(), "UNO");
+    buttonOf(in.table(), "127.0.0.88")->click();
+    QTRY_COMPARE_WITH_TIMEOUT(progressOf(in.table(), "127.0.0.88"), QStringLiteral("Successful"), UploadMs);
+    QCOMPARE(readFile("./update.bin"), image);
     QCOMPARE(sim.flash().left(image.size()), image);
 }
 

@@ -8,6 +8,7 @@
 
 #include <QApplication>
 #include <QByteArray>
+#include <QDateTime>
 #include <QDialog>
 #include <QDir>
 #include <QFile>
@@ -69,32 +70,56 @@ class Sandbox
 public:
     Sandbox()
         : savedTmp_(qgetenv("TMPDIR"))
+        , savedCache_(qEnvironmentVariableIsSet("XDG_CACHE_HOME") ? qgetenv("XDG_CACHE_HOME") : QByteArray())
         , savedCwd_(QDir::currentPath())
     {
         QDir::setCurrent(work.path());
         qputenv("TMPDIR", QFile::encodeName(temp.path()));
+        qputenv("XDG_CACHE_HOME", QFile::encodeName(cache.path()));
     }
     ~Sandbox()
     {
         QDir::setCurrent(savedCwd_);
         qputenv("TMPDIR", savedTmp_);
+        restore("XDG_CACHE_HOME", savedCache_);
     }
     Sandbox(const Sandbox &) = delete;
     Sandbox &operator=(const Sandbox &) = delete;
 
-    // A build directory of the sketch build tool holding one file; its path, or empty.
-    QString makeBuild(const QString &dir, const QString &file, const QByteArray &content)
+    // A build directory of the sketch build tool holding one file, finished a few seconds ago
+    // (the finder leaves a file younger than a second for its next look); its path, or empty.
+    // `root` is the temporary directory unless given.
+    QString makeBuild(const QString &dir, const QString &file, const QByteArray &content,
+                      QString root = QString())
     {
-        QDir(temp.path()).mkpath(dir);
-        const QString path = temp.path() + "/" + dir + "/" + file;
-        return writeFile(path, content) ? path : QString();
+        if (root.isEmpty())
+            root = temp.path();
+        QDir(root).mkpath(dir);
+        const QString path = root + "/" + dir + "/" + file;
+        QFile written(path);
+        const bool ok = writeFile(path, content) && written.open(QIODevice::ReadWrite)
+                        && written.setFileTime(QDateTime::currentDateTimeUtc().addSecs(-FinishedAgo),
+                                               QFileDevice::FileModificationTime);
+        return ok ? path : QString();
     }
+
+    static const int FinishedAgo = 5; // s
 
     QTemporaryDir temp;
     QTemporaryDir work;
+    QTemporaryDir cache; // the user's cache directory, where current build tools keep theirs
 
 private:
+    static void restore(const char *name, const QByteArray &saved)
+    {
+        if (saved.isNull())
+            qunsetenv(name);
+        else
+            qputenv(name, saved);
+    }
+
     QByteArray savedTmp_;
+    QByteArray savedCache_;
     QString savedCwd_;
 };
 

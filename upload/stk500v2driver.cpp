@@ -107,7 +107,7 @@ void Thread::stk500v2Driver()
     if (stk500v2Startup() != 0)
         return;
     pageLoop({PageSize, char(0xFF), &Thread::stk500v2WritePage, &Thread::stk500v2ReadPage,
-              &Thread::stk500v2LeaveProgramming});
+              &Thread::stk500v2LeaveProgramming, true});
 }
 
 // The whole message in one buffer, with the next sequence number.

@@ -39,6 +39,11 @@ void Thread::setVerify(bool on)
     verify = on;
 }
 
+void Thread::setRetries(int retries)
+{
+    maxRetries = retries;
+}
+
 UploadOutcome Thread::outcome() const
 {
     return result;
@@ -68,17 +73,28 @@ void Thread::uploadRun(void (Thread::*driver)())
         emit updateover(ip, 1, 0.0f);
         return;
     }
-    link = std::make_unique<ModuleLink>(timeouts);
-    if (!connectStep()) {
-        emit updateover(ip, 0, 1.0f);
+    retryCount = 0;
+    writing = false;
+    for (;;) {
+        link = std::make_unique<ModuleLink>(timeouts);
+        if (connectStep()) {
+            (this->*driver)();
+        } else if (!mayResume()) {
+            emit updateover(ip, 0, 1.0f);
+            link.reset();
+            dropImage();
+            return;
+        }
         link.reset();
-        dropImage();
-        return;
+        if (!mayResume())
+            break;
+        ++retryCount;
+        emit retrying(retryCount);
+        pauseBeforeRetry();
+        result = UploadOutcome();
+        sequenceNumber = 0;
     }
 
-    (this->*driver)();
-
-    link.reset();
     dropImage();
     const bool complete = ackedBytes == imageSize && result.kind == UploadOutcome::Kind::NotRun;
     if (complete)
@@ -86,6 +102,26 @@ void Thread::uploadRun(void (Thread::*driver)())
     else if (result.kind == UploadOutcome::Kind::NotRun)
         result = UploadOutcome::of(UploadOutcome::Kind::ImageChanged);
     emit updateover(ip, 1, complete ? 1.0f : 0.0f);
+}
+
+// A run whose bootloader took pages once and then stopped answering, or lost its link or its
+// module, resumes; a bootloader that never got that far (a wrong board type, a wiring fault)
+// would not answer a second time either. A wrong flash, a changed image or a stop request ends
+// the run.
+bool Thread::mayResume() const
+{
+    using Kind = UploadOutcome::Kind;
+    const bool lost = result.kind != Kind::Success && result.kind != Kind::NotRun
+                      && result.kind != Kind::VerifyMismatch && result.kind != Kind::ImageChanged;
+    return writing && lost && retryCount < maxRetries && !isInterruptionRequested();
+}
+
+// The module has just dropped a link or lost its bootloader; give it a moment.
+void Thread::pauseBeforeRetry()
+{
+    const int slice = 50; // ms; a stop request ends the pause within this
+    for (int waited = 0; waited < timeouts.retryPause && !isInterruptionRequested(); waited += slice)
+        msleep(slice);
 }
 
 quint8 Thread::imageStep()
@@ -166,12 +202,19 @@ float Thread::progress() const
                               / static_cast<long double>(imageSize));
 }
 
-// Page by page from offset 0: read, report, write; then verify if asked, and leave programming
-// mode once the image has run out. A failed page ends the loop without leaving.
+// Page by page from the first page not acknowledged (offset 0, or where a resumed run stopped):
+// read, report, write; then verify if asked, and leave programming mode once the image has run
+// out. A failed page ends the loop without leaving.
 void Thread::pageLoop(const PageProtocol &p)
 {
     pageBuffer = QByteArray(p.pageSize, p.fill);
-    for (qint64 page = 0;; ++page) {
+    writing = true;
+    if (p.erasesInOrder)
+        ackedBytes = 0;
+    // Every page is a whole page size from the start, so the first one not acknowledged begins
+    // at ackedBytes; it is written again whole, at its own address.
+    bytesRead = ackedBytes;
+    for (qint64 page = ackedBytes / p.pageSize;; ++page) {
         pageBuffer.fill(p.fill);
         lastReadCount = qint32(qMin<qint64>(p.pageSize, imageSize - ackedBytes));
         std::memcpy(pageBuffer.data(), image.constData() + ackedBytes, size_t(lastReadCount));

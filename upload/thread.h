@@ -28,12 +28,20 @@ public:
     // Reads the programmed flash back and compares it with the image before leaving
     // programming mode; a difference fails the run.
     void setVerify(bool verify);
+    // After a failure past the mode switch (a reply missing or wrong, the link dropped), connect
+    // again, switch the module to upload mode again and go on from the first page whose
+    // program-page reply did not come, at most `retries` times. 0 (the window's) never does.
+    void setRetries(int retries);
 
     // Valid once the thread has finished.
     UploadOutcome outcome() const;
+    qint64 bytesWritten() const { return ackedBytes; } // acknowledged by the bootloader
+    int retriesMade() const { return retryCount; }
 
 signals:
     void updateover(QString, int, float);
+    // A resumption begins: the first is 1. Only with setRetries() above 0.
+    void retrying(int retry);
 
 protected:
     void run() override;
@@ -47,9 +55,15 @@ private:
         quint8 (Thread::*writePage)(quint32 wordAddress, qint64 page);
         quint8 (Thread::*readPage)(quint32 wordAddress, QByteArray *data);
         void (Thread::*leaveProgramming)();
+        // The bootloader erases, at each page it is sent, the next page of a count of its own
+        // that a reset starts at 0, whatever the page's address: after a reconnection every
+        // page must be written again, from the first.
+        bool erasesInOrder = false;
     };
 
     void uploadRun(void (Thread::*driver)());
+    bool mayResume() const;
+    void pauseBeforeRetry();
     quint8 imageStep();
     bool connectStep();
     quint8 modeSwitchStep();
@@ -95,6 +109,9 @@ private:
     QString imagePath = QStringLiteral("./update.bin");
     UploadTimeouts timeouts;
     bool verify = false;
+    int maxRetries = 0;
+    int retryCount = 0;
+    bool writing = false; // the page loop has begun in this run: the bootloader is there
     UploadOutcome result;
 };
 

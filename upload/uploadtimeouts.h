@@ -10,6 +10,7 @@ struct UploadTimeouts
     // page) times these, however many pieces it comes in.
     int reply = 3000;               // ms, per attempt
     int leaveProgrammingV1 = 30000; // ms, per attempt, for the STK500v1 leave-programming reply
+    int retryPause = 250;           // ms, before a resumed run connects again
 };
 
 #endif // UPLOADTIMEOUTS_H

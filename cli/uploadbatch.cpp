@@ -1,0 +1,142 @@
+#include "uploadbatch.h"
+
+#include "thread.h"
+
+#include <QTimer>
+
+#include <utility>
+
+namespace cli {
+
+namespace {
+
+const int ProgressReport = 2; // updateover kind: fraction of the image read
+
+} // namespace
+
+UploadBatch::UploadBatch(QVector<Board> boards, Settings settings)
+    : list(std::move(boards)), settings(std::move(settings)), workers(size_t(list.size())),
+      clocks(size_t(list.size()))
+{
+}
+
+UploadBatch::~UploadBatch()
+{
+    for (const std::unique_ptr<Thread> &w : workers) {
+        if (w) {
+            w->requestInterruption();
+            w->wait();
+        }
+    }
+}
+
+void UploadBatch::start()
+{
+    const int jobs = settings.jobs > 0 ? settings.jobs : int(list.size());
+    while (running < jobs && next < list.size())
+        startNext();
+    if (running == 0)
+        finishLater();
+}
+
+void UploadBatch::finishLater()
+{
+    QTimer::singleShot(0, this, [this] { emit finished(); });
+}
+
+void UploadBatch::startNext()
+{
+    // Boards that failed before their start (no announcement) are passed over.
+    while (next < list.size() && list.at(next).state != Board::State::Waiting)
+        ++next;
+    if (next >= list.size())
+        return;
+    const int index = next++;
+    Board &b = list[index];
+    auto worker = std::make_unique<Thread>(QString::number(b.target.atPort), QString::number(b.target.dataPort),
+                                           b.target.ip, b.target.board);
+    worker->setImagePath(settings.imagePath);
+    worker->setVerify(settings.verify);
+    worker->setTimeouts(settings.timeouts);
+    worker->setRetries(settings.retries);
+    connect(worker.get(), &Thread::updateover, this,
+            [this, index](const QString &, int kind, float value) { report(index, kind, value); });
+    connect(worker.get(), &Thread::retrying, this, [this, index](int retry) {
+        list[index].state = Board::State::Retrying;
+        list[index].retries = retry;
+        emit changed(index);
+    });
+    // The reports are queued before finished(), so each is taken before the board ends.
+    connect(worker.get(), &QThread::finished, this, [this, index] { workerEnded(index); }, Qt::QueuedConnection);
+    b.state = Board::State::Connecting;
+    clocks[size_t(index)].start();
+    ++running;
+    worker->start();
+    workers[size_t(index)] = std::move(worker);
+    emit changed(index);
+}
+
+void UploadBatch::report(int index, int kind, float value)
+{
+    if (kind != ProgressReport)
+        return;
+    Board &b = list[index];
+    b.fraction = value;
+    b.state = settings.verify && value >= 1.0f ? Board::State::Verifying : Board::State::Writing;
+    emit changed(index);
+}
+
+void UploadBatch::workerEnded(int index)
+{
+    Thread *worker = workers[size_t(index)].get();
+    worker->wait();
+    Board &b = list[index];
+    const UploadOutcome outcome = worker->outcome();
+    const Verdict verdict = uploadVerdict(outcome, b.target, settings.imageBytes, settings.verify);
+    b.seconds = double(clocks[size_t(index)].elapsed()) / 1000.0;
+    b.bytes = worker->bytesWritten();
+    b.retries = worker->retriesMade();
+    b.verdictLine = verdict.line;
+    b.exitCode = verdict.exitCode;
+    if (outcome.succeeded()) {
+        b.state = Board::State::Done;
+    } else if (stopping) {
+        b.state = Board::State::Interrupted;
+        b.exitCode = ExitInterrupted;
+        b.verdictLine = QStringLiteral("quarnel-cli: upload to %1 interrupted, %2 bytes written")
+                            .arg(b.target.ip)
+                            .arg(b.bytes);
+    } else {
+        b.state = Board::State::Failed;
+        b.failure = outcome.text();
+    }
+    --running;
+    emit changed(index);
+    if (!stopping)
+        startNext();
+    if (running == 0)
+        emit finished();
+}
+
+void UploadBatch::interrupt()
+{
+    if (stopping)
+        return;
+    stopping = true;
+    for (int i = next; i < list.size(); ++i) {
+        if (list.at(i).state == Board::State::Waiting) {
+            list[i].state = Board::State::NotStarted;
+            list[i].exitCode = ExitInterrupted;
+            emit changed(i);
+        }
+    }
+    next = int(list.size());
+    for (const std::unique_ptr<Thread> &w : workers) {
+        if (w)
+            w->requestInterruption();
+    }
+    if (running == 0)
+        finishLater();
+}
+
+} // namespace cli
