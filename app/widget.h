@@ -7,6 +7,7 @@
 #include <QMap>
 #include <QSet>
 #include <QString>
+#include <QStringList>
 #include <QWidget>
 
 class QTableWidgetItem;
@@ -60,6 +61,8 @@ private:
     QString localIPv4Address() const;
     void refreshPresence(const QString &ip);
     void sweepPresence();
+    // Removes the rows of these modules and shows the new count.
+    void removeRowsOf(const QStringList &ips);
 
     // Build-output finder (firmware/)
     void refreshDefaultFile();
@@ -88,6 +91,10 @@ private:
     QString generateTime;
     firmware::BuildOutputSearch outputSearch; // the current tools' build directories, across looks
     bool addingRow;
+    // False after a conversion failed: ./update.bin is not the image of the file in use.
+    bool imageConverted = true;
+    bool drainQueued = false;       // a turn of processPendingDatagrams is queued
+    bool tableFullReported = false; // the full table was reported and no row has left since
     discovery::DeviceRowIndex *rowIndex; // IP -> row of userTableWidget, and rows to lock
     QSet<Thread *> workers; // started and not yet finished; released when they finish
 };

@@ -1,8 +1,12 @@
 // Discovery at scale: 50, 250 and 1,000 announce-only simulated modules against the real window
 // (offscreen). Every row present and correct, rows of stopped modules gone, how late a 10 ms timer
 // fires on the window's event loop, and the CPU the window takes.
+// With --flood: N distinct announcements in S seconds, each from a loopback address of its own
+// (127.64.0.0 and up), against the window: the longest stall of its event loop, and its memory
+// before, at the peak and after the flood's rows have left.
 //
 //   bench_discovery [--sizes 50,250,1000] [--steady-s S] [--smoke]
+//   bench_discovery --flood [--count N] [--flood-s S]
 // The window binds UDP 3333: nothing else may listen there during the run.
 #include "benchutil.h"
 #include "devicecolumns.h"
@@ -21,8 +25,16 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <functional>
+#include <thread>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 using namespace bench;
 
@@ -36,6 +48,9 @@ const int GoneLimitMs = 20000; // waited for departed rows, well past the 8 s th
 const int SimStartMs = 60000;  // a thousand modules take a moment to open their ports
 const quint32 FirstIp = (127u << 24) | (2u << 8) | 2u; // 127.0.2.2
 const quint16 DataPort = 8000;
+const quint32 FloodFirstIp = (127u << 24) | (64u << 16); // 127.64.0.0
+const int FloodGoneLimitMs = 120000; // waited for the flood's rows to leave
+const int SettleMs = 2000;           // after the last row left, for deferred deletions
 
 // Measures how late a single-shot timer of ProbeMs fires, again and again, on the GUI thread.
 class LatencyProbe : public QObject
@@ -311,6 +326,133 @@ bool runSize(int modules, int steadyMs, SizeResult *result)
     return true;
 }
 
+
+// Resident and peak resident memory of this process from /proc/self/status, in MiB.
+double statusMiB(const char *field)
+{
+    for (const QByteArray &line : readFile(QStringLiteral("/proc/self/status")).split('\n')) {
+        if (line.startsWith(field))
+            return line.mid(int(qstrlen(field))).simplified().split(' ').value(0).toDouble() / 1024.0;
+    }
+    return -1;
+}
+
+// Sends `count` distinct announcements to 127.0.0.1:3333, evenly over `ms`, each from a socket
+// bound to a loopback address of its own, on a thread of its own; stops by itself.
+class Flood
+{
+public:
+    Flood(int count, int ms)
+        : worker([this, count, ms] { run(count, ms); })
+    {
+    }
+    ~Flood() { worker.join(); }
+    bool finished() const { return done; }
+    int failures() const { return failed; }
+
+private:
+    void run(int count, int ms)
+    {
+        const auto start = std::chrono::steady_clock::now();
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(discovery::AnnouncementPort);
+        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        for (int i = 0; i < count; ++i) {
+            std::this_thread::sleep_until(start + std::chrono::microseconds(qint64(ms) * 1000 * i / count));
+            const quint32 ip = FloodFirstIp + quint32(i) + 1;
+            const QByteArray ipText = QHostAddress(ip).toString().toLatin1();
+            const QByteArray payload = "{\"host ip\":\"" + ipText + "\",\"atcomd port\":8001,\"data port\":8000,"
+                                       "\"hostname\":\"flood-" + QByteArray::number(i) + "\"}";
+            sockaddr_in from{};
+            from.sin_family = AF_INET;
+            from.sin_addr.s_addr = htonl(ip);
+            const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+            const bool sent = fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr *>(&from), sizeof from) == 0
+                              && ::sendto(fd, payload.constData(), size_t(payload.size()), 0,
+                                          reinterpret_cast<sockaddr *>(&to), sizeof to) == payload.size();
+            if (!sent)
+                ++failed;
+            if (fd >= 0)
+                ::close(fd);
+        }
+        done = true;
+    }
+
+    std::atomic<bool> done{false};
+    std::atomic<int> failed{0};
+    std::thread worker;
+};
+
+int floodRows(QTableWidget *table)
+{
+    int n = 0;
+    for (int row = 0; row < table->rowCount(); ++row) {
+        bool isIpv4 = false;
+        const quint32 ip = QHostAddress(cellText(table, row, discovery::ColumnIp)).toIPv4Address(&isIpv4);
+        n += isIpv4 && (ip >> 16) == (FloodFirstIp >> 16) ? 1 : 0;
+    }
+    return n;
+}
+
+bool runFlood(int count, int floodMs)
+{
+    Widget window;
+    window.show();
+    WidgetInspector inspect{window};
+    QTableWidget *table = inspect.table();
+    LatencyProbe probe;
+    runFor(1000);
+    const double before = statusMiB("VmRSS:");
+    // Resets the peak (VmHWM) to the resident size now.
+    QFile clearRefs(QStringLiteral("/proc/self/clear_refs"));
+    const bool peakReset = clearRefs.open(QIODevice::WriteOnly) && clearRefs.write("5") == 1;
+    clearRefs.close();
+
+    QElapsedTimer clock;
+    clock.start();
+    probe.record(true);
+    int mostRows = 0;
+    double floodSeconds = 0;
+    {
+        Flood flood(count, floodMs);
+        runUntil([&] {
+            mostRows = qMax(mostRows, floodRows(table));
+            return flood.finished();
+        }, floodMs * 10);
+        floodSeconds = double(clock.elapsed()) / 1000.0;
+        if (flood.failures() > 0)
+            say(QStringLiteral("  WARNING: %1 announcements could not be sent").arg(flood.failures()));
+    }
+    const qint64 goneMs = runUntil([&] {
+        mostRows = qMax(mostRows, floodRows(table));
+        return floodRows(table) == 0;
+    }, FloodGoneLimitMs);
+    const double goneSeconds = double(clock.elapsed()) / 1000.0;
+    runFor(SettleMs);
+    probe.record(false);
+    const QVector<double> late = probe.take();
+    const double peak = statusMiB("VmHWM:");
+    const double after = statusMiB("VmRSS:");
+
+    say(QStringLiteral("%1 distinct announcements in %2 s (sent over %3 s):").arg(count).arg(floodMs / 1000).arg(floodSeconds, 0, 'f', 1));
+    say(QStringLiteral("  at most %1 flood rows at once; all gone %2 s after the flood began%3")
+            .arg(mostRows)
+            .arg(goneSeconds, 0, 'f', 1)
+            .arg(goneMs < 0 ? QStringLiteral(" (NOT all gone within the limit)") : QString()));
+    say(QStringLiteral("  longest event-loop stall (10 ms timer late by) %1 ms; p99 %2 ms; median %3 ms (%4 samples)")
+            .arg(percentile(late, 100), 0, 'f', 0)
+            .arg(percentile(late, 99), 0, 'f', 1)
+            .arg(percentile(late, 50), 0, 'f', 2)
+            .arg(late.size()));
+    say(QStringLiteral("  memory (resident): before %1 MiB, peak %2 MiB%3, after %4 MiB")
+            .arg(before, 0, 'f', 1)
+            .arg(peak, 0, 'f', 1)
+            .arg(peakReset ? QString() : QStringLiteral(" (process peak: could not reset)"))
+            .arg(after, 0, 'f', 1));
+    return goneMs >= 0;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -330,6 +472,9 @@ int main(int argc, char *argv[])
     const CommonOptions options = parseCommon(app.arguments().mid(1));
     QList<int> sizes{50, 250, 1000};
     int steadyMs = 20000;
+    int floodCount = 20000;
+    int floodMs = 10000;
+    const bool flood = options.rest.contains(QStringLiteral("--flood"));
     for (int i = 0; i + 1 < options.rest.size(); ++i) {
         if (options.rest.at(i) == QLatin1String("--sizes")) {
             sizes.clear();
@@ -337,6 +482,10 @@ int main(int argc, char *argv[])
                 sizes << qBound(1, n, 4000);
         } else if (options.rest.at(i) == QLatin1String("--steady-s")) {
             steadyMs = qBound(1, options.rest.at(i + 1).toInt(), 600) * 1000;
+        } else if (options.rest.at(i) == QLatin1String("--count")) {
+            floodCount = qBound(1, options.rest.at(i + 1).toInt(), 100000);
+        } else if (options.rest.at(i) == QLatin1String("--flood-s")) {
+            floodMs = qBound(1, options.rest.at(i + 1).toInt(), 60) * 1000;
         }
     }
     if (options.smoke) {
@@ -347,6 +496,10 @@ int main(int argc, char *argv[])
     if (announcementPortSockets() > 0)
         say(QStringLiteral("# WARNING: another program listens on UDP %1; it may take announcements meant for the "
                            "window").arg(discovery::AnnouncementPort));
+    if (flood) {
+        say(QStringLiteral("# Discovery flood against the window, offscreen; %1").arg(machineLine()));
+        return runFlood(floodCount, floodMs) ? 0 : 2;
+    }
     say(QStringLiteral("# Discovery: announce-only modules every %1 ms against the window, offscreen").arg(AnnounceMs));
     say(QStringLiteral("# %1").arg(machineLine()));
     QList<SizeResult> results;

@@ -1,6 +1,7 @@
 #include "commandline.h"
 
 #include "devicecolumns.h"
+#include "hostname.h"
 
 #include <QCommandLineParser>
 
@@ -83,8 +84,8 @@ const char RenameHelp[] =
     "Usage: quarnel-cli rename --ip IP [--at-port P] NAME\n"
     "Sends \"AT+HOSTNAME=NAME\" to the module's AT-command port, as the window does when a\n"
     "Name cell is edited. The module's answer is not examined; its next announcements carry\n"
-    "the new name. NAME must be Latin-1 text without control characters; put -- before a\n"
-    "name that begins with '-'.\n"
+    "the new name. NAME must be 1 to 32 characters of Latin-1 text without control\n"
+    "characters; put -- before a name that begins with '-'.\n"
     "\n"
     "Options:\n"
     "  --ip IP          the module's IPv4 address\n"
@@ -364,17 +365,11 @@ bool parseCount(const QString &text, int min, int max, int *count)
 
 QString hostNameProblem(const QString &name)
 {
-    if (name.isEmpty())
-        return QStringLiteral("the name is empty");
     for (const QChar c : name) {
-        const ushort code = c.unicode();
-        if (code > 0xFF)
+        if (c.unicode() > 0xFF)
             return QStringLiteral("the name holds \"%1\", which is not a Latin-1 character").arg(c);
-        // A line end would let the name carry a second AT command.
-        if (code < 0x20 || (code >= 0x7F && code < 0xA0))
-            return QStringLiteral("the name holds a control character (0x%1)").arg(code, 2, 16, QLatin1Char('0'));
     }
-    return QString();
+    return config::hostNameProblem(name);
 }
 
 } // namespace cli

@@ -41,8 +41,8 @@ bool ModuleScan::listen(quint16 port, QString *error)
 
 bool ModuleScan::take(const QByteArray &datagram)
 {
-    const std::optional<discovery::Announcement> announcement = discovery::readAnnouncement(datagram);
-    if (!announcement || announcement->hostIp.isEmpty())
+    const std::optional<discovery::Announcement> announcement = discovery::acceptAnnouncement(datagram);
+    if (!announcement)
         return false;
     auto it = byIp.find(announcement->hostIp);
     if (it == byIp.end()) {

@@ -2,6 +2,7 @@
 #define CLI_MODULESCAN_H
 
 #include "announcement.h"
+#include "discoveryconstants.h"
 
 #include <QElapsedTimer>
 #include <QHash>
@@ -21,8 +22,8 @@ struct HeardModule
     qint64 lastHeardMs = 0;               // on the scan's clock
 };
 
-// Collects module announcements on the discovery port with the window's acceptance rules:
-// what the announcement reader refuses and what lacks "host ip" is dropped. Rows are keyed
+// Collects module announcements on the discovery port with the window's acceptance rule
+// (discovery::acceptAnnouncement). Rows are keyed
 // on the "host ip" text, as in the window, but keep each module's latest values. The sender's
 // address is not compared with this machine's: a module simulated on this machine is listed.
 class ModuleScan : public QObject
@@ -30,8 +31,7 @@ class ModuleScan : public QObject
     Q_OBJECT
 
 public:
-    // A flood of made-up addresses cannot grow the list past this.
-    static const int MaxModules = 4096;
+    static const int MaxModules = discovery::MaxModules;
 
     ModuleScan();
 

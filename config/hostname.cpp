@@ -4,6 +4,20 @@
 
 namespace config {
 
+QString hostNameProblem(const QString &name)
+{
+    if (name.isEmpty())
+        return QStringLiteral("the name is empty");
+    for (const QChar c : name) {
+        const ushort code = c.unicode();
+        if (code < 0x20 || (code >= 0x7F && code < 0xA0))
+            return QStringLiteral("the name holds a control character (0x%1)").arg(code, 2, 16, QLatin1Char('0'));
+    }
+    if (name.toLatin1().size() > MaxHostNameLength)
+        return QStringLiteral("the name is longer than %1 bytes").arg(MaxHostNameLength);
+    return QString();
+}
+
 QByteArray hostNameCommand(const QString &name)
 {
     return QByteArrayLiteral("AT+HOSTNAME=") + name.toLatin1();

@@ -8,6 +8,13 @@ namespace config {
 
 const int RenameConnectTimeout = 3000; // ms
 const int RenameReplyTimeout = 1000;   // ms
+// The longest host name the module takes; it refuses a longer one.
+const int MaxHostNameLength = 32; // bytes
+
+// Empty when the module can be given `name`; else why not. An empty name, one longer than
+// MaxHostNameLength in Latin-1, or one with a control character (a line end would let the name
+// carry a second AT command) is not sent.
+QString hostNameProblem(const QString &name);
 
 // "AT+HOSTNAME=" followed by the name in Latin-1 (characters outside it become '?'), no line end.
 QByteArray hostNameCommand(const QString &name);

@@ -6,6 +6,8 @@
 #include "ui_widget.h"
 
 #include <QDebug>
+#include <QMessageBox>
+#include <QSignalBlocker>
 #include <QTableWidgetItem>
 
 void Widget::on_userTableWidget_itemChanged(QTableWidgetItem *item)
@@ -24,6 +26,21 @@ void Widget::on_userTableWidget_itemChanged(QTableWidgetItem *item)
     const QString ip = ipItem->text();
     qDebug() << name << ip;
 
-    if (!config::sendHostName(ip, portNumber(atPortItem->text()), name))
+    const QString problem = config::hostNameProblem(name);
+    if (!problem.isEmpty()) {
+        // Restored before the box runs its event loop; the blocker keeps this slot from
+        // taking the restored text for another edit.
+        {
+            const QSignalBlocker blocker(ui->userTableWidget);
+            item->setText(item->data(discovery::ModuleNameRole).toString());
+        }
+        QMessageBox::warning(this, tr("rename fail"), tr("The name was not sent: %1.").arg(problem), QMessageBox::Ok);
+        return;
+    }
+    if (!config::sendHostName(ip, portNumber(atPortItem->text()), name)) {
         showConnectServerFail();
+        return;
+    }
+    const QSignalBlocker blocker(ui->userTableWidget);
+    item->setData(discovery::ModuleNameRole, name);
 }

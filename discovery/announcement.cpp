@@ -3,6 +3,7 @@
 #include "objectliteral.h"
 
 #include <QStringList>
+#include <QVector>
 
 namespace discovery {
 
@@ -18,7 +19,65 @@ const QStringList &memberNames()
     return names;
 }
 
+// Four decimal numbers 0..255 as QHostAddress writes them: no sign, no leading zero, no blank.
+bool isIpv4Text(const QString &text)
+{
+    const QVector<QStringRef> parts = text.splitRef(QLatin1Char('.'));
+    if (parts.size() != 4)
+        return false;
+    for (const QStringRef &part : parts) {
+        if (part.isEmpty() || part.size() > 3 || (part.size() > 1 && part.at(0) == QLatin1Char('0')))
+            return false;
+        for (const QChar c : part) {
+            if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+                return false;
+        }
+        if (part.toInt() > 255)
+            return false;
+    }
+    return true;
+}
+
+// Empty (not announced) or decimal 1..65535.
+bool isPortText(const QString &text)
+{
+    if (text.isEmpty())
+        return true;
+    if (text.size() > 5)
+        return false;
+    for (const QChar c : text) {
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return false;
+    }
+    const int port = text.toInt();
+    return port >= 1 && port <= 65535;
+}
+
+// The first `bytes` bytes of the UTF-8 form of `text`, never half a character.
+QString cutUtf8(const QString &text, int bytes)
+{
+    if (text.size() * 3 <= bytes)
+        return text;
+    const QByteArray utf8 = text.toUtf8();
+    if (utf8.size() <= bytes)
+        return text;
+    int end = bytes;
+    while (end > 0 && (quint8(utf8.at(end)) & 0xC0) == 0x80)
+        --end;
+    return QString::fromUtf8(utf8.constData(), end);
+}
+
 } // namespace
+
+std::optional<Announcement> acceptAnnouncement(const QByteArray &datagram)
+{
+    std::optional<Announcement> announcement = readAnnouncement(datagram);
+    if (!announcement || !isIpv4Text(announcement->hostIp) || !isPortText(announcement->atPort)
+        || !isPortText(announcement->dataPort))
+        return std::nullopt;
+    announcement->hostName = cutUtf8(announcement->hostName, MaxHostNameBytes);
+    return announcement;
+}
 
 std::optional<Announcement> readAnnouncement(const QByteArray &datagram)
 {

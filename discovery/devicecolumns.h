@@ -1,6 +1,8 @@
 #ifndef DEVICECOLUMNS_H
 #define DEVICECOLUMNS_H
 
+#include <Qt>
+
 namespace discovery {
 
 // Columns of the device table; every Part of the window reads rows by these indexes.
@@ -13,6 +15,10 @@ enum DeviceColumn {
     ColumnSend = 5,
     ColumnProgress = 6,
 };
+
+// The Name item keeps the module's name in this role: what it announced, or what it was last
+// sent, so that a refused rename can show it again.
+constexpr int ModuleNameRole = Qt::UserRole;
 
 // Board types of the Device combo box, in index order; index 0 is the default.
 constexpr int BoardCount = 4;

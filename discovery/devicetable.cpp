@@ -27,6 +27,7 @@ void Widget::addDeviceRow(const QString &hostIp, const QString &dataPort, const 
     QTableWidgetItem *dataPortItem = new QTableWidgetItem(dataPort);
     QTableWidgetItem *atPortItem = new QTableWidgetItem(atPort);
     QTableWidgetItem *nameItem = new QTableWidgetItem(hostName);
+    nameItem->setData(discovery::ModuleNameRole, hostName);
     auto *uploadButton = new QPushButton(QStringLiteral("Upload"));
 
     table->insertRow(0);

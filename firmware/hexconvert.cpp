@@ -3,25 +3,24 @@
 #include "platform.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QRandomGenerator>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <vector>
 
 namespace {
 
 // Record types of the Intel HEX format.
 const int DataRecord = 0x00;
+const int EndOfFileRecord = 0x01;
 const int ExtendedSegmentAddressRecord = 0x02;
 const int ExtendedLinearAddressRecord = 0x04;
 
-const char EndRecord[] = ":00000001FF";
 const int HeaderLength = 9;                          // ':', count, address, type
 const int MaxRecordLength = HeaderLength + 255 * 2 + 2; // the longest record, checksum included
 
-const int ReadChunk = 64 * 1024; // bytes per read of the HEX file
 const int TempNameAttempts = 16;
 
 int digitValue(char c)
@@ -114,12 +113,8 @@ void HexImage::takeLine(bool hasLineEnd)
     qint64 length = lineLength_;
     if (hasLineEnd && length > 0 && lastChar_ == '\r')
         --length;
-    if (length > 0 && line_[0] == ':') {
-        if (hasLineEnd && length == qint64(sizeof EndRecord - 1) && line_.compare(0, std::size_t(length), EndRecord) == 0)
-            ended_ = true;
-        else
-            takeRecord(int(qMin<qint64>(length, MaxRecordLength)));
-    }
+    if (length > 0 && line_[0] == ':')
+        takeRecord(int(qMin<qint64>(length, MaxRecordLength)));
     line_.clear();
     lineLength_ = 0;
     lastChar_ = 0;
@@ -151,12 +146,14 @@ void HexImage::takeRecord(int length)
     int sum = count + high + low + type;
     for (int i = HeaderLength; i < dataEnd; i += 2)
         sum += hexByte(l[i], l[i + 1]) & 0xFF;
+    bool checksumRight = false;
     if (length < dataEnd + 2) {
         diagnose(QStringLiteral("checksum missing"));
     } else {
         const int checksum = hexByte(l[dataEnd], l[dataEnd + 1]) & 0xFF;
         const int expected = (0x100 - (sum & 0xFF)) & 0xFF;
-        if (checksum != expected)
+        checksumRight = checksum == expected;
+        if (!checksumRight)
             diagnose(QStringLiteral("checksum %1, expected %2").arg(hex2(checksum), hex2(expected)));
     }
 
@@ -174,8 +171,12 @@ void HexImage::takeRecord(int length)
         base_ = type == ExtendedLinearAddressRecord ? value << 16 : value << 4;
         break;
     }
+    case EndOfFileRecord:
+        // As avr-objcopy reads it: whatever its letter case or what follows the checksum.
+        ended_ = checksumRight;
+        break;
     default:
-        break; // end-of-file in another spelling, start addresses: nothing to place
+        break; // start addresses: nothing to place
     }
 }
 
@@ -200,46 +201,80 @@ void HexImage::writeData(qint64 address, int count)
         out[k] = char(hexByte(l[0], l[1]));
 }
 
+HexFile HexFile::read(const QString &path)
+{
+    HexFile f;
+    f.unreadable = true;
+    const QFileInfo info(path);
+    if (!info.exists()) {
+        f.error = QStringLiteral("no such file");
+        return f;
+    }
+    // Looked at before opening: opening a FIFO blocks until a writer comes, and a device may never end.
+    if (!info.isFile()) {
+        f.error = QStringLiteral("not a regular file");
+        return f;
+    }
+    if (info.size() > MaxFileSize) {
+        f.error = QStringLiteral("larger than %1 MiB, too large for a program of an AVR").arg(MaxFileSize >> 20);
+        return f;
+    }
+    // Opened without blocking and checked again once open: a FIFO put in the file's place
+    // meanwhile is refused, not waited for.
+    QByteArray text;
+    if (!platform::readRegularFile(path, MaxFileSize, &text)) {
+        f.error = QStringLiteral("cannot be read: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
+        return f;
+    }
+    if (text.size() > MaxFileSize) {
+        f.error = QStringLiteral("grew beyond %1 MiB while being read").arg(MaxFileSize >> 20);
+        return f;
+    }
+    HexImage hex;
+    hex.feed(text.constData(), std::size_t(text.size()));
+    f.unreadable = false;
+    hex.finish();
+    f.diagnostics = hex.diagnostics();
+
+    if (hex.refused())
+        f.error = QStringLiteral("data beyond the %1 KiB image limit").arg(HexImage::MaxImageSize / 1024);
+    else if (!f.diagnostics.isEmpty())
+        f.error = QStringLiteral("not a well-formed Intel HEX file (see the problems above)");
+    else if (!hex.ended())
+        f.error = QStringLiteral("no end record (\":00000001FF\"); the file may be cut short");
+    else if (hex.image().isEmpty())
+        f.error = QStringLiteral("no data records");
+    else
+        f.image = hex.image();
+    return f;
+}
+
 bool hexToBin(const QString &path, const QString &outPath)
 {
-    FILE *in = platform::openFile(path, "rb");
-    if (!in) {
-        std::perror("File open error!!!\n");
+    const HexFile hex = HexFile::read(path);
+    const QByteArray source = QFile::encodeName(path);
+    for (const QString &d : hex.diagnostics)
+        std::fprintf(stderr, "%s: %s\n", source.constData(), d.toLocal8Bit().constData());
+    if (hex.unreadable) {
+        std::fprintf(stderr, "File open error!!!\n: %s\n", hex.error.toLocal8Bit().constData());
         return false;
     }
+    if (!hex.error.isEmpty()) {
+        std::fprintf(stderr, "%s: %s; no image written\n", source.constData(), hex.error.toLocal8Bit().constData());
+        return false;
+    }
+
     QString tempPath;
     FILE *out = createBeside(outPath, &tempPath);
     if (!out) {
         std::perror("File creat error!!!\n");
-        std::fclose(in);
         return false;
     }
-
-    HexImage hex;
-    std::vector<char> chunk(ReadChunk);
-    std::size_t got;
-    while (!hex.done() && (got = std::fread(chunk.data(), 1, chunk.size(), in)) > 0)
-        hex.feed(chunk.data(), got);
-    const bool readFailed = std::ferror(in);
-    std::fclose(in);
-    hex.finish();
-
-    const QByteArray source = QFile::encodeName(path);
-    for (const QString &d : hex.diagnostics())
-        std::fprintf(stderr, "%s: %s\n", source.constData(), d.toLocal8Bit().constData());
-    if (readFailed)
-        std::fprintf(stderr, "%s: read error; no image written\n", source.constData());
-
-    bool written = !readFailed && !hex.refused();
-    if (written) {
-        const QByteArray &image = hex.image();
-        written = std::fwrite(image.constData(), 1, std::size_t(image.size()), out) == std::size_t(image.size());
-        written = std::fclose(out) == 0 && written;
-        if (!written)
-            std::perror("File write error!!!\n");
-    } else {
-        std::fclose(out);
-    }
+    bool written = std::fwrite(hex.image.constData(), 1, std::size_t(hex.image.size()), out)
+                   == std::size_t(hex.image.size());
+    written = std::fclose(out) == 0 && written;
+    if (!written)
+        std::perror("File write error!!!\n");
     if (written && !platform::replaceFile(tempPath, outPath)) {
         std::perror("File creat error!!!\n");
         written = false;

@@ -25,7 +25,7 @@ public:
     // Ends the input: a last line without a line end is still a record.
     void finish();
 
-    // The end record ":00000001FF" was read; later input is ignored.
+    // An end record (type 01, in any letter case, checksum right) was read; later input is ignored.
     bool ended() const { return ended_; }
     // A record reached beyond MaxImageSize; there is no image to write.
     bool refused() const { return refused_; }
@@ -56,10 +56,27 @@ private:
     bool refused_ = false;
 };
 
-// Converts the Intel HEX file at `path` into the raw image `outPath`. The image is written to a
-// new file beside `outPath` and then put in its place, so a reader of the old image keeps it
-// whole. Failures leave `outPath` as it was; they and malformed records are reported on
-// standard error. True when a new image is in place.
+// An Intel HEX file read under the one rule of the window and quarnel-cli: only a regular file of
+// at most MaxFileSize bytes is opened (a device or a pipe may never end, and would block the
+// reader); a record that does not parse or whose checksum is wrong, data beyond the image limit,
+// a missing end record (a file cut short) or no data at all leave no image.
+struct HexFile
+{
+    // Far above the text of the largest AVR flash.
+    static const qint64 MaxFileSize = 64 * 1024 * 1024; // bytes
+
+    QByteArray image;        // the flash image, valid when error is empty
+    QStringList diagnostics; // problem lines ("line N: ...")
+    QString error;           // why there is no image; empty when there is one
+    bool unreadable = false; // the error is about the file itself, not its text
+
+    static HexFile read(const QString &path);
+};
+
+// Converts the Intel HEX file at `path` into the raw image `outPath` under HexFile's rule. The
+// image is written to a new file beside `outPath` and then put in its place, so a reader of the
+// old image keeps it whole. Failures leave `outPath` as it was; they and the problem lines are
+// reported on standard error. True when a new image is in place.
 bool hexToBin(const QString &path, const QString &outPath = QStringLiteral("./update.bin"));
 
 #endif // HEXCONVERT_H

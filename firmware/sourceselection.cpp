@@ -35,7 +35,7 @@ void Widget::on_pushButton_4_clicked()
     ui->lineEdit->setText(manualFilePath);
     ui->lineEdit_3->setText(currentFileName);
     ui->label_2->setText(generateTime);
-    hexToBin(manualFilePath);
+    imageConverted = hexToBin(manualFilePath);
 }
 
 void Widget::update_hex_file()

@@ -70,6 +70,9 @@ bool readRegularFile(const QString &path, qint64 limit, QByteArray *contents);
 // errno tells why on failure.
 bool replaceFile(const QString &from, const QString &to);
 
+// Hands memory freed inside the process's heap back to the system, after many objects went at once.
+void releaseFreeMemory();
+
 } // namespace platform
 
 #endif // PLATFORM_H

@@ -5,6 +5,7 @@
 #include <QFileInfo>
 
 #include <fcntl.h>
+#include <malloc.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -140,6 +141,12 @@ bool readRegularFile(const QString &path, qint64 limit, QByteArray *contents)
 bool replaceFile(const QString &from, const QString &to)
 {
     return std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0;
+}
+
+void releaseFreeMemory()
+{
+    // glibc keeps freed pages below the heap's top in use by the process until asked.
+    malloc_trim(0);
 }
 
 } // namespace platform

@@ -313,4 +313,9 @@ bool replaceFile(const QString &from, const QString &to)
     return false;
 }
 
+void releaseFreeMemory()
+{
+    // The Windows heap decommits freed pages by itself.
+}
+
 } // namespace platform

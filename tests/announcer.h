@@ -7,8 +7,9 @@
 #include <QHostAddress>
 #include <QUdpSocket>
 
-// Sends announcement datagrams to the window's discovery port on 127.0.0.1, from a loopback
-// address of its own, as a module on the LAN would.
+// Sends announcement datagrams to the window's discovery port on 127.0.0.1 (or to the private
+// port of the window under test, WidgetInspector::listenPrivately), from a loopback address of
+// its own, as a module on the LAN would.
 class Announcer
 {
 public:
@@ -16,9 +17,16 @@ public:
 
     bool isBound() const { return bound; }
 
+    // Where every Announcer sends.
+    static quint16 &targetPort()
+    {
+        static quint16 port = discovery::AnnouncementPort;
+        return port;
+    }
+
     bool send(const QByteArray &payload)
     {
-        return socket.writeDatagram(payload, QHostAddress::LocalHost, discovery::AnnouncementPort) == payload.size();
+        return socket.writeDatagram(payload, QHostAddress::LocalHost, targetPort()) == payload.size();
     }
 
     // The announcement a module sends, in JSON with the ports as numbers.

@@ -10,8 +10,8 @@
 //     const QByteArray flash = sim.flash();   // module 0's whole flash, read over the control channel
 //     QVERIFY(sim.stop());                    // SIGTERM and wait; the destructor does the same
 //
-// start() adds "--data-port 0 --at-port 0 --control-port 0" unless the arguments name those
-// options, so parallel tests never fight over ports; pass "--announce-ms 0" when nothing should
+// start() adds "--data-port 0 --at-port 0 --control-port 0" (an announce-only module: data port
+// 8000) unless the arguments name those options, so parallel tests never fight over ports; pass "--announce-ms 0" when nothing should
 // reach the real discovery port. With "--count N" module i sits at ip() + i, on the same ports.
 // For the flash file (--flash-out FILE, written whenever a data connection closes), wait with
 // waitForFile(FILE, size). Header-only: include it in any test and link Qt5::Network.
@@ -46,9 +46,14 @@ public:
     bool start(QStringList arguments, int timeoutMs = DefaultStartMs)
     {
         stop();
+        // An announce-only module (--board none) serves no data port, so it gets no free one;
+        // it announces a fixed number, since a port 0 would make its announcements ignored.
+        const int board = arguments.indexOf(QStringLiteral("--board"));
+        const bool announceOnly = board >= 0 && arguments.value(board + 1) == QLatin1String("none");
         for (const char *option : {"--data-port", "--at-port", "--control-port"}) {
             if (!arguments.contains(QLatin1String(option)))
-                arguments << QLatin1String(option) << QStringLiteral("0");
+                arguments << QLatin1String(option)
+                          << (announceOnly && !qstrcmp(option, "--data-port") ? QStringLiteral("8000") : QStringLiteral("0"));
         }
         failure.clear();
         process.setProgram(program());

@@ -155,6 +155,9 @@ class tst_Announcement : public QObject
 private slots:
     void readsAnnouncement_data();
     void readsAnnouncement();
+    void acceptsAnnouncement_data();
+    void acceptsAnnouncement();
+    void longHostNameIsCut();
     void refusesNonLiteral_data();
     void refusesNonLiteral();
     void nestingDepthLimit_data();
@@ -229,6 +232,57 @@ void tst_Announcement::readsAnnouncement()
     QCOMPARE(announcement->atPort, atPort);
     QCOMPARE(announcement->dataPort, dataPort);
     QCOMPARE(announcement->hostName, hostName);
+}
+
+void tst_Announcement::acceptsAnnouncement_data()
+{
+    QTest::addColumn<QString>("hostIp");
+    QTest::addColumn<QString>("port"); // announced as both ports
+    QTest::addColumn<bool>("accepted");
+    QTest::newRow("module") << "192.168.1.20" << "8000" << true;
+    QTest::newRow("ports not announced") << "10.0.0.7" << "" << true;
+    QTest::newRow("port 65535") << "10.0.0.7" << "65535" << true;
+    QTest::newRow("port beyond 16 bits") << "10.0.0.7" << "73536" << false;
+    QTest::newRow("port -1") << "10.0.0.7" << "-1" << false;
+    QTest::newRow("port 0") << "10.0.0.7" << "0" << false;
+    QTest::newRow("port with a fraction") << "10.0.0.7" << "8000.5" << false;
+    QTest::newRow("port with a blank") << "10.0.0.7" << "80 80" << false;
+    QTest::newRow("empty host ip") << "" << "8000" << false;
+    QTest::newRow("host ip of three parts") << "10.0.7" << "8000" << false;
+    QTest::newRow("host ip part above 255") << "10.0.0.256" << "8000" << false;
+    QTest::newRow("host ip with a leading zero") << "10.0.0.07" << "8000" << false;
+    QTest::newRow("host ip with text after it") << "10.0.0.7 ; rm" << "8000" << false;
+    QTest::newRow("IPv6 host ip") << "::1" << "8000" << false;
+}
+
+// The rule of the window and quarnel-cli scan: addresses and ports that an upload could not use
+// as announced make the announcement ignored.
+void tst_Announcement::acceptsAnnouncement()
+{
+    QFETCH(QString, hostIp);
+    QFETCH(QString, port);
+    QFETCH(bool, accepted);
+    const QByteArray datagram = QStringLiteral(R"({"host ip":"%1","data port":"%2","atcomd port":"%2"})")
+                                    .arg(hostIp, port)
+                                    .toUtf8();
+    const std::optional<Announcement> announcement = discovery::acceptAnnouncement(datagram);
+    QCOMPARE(bool(announcement), accepted);
+    if (accepted)
+        QCOMPARE(announcement->dataPort, port);
+}
+
+// A host name is kept up to 255 bytes of UTF-8, never cut inside a character.
+void tst_Announcement::longHostNameIsCut()
+{
+    const QString twoByte = QString::fromUtf8("\xc3\xbc");
+    for (const QString &name : {QString(300, 'n'), QString(254, 'n') + twoByte, QString(200, twoByte.at(0))}) {
+        const QByteArray datagram = R"({"host ip":"10.0.0.7","hostname":")" + name.toUtf8() + R"("})";
+        const std::optional<Announcement> announcement = discovery::acceptAnnouncement(datagram);
+        QVERIFY(announcement);
+        const QByteArray kept = announcement->hostName.toUtf8();
+        QVERIFY(kept.size() <= discovery::MaxHostNameBytes && kept.size() >= discovery::MaxHostNameBytes - 1);
+        QVERIFY(name.startsWith(announcement->hostName));
+    }
 }
 
 void tst_Announcement::refusesNonLiteral_data()

@@ -191,7 +191,8 @@ void TestCliScan::noUsableAnnouncement_data()
     QTest::addColumn<QByteArray>("announcement"); // sent meanwhile; empty: none
     QTest::addColumn<QString>("line");
 
-    const QByteArray badPorts = R"({"host ip":"127.0.0.185","data port":"abc","atcomd port":"99999"})";
+    // Announced ports that are no port numbers make the announcement ignored; these are absent.
+    const QByteArray badPorts = R"({"host ip":"127.0.0.185","hostname":"no ports"})";
     QTest::newRow("upload, nobody announces")
         << QStringList{"upload", "--ip", "127.0.0.184", "--board", "UNO", "--seconds", "0.5", avrPath("blink_uno.hex")}
         << QByteArray()
@@ -201,12 +202,12 @@ void TestCliScan::noUsableAnnouncement_data()
         << QStringList{"rename", "--ip", "127.0.0.184", "--seconds", "0.5", "n"} << QByteArray()
         << "quarnel-cli: no announcement from 127.0.0.184 on UDP port 3333 within 0.5 s; check that the module is on "
            "and on this network (quarnel-cli scan), or give its ports with --at-port";
-    QTest::newRow("upload, data port no number")
+    QTest::newRow("upload, no data port")
         << QStringList{"upload", "--ip", "127.0.0.185", "--board", "UNO", avrPath("blink_uno.hex")} << badPorts
-        << "quarnel-cli: 127.0.0.185 announces the data port \"abc\", which is no port number; give it with --data-port";
-    QTest::newRow("rename, AT port beyond 16 bits")
+        << "quarnel-cli: 127.0.0.185 announces the data port \"\", which is no port number; give it with --data-port";
+    QTest::newRow("rename, no AT port")
         << QStringList{"rename", "--ip", "127.0.0.185", "n"} << badPorts
-        << "quarnel-cli: 127.0.0.185 announces the AT-command port \"99999\", which is no port number; give it with "
+        << "quarnel-cli: 127.0.0.185 announces the AT-command port \"\", which is no port number; give it with "
            "--at-port";
 }
 

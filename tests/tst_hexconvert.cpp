@@ -9,6 +9,8 @@
 
 #include <cstdio>
 
+#include <sys/stat.h>
+
 namespace {
 
 // One Intel HEX record with its checksum, upper-case digits, no line end.
@@ -55,6 +57,8 @@ QByteArray lines(const QList<QByteArray> &records)
 
 const QByteArray End(":00000001FF");
 const QByteArray OldImage("the old image");
+const char CutShort[] = "no end record (\":00000001FF\"); the file may be cut short";
+const char Malformed[] = "not a well-formed Intel HEX file (see the problems above)";
 
 // The diagnostic lines of one conversion, without the "<path>: " that starts each.
 QStringList diagnosticLines(const QByteArray &err, const QString &path)
@@ -82,7 +86,8 @@ private slots:
     void feedInPieces();
     void realPrograms_data();
     void realPrograms();
-    void missingInputKeepsImage();
+    void unreadableInputKeepsImage_data();
+    void unreadableInputKeepsImage();
     void uncreatableOutput();
     void openReaderKeepsOldImage();
     void defaultOutputPath();
@@ -112,93 +117,91 @@ void tst_HexConvert::hexByte()
 void tst_HexConvert::convert_data()
 {
     QTest::addColumn<QByteArray>("hex");
-    QTest::addColumn<bool>("written");
+    QTest::addColumn<QString>("error"); // empty: the image is written
     QTest::addColumn<QByteArray>("image");
     QTest::addColumn<QStringList>("diagnostics");
 
     const QByteArray a = bytesFrom(0x10, 16), b = bytesFrom(0x40, 16), c = bytesFrom(0x80, 16);
     QTest::newRow("sixteen-byte records from 0")
-        << lines({data(0, a), data(0x10, b), data(0x20, c), End}) << true << a + b + c << QStringList();
+        << lines({data(0, a), data(0x10, b), data(0x20, c), End}) << "" << a + b + c << QStringList();
     QTest::newRow("first record at 0x0100")
-        << lines({data(0x100, a), End}) << true << zeros(0x100) + a << QStringList();
+        << lines({data(0x100, a), End}) << "" << zeros(0x100) + a << QStringList();
     QTest::newRow("gap between records")
-        << lines({data(0, a.left(4)), data(0x10, b.left(4)), End}) << true
+        << lines({data(0, a.left(4)), data(0x10, b.left(4)), End}) << ""
         << a.left(4) + zeros(12) + b.left(4) << QStringList();
     QTest::newRow("count 0 writes nothing")
-        << lines({data(0, a.left(4)), data(0x1000, QByteArray()), End}) << true << a.left(4) << QStringList();
+        << lines({data(0, a.left(4)), data(0x1000, QByteArray()), End}) << "" << a.left(4) << QStringList();
     QTest::newRow("lower case digits")
-        << lines({data(0, a).toLower(), data(0x10, b).toLower(), End}) << true << a + b << QStringList();
+        << lines({data(0, a).toLower(), data(0x10, b).toLower(), End}) << "" << a + b << QStringList();
     QTest::newRow("CR LF line ends")
-        << lines({data(0, a), data(0x10, b), End}).replace("\n", "\r\n") << true << a + b << QStringList();
+        << lines({data(0, a), data(0x10, b), End}).replace("\n", "\r\n") << "" << a + b << QStringList();
     QTest::newRow("later record wins")
-        << lines({data(0, a), data(4, b.left(4)), End}) << true << a.left(4) + b.left(4) + a.mid(8) << QStringList();
+        << lines({data(0, a), data(4, b.left(4)), End}) << "" << a.left(4) + b.left(4) + a.mid(8) << QStringList();
     QTest::newRow("record across 64 KiB")
-        << lines({data(0xFFF8, a), End}) << true << zeros(0xFFF8) + a << QStringList();
+        << lines({data(0xFFF8, a), End}) << "" << zeros(0xFFF8) + a << QStringList();
     QTest::newRow("extended linear address")
-        << lines({data(0, a), ":020000040001F9", data(0, b), End}) << true
+        << lines({data(0, a), ":020000040001F9", data(0, b), End}) << ""
         << a + zeros(0x10000 - 16) + b << QStringList();
     QTest::newRow("extended linear address back to 0")
-        << lines({":020000040001F9", data(0, b), ":020000040000FA", data(0, a), End}) << true
+        << lines({":020000040001F9", data(0, b), ":020000040000FA", data(0, a), End}) << ""
         << a + zeros(0x10000 - 16) + b << QStringList();
     QTest::newRow("extended segment address")
-        << lines({record(0x02, 0, QByteArray::fromHex("1000")), data(0x10, b), End}) << true
+        << lines({record(0x02, 0, QByteArray::fromHex("1000")), data(0x10, b), End}) << ""
         << zeros(0x10010) + b << QStringList();
     QTest::newRow("above 128 KiB")
-        << lines({":020000040002F8", data(0x8000, c), End}) << true << zeros(0x28000) + c << QStringList();
-    QTest::newRow("last line without line end")
-        << lines({data(0, a)}) + data(0x10, b) << true << a + b << QStringList();
-    QTest::newRow("no end record") << lines({data(0, a), data(0x10, b)}) << true << a + b << QStringList();
-    QTest::newRow("empty file") << QByteArray() << true << QByteArray() << QStringList();
+        << lines({":020000040002F8", data(0x8000, c), End}) << "" << zeros(0x28000) + c << QStringList();
+    QTest::newRow("end record without line end")
+        << lines({data(0, a), data(0x10, b)}) + End << "" << a + b << QStringList();
+    QTest::newRow("no end record") << lines({data(0, a), data(0x10, b)}) << QString(CutShort) << QByteArray() << QStringList();
+    QTest::newRow("empty file") << QByteArray() << QString(CutShort) << QByteArray() << QStringList();
     QTest::newRow("lines without colon skipped")
-        << lines({"", "comment " + data(0x40, c), data(0, a), " " + data(0x40, c), "\t", End}) << true << a
+        << lines({"", "comment " + data(0x40, c), data(0, a), " " + data(0x40, c), "\t", End}) << "" << a
         << QStringList();
-    QTest::newRow("end record stops") << lines({data(0, a), End, data(0x10, b)}) << true << a << QStringList();
+    QTest::newRow("end record stops") << lines({data(0, a), End, data(0x10, b)}) << "" << a << QStringList();
     QTest::newRow("end record with CR LF stops")
-        << lines({data(0, a), End, data(0x10, b)}).replace("\n", "\r\n") << true << a << QStringList();
-    QTest::newRow("lower-case end record does not stop")
-        << lines({data(0, a), ":00000001ff", data(0x10, b)}) << true << a + b << QStringList();
-    QTest::newRow("end record with trailing blank does not stop")
-        << lines({data(0, a), End + " ", data(0x10, b)}) << true << a + b << QStringList();
+        << lines({data(0, a), End, data(0x10, b)}).replace("\n", "\r\n") << "" << a << QStringList();
+    QTest::newRow("lower-case end record stops")
+        << lines({data(0, a), ":00000001ff", data(0x10, b)}) << "" << a << QStringList();
+    QTest::newRow("end record with trailing blank stops")
+        << lines({data(0, a), End + " ", data(0x10, b)}) << "" << a << QStringList();
+    QTest::newRow("end record with a wrong checksum")
+        << lines({data(0, a), ":00000001FE"}) << QString(Malformed) << QByteArray()
+        << QStringList{QStringLiteral("line 2: checksum 0xfe, expected 0xff")};
+    QTest::newRow("data records only, no end record")
+        << lines({data(0, a)}) << QString(CutShort) << QByteArray() << QStringList();
+    QTest::newRow("end record alone") << lines({End}) << "no data records" << QByteArray() << QStringList();
     QTest::newRow("27 data bytes")
-        << lines({data(0, bytesFrom(1, 27)), End}) << true << bytesFrom(1, 27) << QStringList();
+        << lines({data(0, bytesFrom(1, 27)), End}) << "" << bytesFrom(1, 27) << QStringList();
     QTest::newRow("28 data bytes")
-        << lines({data(0, bytesFrom(1, 28)), End}) << true << bytesFrom(1, 28) << QStringList();
+        << lines({data(0, bytesFrom(1, 28)), End}) << "" << bytesFrom(1, 28) << QStringList();
     QTest::newRow("255 data bytes")
-        << lines({data(0x20, bytesFrom(0, 255)), End}) << true << zeros(0x20) + bytesFrom(0, 255) << QStringList();
+        << lines({data(0x20, bytesFrom(0, 255)), End}) << "" << zeros(0x20) + bytesFrom(0, 255) << QStringList();
     QTest::newRow("trailing text after the checksum")
-        << lines({data(0, a) + QByteArray(3000, 'x'), data(0x10, b), End}) << true << a + b << QStringList();
-    QTest::newRow("wrong checksum converted and named")
-        << lines({data(0, a), ":0400100001020304E0", End}) << true << a + bytesFrom(1, 4)
-        << QStringList{QStringLiteral("line 2: checksum 0xe0, expected 0xe2")};
-    QTest::newRow("missing checksum converted and named")
-        << lines({":0400000001020304", End}) << true << bytesFrom(1, 4)
-        << QStringList{QStringLiteral("line 1: checksum missing")};
-    QTest::newRow("truncated record skipped")
-        << lines({data(0, a), data(0x10, b).left(9 + 20), data(0x20, c), End}) << true << a + zeros(16) + c
-        << QStringList{QStringLiteral("line 2: record announces 16 data bytes but the line holds 10; skipped")};
+        << lines({data(0, a) + QByteArray(3000, 'x'), data(0x10, b), End}) << "" << a + b << QStringList();
+    QTest::newRow("wrong checksum refused and named")
+        << lines({data(0, a), ":0400100001020304E0", End}) << QString(Malformed) << QByteArray() << QStringList{QStringLiteral("line 2: checksum 0xe0, expected 0xe2")};
+    QTest::newRow("missing checksum refused and named")
+        << lines({":0400000001020304", End}) << QString(Malformed) << QByteArray() << QStringList{QStringLiteral("line 1: checksum missing")};
+    QTest::newRow("truncated record refused")
+        << lines({data(0, a), data(0x10, b).left(9 + 20), data(0x20, c), End}) << QString(Malformed) << QByteArray() << QStringList{QStringLiteral("line 2: record announces 16 data bytes but the line holds 10; skipped")};
     QTest::newRow("truncated last record without line end")
-        << lines({data(0, a)}) + data(0x10, b).left(11) << true << a
-        << QStringList{QStringLiteral("line 2: record announces 16 data bytes but the line holds 1; skipped")};
+        << lines({data(0, a)}) + data(0x10, b).left(11) << QString(Malformed) << QByteArray() << QStringList{QStringLiteral("line 2: record announces 16 data bytes but the line holds 1; skipped")};
     QTest::newRow("record too short for its header")
-        << lines({":0400", data(0, a), End}) << true << a
-        << QStringList{QStringLiteral("line 1: record too short for its header; skipped")};
+        << lines({":0400", data(0, a), End}) << QString(Malformed) << QByteArray() << QStringList{QStringLiteral("line 1: record too short for its header; skipped")};
     QTest::newRow("byte count not hexadecimal")
-        << lines({":GG00000001020304F2", data(0, a), End}) << true << a
-        << QStringList{QStringLiteral("line 1: byte count \"GG\" is not hexadecimal; skipped")};
+        << lines({":GG00000001020304F2", data(0, a), End}) << QString(Malformed) << QByteArray() << QStringList{QStringLiteral("line 1: byte count \"GG\" is not hexadecimal; skipped")};
     QTest::newRow("byte count with a percent sign")
-        << lines({":%1000000F0", data(0, a), End}) << true << a
-        << QStringList{QStringLiteral("line 1: byte count \"%1\" is not hexadecimal; skipped")};
+        << lines({":%1000000F0", data(0, a), End}) << QString(Malformed) << QByteArray() << QStringList{QStringLiteral("line 1: byte count \"%1\" is not hexadecimal; skipped")};
     QTest::newRow("address record with one byte")
-        << lines({":0100000401FA", data(0, a), End}) << true << a
-        << QStringList{QStringLiteral("line 1: address record with 1 data bytes instead of 2; skipped")};
+        << lines({":0100000401FA", data(0, a), End}) << QString(Malformed) << QByteArray() << QStringList{QStringLiteral("line 1: address record with 1 data bytes instead of 2; skipped")};
     QTest::newRow("address beyond the image limit refused")
-        << lines({data(0, a), ":020000040100F9", data(0, b), End}) << false << QByteArray()
+        << lines({data(0, a), ":020000040100F9", data(0, b), End}) << "data beyond the 1024 KiB image limit" << QByteArray()
         << QStringList{QStringLiteral("line 3: data at 0x1000000 lies beyond the 1024 KiB image limit; no image written")};
     QTest::newRow("record ending past the limit refused")
-        << lines({":02000004000FEB", data(0xFFF8, a), End}) << false << QByteArray()
+        << lines({":02000004000FEB", data(0xFFF8, a), End}) << "data beyond the 1024 KiB image limit" << QByteArray()
         << QStringList{QStringLiteral("line 2: data at 0xffff8 lies beyond the 1024 KiB image limit; no image written")};
     QTest::newRow("record ending at the limit written")
-        << lines({":02000004000FEB", data(0xFFF0, a), End}) << true << zeros(0xFFFF0) + a << QStringList();
+        << lines({":02000004000FEB", data(0xFFF0, a), End}) << "" << zeros(0xFFFF0) + a << QStringList();
 
     QList<QByteArray> bad;
     QStringList badDiagnostics;
@@ -208,13 +211,14 @@ void tst_HexConvert::convert_data()
             badDiagnostics << QStringLiteral("line %1: checksum 0xfe, expected 0xff").arg(i + 1);
     }
     badDiagnostics << QStringLiteral("5 more problems not listed");
-    QTest::newRow("many problems listed up to a limit") << lines(bad) << true << zeros(1) << badDiagnostics;
+    QTest::newRow("many problems listed up to a limit") << lines(bad) << QString(Malformed) << QByteArray() << badDiagnostics;
 }
 
 void tst_HexConvert::convert()
 {
     QFETCH(QByteArray, hex);
-    QFETCH(bool, written);
+    QFETCH(QString, error);
+    const bool written = error.isEmpty();
     QFETCH(QByteArray, image);
     QFETCH(QStringList, diagnostics);
 
@@ -228,7 +232,8 @@ void tst_HexConvert::convert()
     StderrCapture err;
     QCOMPARE(hexToBin(in, out), written);
     QCOMPARE(readFile(out), written ? image : OldImage);
-    QCOMPARE(diagnosticLines(err.text(), in), diagnostics);
+    QCOMPARE(diagnosticLines(err.text(), in),
+             written ? diagnostics : diagnostics + QStringList{error + QStringLiteral("; no image written")});
     // The image was made beside the old one and nothing of that is left behind.
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files, QDir::Name), QStringList({"in.hex", "out.bin"}));
 }
@@ -296,14 +301,39 @@ void tst_HexConvert::realPrograms()
     QVERIFY(image == expected);
 }
 
-void tst_HexConvert::missingInputKeepsImage()
+void tst_HexConvert::unreadableInputKeepsImage_data()
 {
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QByteArray>("why");
+    QTest::newRow("missing") << "missing" << QByteArray("no such file");
+    QTest::newRow("a directory") << "directory" << QByteArray("not a regular file");
+    QTest::newRow("a link to /dev/zero") << "device" << QByteArray("not a regular file");
+    QTest::newRow("a FIFO without a writer") << "fifo" << QByteArray("not a regular file");
+    QTest::newRow("a sparse file above the limit") << "large" << QByteArray("larger than 64 MiB, too large for a program of an AVR");
+}
+
+// Only a regular file of a bounded size is opened: nothing here may block or take long.
+void tst_HexConvert::unreadableInputKeepsImage()
+{
+    QFETCH(QString, kind);
+    QFETCH(QByteArray, why);
     QTemporaryDir dir;
+    const QString in = dir.filePath(QStringLiteral("in.hex"));
+    if (kind == QLatin1String("directory")) {
+        QVERIFY(QDir().mkdir(in));
+    } else if (kind == QLatin1String("device")) {
+        QVERIFY(QFile::link(QStringLiteral("/dev/zero"), in));
+    } else if (kind == QLatin1String("fifo")) {
+        QCOMPARE(mkfifo(QFile::encodeName(in).constData(), 0600), 0);
+    } else if (kind == QLatin1String("large")) {
+        QFile large(in);
+        QVERIFY(large.open(QIODevice::WriteOnly) && large.resize(HexFile::MaxFileSize + 1));
+    }
     const QString out = dir.filePath(QStringLiteral("update.bin"));
     QVERIFY(writeFile(out, OldImage));
     StderrCapture err;
-    QVERIFY(!hexToBin(dir.filePath(QStringLiteral("missing.hex")), out));
-    QCOMPARE(err.text(), QByteArray("File open error!!!\n: No such file or directory\n"));
+    QVERIFY(!hexToBin(in, out));
+    QCOMPARE(err.text(), "File open error!!!\n: " + why + '\n');
     QCOMPARE(readFile(out), OldImage);
 }
 

@@ -73,12 +73,17 @@ private slots:
     void memoryStaysBounded();
 
 private:
-    // The window under test, with its timer stopped so that no sweep runs unless a test asks.
+    // The window under test, with its timer stopped so that no sweep runs unless a test asks,
+    // hearing only this test's announcers.
     struct Window
     {
         Widget w;
         WidgetInspector in{w};
-        Window() { in.timer()->stop(); }
+        Window()
+        {
+            in.timer()->stop();
+            Announcer::targetPort() = in.listenPrivately();
+        }
     };
 
     // Sends a marker announcement after what was sent before and waits until the window has
@@ -118,9 +123,10 @@ void tst_Listener::announcement_data()
     QTest::newRow("trailing NUL and garbage")
         << QByteArray("{\"host ip\":\"192.168.1.23\",\"data port\":8000}\0\xff\xfegarbage{", 54)
         << "quarnel" << "192.168.1.23" << "8000" << "";
-    QTest::newRow("values not validated")
-        << QByteArray(R"({"host ip":"not an address","data port":-1,"atcomd port":true})")
-        << "quarnel" << "not an address" << "-1" << "true";
+    QTest::newRow("host ip that is no address")
+        << QByteArray(R"({"host ip":"not an address","data port":8000})") << QString() << "not an address" << "" << "";
+    QTest::newRow("port beyond 16 bits")
+        << QByteArray(R"({"host ip":"192.168.1.27","data port":73536})") << QString() << "192.168.1.27" << "" << "";
     QTest::newRow("capitalised property name") << QByteArray(R"({"Host IP":"192.168.1.24"})") << QString()
                                                << "192.168.1.24" << "" << "";
     QTest::newRow("empty host ip") << QByteArray(R"({"host ip":"","data port":8000,"hostname":"x"})") << QString()

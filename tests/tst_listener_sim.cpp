@@ -39,10 +39,13 @@ void tst_ListenerSim::modulesComeAndGo()
     QFETCH(int, count);
     Widget w;
     WidgetInspector in{w};
+    // Only this test's modules reach the window.
+    const quint16 port = in.listenPrivately();
+    QVERIFY(port);
 
     SimProcess sim;
     QVERIFY2(sim.start({"--ip", "127.0.0.20", "--board", "none", "--name", "bench-a", "--count",
-                        QString::number(count)}),
+                        QString::number(count), "--target", QStringLiteral("127.0.0.1:%1").arg(port)}),
              qPrintable(sim.errorText()));
     QTRY_COMPARE_WITH_TIMEOUT(in.table()->rowCount(), count, AnnouncementWaitMs);
     for (int module = 0; module < count; ++module) {

@@ -3,6 +3,7 @@
 // shows them.
 #include "devicecolumns.h"
 #include "simprocess.h"
+#include "stderrcapture.h"
 #include "thread.h"
 #include "widgetinspector.h"
 #include "windowharness.h"
@@ -22,6 +23,7 @@
 #include <QTest>
 #include <QUdpSocket>
 
+#include <sys/stat.h>
 #include <sys/time.h>
 
 using harness::ModalDriver;
@@ -127,6 +129,8 @@ private slots:
     void unreachableModule();
     void modeSwitchRefused();
     void lowerRowOfScrolledTable();
+    void failedConversionSendsNothing_data();
+    void failedConversionSendsNothing();
     void noFileInUse();
     void rowRemovedDuringUpload();
     void closingWindowDuringUpload();
@@ -432,10 +436,11 @@ void tst_UploadWindow::rowRemovedDuringUpload()
     QTRY_VERIFY_WITH_TIMEOUT(progressOf(in.table(), "127.0.0.82").endsWith('%'), UploadMs);
     for (int sweep = 0; sweep < 4; ++sweep)
         in.sweepPresence();
-    QCOMPARE(in.table()->rowCount(), 0);
+    // Other programs may announce to this machine: only this test's row is looked at.
+    QCOMPARE(rowOf(in.table(), "127.0.0.82"), -1);
 
     QTRY_VERIFY_WITH_TIMEOUT(worker.isNull(), UploadMs);
-    QCOMPARE(in.table()->rowCount(), 0);
+    QCOMPARE(rowOf(in.table(), "127.0.0.82"), -1);
     QVERIFY(modal.boxes.isEmpty());
     QCOMPARE(sim.flash().left(image.size()), image);
 }
@@ -462,35 +467,119 @@ void tst_UploadWindow::closingWindowDuringUpload()
     QVERIFY(worker.isNull());
 }
 
+void tst_UploadWindow::failedConversionSendsNothing_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<bool>("manual");
+    QTest::addColumn<QString>("why");
+    QTest::newRow("cut short") << "cut short" << false << "no end record";
+    QTest::newRow("cut short, picked with Open File") << "cut short" << true << "no end record";
+    QTest::newRow("data byte changed") << "checksum" << false << "checksum 0x";
+    QTest::newRow("a directory") << "directory" << false << "not a regular file";
+    QTest::newRow("a link to /dev/zero") << "device" << false << "not a regular file";
+    QTest::newRow("a FIFO, picked with Open File") << "fifo" << true << "not a regular file";
+}
+
+// A HEX file that does not convert ends the press as a failed upload: no worker, no connection,
+// the old ./update.bin untouched, and standard error says why.
+void tst_UploadWindow::failedConversionSendsNothing()
+{
+    QFETCH(QString, fault);
+    QFETCH(bool, manual);
+    QFETCH(QString, why);
+    Sandbox box;
+    const QByteArray oldImage("the image of an earlier file");
+    QVERIFY(writeFile("./update.bin", oldImage));
+    QByteArray hex = readFile(avrPath("blink_uno.hex"));
+    const QString path = box.makeBuild("build1.tmp", "blink.ino.hex", hex);
+    QVERIFY(!path.isEmpty() && QFile::remove(path));
+    if (fault == "cut short") {
+        QCOMPARE(box.makeBuild("build1.tmp", "blink.ino.hex", hex.left(hex.indexOf('\n', hex.size() / 2) + 1)), path);
+    } else if (fault == "checksum") {
+        hex[10] = hex[10] == '0' ? '1' : '0';
+        QCOMPARE(box.makeBuild("build1.tmp", "blink.ino.hex", hex), path);
+    } else if (fault == "directory") {
+        QVERIFY(QDir().mkdir(path));
+    } else if (fault == "device") {
+        QVERIFY(QFile::link("/dev/zero", path));
+    } else {
+        QCOMPARE(mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+    }
+    QTcpServer module;
+    QVERIFY(module.listen(QHostAddress("127.0.0.88")));
+    Widget w;
+    WidgetInspector in{w};
+    in.timer()->stop();
+    StderrCapture err;
+    if (manual) {
+        ModalDriver picker(path);
+        in.ui()->radioButton->click();
+        in.ui()->pushButton_4->click();
+        QCOMPARE(picker.boxes, QStringList{"tip / open file successful"});
+    }
+    addModule(in, "127.0.0.88", module.serverPort(), module.serverPort(), "UNO");
+    ModalDriver modal;
+
+    buttonOf(in.table(), "127.0.0.88")->click();
+    QCOMPARE(progressOf(in.table(), "127.0.0.88"), QStringLiteral("Fail"));
+    QVERIFY(buttonOf(in.table(), "127.0.0.88")->isEnabled());
+    QVERIFY(!in.uploadThread());
+    QVERIFY(!module.waitForNewConnection(300));
+    QCOMPARE(readFile("./update.bin"), oldImage);
+    QVERIFY(modal.boxes.isEmpty());
+    const QByteArray said = err.text();
+    QVERIFY2(said.contains(why.toLatin1()) && said.contains("nothing sent to 127.0.0.88"), said.constData());
+}
+
 void tst_UploadWindow::renameSendsCommand_data()
 {
     QTest::addColumn<QString>("name");
-    QTest::addColumn<QByteArray>("sent");
-    QTest::newRow("five characters") << "bench" << QByteArray("AT+HOSTNAME=bench");
-    QTest::newRow("empty") << "" << QByteArray("AT+HOSTNAME=");
-    QTest::newRow("Latin-1") << QString::fromUtf8("caf\xC3\xA9") << QByteArray("AT+HOSTNAME=caf\xE9");
-    QTest::newRow("outside Latin-1") << QString::fromUtf8("\xE6\x9D\xBF") << QByteArray("AT+HOSTNAME=?");
+    QTest::addColumn<QByteArray>("sent"); // empty: refused, nothing sent
+    QTest::addColumn<QString>("why");
+    QTest::newRow("five characters") << "bench" << QByteArray("AT+HOSTNAME=bench") << "";
+    QTest::newRow("Latin-1") << QString::fromUtf8("caf\xC3\xA9") << QByteArray("AT+HOSTNAME=caf\xE9") << "";
+    QTest::newRow("outside Latin-1") << QString::fromUtf8("\xE6\x9D\xBF") << QByteArray("AT+HOSTNAME=?") << "";
+    QTest::newRow("32 characters") << QString(32, 'n') << "AT+HOSTNAME=" + QByteArray(32, 'n') << "";
+    QTest::newRow("empty") << "" << QByteArray() << "the name is empty";
+    QTest::newRow("a second command") << "x\r\nAT+MCUUPDATE=UNO" << QByteArray() << "control character (0x0d)";
+    QTest::newRow("33 characters") << QString(33, 'n') << QByteArray() << "longer than 32 bytes";
 }
 
-// Exactly "AT+HOSTNAME=" and the name, no line end, on a connection of its own.
+// Exactly "AT+HOSTNAME=" and the name, no line end, on a connection of its own; a name the module
+// cannot take is not sent, a box says why, and the cell shows the module's name again.
 void tst_UploadWindow::renameSendsCommand()
 {
     QFETCH(QString, name);
     QFETCH(QByteArray, sent);
+    QFETCH(QString, why);
     QTcpServer module;
     QVERIFY(module.listen(QHostAddress("127.0.0.84")));
     Widget w;
     WidgetInspector in{w};
     in.timer()->stop();
     addModule(in, "127.0.0.84", 1, module.serverPort(), "UNO", "before");
+    ModalDriver modal;
 
-    in.table()->item(rowOf(in.table(), "127.0.0.84"), discovery::ColumnName)->setText(name);
+    QTableWidgetItem *cell = in.table()->item(rowOf(in.table(), "127.0.0.84"), discovery::ColumnName);
+    cell->setText(name);
+    if (sent.isEmpty()) {
+        QCOMPARE(modal.boxes.size(), 1);
+        QVERIFY2(modal.boxes.first().startsWith("rename fail / ") && modal.boxes.first().contains(why),
+                 qPrintable(modal.boxes.first()));
+        QCOMPARE(cell->text(), QStringLiteral("before"));
+        QVERIFY(!module.waitForNewConnection(300));
+        return;
+    }
     QTRY_VERIFY(module.hasPendingConnections());
     QTcpSocket *client = module.nextPendingConnection();
     QTRY_COMPARE(client->state(), QAbstractSocket::UnconnectedState);
     QCOMPARE(client->readAll(), sent);
     QVERIFY(!module.hasPendingConnections());
-    QCOMPARE(in.table()->item(rowOf(in.table(), "127.0.0.84"), discovery::ColumnName)->text(), name);
+    QCOMPARE(cell->text(), name);
+    QVERIFY(modal.boxes.isEmpty());
+    // What was sent is the module's name now: a refused name brings it back.
+    cell->setText(QString());
+    QCOMPARE(cell->text(), name);
 }
 
 // The module takes the new name into its announcements; the row keeps the text the user typed.
@@ -506,7 +595,8 @@ void tst_UploadWindow::renameReachesAnnouncements()
     WidgetInspector in{w};
     in.timer()->stop();
     addModule(in, "127.0.0.85", sim.dataPort(), sim.atPort(), "UNO", "old-name");
-    in.table()->item(0, discovery::ColumnName)->setText("new-name");
+    QTableWidgetItem *cell = in.table()->item(rowOf(in.table(), "127.0.0.85"), discovery::ColumnName);
+    cell->setText("new-name");
 
     bool renamed = false;
     for (int i = 0; i < 20 && !renamed; ++i) {
@@ -516,7 +606,7 @@ void tst_UploadWindow::renameReachesAnnouncements()
             renamed = listener.receiveDatagram().data().contains("\"new-name\"");
     }
     QVERIFY(renamed);
-    QCOMPARE(in.table()->item(0, discovery::ColumnName)->text(), QStringLiteral("new-name"));
+    QCOMPARE(cell->text(), QStringLiteral("new-name"));
 }
 
 void tst_UploadWindow::renameUnreachableShowsBoxPerEdit()
@@ -530,10 +620,11 @@ void tst_UploadWindow::renameUnreachableShowsBoxPerEdit()
     in.timer()->stop();
     addModule(in, "127.0.0.86", port, port, "UNO", "m");
     ModalDriver modal;
-    in.table()->item(0, discovery::ColumnName)->setText("first");
-    in.table()->item(0, discovery::ColumnName)->setText("second");
+    QTableWidgetItem *cell = in.table()->item(rowOf(in.table(), "127.0.0.86"), discovery::ColumnName);
+    cell->setText("first");
+    cell->setText("second");
     QCOMPARE(modal.boxes, (QStringList{ConnectFailBox, ConnectFailBox}));
-    QCOMPARE(in.table()->item(0, discovery::ColumnName)->text(), QStringLiteral("second"));
+    QCOMPARE(cell->text(), QStringLiteral("second"));
 }
 
 // Changes the table makes itself, and changes outside the Name column, send nothing.
@@ -546,7 +637,7 @@ void tst_UploadWindow::noRenameForOtherChanges()
     in.timer()->stop();
     addModule(in, "127.0.0.87", 1, module.serverPort(), "UNO", "m");
     for (int column : {discovery::ColumnDataPort, discovery::ColumnProgress})
-        in.table()->item(0, column)->setText("changed");
+        in.table()->item(rowOf(in.table(), "127.0.0.87"), column)->setText("changed");
     QTest::qWait(300);
     QVERIFY(!module.hasPendingConnections());
 }

@@ -5,6 +5,7 @@
 #include "widget.h"
 
 #include <QMetaObject>
+#include <QUdpSocket>
 #include <QTableWidgetItem>
 
 // Test access to the window's private state; the window declares it a friend.
@@ -43,6 +44,15 @@ struct WidgetInspector
     void setDefaultFilePath(const QString &p) { w.defaultFilePath = p; }
     void setManualFilePath(const QString &p) { w.manualFilePath = p; }
     void setCurrentFileName(const QString &n) { w.currentFileName = n; }
+
+    // Moves the window's listener from the shared port 3333 to a port of the test's own on
+    // 127.0.0.1, so that modules other programs announce on this machine never reach it.
+    // The port, or 0 when it could not be bound.
+    quint16 listenPrivately()
+    {
+        w.udpSocket->close();
+        return w.udpSocket->bind(QHostAddress(QHostAddress::LocalHost), 0) ? w.udpSocket->localPort() : 0;
+    }
 
     // Private slots, called as their signals would call them.
     bool invoke(const char *slot) { return QMetaObject::invokeMethod(&w, slot, Qt::DirectConnection); }

@@ -6,10 +6,13 @@
 #include "ui_widget.h"
 
 #include <QComboBox>
+#include <QFile>
 #include <QDebug>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTableWidgetItem>
+
+#include <cstdio>
 
 namespace {
 
@@ -34,7 +37,7 @@ void Widget::OnBtnClicked()
         refreshDefaultFile();
         currentFileName = fileNameOf(defaultFilePath);
         ui->lineEdit_3->setText(currentFileName);
-        hexToBin(defaultFilePath);
+        imageConverted = hexToBin(defaultFilePath);
     }
     if (currentFileName.isEmpty()) {
         QMessageBox::warning(this, QStringLiteral("Waring"), QStringLiteral("Please Selcet File"), QMessageBox::Ok);
@@ -62,6 +65,13 @@ void Widget::OnBtnClicked()
     const QString atPort = cellText(table, row, discovery::ColumnAtPort);
     const QString ip = cellText(table, row, discovery::ColumnIp);
     const QString dataPort = cellText(table, row, discovery::ColumnDataPort);
+    // ./update.bin would be an older image, or none: the press ends as a failed upload.
+    if (!imageConverted) {
+        std::fprintf(stderr, "%s was not converted; nothing sent to %s\n",
+                     QFile::encodeName(currentFileName).constData(), ip.toLocal8Bit().constData());
+        deal_ui(ip, ReportVerdict, 0.0f);
+        return;
+    }
 
     uploadThread = new Thread(atPort, dataPort, ip, board);
     Thread *worker = uploadThread;
