@@ -2,9 +2,10 @@
 // the same simulated module into the same real bootloader, with the same image, side by side in
 // one run; and both against the serial line's floor for that image.
 //
-//   bench_upload [--reps N] [--boards UNO,MEGA2560] [--delays 0,5] [--quiet-ms Q] [--smoke]
+//   bench_upload [--reps N] [--boards UNO,MEGA2560] [--delays 0,5] [--quiet-ms Q] [--no-read-back] [--smoke]
 // --quiet-ms is the simulated module's packing of board replies (how long the serial line must be
 // quiet before what came goes to the host); without it the simulator's default holds.
+// --no-read-back leaves out avrdude with its read-back, the slowest of the three, for long runs.
 #include "benchutil.h"
 #include "byterelay.h"
 #include "simprocess.h"
@@ -187,6 +188,7 @@ int main(int argc, char *argv[])
     QStringList boards{QStringLiteral("UNO"), QStringLiteral("MEGA2560")};
     QList<int> delays{0, 5};
     QString quietMs;
+    bool readBack = true;
     for (int i = 0; i < options.rest.size(); ++i) {
         if (options.rest.at(i) == QLatin1String("--boards") && i + 1 < options.rest.size())
             boards = options.rest.at(++i).split(QLatin1Char(','), Qt::SkipEmptyParts);
@@ -194,6 +196,8 @@ int main(int argc, char *argv[])
             delays = intList(options.rest.at(++i));
         else if (options.rest.at(i) == QLatin1String("--quiet-ms") && i + 1 < options.rest.size())
             quietMs = options.rest.at(++i);
+        else if (options.rest.at(i) == QLatin1String("--no-read-back"))
+            readBack = false;
     }
     if (options.smoke)
         delays = {0};
@@ -259,9 +263,9 @@ int main(int argc, char *argv[])
                         .arg(PageEraseMs + PageWriteMs, 0, 'f', 0));
             }
 
-            QVector<Tool> tools{{QStringLiteral("ours"), {}},
-                                {QStringLiteral("avrdude -V"), {}},
-                                {QStringLiteral("avrdude (read-back)"), {}}};
+            QVector<Tool> tools{{QStringLiteral("ours"), {}}, {QStringLiteral("avrdude -V"), {}}};
+            if (readBack)
+                tools.append({QStringLiteral("avrdude (read-back)"), {}});
             int run = 0;
             for (int rep = 0; rep < reps; ++rep) {
                 for (int t = 0; t < tools.size(); ++t, ++run) {
@@ -286,12 +290,14 @@ int main(int argc, char *argv[])
             const double ours = statsOf(tools[0].seconds).median;
             // With added latency every request waits a round trip before its answer can start.
             const double roundTrips = double(bursts) * 2 * delay / 1000.0;
-            ratios << QStringLiteral("%1, delay %2 ms: ours / floor %3   ours / avrdude -V %4   ours / avrdude %5%6")
+            ratios << QStringLiteral("%1, delay %2 ms: ours / floor %3   ours / avrdude -V %4%5%6")
                           .arg(c.board, -8)
                           .arg(delay)
                           .arg(ours / floorSeconds, 0, 'f', 3)
                           .arg(ours / statsOf(tools[1].seconds).median, 0, 'f', 3)
-                          .arg(ours / statsOf(tools[2].seconds).median, 0, 'f', 3)
+                          .arg(readBack ? QStringLiteral("   ours / avrdude %1")
+                                              .arg(ours / statsOf(tools[2].seconds).median, 0, 'f', 3)
+                                        : QString())
                           .arg(delay > 0 ? QStringLiteral("   ours / (floor + %1 round trips) %2")
                                                .arg(bursts)
                                                .arg(ours / (floorSeconds + roundTrips), 0, 'f', 3)

@@ -28,8 +28,14 @@
 //   simavr's own sleeping (the UART's poll sleep, the raw sleep callback) is switched off.
 // - UART: simavr counts 11 bits per 8N1 frame; the frame time is set to what the firmware
 //   programmed (UBRR, U2X, data, parity and stop bits: 10 bits for 8N1). Host-to-board bytes start
-//   on the line one frame time (at the configured baud) apart and are held, not lost, while the
-//   UART's receive FIFO is full; board-to-host bytes are handed out when their stop bit has gone.
+//   on the line one frame time (at the configured baud) apart, whatever the firmware does: the
+//   module in front of the board cannot hold them back. simavr's receive FIFO stands for the
+//   receive buffer plus the shift register: a byte is put into it at its start bit and becomes
+//   readable at its stop bit, so at the next start bit every byte in it has been received. The
+//   receiver holds two in its buffer and one in its shift register; a start bit that finds all
+//   three there overwrites the one in the shift register and sets DOR (data overrun). With
+//   Receiver::Forgiving the bytes wait instead while simavr's 64-entry FIFO is full.
+//   Board-to-host bytes are handed out when their stop bit has gone.
 //   When the firmware's baud differs from the configured one by more than 4.5 %, bytes arrive
 //   garbled both ways, as on a real line.
 // - SPM: page erase and page write take 4 ms (SPMEN and PGERS/PGWRT stay set, RWWSB is set when the
@@ -46,6 +52,7 @@ constexpr uint32_t kFrequency = 16000000;
 constexpr avr_cycle_count_t kSliceCycles = kFrequency / 1000; // 1 ms
 constexpr avr_cycle_count_t kSpmCycles = avr_cycle_count_t(kFrequency / 1000) * 4; // page erase or write: 4 ms
 constexpr double kBaudTolerance = 0.045;
+constexpr int kReceiverBytes = 3; // two in the receive buffer, one in the shift register
 
 // The application preloaded when none is given, so that a bootloader never runs into erased flash:
 // ldi r16,1; out SMCR,r16 (SE); sei; 1: sleep; rjmp 1b. It sleeps rather than spins, so an idle
@@ -88,6 +95,7 @@ struct AvrBoard::Private
     Kind kind;
     QByteArray application;
     int baud;
+    Receiver receiver;
 
     const char *mcu;
     uint32_t flashBytes;
@@ -105,6 +113,7 @@ struct AvrBoard::Private
     std::atomic<bool> resetRequest{false};
     std::atomic<qint64> flipAddress{-1};
     std::atomic<qint64> elapsedUs{0};
+    std::atomic<qint64> overruns{0};
 
     mutable std::mutex flashMutex; // guards avr->flash against the sim thread's page writes
     std::mutex rxMutex;
@@ -132,8 +141,8 @@ struct AvrBoard::Private
     avr_io_write_t ubrrWrite = nullptr;
     void *ubrrParam = nullptr;
 
-    Private(AvrBoard *board, Kind k, const QByteArray &app, int b)
-        : q(board), kind(k), application(app), baud(b > 0 ? b : 115200)
+    Private(AvrBoard *board, Kind k, const QByteArray &app, int b, Receiver r)
+        : q(board), kind(k), application(app), baud(b > 0 ? b : 115200), receiver(r)
     {
         if (kind == Kind::Uno) {
             mcu = "atmega328p";
@@ -218,7 +227,8 @@ struct AvrBoard::Private
     static avr_cycle_count_t rxFeed(avr_t *avr, avr_cycle_count_t when, void *param)
     {
         auto *d = static_cast<Private *>(param);
-        if (uartFifoCount(d->uart->input) >= uart_fifo_fifo_size - 1)
+        const int unread = uartFifoCount(d->uart->input);
+        if (d->receiver == Receiver::Forgiving && unread >= uart_fifo_fifo_size - 1)
             return when + d->hostCyclesPerByte / 4; // receive FIFO full: the host waits
         uint8_t b;
         {
@@ -233,8 +243,15 @@ struct AvrBoard::Private
         uint32_t v = b;
         if (d->baudMismatch)
             v = garble(b) | UART_INPUT_FE;
-        avr_raise_irq(d->uart->io.irq + UART_IRQ_INPUT, v);
-        (void)avr;
+        if (d->receiver == Receiver::Real && unread >= kReceiverBytes) {
+            // Buffer full and a byte complete in the shift register: the new one shifts in over it.
+            uart_fifo_t &fifo = d->uart->input;
+            fifo.buffer[(fifo.write + uart_fifo_fifo_size - 1) & (uart_fifo_fifo_size - 1)] = uint16_t(v);
+            avr_regbit_setto(avr, d->uart->dor, 1);
+            ++d->overruns;
+        } else {
+            avr_raise_irq(d->uart->io.irq + UART_IRQ_INPUT, v);
+        }
         d->rxNextStart = when + d->hostCyclesPerByte;
         return d->rxNextStart;
     }
@@ -449,8 +466,8 @@ struct AvrBoard::Private
     }
 };
 
-AvrBoard::AvrBoard(Kind kind, const QByteArray &application, int baud, QObject *parent)
-    : QObject(parent), d(new Private(this, kind, application, baud))
+AvrBoard::AvrBoard(Kind kind, const QByteArray &application, int baud, Receiver receiver, QObject *parent)
+    : QObject(parent), d(new Private(this, kind, application, baud, receiver))
 {
 }
 
@@ -591,6 +608,11 @@ void AvrBoard::setFlipAddress(qint64 address)
 qint64 AvrBoard::elapsedMicroseconds() const
 {
     return d->elapsedUs.load();
+}
+
+qint64 AvrBoard::overrunBytes() const
+{
+    return d->overruns.load();
 }
 
 } // namespace sim

@@ -17,10 +17,15 @@ class AvrBoard : public QObject
 
 public:
     enum class Kind { Uno, Mega2560 };
+    // Real: the USART receiver of the datasheets, two bytes in the receive buffer and one in the
+    // shift register; what comes while they are full is lost (data overrun). Forgiving: host bytes
+    // wait in a 63-byte queue until the firmware has room, as no real board does.
+    enum class Receiver { Real, Forgiving };
 
     // application: a flat image (byte offset = flash address) preloaded below the bootloader;
     // empty for a small built-in idle program, so that the bootloader never runs into erased flash.
-    AvrBoard(Kind kind, const QByteArray &application, int baud, QObject *parent = nullptr);
+    AvrBoard(Kind kind, const QByteArray &application, int baud, Receiver receiver = Receiver::Real,
+             QObject *parent = nullptr);
     ~AvrBoard() override;
 
     // Loads the bootloader and starts the simulation thread. False with a reason on failure.
@@ -35,6 +40,7 @@ public:
     int pageSize() const;                     // bytes per SPM page
     void setFlipAddress(qint64 address);      // fault: this byte is flipped (xor 0xFF) as it is written; -1 = off
     qint64 elapsedMicroseconds() const;       // the board's own clock since start(), advanced in 1 ms slices
+    qint64 overrunBytes() const;              // host bytes lost to data overrun since start()
 
 signals:
     // Emitted on the simulation thread; connect with a queued connection.

@@ -105,6 +105,7 @@ int main(int argc, char *argv[])
         config.targetPort = options.targetPort;
         config.baud = options.baud;
         config.quietMs = options.quietMs;
+        config.forgivingUart = options.forgivingUart;
         config.application = application;
         config.flashOutPath = sim::moduleFlashOutPath(options, i);
         config.faults = options.faults;

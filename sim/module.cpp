@@ -78,7 +78,9 @@ bool Module::start(QString *error)
 {
     if (config.board != QLatin1String("none")) {
         const auto kind = isUnoBoard(config.board) ? AvrBoard::Kind::Uno : AvrBoard::Kind::Mega2560;
-        board = std::make_unique<AvrBoard>(kind, config.application, config.baud);
+        board = std::make_unique<AvrBoard>(kind, config.application, config.baud,
+                                           config.forgivingUart ? AvrBoard::Receiver::Forgiving
+                                                                : AvrBoard::Receiver::Real);
         board->setFlipAddress(config.faults.flipAddress);
         connect(board.get(), &AvrBoard::serialOutput, this, &Module::onSerialOutput, Qt::QueuedConnection);
         connect(board.get(), &AvrBoard::pageWritten, this, &Module::onPageWritten, Qt::QueuedConnection);
@@ -209,6 +211,12 @@ void Module::onDataGone()
     fromBoard.clear();
     toHost.clear();
     writeFlashOut();
+    // A host that sends faster than the bootloader reads should hear of it.
+    const qint64 overruns = board->overrunBytes();
+    if (overruns > overrunsReported)
+        std::fprintf(stderr, "quarnel-sim: %s: %lld host bytes lost to data overrun in the board's receiver\n",
+                     qPrintable(config.ip.toString()), static_cast<long long>(overruns - overrunsReported));
+    overrunsReported = overruns;
 }
 
 void Module::onDataFromHost()

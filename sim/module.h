@@ -39,6 +39,7 @@ public:
         quint16 targetPort = 0;
         int baud = 115200;
         int quietMs = 2;        // shortest quiet time on the serial line that ends a packet
+        bool forgivingUart = false; // the board's receiver queues host bytes instead of losing them
         QByteArray application;
         QString flashOutPath;
         Faults faults;
@@ -89,6 +90,7 @@ private:
     int pagesInConnection = 0;
     int connectionsDropped = 0;
     int pageCount = 0;
+    qint64 overrunsReported = 0; // the board's overrun count when the last data connection closed
 };
 
 } // namespace sim

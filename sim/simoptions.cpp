@@ -39,10 +39,10 @@ bool parseConnectionFault(const QString &text, Faults *faults, Faults::Connectio
 
 struct OptionSpec
 {
-    const char *name; // every option takes a value
+    const char *name;
     // Stores the value; false if it is invalid. The message then says what was expected.
     std::function<bool(const QString &, SimOptions *)> store;
-    const char *expected;
+    const char *expected; // null for a switch, which takes no value
 };
 
 // Builds a store function for an integer option kept in a field of type T.
@@ -129,6 +129,12 @@ const QList<OptionSpec> &optionSpecs()
          "a file name"},
         {"--count", intField(&SimOptions::count, 1, MaxCount), "a count 1..4096"},
         {"--control-port", intField(&SimOptions::controlPort, 0, 65535), "a port number 0..65535"},
+        {"--forgiving-uart",
+         [](const QString &, SimOptions *o) {
+             o->forgivingUart = true;
+             return true;
+         },
+         nullptr},
         {"--refuse",
          [](const QString &t, SimOptions *o) { return parseConnectionFault(t, &o->faults, Faults::Connection::Refuse); },
          "at or data"},
@@ -207,7 +213,12 @@ bool parseSimOptions(const QStringList &arguments, SimOptions *options, QString 
             *error = QStringLiteral("unknown option %1 (see --help)").arg(argument);
             return false;
         }
-        if (!inlineValue) {
+        if (!option->expected) {
+            if (inlineValue) {
+                *error = QStringLiteral("%1 takes no value").arg(name);
+                return false;
+            }
+        } else if (!inlineValue) {
             if (i + 1 >= arguments.size()) {
                 *error = QStringLiteral("%1 needs a value: %2").arg(name, QLatin1String(option->expected));
                 return false;
@@ -293,6 +304,10 @@ QString simHelpText()
         "                        the line \"flash I\" answers the decimal size, a line feed and module\n"
         "                        I's (0-based) whole flash; \"pages I\" answers the number of pages\n"
         "                        written since start\n"
+        "  --forgiving-uart      the board's receiver keeps host bytes that arrive while the firmware\n"
+        "                        reads nothing, up to 63, and the line waits; without it the receiver\n"
+        "                        holds three (two in its buffer, one in its shift register) and loses\n"
+        "                        the rest (data overrun), as a real ATmega does\n"
         "\n"
         "AT commands (parsed by what one read delivers, with or without a line end):\n"
         "  AT+U2W=CLIENT, AT+MCUUPDATE=MEGA, AT+MCUUPDATE=UNO (resets the board into its\n"

@@ -37,6 +37,7 @@ struct SimOptions
     quint16 targetPort = 3333;
     int baud = 115200;
     int quietMs = 2;                            // see the help text of --quiet-ms
+    bool forgivingUart = false;                 // see the help text of --forgiving-uart
     QString appPath;                            // Intel HEX preloaded below the bootloader
     QString flashOutPath;                       // raw flash written when a data connection closes
     int count = 1;

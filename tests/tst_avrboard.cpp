@@ -7,15 +7,16 @@
 #include "stk500v1.h"
 #include "stk500v2.h"
 
-#include <QMutex>
 #include <QtTest>
 
 #include <memory>
+#include <mutex>
 #include <vector>
 
 using namespace upload;
 
 using sim::AvrBoard;
+Q_DECLARE_METATYPE(AvrBoard::Receiver)
 
 namespace {
 
@@ -85,16 +86,17 @@ const QByteArray EnterProgmode = bytes({CMD_ENTER_PROGMODE_ISP, 0xC8, 0x64, 0x19
 class Rig
 {
 public:
-    explicit Rig(AvrBoard::Kind kind, const QByteArray &application = QByteArray(), int baud = Baud)
-        : board(kind, application, baud)
+    explicit Rig(AvrBoard::Kind kind, const QByteArray &application = QByteArray(), int baud = Baud,
+                 AvrBoard::Receiver receiver = AvrBoard::Receiver::Real)
+        : board(kind, application, baud, receiver)
     {
         QObject::connect(&board, &AvrBoard::serialOutput, &board, [this](const QByteArray &data) {
-            QMutexLocker lock(&m_mutex);
+            std::lock_guard<std::mutex> lock(m_mutex);
             m_data += data;
             m_chunks.push_back({board.elapsedMicroseconds(), int(m_data.size())});
         }, Qt::DirectConnection);
         QObject::connect(&board, &AvrBoard::pageWritten, &board, [this](quint32 address) {
-            QMutexLocker lock(&m_mutex);
+            std::lock_guard<std::mutex> lock(m_mutex);
             m_pages.push_back(address);
         }, Qt::DirectConnection);
         QString error;
@@ -105,7 +107,7 @@ public:
 
     void clear()
     {
-        QMutexLocker lock(&m_mutex);
+        std::lock_guard<std::mutex> lock(m_mutex);
         m_data.clear();
         m_chunks.clear();
         m_pages.clear();
@@ -113,20 +115,20 @@ public:
 
     QByteArray data()
     {
-        QMutexLocker lock(&m_mutex);
+        std::lock_guard<std::mutex> lock(m_mutex);
         return m_data;
     }
 
     std::vector<quint32> pages()
     {
-        QMutexLocker lock(&m_mutex);
+        std::lock_guard<std::mutex> lock(m_mutex);
         return m_pages;
     }
 
     // Board time at which byte number index (from 0) had been handed out; -1 if not yet.
     qint64 timeOfByte(int index)
     {
-        QMutexLocker lock(&m_mutex);
+        std::lock_guard<std::mutex> lock(m_mutex);
         for (const auto &c : m_chunks)
             if (c.second > index)
                 return c.first;
@@ -178,7 +180,7 @@ public:
     qint64 sentAt = 0;
 
 private:
-    QMutex m_mutex;
+    std::mutex m_mutex;
     QByteArray m_data;
     std::vector<std::pair<qint64, int>> m_chunks;
     std::vector<quint32> m_pages;
@@ -210,6 +212,8 @@ private slots:
     void stk500v2FirstMessageWindow_data();
     void stk500v2FirstMessageWindow();
     void stk500v2PageTiming();
+    void backToBack_data();
+    void backToBack();
 };
 
 void tst_AvrBoard::geometry()
@@ -538,6 +542,46 @@ void tst_AvrBoard::stk500v2PageTiming()
     QVERIFY2(answered >= line + 2 * SpmUs - SliceUs && answered <= line + 2 * SpmUs + 4 * SliceUs,
              qPrintable(QString("answered after %1 us; line %2 us, erase and write %3 us")
                             .arg(answered).arg(line).arg(2 * SpmUs)));
+}
+
+void tst_AvrBoard::backToBack_data()
+{
+    QTest::addColumn<bool>("uno");
+    QTest::addColumn<AvrBoard::Receiver>("receiver");
+    QTest::addColumn<bool>("answered"); // both commands, and the page written
+
+    // Optiboot answers load address at once and reads on: the page follows without a loss.
+    QTest::newRow("Optiboot: load address + program page") << true << AvrBoard::Receiver::Real << true;
+    // The stk500v2 bootloader reads nothing while it sends its answer: the next message overruns.
+    QTest::newRow("stk500v2: load address + program flash") << false << AvrBoard::Receiver::Real << false;
+    QTest::newRow("stk500v2, forgiving receiver") << false << AvrBoard::Receiver::Forgiving << true;
+}
+
+// Two commands in one write, as a host that does not wait for the first answer sends them.
+void tst_AvrBoard::backToBack()
+{
+    QFETCH(bool, uno);
+    QFETCH(AvrBoard::Receiver, receiver);
+    QFETCH(bool, answered);
+    Rig rig(uno ? AvrBoard::Kind::Uno : AvrBoard::Kind::Mega2560, QByteArray(), Baud, receiver);
+    QVERIFY(uno ? rig.resetAndSync() : rig.resetAndSignOn());
+    const quint32 address = 0x1200;
+    const QByteArray page = pattern(rig.board.pageSize(), 4);
+    QByteArray commands;
+    QByteArray replies;
+    if (uno) {
+        commands = v1LoadAddress(address / 2) + v1ProgramPage(page);
+        replies = InsyncOk + InsyncOk;
+    } else {
+        commands = stk500v2Frame(rig.seq, v2LoadAddress(address / 2)) + stk500v2Frame(rig.seq + 1, v2ProgramFlash(page));
+        replies = stk500v2Frame(rig.seq, bytes({CMD_LOAD_ADDRESS, STATUS_CMD_OK}))
+                  + stk500v2Frame(rig.seq + 1, bytes({CMD_PROGRAM_FLASH_ISP, STATUS_CMD_OK}));
+    }
+    const QByteArray reply = rig.exchange(commands, replies.size(), 1000);
+    QCOMPARE(reply == replies, answered);
+    QCOMPARE(rig.board.flash().mid(int(address), page.size()) == page, answered);
+    if (receiver == AvrBoard::Receiver::Real)
+        QCOMPARE(rig.board.overrunBytes() == 0, answered);
 }
 
 QTEST_GUILESS_MAIN(tst_AvrBoard)

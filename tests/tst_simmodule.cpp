@@ -170,6 +170,8 @@ private slots:
     void delay();
     void dropAfterPages();
     void flipAddress();
+    void receiverOverrun_data();
+    void receiverOverrun();
     void flashOutOnClose();
     void stopSignals_data();
     void stopSignals();
@@ -529,6 +531,45 @@ void tst_SimModule::flipAddress()
     QByteArray expected = written;
     expected[flip] = char(expected.at(flip) ^ 0xFF);
     QCOMPARE(sim.flash().left(written.size()).toHex(), expected.toHex());
+}
+
+void tst_SimModule::receiverOverrun_data()
+{
+    QTest::addColumn<bool>("forgiving");
+    QTest::newRow("real receiver") << false;
+    QTest::newRow("--forgiving-uart") << true;
+}
+
+void tst_SimModule::receiverOverrun()
+{
+    QFETCH(bool, forgiving);
+    SimProcess sim;
+    QStringList arguments{"--ip", "127.0.0.54", "--board", "UNO", "--announce-ms", "0"};
+    if (forgiving)
+        arguments << "--forgiving-uart";
+    QVERIFY2(sim.start(arguments), qPrintable(sim.errorText()));
+    UploadSession session;
+    QString why;
+    QVERIFY2(session.open(sim, "UNO", &why), qPrintable(why));
+    QCOMPARE(exchange(session.data, StkGetSync, 2), StkReply);
+    QCOMPARE(exchange(session.data, loadAddress(0x40), 2), StkReply);
+    // Eight syncs right behind a page: they arrive while Optiboot writes the flash and reads nothing.
+    const int syncs = 8;
+    session.data.write(programPage(page(5)) + StkGetSync.repeated(syncs));
+    const QByteArray replies = readAtLeast(session.data, 2 * (1 + syncs), SilenceMs);
+    QCOMPARE(replies == StkReply.repeated(1 + syncs), forgiving);
+    QVERIFY2(replies.startsWith(StkReply), replies.toHex().constData());
+    session.data.disconnectFromHost();
+    // Said once the connection has closed.
+    QByteArray diagnostics;
+    const auto said = [&] {
+        diagnostics += sim.qprocess().readAllStandardError();
+        return diagnostics.contains("host bytes lost to data overrun");
+    };
+    if (!forgiving)
+        QTRY_VERIFY(said());
+    QVERIFY(sim.stop());
+    QVERIFY2(said() != forgiving, diagnostics.constData());
 }
 
 void tst_SimModule::flashOutOnClose()

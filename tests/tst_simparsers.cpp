@@ -214,6 +214,9 @@ void tst_SimParsers::options_data()
     QTest::newRow("baud and quiet") << QStringList{"--baud", "57600", "--quiet-ms", "5"} << "baud" << "57600 5";
     QTest::newRow("files") << QStringList{"--app", "a.hex", "--flash-out", "f.bin"} << "files" << "a.hex f.bin";
     QTest::newRow("control port") << QStringList{"--control-port", "0"} << "control" << "0";
+    QTest::newRow("defaults: real receiver") << QStringList() << "uart" << "real";
+    QTest::newRow("forgiving receiver") << QStringList{"--forgiving-uart", "--baud", "9600"} << "uart"
+                                        << "forgiving";
     QTest::newRow("connection faults") << QStringList{"--refuse", "at", "--ignore", "data"} << "faults"
                                        << "refuse ignore full 1 0 0 0 0 -1";
     QTest::newRow("reply faults")
@@ -258,6 +261,8 @@ void tst_SimParsers::options()
         actual = o.appPath + QLatin1Char(' ') + o.flashOutPath;
     else if (field == QLatin1String("control"))
         actual = QString::number(o.controlPort);
+    else if (field == QLatin1String("uart"))
+        actual = o.forgivingUart ? QStringLiteral("forgiving") : QStringLiteral("real");
     else if (field == QLatin1String("help"))
         actual = help ? QStringLiteral("yes") : QStringLiteral("no");
     else if (field == QLatin1String("faults"))
@@ -307,6 +312,7 @@ void tst_SimParsers::optionErrors_data()
     QTest::newRow("flip beyond UNO flash") << QStringList{"--board", "UNO", "--flip-address", "0x8000"}
                                            << "--flip-address lies beyond the board's 32768 bytes of flash";
     QTest::newRow("empty name") << QStringList{"--name", ""} << "--name : expected a non-empty name";
+    QTest::newRow("switch with a value") << QStringList{"--forgiving-uart=yes"} << "--forgiving-uart takes no value";
 }
 
 void tst_SimParsers::optionErrors()

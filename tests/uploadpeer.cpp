@@ -25,6 +25,16 @@ const int FillerWait = 200; // ms; a connection to a full listen queue is not an
 const char StkNoSync = 0x15;
 const QByteArray ApplicationOutput = QByteArrayLiteral("tick\r\n");
 
+// The bytes cut into n pieces of about equal size (fewer if there are fewer bytes).
+QList<QByteArray> cut(const QByteArray &bytes, int n)
+{
+    n = qMax(1, qMin(n, int(bytes.size())));
+    QList<QByteArray> pieces;
+    for (int k = 0; k < n; ++k)
+        pieces << bytes.mid(k * bytes.size() / n, (k + 1) * bytes.size() / n - k * bytes.size() / n);
+    return pieces;
+}
+
 quint8 byteAt(const QByteArray &bytes, int i)
 {
     return quint8(bytes.at(i));
@@ -172,14 +182,23 @@ void ScriptedModule::dataReady(QTcpSocket *socket)
         requestLog.append(request);
         const bool v2 = protocol == Protocol::Stk500v2;
         const QByteArray key = v2 ? request.mid(5, request.size() - 6) : request;
-        QByteArray reply = v2 ? answerV2(request) : answerV1(request);
-        reply = applyFault(reply, key, socket);
-        if (!reply.isEmpty())
-            socket->write(reply);
+        int pieces = 1;
+        QByteArray reply = applyFault(v2 ? answerV2(request) : answerV1(request), key, &pieces);
+        if (pieces == 0)
+            continue;
+        if (!held.isEmpty()) {
+            reply.prepend(held);
+            held.clear();
+            if (heldInThree) {
+                sendPieces(socket, {reply.left(1), reply.mid(1, reply.size() - 2), reply.right(1)});
+                continue;
+            }
+        }
+        sendPieces(socket, cut(reply, pieces));
     }
 }
 
-QByteArray ScriptedModule::applyFault(QByteArray reply, const QByteArray &key, QTcpSocket *socket)
+QByteArray ScriptedModule::applyFault(QByteArray reply, const QByteArray &key, int *pieces)
 {
     for (Rule &rule : rules) {
         if (!key.startsWith(rule.match))
@@ -210,27 +229,44 @@ QByteArray ScriptedModule::applyFault(QByteArray reply, const QByteArray &key, Q
         case Fault::WrongSequence:
             return stk500v2Frame(quint8(byteAt(reply, 1) - 1), reply.mid(5, reply.size() - 6));
         case Fault::Split:
-            return inPieces(reply, 3, socket);
+            *pieces = 3;
+            return reply;
         case Fault::Pieces:
-            return inPieces(reply, ManyPieces, socket);
+            *pieces = ManyPieces;
+            return reply;
+        case Fault::Joined:
+        case Fault::JoinedInThree:
+            held = reply;
+            heldInThree = rule.fault == Fault::JoinedInThree;
+            *pieces = 0;
+            return {};
         }
     }
     return reply;
 }
 
-QByteArray ScriptedModule::inPieces(const QByteArray &reply, int pieces, QTcpSocket *socket)
+void ScriptedModule::sendPieces(QTcpSocket *socket, const QList<QByteArray> &pieces)
 {
-    const int n = qMin(pieces, reply.size());
-    const auto boundary = [&reply, n](int k) { return k * reply.size() / n; };
+    if (!line.isValid())
+        line.start();
     QPointer<QTcpSocket> target(socket);
-    for (int k = 1; k < n; ++k) {
-        const QByteArray piece = reply.mid(boundary(k), boundary(k + 1) - boundary(k));
-        QTimer::singleShot(k * SplitDelay, this, [target, piece] {
-            if (target)
-                target->write(piece);
-        });
+    const qint64 now = line.elapsed();
+    // Pieces still waiting: these follow the last of them.
+    qint64 due = lineBusyUntil > now ? lineBusyUntil + SplitDelay : now;
+    for (const QByteArray &piece : pieces) {
+        if (piece.isEmpty())
+            continue;
+        if (due == now) {
+            socket->write(piece);
+        } else {
+            lineBusyUntil = due;
+            QTimer::singleShot(int(due - now), Qt::PreciseTimer, this, [target, piece] {
+                if (target)
+                    target->write(piece);
+            });
+        }
+        due += SplitDelay;
     }
-    return n == 0 ? reply : reply.left(boundary(1));
 }
 
 void ScriptedModule::writeFlash(const QByteArray &data)

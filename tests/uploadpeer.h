@@ -5,6 +5,7 @@
 #include "thread.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QHostAddress>
 #include <QList>
 #include <QObject>
@@ -42,6 +43,9 @@ public:
         NoSync,          // every byte of the reply is STK_NOSYNC
         Application,     // the bootloader is gone: the board's program prints as many bytes
         WrongSequence,   // STK500v2: a well-formed answer with the previous sequence number
+        Joined,          // held back, then sent with the next reply in one write
+        JoinedInThree,   // held back, then sent with the next reply in three pieces: the first
+                         // byte, the bytes up to the last, the last byte
     };
 
     explicit ScriptedModule(Protocol protocol,
@@ -90,10 +94,11 @@ private:
     qint64 nextRequestLength() const;
     QByteArray answerV1(const QByteArray &request);
     QByteArray answerV2(const QByteArray &frame);
-    QByteArray applyFault(QByteArray reply, const QByteArray &key, QTcpSocket *socket);
-    // Sends all but the first of `pieces` pieces of the reply later, some milliseconds apart,
-    // and returns the first.
-    QByteArray inPieces(const QByteArray &reply, int pieces, QTcpSocket *socket);
+    // The reply as the faults make it, and the number of pieces it goes out in (0: held back).
+    QByteArray applyFault(QByteArray reply, const QByteArray &key, int *pieces);
+    // Sends the pieces some milliseconds apart, after any reply still going out: replies leave
+    // in order, as on a serial line.
+    void sendPieces(QTcpSocket *socket, const QList<QByteArray> &pieces);
     void writeFlash(const QByteArray &data);
 
     Protocol protocol;
@@ -115,6 +120,10 @@ private:
     qint64 flipped = -1;
     QByteArray greeting;
     std::vector<std::unique_ptr<QTcpSocket>> queueFillers;
+    QByteArray held; // a reply sent with the next one
+    bool heldInThree = false;
+    QElapsedTimer line;
+    qint64 lineBusyUntil = 0; // ms on `line`: the last piece still to go out is due then
 };
 
 // Runs each test function in a fresh temporary working directory, where the worker finds

@@ -157,16 +157,29 @@ quint8 ModuleLink::modeSwitch(const Board &board, int *refusedCommand)
 quint8 ModuleLink::exchange(const QByteArray &request, const ReplyPattern &pattern, int timeMs,
                             const AttemptTrace &trace, QByteArray *reply)
 {
+    send(request);
+    return receive(pattern, timeMs, trace, reply);
+}
+
+void ModuleLink::send(const QByteArray &requests)
+{
     discardPending();
-    dataSocket->write(request);
+    dataSocket->write(requests);
     dataSocket->flush();
+}
+
+quint8 ModuleLink::receive(const ReplyPattern &pattern, int timeMs, const AttemptTrace &trace,
+                           QByteArray *reply, Behind behind)
+{
     lastWrongReply.clear();
     const QDeadlineTimer deadline(timeMs);
     QByteArray received;
     // Bytes already buffered are read at once; waiting is only for bytes still to come.
     while (received.size() < pattern.size() && pattern.admits(received)
            && (dataSocket->bytesAvailable() > 0 || waitForData(dataSocket.get(), deadline))) {
-        const QByteArray bytes = dataSocket->read(ReadChunk);
+        // The bytes of a reply behind this one are left for it.
+        const QByteArray bytes = dataSocket->read(behind == Behind::AnotherReply ? pattern.size() - received.size()
+                                                                                : ReadChunk);
         received += bytes;
         if (trace)
             trace(bytes, received.size());

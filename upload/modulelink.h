@@ -47,6 +47,15 @@ public:
     // "expected ..., got ..." on standard error. *reply, if given, receives what came.
     quint8 exchange(const QByteArray &request, const ReplyPattern &pattern, int timeMs,
                     const AttemptTrace &trace = {}, QByteArray *reply = nullptr);
+    // exchange() in two halves, for requests sent together in one write (discarding what was
+    // waiting first) and their replies collected one after the other, each as exchange() does.
+    // With another reply behind, no byte beyond this reply's length is read: what follows is
+    // the next reply's, right or wrong (in one stream a byte too many here cannot be told from
+    // a wrong start of the next).
+    enum class Behind { Nothing, AnotherReply };
+    void send(const QByteArray &requests);
+    quint8 receive(const ReplyPattern &pattern, int timeMs, const AttemptTrace &trace = {},
+                   QByteArray *reply = nullptr, Behind behind = Behind::Nothing);
     // The diagnostic of the last exchange if a reply came and was wrong; empty if it was right
     // or the time ran out before a wrong byte came.
     QString wrongReply() const { return lastWrongReply; }

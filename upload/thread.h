@@ -88,8 +88,6 @@ private:
     void stk500v1Driver();
     quint8 stk500v1Startup();
     quint8 stk500v1WritePage(quint32 wordAddress, qint64 page);
-    quint8 stk500v1LoadAddress(quint32 wordAddress);
-    quint8 stk500v1ProgramPage();
     quint8 stk500v1ReadPage(quint32 wordAddress, QByteArray *data);
     void stk500v1LeaveProgramming();
 
