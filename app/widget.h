@@ -77,7 +77,7 @@ private:
     QUdpSocket *udpSocket;
     quint16 port;
     upload::Thread *uploadThread = nullptr;
-    firmware::FirmwareSource source; // manual mode, the file paths, currentFileName, generateTime
+    firmware::FirmwareSource source; // manual mode, the file paths, currentFileName, generateTime, the conversion
     QTimer *timer;
     discovery::Presence presence; // presenceMap and sweepRunning
     bool addingRow;
