@@ -7,7 +7,6 @@
 #include "thread.h"
 #include "ui_widget.h"
 
-#include <QDir>
 #include <QHeaderView>
 #include <QMessageBox>
 #include <QTimer>
@@ -28,7 +27,6 @@ Widget::Widget(QWidget *parent)
 
     udpSocket = new QUdpSocket(this);
     port = discovery::AnnouncementPort;
-    defaultFilePath = QStringLiteral("");
     // Shared binding lets a second copy of the tool listen too; a failed bind leaves the table empty.
     udpSocket->bind(port, QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint);
     connect(udpSocket, SIGNAL(readyRead()), this, SLOT(processPendingDatagrams()));
@@ -45,9 +43,10 @@ Widget::Widget(QWidget *parent)
     connect(timer, SIGNAL(timeout()), this, SLOT(update_hex_file()));
     timer->start(RefreshInterval);
 
-    sweepRunning = false;
+    // The sweep reports each departure while it runs; the row goes at once.
+    connect(&presence, &discovery::Presence::departed, this, &Widget::removeRowsOf);
+
     addingRow = false;
-    manualMode = false;
 
     ui->pushButton_4->setStyleSheet(QString::fromLatin1(ButtonStyleSheet));
 }
@@ -55,21 +54,15 @@ Widget::Widget(QWidget *parent)
 Widget::~Widget()
 {
     // Uploads still running are told to stop; their reports no longer have a window to go to.
-    for (Thread *worker : qAsConst(workers)) {
+    for (upload::Thread *worker : qAsConst(workers)) {
         disconnect(worker, nullptr, this, nullptr);
         worker->requestInterruption();
     }
-    for (Thread *worker : qAsConst(workers)) {
+    for (upload::Thread *worker : qAsConst(workers)) {
         if (worker->wait(WorkerShutdownWait))
             delete worker;
     }
     delete ui;
-}
-
-QString Widget::fileNameOf(const QString &path)
-{
-    const int cut = qMax(path.lastIndexOf(QLatin1Char('/')), path.lastIndexOf(QDir::separator()));
-    return path.mid(cut + 1);
 }
 
 void Widget::showConnectServerFail()

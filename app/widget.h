@@ -1,10 +1,10 @@
 #ifndef WIDGET_H
 #define WIDGET_H
 
-#include "sketchbuilds.h"
+#include "firmwaresource.h"
+#include "presence.h"
 
 #include <QHostAddress>
-#include <QMap>
 #include <QSet>
 #include <QString>
 #include <QStringList>
@@ -13,7 +13,10 @@
 class QTableWidgetItem;
 class QTimer;
 class QUdpSocket;
+
+namespace upload {
 class Thread;
+}
 
 namespace Ui {
 class Widget;
@@ -40,63 +43,48 @@ signals:
     void send_hostinfo(QString, QString, QString);
 
 private slots:
-    void processPendingDatagrams();
-    void OnBtnClicked();
-    void on_pushButton_4_clicked();
-    void deal_ui(QString ip, int kind, float value);
-    void update_hex_file();
-    void participantLeft(QString ip);
-    void on_radioButton_2_toggled(bool checked);
-    void on_radioButton_toggled(bool checked);
-    void on_userTableWidget_itemChanged(QTableWidgetItem *item);
+    // Each is defined in the window part of its subsystem's folder, as noted.
+    void processPendingDatagrams();                // discovery/discoveryslots.cpp
+    void OnBtnClicked();                           // upload/uploadslots.cpp
+    void on_pushButton_4_clicked();                // firmware/firmwareslots.cpp
+    void deal_ui(QString ip, int kind, float value); // upload/uploadslots.cpp
+    void update_hex_file();                        // firmware/firmwareslots.cpp
+    void participantLeft(QString ip);              // discovery/discoveryslots.cpp
+    void on_radioButton_2_toggled(bool checked);   // firmware/firmwareslots.cpp
+    void on_radioButton_toggled(bool checked);     // firmware/firmwareslots.cpp
+    void on_userTableWidget_itemChanged(QTableWidgetItem *item); // config/configslots.cpp
 
 private:
-    // Device table (discovery/devicetable.cpp)
+    // Device table rows, announcements and presence (discovery/discoveryslots.cpp)
     void addDeviceRow(const QString &hostIp, const QString &dataPort, const QString &atPort,
                       const QString &hostName);
     void lockNonNameCells();
     int rowOfIp(const QString &ip) const;
-
-    // Announcements and presence (discovery/)
     QString localIPv4Address() const;
-    void refreshPresence(const QString &ip);
-    void sweepPresence();
     // Removes the rows of these modules and shows the new count.
     void removeRowsOf(const QStringList &ips);
 
-    // Build-output finder (firmware/)
+    // Runs the build-output finder and shows the default file and its time (firmware/firmwareslots.cpp)
     void refreshDefaultFile();
-    void findBuildDir();
-    void findHexFile(const QString &dir);
-    void readFileTime(const QString &path);
 
-    // The modal "connect server fail" box of uploads and renames.
+    // The modal "connect server fail" box of uploads and renames (app/widget.cpp)
     void showConnectServerFail();
-    // The file-name part of a firmware path, after its last separator.
-    static QString fileNameOf(const QString &path);
 
     friend struct WidgetInspector; // test access, defined in tests/
 
+    // State, built by the constructor (app/widget.cpp); the logic objects own what they keep.
     Ui::Widget *ui;
     QUdpSocket *udpSocket;
     quint16 port;
-    Thread *uploadThread = nullptr;
-    QString manualFilePath;
-    QString defaultFilePath;
-    QString currentFileName;
+    upload::Thread *uploadThread = nullptr;
+    firmware::FirmwareSource source; // manual mode, the file paths, currentFileName, generateTime, the conversion
     QTimer *timer;
-    QMap<QString, int> presenceMap;
-    bool sweepRunning;
-    bool manualMode;
-    QString generateTime;
-    firmware::BuildOutputSearch outputSearch; // the current tools' build directories, across looks
+    discovery::Presence presence; // presenceMap and sweepRunning
     bool addingRow;
-    // False after a conversion failed: ./update.bin is not the image of the file in use.
-    bool imageConverted = true;
     bool drainQueued = false;       // a turn of processPendingDatagrams is queued
     bool tableFullReported = false; // the full table was reported and no row has left since
     discovery::DeviceRowIndex *rowIndex; // IP -> row of userTableWidget, and rows to lock
-    QSet<Thread *> workers; // started and not yet finished; released when they finish
+    QSet<upload::Thread *> workers; // started and not yet finished; released when they finish
 };
 
 #endif // WIDGET_H

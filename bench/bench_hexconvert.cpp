@@ -16,6 +16,8 @@
 
 #include <cstdio>
 
+using namespace firmware;
+
 using namespace bench;
 
 namespace {

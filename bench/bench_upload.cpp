@@ -22,6 +22,8 @@
 
 #include <cstdio>
 
+using namespace upload;
+
 using namespace bench;
 
 namespace {

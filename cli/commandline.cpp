@@ -1,6 +1,6 @@
 #include "commandline.h"
 
-#include "devicecolumns.h"
+#include "boardtable.h"
 #include "hostname.h"
 
 #include <QCommandLineParser>
@@ -48,7 +48,7 @@ const char UploadHelp[] =
     "                          [options] FILE.hex\n"
     "Converts FILE.hex once into a flash image in a temporary directory (never ./update.bin)\n"
     "and writes it into the board behind each module through the board's serial bootloader:\n"
-    "STK500 version 1 for UNO, version 2 for MEGA2560, zariV3 and zureD0, all boards at once.\n"
+    "STK500 version 1 for %1, version 2 for %2, all boards at once.\n"
     "A HEX file with malformed records or without its end record is refused.\n"
     "One board: a progress bar on a terminal, otherwise one line per new percentage. Several\n"
     "boards: one line per board redrawn in place on a terminal, otherwise one line per event;\n"
@@ -60,7 +60,7 @@ const char UploadHelp[] =
     "  --all            every module heard on UDP port 3333 within --seconds (default 3)\n"
     "  --name GLOB      with --all: only modules whose host name matches GLOB ('*' any text,\n"
     "                   '?' one character), for example 'uno-*'\n"
-    "  --board BOARD    UNO, MEGA2560, zariV3 or zureD0 (letter case does not matter); one\n"
+    "  --board BOARD    %3 (letter case does not matter); one\n"
     "                   board type per command\n"
     "  --data-port P    the modules' data port\n"
     "  --at-port P      the modules' AT-command port; a port not given is taken from each\n"
@@ -109,10 +109,16 @@ bool allDigits(const QString &text, int maxLength)
 
 QString boardList()
 {
-    QStringList names;
-    for (const char *name : discovery::BoardNames)
-        names << QLatin1String(name);
-    return names.join(QLatin1String(", "));
+    return upload::boardNames().join(QLatin1String(", "));
+}
+
+// Names as a sentence says them: "A, B and C".
+QString spoken(const QStringList &names, const char *conjunction)
+{
+    if (names.size() < 2)
+        return names.join(QString());
+    return names.mid(0, names.size() - 1).join(QLatin1String(", ")) + QLatin1Char(' ')
+           + QLatin1String(conjunction) + QLatin1Char(' ') + names.last();
 }
 
 Command commandNamed(const QString &name)
@@ -295,8 +301,14 @@ QString helpText(Command command)
     switch (command) {
     case Command::Scan:
         return QString::fromLatin1(ScanHelp);
-    case Command::Upload:
-        return QString::fromLatin1(UploadHelp);
+    case Command::Upload: {
+        const upload::Protocol v1 = upload::Protocol::Stk500v1;
+        const upload::Protocol v2 = upload::Protocol::Stk500v2;
+        const QStringList v1Boards = upload::boardNames(&v1);
+        const QStringList v2Boards = upload::boardNames(&v2);
+        return QString::fromLatin1(UploadHelp)
+            .arg(spoken(v1Boards, "and"), spoken(v2Boards, "and"), spoken(v1Boards + v2Boards, "or"));
+    }
     case Command::Rename:
         return QString::fromLatin1(RenameHelp);
     case Command::None:
@@ -333,13 +345,10 @@ bool parsePort(const QString &text, quint16 *port)
 
 bool parseBoard(const QString &text, QString *board)
 {
-    for (const char *name : discovery::BoardNames) {
-        if (text.compare(QLatin1String(name), Qt::CaseInsensitive) == 0) {
-            *board = QLatin1String(name);
-            return true;
-        }
-    }
-    return false;
+    const upload::Board *row = upload::findBoard(text, Qt::CaseInsensitive);
+    if (row)
+        *board = QLatin1String(row->name);
+    return row != nullptr;
 }
 
 bool parseSeconds(const QString &text, double *seconds)

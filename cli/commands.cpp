@@ -233,7 +233,7 @@ int runUpload(const Invocation &inv)
     if (!findBoards(inv, &boards, &exitCode))
         return exitCode;
 
-    UploadTimeouts timeouts;
+    upload::UploadTimeouts timeouts;
     timeouts.reply = int(timeouts.reply * scale);
     timeouts.leaveProgrammingV1 = int(timeouts.leaveProgrammingV1 * scale);
     UploadBatch batch(boards, {imagePath, firmware.image.size(), timeouts, inv.verify, inv.jobs, inv.retries});

@@ -7,7 +7,7 @@ namespace cli {
 
 // The HEX file of an upload, read under the window's rule: a file the converter had to skip
 // records of, or that ends before its end record, is refused.
-using FirmwareFile = HexFile;
+using FirmwareFile = firmware::HexFile;
 
 } // namespace cli
 

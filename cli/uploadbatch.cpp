@@ -8,12 +8,6 @@
 
 namespace cli {
 
-namespace {
-
-const int ProgressReport = 2; // updateover kind: fraction of the image read
-
-} // namespace
-
 UploadBatch::UploadBatch(QVector<Board> boards, Settings settings)
     : list(std::move(boards)), settings(std::move(settings)), workers(size_t(list.size())),
       clocks(size_t(list.size()))
@@ -22,7 +16,7 @@ UploadBatch::UploadBatch(QVector<Board> boards, Settings settings)
 
 UploadBatch::~UploadBatch()
 {
-    for (const std::unique_ptr<Thread> &w : workers) {
+    for (const std::unique_ptr<upload::Thread> &w : workers) {
         if (w) {
             w->requestInterruption();
             w->wait();
@@ -53,15 +47,15 @@ void UploadBatch::startNext()
         return;
     const int index = next++;
     Board &b = list[index];
-    auto worker = std::make_unique<Thread>(QString::number(b.target.atPort), QString::number(b.target.dataPort),
+    auto worker = std::make_unique<upload::Thread>(QString::number(b.target.atPort), QString::number(b.target.dataPort),
                                            b.target.ip, b.target.board);
     worker->setImagePath(settings.imagePath);
     worker->setVerify(settings.verify);
     worker->setTimeouts(settings.timeouts);
     worker->setRetries(settings.retries);
-    connect(worker.get(), &Thread::updateover, this,
+    connect(worker.get(), &upload::Thread::updateover, this,
             [this, index](const QString &, int kind, float value) { report(index, kind, value); });
-    connect(worker.get(), &Thread::retrying, this, [this, index](int retry) {
+    connect(worker.get(), &upload::Thread::retrying, this, [this, index](int retry) {
         list[index].state = Board::State::Retrying;
         list[index].retries = retry;
         emit changed(index);
@@ -78,7 +72,7 @@ void UploadBatch::startNext()
 
 void UploadBatch::report(int index, int kind, float value)
 {
-    if (kind != ProgressReport)
+    if (kind != upload::Thread::ReportProgress)
         return;
     Board &b = list[index];
     b.fraction = value;
@@ -88,10 +82,10 @@ void UploadBatch::report(int index, int kind, float value)
 
 void UploadBatch::workerEnded(int index)
 {
-    Thread *worker = workers[size_t(index)].get();
+    upload::Thread *worker = workers[size_t(index)].get();
     worker->wait();
     Board &b = list[index];
-    const UploadOutcome outcome = worker->outcome();
+    const upload::UploadOutcome outcome = worker->outcome();
     const Verdict verdict = uploadVerdict(outcome, b.target, settings.imageBytes, settings.verify);
     b.seconds = double(clocks[size_t(index)].elapsed()) / 1000.0;
     b.bytes = worker->bytesWritten();
@@ -131,7 +125,7 @@ void UploadBatch::interrupt()
         }
     }
     next = int(list.size());
-    for (const std::unique_ptr<Thread> &w : workers) {
+    for (const std::unique_ptr<upload::Thread> &w : workers) {
         if (w)
             w->requestInterruption();
     }

@@ -11,7 +11,9 @@
 #include <memory>
 #include <vector>
 
+namespace upload {
 class Thread;
+}
 
 namespace cli {
 
@@ -27,7 +29,7 @@ public:
     {
         QString imagePath;
         qint64 imageBytes = 0;
-        UploadTimeouts timeouts;
+        upload::UploadTimeouts timeouts;
         bool verify = false;
         int jobs = 0; // 0: all at once
         int retries = 0;
@@ -57,7 +59,7 @@ private:
 
     QVector<Board> list;
     Settings settings;
-    std::vector<std::unique_ptr<Thread>> workers; // one per board, created when it starts
+    std::vector<std::unique_ptr<upload::Thread>> workers; // one per board, created when it starts
     std::vector<QElapsedTimer> clocks;
     int next = 0;    // the next board to start
     int running = 0;

@@ -1,14 +1,15 @@
 #include "uploadverdict.h"
 
+#include "boardtable.h"
 #include "exitcodes.h"
 
 namespace cli {
 
 namespace {
 
-QString advice(const UploadOutcome &outcome, const UploadTarget &t)
+QString advice(const upload::UploadOutcome &outcome, const UploadTarget &t)
 {
-    using Kind = UploadOutcome::Kind;
+    using Kind = upload::UploadOutcome::Kind;
     switch (outcome.kind) {
     case Kind::DataPortUnreachable:
         return QStringLiteral("check that the module is on and on this network, that %1 is its data port "
@@ -42,7 +43,7 @@ QString advice(const UploadOutcome &outcome, const UploadTarget &t)
     case Kind::ImageChanged:
         return QStringLiteral("the temporary image was changed by another program; upload again");
     case Kind::UnknownBoard:
-        return QStringLiteral("--board takes MEGA2560, UNO, zariV3 or zureD0");
+        return QStringLiteral("--board takes one of %1").arg(upload::boardNames().join(QLatin1String(", ")));
     case Kind::NotRun:
     case Kind::Success:
         break;
@@ -50,9 +51,9 @@ QString advice(const UploadOutcome &outcome, const UploadTarget &t)
     return QString();
 }
 
-int exitCodeOf(UploadOutcome::Kind kind)
+int exitCodeOf(upload::UploadOutcome::Kind kind)
 {
-    using Kind = UploadOutcome::Kind;
+    using Kind = upload::UploadOutcome::Kind;
     switch (kind) {
     case Kind::Success:
         return ExitSuccess;
@@ -81,7 +82,7 @@ int exitCodeOf(UploadOutcome::Kind kind)
 
 } // namespace
 
-Verdict uploadVerdict(const UploadOutcome &outcome, const UploadTarget &target, qint64 imageBytes, bool verified)
+Verdict uploadVerdict(const upload::UploadOutcome &outcome, const UploadTarget &target, qint64 imageBytes, bool verified)
 {
     Verdict v;
     v.exitCode = exitCodeOf(outcome.kind);

@@ -25,7 +25,7 @@ struct Verdict
     QString line;
 };
 
-Verdict uploadVerdict(const UploadOutcome &outcome, const UploadTarget &target, qint64 imageBytes, bool verified);
+Verdict uploadVerdict(const upload::UploadOutcome &outcome, const UploadTarget &target, qint64 imageBytes, bool verified);
 
 } // namespace cli
 

@@ -20,10 +20,6 @@ enum DeviceColumn {
 // sent, so that a refused rename can show it again.
 constexpr int ModuleNameRole = Qt::UserRole;
 
-// Board types of the Device combo box, in index order; index 0 is the default.
-constexpr int BoardCount = 4;
-constexpr const char *BoardNames[BoardCount] = {"MEGA2560", "UNO", "zariV3", "zureD0"};
-
 } // namespace discovery
 
 #endif // DEVICECOLUMNS_H

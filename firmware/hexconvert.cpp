@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <cstring>
 
+namespace firmware {
+
 namespace {
 
 // Record types of the Intel HEX format.
@@ -283,3 +285,5 @@ bool hexToBin(const QString &path, const QString &outPath)
         QFile::remove(tempPath);
     return written;
 }
+
+} // namespace firmware

@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <string>
 
+namespace firmware {
+
 // Value of two hexadecimal digit characters, upper or lower case. No character is rejected:
 // anything else counts as a digit of value (code - '0'), so the result may lie outside 0..255.
 int hexByte(char first, char second);
@@ -78,5 +80,7 @@ struct HexFile
 // old image keeps it whole. Failures leave `outPath` as it was; they and the problem lines are
 // reported on standard error. True when a new image is in place.
 bool hexToBin(const QString &path, const QString &outPath = QStringLiteral("./update.bin"));
+
+} // namespace firmware
 
 #endif // HEXCONVERT_H

@@ -71,7 +71,7 @@ int main(int argc, char *argv[])
     WidgetInspector in{w};
     w.show();
     QTableWidget *table = in.table();
-    if (!waitUntil([&] { return table->rowCount() == 2 && !in.currentFileName().isEmpty(); }))
+    if (!waitUntil([&] { return table->rowCount() == 2 && !in.source().currentFileName().isEmpty(); }))
         return 1;
     for (int row = 0; row < 2; ++row) {
         if (cell(table, row, discovery::ColumnIp) == QLatin1String("127.0.0.2"))

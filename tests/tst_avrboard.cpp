@@ -3,6 +3,7 @@
 // Times are read on the board's own clock, so a loaded machine slows the board but skews no result.
 #include "avrboard.h"
 // The upload path's AVR061 and AVR068 constants: the real bootloaders here judge them on their own.
+#include "protocolbytes.h"
 #include "stk500v1.h"
 #include "stk500v2.h"
 
@@ -11,6 +12,8 @@
 #include <memory>
 #include <mutex>
 #include <vector>
+
+using namespace upload;
 
 using sim::AvrBoard;
 Q_DECLARE_METATYPE(AvrBoard::Receiver)
@@ -59,17 +62,6 @@ QByteArray v1ProgramPage(const QByteArray &data)
 QByteArray v1ReadPage(int length)
 {
     return bytes({STK_READ_PAGE, (length >> 8) & 0xFF, length & 0xFF, STK_MEMTYPE_FLASH, CRC_EOP});
-}
-
-// MESSAGE_START seq sizeH sizeL TOKEN body checksum (xor of everything before it)
-QByteArray frame(int seq, const QByteArray &body)
-{
-    QByteArray f = bytes({MESSAGE_START, seq & 0xFF, (body.size() >> 8) & 0xFF, body.size() & 0xFF, TOKEN}) + body;
-    char x = 0;
-    for (char c : f)
-        x ^= c;
-    f.append(x);
-    return f;
 }
 
 QByteArray v2LoadAddress(quint32 wordAddress)
@@ -175,12 +167,12 @@ public:
     {
         board.resetIntoBootloader();
         seq = 1;
-        return waitBoardTime(30000) && exchange(frame(seq++, SignOn), 17).size() == 17;
+        return waitBoardTime(30000) && exchange(stk500v2Frame(seq++, SignOn), 17).size() == 17;
     }
 
     QByteArray v2(const QByteArray &body, int expectedBody)
     {
-        return exchange(frame(seq++, body), expectedBody + 6);
+        return exchange(stk500v2Frame(seq++, body), expectedBody + 6);
     }
 
     AvrBoard board;
@@ -196,7 +188,7 @@ private:
 
 } // namespace
 
-class TstAvrBoard : public QObject
+class tst_AvrBoard : public QObject
 {
     Q_OBJECT
 
@@ -224,7 +216,7 @@ private slots:
     void backToBack();
 };
 
-void TstAvrBoard::geometry()
+void tst_AvrBoard::geometry()
 {
     AvrBoard uno(AvrBoard::Kind::Uno, QByteArray(), Baud);
     QCOMPARE(uno.flashSize(), 32768);
@@ -246,7 +238,7 @@ void TstAvrBoard::geometry()
     QVERIFY(error.contains("overlaps the bootloader"));
 }
 
-void TstAvrBoard::optibootReplies_data()
+void tst_AvrBoard::optibootReplies_data()
 {
     QTest::addColumn<QByteArray>("setup"); // sent first, each command answered INSYNC OK
     QTest::addColumn<QByteArray>("command");
@@ -283,7 +275,7 @@ void TstAvrBoard::optibootReplies_data()
     QTest::newRow("leave progmode") << QByteArray() << bytes({STK_LEAVE_PROGMODE, CRC_EOP}) << InsyncOk;
 }
 
-void TstAvrBoard::optibootReplies()
+void tst_AvrBoard::optibootReplies()
 {
     QFETCH(QByteArray, setup);
     QFETCH(QByteArray, command);
@@ -296,7 +288,7 @@ void TstAvrBoard::optibootReplies()
     QCOMPARE(rig.exchange(command, reply.size()), reply);
 }
 
-void TstAvrBoard::optibootPages_data()
+void tst_AvrBoard::optibootPages_data()
 {
     QTest::addColumn<int>("address");
     QTest::newRow("first page") << 0x0000;
@@ -304,7 +296,7 @@ void TstAvrBoard::optibootPages_data()
     QTest::newRow("last application page") << 0x7D80;
 }
 
-void TstAvrBoard::optibootPages()
+void tst_AvrBoard::optibootPages()
 {
     QFETCH(int, address);
     Rig rig(AvrBoard::Kind::Uno);
@@ -320,7 +312,7 @@ void TstAvrBoard::optibootPages()
     QCOMPARE(rig.exchange(v1ReadPage(128), 130), bytes({STK_INSYNC}) + page + bytes({STK_OK}));
 }
 
-void TstAvrBoard::optibootFlipAddress()
+void tst_AvrBoard::optibootFlipAddress()
 {
     Rig rig(AvrBoard::Kind::Uno);
     rig.board.setFlipAddress(0x305);
@@ -341,7 +333,7 @@ void TstAvrBoard::optibootFlipAddress()
     QCOMPARE(rig.board.flash().mid(0x300, 128), page);
 }
 
-void TstAvrBoard::optibootLeavesThroughWatchdog()
+void tst_AvrBoard::optibootLeavesThroughWatchdog()
 {
     Rig rig(AvrBoard::Kind::Uno);
     QVERIFY(rig.resetAndSync());
@@ -353,7 +345,7 @@ void TstAvrBoard::optibootLeavesThroughWatchdog()
     QVERIFY(rig.resetAndSync());
 }
 
-void TstAvrBoard::optibootWindows_data()
+void tst_AvrBoard::optibootWindows_data()
 {
     QTest::addColumn<bool>("afterSync"); // the silence follows a first sync, else the reset
     QTest::addColumn<int>("silenceMs");
@@ -366,7 +358,7 @@ void TstAvrBoard::optibootWindows_data()
     QTest::newRow("1.4 s of silence") << true << 1400 << false;
 }
 
-void TstAvrBoard::optibootWindows()
+void tst_AvrBoard::optibootWindows()
 {
     QFETCH(bool, afterSync);
     QFETCH(int, silenceMs);
@@ -380,7 +372,7 @@ void TstAvrBoard::optibootWindows()
     QCOMPARE(rig.exchange(Sync, 2, 500), answered ? InsyncOk : QByteArray());
 }
 
-void TstAvrBoard::optibootSerialAndSpmTiming()
+void tst_AvrBoard::optibootSerialAndSpmTiming()
 {
     Rig rig(AvrBoard::Kind::Uno);
     QVERIFY(rig.resetAndSync());
@@ -407,7 +399,7 @@ void TstAvrBoard::optibootSerialAndSpmTiming()
              qPrintable(QString("130 bytes over %1 us, expected %2 us").arg(span).arg(expected)));
 }
 
-void TstAvrBoard::wrongBaudGarbles()
+void tst_AvrBoard::wrongBaudGarbles()
 {
     // The line at 57600 baud, Optiboot at 115200: what it receives is not a sync, nor is its answer.
     Rig rig(AvrBoard::Kind::Uno, QByteArray(), 57600);
@@ -417,7 +409,7 @@ void TstAvrBoard::wrongBaudGarbles()
     QVERIFY2(reply != InsyncOk && !reply.contains(char(STK_INSYNC)), reply.toHex().constData());
 }
 
-void TstAvrBoard::stk500v2Replies_data()
+void tst_AvrBoard::stk500v2Replies_data()
 {
     QTest::addColumn<QByteArray>("setup"); // a body sent first, answered with an 8-byte frame
     QTest::addColumn<QByteArray>("body");
@@ -446,7 +438,7 @@ void TstAvrBoard::stk500v2Replies_data()
                                       << 8 << bytes({CMD_CHIP_ERASE_ISP, STATUS_CMD_FAILED});
 }
 
-void TstAvrBoard::stk500v2Replies()
+void tst_AvrBoard::stk500v2Replies()
 {
     QFETCH(QByteArray, setup);
     QFETCH(QByteArray, body);
@@ -461,10 +453,10 @@ void TstAvrBoard::stk500v2Replies()
     const QByteArray reply = rig.v2(body, length - 6);
     QCOMPARE(reply.size(), length);
     QCOMPARE(reply.mid(5, start.size()), start);
-    QCOMPARE(reply, frame(seq, reply.mid(5, length - 6))); // framing and checksum
+    QCOMPARE(reply, stk500v2Frame(seq, reply.mid(5, length - 6))); // framing and checksum
 }
 
-void TstAvrBoard::stk500v2Pages_data()
+void tst_AvrBoard::stk500v2Pages_data()
 {
     QTest::addColumn<quint32>("loadWord"); // the word address as sent, bits 16..23 in the third byte
     QTest::addColumn<quint32>("landsAt");  // byte address
@@ -476,7 +468,7 @@ void TstAvrBoard::stk500v2Pages_data()
     QTest::newRow("above 128 KiB, third byte 0") << quint32(0x20800 / 2 & 0xFFFF) << quint32(0x00800);
 }
 
-void TstAvrBoard::stk500v2Pages()
+void tst_AvrBoard::stk500v2Pages()
 {
     QFETCH(quint32, loadWord);
     QFETCH(quint32, landsAt);
@@ -499,7 +491,7 @@ void TstAvrBoard::stk500v2Pages()
     QCOMPARE(r.mid(7, 256), page);
 }
 
-void TstAvrBoard::stk500v2ErasesFromZeroAndAnds()
+void tst_AvrBoard::stk500v2ErasesFromZeroAndAnds()
 {
     // The application area holds 0xF0: a page written without an erase keeps only the bits set in
     // both, as real flash does. The bootloader erases page 0 (and then 1, 2, ...) whatever the
@@ -519,7 +511,7 @@ void TstAvrBoard::stk500v2ErasesFromZeroAndAnds()
     QCOMPARE(flash.mid(0x0200, 256), QByteArray(256, char(0xF0)));
 }
 
-void TstAvrBoard::stk500v2FirstMessageWindow_data()
+void tst_AvrBoard::stk500v2FirstMessageWindow_data()
 {
     QTest::addColumn<int>("delayMs");
     QTest::addColumn<bool>("answered");
@@ -527,23 +519,23 @@ void TstAvrBoard::stk500v2FirstMessageWindow_data()
     QTest::newRow("1.3 s after reset") << 1300 << false;
 }
 
-void TstAvrBoard::stk500v2FirstMessageWindow()
+void tst_AvrBoard::stk500v2FirstMessageWindow()
 {
     QFETCH(int, delayMs);
     QFETCH(bool, answered);
     Rig rig(AvrBoard::Kind::Mega2560);
     rig.board.resetIntoBootloader();
     QVERIFY(rig.waitBoardTime(qint64(delayMs) * 1000));
-    QCOMPARE(rig.exchange(frame(1, SignOn), 17, 500).size(), answered ? 17 : 0);
+    QCOMPARE(rig.exchange(stk500v2Frame(1, SignOn), 17, 500).size(), answered ? 17 : 0);
 }
 
-void TstAvrBoard::stk500v2PageTiming()
+void tst_AvrBoard::stk500v2PageTiming()
 {
     Rig rig(AvrBoard::Kind::Mega2560);
     QVERIFY(rig.resetAndSignOn());
     QCOMPARE(rig.v2(v2LoadAddress(0x4000 / 2), 2).size(), 8);
     // 272 bytes on the line, a page erase and a page write of 4 ms each, 8 bytes back.
-    const QByteArray command = frame(rig.seq++, v2ProgramFlash(pattern(256, 2)));
+    const QByteArray command = stk500v2Frame(rig.seq++, v2ProgramFlash(pattern(256, 2)));
     QCOMPARE(rig.exchange(command, 8).size(), 8);
     const qint64 answered = rig.timeOfByte(7) - rig.sentAt;
     const qint64 line = qint64(command.size() * HostFrameUs + 8 * BoardFrameUs);
@@ -552,7 +544,7 @@ void TstAvrBoard::stk500v2PageTiming()
                             .arg(answered).arg(line).arg(2 * SpmUs)));
 }
 
-void TstAvrBoard::backToBack_data()
+void tst_AvrBoard::backToBack_data()
 {
     QTest::addColumn<bool>("uno");
     QTest::addColumn<AvrBoard::Receiver>("receiver");
@@ -566,7 +558,7 @@ void TstAvrBoard::backToBack_data()
 }
 
 // Two commands in one write, as a host that does not wait for the first answer sends them.
-void TstAvrBoard::backToBack()
+void tst_AvrBoard::backToBack()
 {
     QFETCH(bool, uno);
     QFETCH(AvrBoard::Receiver, receiver);
@@ -581,9 +573,9 @@ void TstAvrBoard::backToBack()
         commands = v1LoadAddress(address / 2) + v1ProgramPage(page);
         replies = InsyncOk + InsyncOk;
     } else {
-        commands = frame(rig.seq, v2LoadAddress(address / 2)) + frame(rig.seq + 1, v2ProgramFlash(page));
-        replies = frame(rig.seq, bytes({CMD_LOAD_ADDRESS, STATUS_CMD_OK}))
-                  + frame(rig.seq + 1, bytes({CMD_PROGRAM_FLASH_ISP, STATUS_CMD_OK}));
+        commands = stk500v2Frame(rig.seq, v2LoadAddress(address / 2)) + stk500v2Frame(rig.seq + 1, v2ProgramFlash(page));
+        replies = stk500v2Frame(rig.seq, bytes({CMD_LOAD_ADDRESS, STATUS_CMD_OK}))
+                  + stk500v2Frame(rig.seq + 1, bytes({CMD_PROGRAM_FLASH_ISP, STATUS_CMD_OK}));
     }
     const QByteArray reply = rig.exchange(commands, replies.size(), 1000);
     QCOMPARE(reply == replies, answered);
@@ -592,5 +584,5 @@ void TstAvrBoard::backToBack()
         QCOMPARE(rig.board.overrunBytes() == 0, answered);
 }
 
-QTEST_GUILESS_MAIN(TstAvrBoard)
+QTEST_GUILESS_MAIN(tst_AvrBoard)
 #include "tst_avrboard.moc"

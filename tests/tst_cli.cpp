@@ -4,7 +4,7 @@
 // many boards in one command, a dropped link resumed at its page, Ctrl-C.
 // No announcements here: every module runs with --announce-ms 0 and the ports are given.
 #include "simprocess.h"
-#include "tst_cliprocess.h"
+#include "cliprocess.h"
 
 #include <QDir>
 #include <QSignalSpy>
@@ -37,7 +37,7 @@ quint16 closedPort()
 
 } // namespace
 
-class TestCli : public QObject
+class tst_Cli : public QObject
 {
     Q_OBJECT
 
@@ -61,7 +61,7 @@ private slots:
     void interrupt();
 };
 
-void TestCli::upload_data()
+void tst_Cli::upload_data()
 {
     QTest::addColumn<QString>("simBoard");
     QTest::addColumn<QString>("board"); // as typed on the command line
@@ -77,7 +77,7 @@ void TestCli::upload_data()
     QTest::newRow("UNO, nearly full, verified") << "UNO" << "uno" << "full_uno" << "127.0.0.164" << true;
 }
 
-void TestCli::upload()
+void tst_Cli::upload()
 {
     QFETCH(QString, simBoard);
     QFETCH(QString, board);
@@ -131,7 +131,7 @@ void TestCli::upload()
     QVERIFY(sim.stop());
 }
 
-void TestCli::verifyCatchesWhatRepliesHide_data()
+void tst_Cli::verifyCatchesWhatRepliesHide_data()
 {
     QTest::addColumn<QString>("board");
     QTest::addColumn<QString>("image");
@@ -144,7 +144,7 @@ void TestCli::verifyCatchesWhatRepliesHide_data()
 
 // The board stores one byte wrong while every reply says OK: without --verify the upload
 // counts as done; with it, the tool names the address and fails.
-void TestCli::verifyCatchesWhatRepliesHide()
+void tst_Cli::verifyCatchesWhatRepliesHide()
 {
     QFETCH(QString, board);
     QFETCH(QString, image);
@@ -180,7 +180,7 @@ void TestCli::verifyCatchesWhatRepliesHide()
     QVERIFY(sim.stop());
 }
 
-void TestCli::uploadFailures_data()
+void tst_Cli::uploadFailures_data()
 {
     QTest::addColumn<QStringList>("simArguments");
     QTest::addColumn<QString>("board");
@@ -216,7 +216,7 @@ void TestCli::uploadFailures_data()
         << "big_mega" << 1 << "page 2 not acknowledged (program page); the link dropped" << false;
 }
 
-void TestCli::uploadFailures()
+void tst_Cli::uploadFailures()
 {
     QFETCH(QStringList, simArguments);
     QFETCH(QString, board);
@@ -237,7 +237,7 @@ void TestCli::uploadFailures()
     QVERIFY(sim.stop());
 }
 
-void TestCli::badInput_data()
+void tst_Cli::badInput_data()
 {
     QTest::addColumn<QStringList>("arguments"); // %DIR% stands for a directory of test files
     QTest::addColumn<int>("exitCode");
@@ -264,7 +264,7 @@ void TestCli::badInput_data()
 }
 
 // Bad input ends at once with its line and status; nothing is sent, nothing on standard output.
-void TestCli::badInput()
+void tst_Cli::badInput()
 {
     QFETCH(QStringList, arguments);
     QFETCH(int, exitCode);
@@ -289,7 +289,7 @@ void TestCli::badInput()
     QCOMPARE(run.err.trimmed().split('\n').size(), errorLines);
 }
 
-void TestCli::help_data()
+void tst_Cli::help_data()
 {
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QString>("usage");
@@ -300,7 +300,7 @@ void TestCli::help_data()
     QTest::newRow("rename") << QStringList{"help", "rename"} << "Usage: quarnel-cli rename --ip IP [--at-port P] NAME";
 }
 
-void TestCli::help()
+void tst_Cli::help()
 {
     QFETCH(QStringList, arguments);
     QFETCH(QString, usage);
@@ -312,7 +312,7 @@ void TestCli::help()
     QCOMPARE(run.err, QByteArray());
 }
 
-void TestCli::rename_data()
+void tst_Cli::rename_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QByteArray>("answer"); // empty: the module stays silent
@@ -322,7 +322,7 @@ void TestCli::rename_data()
 }
 
 // The exact bytes on the AT-command port: the window's command, no line end.
-void TestCli::rename()
+void tst_Cli::rename()
 {
     QFETCH(QString, name);
     QFETCH(QByteArray, answer);
@@ -352,7 +352,7 @@ void TestCli::rename()
     QCOMPARE(socket->readAll(), QByteArray());
 }
 
-void TestCli::renameUnreachable()
+void tst_Cli::renameUnreachable()
 {
     const quint16 port = closedPort();
     QVERIFY(port != 0);
@@ -367,7 +367,7 @@ void TestCli::renameUnreachable()
 
 // Four boards in one command, two of them faulty: a link dropped once mid-image is resumed
 // (--retries 1), a silent bootloader fails on its own; the other two are written regardless.
-void TestCli::manyBoards()
+void tst_Cli::manyBoards()
 {
     const QByteArray bin = readFile(avrPath("blink_uno.bin"));
     SimProcess unos;
@@ -415,7 +415,7 @@ void TestCli::manyBoards()
     QVERIFY(unos.stop() && dropping.stop() && silent.stop());
 }
 
-void TestCli::resumeAfterDrop_data()
+void tst_Cli::resumeAfterDrop_data()
 {
     QTest::addColumn<QString>("board");
     QTest::addColumn<QString>("image");
@@ -434,7 +434,7 @@ void TestCli::resumeAfterDrop_data()
 
 // A dropped link costs one page on the UNO: the upload goes on from the page whose reply was lost,
 // which is written again whole at its own address; the flash ends up equal to the image.
-void TestCli::resumeAfterDrop()
+void tst_Cli::resumeAfterDrop()
 {
     QFETCH(QString, board);
     QFETCH(QString, image);
@@ -468,7 +468,7 @@ void TestCli::resumeAfterDrop()
 }
 
 // Ctrl-C stops every worker at once, and the summary tells how far each board got.
-void TestCli::interrupt()
+void tst_Cli::interrupt()
 {
     SimProcess sim;
     QVERIFY2(sim.start({"--ip", "127.0.0.148", "--count", "2", "--board", "UNO", "--announce-ms", "0"}),
@@ -497,5 +497,5 @@ void TestCli::interrupt()
     QVERIFY(sim.stop());
 }
 
-QTEST_GUILESS_MAIN(TestCli)
+QTEST_GUILESS_MAIN(tst_Cli)
 #include "tst_cli.moc"

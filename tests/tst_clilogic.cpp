@@ -10,6 +10,7 @@
 #include "firmwarefile.h"
 #include "modulescan.h"
 #include "progress.h"
+#include "protocolbytes.h"
 #include "scanoutput.h"
 #include "testfiles.h"
 #include "uploadverdict.h"
@@ -22,26 +23,18 @@
 
 #include <limits>
 
+using namespace upload;
+
 using Kind = UploadOutcome::Kind;
 Q_DECLARE_METATYPE(UploadOutcome)
 Q_DECLARE_METATYPE(cli::Command)
 
 namespace {
 
-// One data record of `bytes` at `address`, with its checksum.
-QByteArray dataRecord(quint16 address, const QByteArray &bytes)
+// One data record of `bytes` at `address`, as a line of the file.
+QByteArray dataLine(quint16 address, const QByteArray &bytes)
 {
-    QByteArray body;
-    body.append(char(bytes.size()));
-    body.append(char(address >> 8));
-    body.append(char(address & 0xFF));
-    body.append(char(0x00));
-    body.append(bytes);
-    quint8 sum = 0;
-    for (char c : body)
-        sum += quint8(c);
-    body.append(char(quint8(0x100 - sum)));
-    return ':' + body.toHex().toUpper() + '\n';
+    return hexRecord(0x00, address, bytes) + '\n';
 }
 
 const QByteArray EndRecord = ":00000001FF\n";
@@ -53,7 +46,7 @@ QByteArray datagram(const char *text)
 
 } // namespace
 
-class TestCliLogic : public QObject
+class tst_CliLogic : public QObject
 {
     Q_OBJECT
 
@@ -96,7 +89,7 @@ private slots:
     void displayLines();
 };
 
-void TestCliLogic::acceptedCommandLines_data()
+void tst_CliLogic::acceptedCommandLines_data()
 {
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<cli::Command>("command");
@@ -133,7 +126,7 @@ void TestCliLogic::acceptedCommandLines_data()
                                           << QString::fromUtf8("Küche");
 }
 
-void TestCliLogic::acceptedCommandLines()
+void tst_CliLogic::acceptedCommandLines()
 {
     QFETCH(QStringList, arguments);
     QFETCH(cli::Command, command);
@@ -160,7 +153,7 @@ void TestCliLogic::acceptedCommandLines()
     QCOMPARE(inv.json, arguments.contains("--json"));
 }
 
-void TestCliLogic::usageErrors_data()
+void tst_CliLogic::usageErrors_data()
 {
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QString>("error");
@@ -226,7 +219,7 @@ void TestCliLogic::usageErrors_data()
                                                << "rename: Unknown option 'data-port'";
 }
 
-void TestCliLogic::usageErrors()
+void tst_CliLogic::usageErrors()
 {
     QFETCH(QStringList, arguments);
     QFETCH(QString, error);
@@ -237,7 +230,7 @@ void TestCliLogic::usageErrors()
     QVERIFY(!actual.contains('\n'));
 }
 
-void TestCliLogic::uploadTargets_data()
+void tst_CliLogic::uploadTargets_data()
 {
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QString>("ips");
@@ -255,7 +248,7 @@ void TestCliLogic::uploadTargets_data()
         << true << "uno-*" << 1.5 << 4 << 2;
 }
 
-void TestCliLogic::uploadTargets()
+void tst_CliLogic::uploadTargets()
 {
     QFETCH(QStringList, arguments);
     QFETCH(QString, ips);
@@ -278,7 +271,7 @@ void TestCliLogic::uploadTargets()
     QCOMPARE(inv.json, arguments.contains("--json"));
 }
 
-void TestCliLogic::announcementRules_data()
+void tst_CliLogic::announcementRules_data()
 {
     QTest::addColumn<QByteArray>("datagram");
     QTest::addColumn<bool>("accepted");
@@ -306,7 +299,7 @@ void TestCliLogic::announcementRules_data()
         << QByteArray(R"({"host ip":"10.0.0.4","hostname":"n"})") + QByteArray(1, '\0') + "garbage" << true << "10.0.0.4" << "n" << "";
 }
 
-void TestCliLogic::announcementRules()
+void tst_CliLogic::announcementRules()
 {
     QFETCH(QByteArray, datagram);
     QFETCH(bool, accepted);
@@ -328,7 +321,7 @@ void TestCliLogic::announcementRules()
 }
 
 // The window keeps a row's first values; a scan reports what the module says now.
-void TestCliLogic::latestAnnouncementWins()
+void tst_CliLogic::latestAnnouncementWins()
 {
     cli::ModuleScan scan;
     QVERIFY(scan.take(R"({"host ip":"10.0.0.5","hostname":"old","data port":1})"));
@@ -340,7 +333,7 @@ void TestCliLogic::latestAnnouncementWins()
     QCOMPARE(modules.at(0).announcement.dataPort, QStringLiteral("2"));
 }
 
-void TestCliLogic::addressFloodIsBounded()
+void tst_CliLogic::addressFloodIsBounded()
 {
     cli::ModuleScan scan;
     for (int i = 0; i < cli::ModuleScan::MaxModules + 10; ++i)
@@ -352,7 +345,7 @@ void TestCliLogic::addressFloodIsBounded()
     QCOMPARE(scan.overflow(), 10);
 }
 
-void TestCliLogic::scanOrderAndAge()
+void tst_CliLogic::scanOrderAndAge()
 {
     cli::ModuleScan scan;
     for (const char *ip : {"127.0.0.10", "127.0.0.9", "10.1.1.1"})
@@ -369,7 +362,7 @@ void TestCliLogic::scanOrderAndAge()
     QCOMPARE(table.split('\n').at(1), QStringLiteral("10.0.0.1            2.5  quarnel"));
 }
 
-void TestCliLogic::hostileTextsInTable()
+void tst_CliLogic::hostileTextsInTable()
 {
     cli::ModuleScan scan;
     QVERIFY(scan.take(QByteArray(R"({"host ip":"10.0.0.1","data port":"80","atcomd port":"8001",)"
@@ -390,7 +383,7 @@ void TestCliLogic::hostileTextsInTable()
     }
 }
 
-void TestCliLogic::jsonKeepsAnnouncedTexts()
+void tst_CliLogic::jsonKeepsAnnouncedTexts()
 {
     cli::ModuleScan scan;
     QVERIFY(scan.take(QByteArray(R"({"host ip":"10.0.0.1","data port":8000,"atcomd port":"08001","hostname":"a\"b\u001bc"})")));
@@ -407,14 +400,14 @@ void TestCliLogic::jsonKeepsAnnouncedTexts()
     QCOMPARE(cli::scanJson({}, 0).trimmed(), QByteArray("[\n]"));
 }
 
-void TestCliLogic::firmwareFile_data()
+void tst_CliLogic::firmwareFile_data()
 {
     QTest::addColumn<QByteArray>("text");
     QTest::addColumn<QString>("error"); // a part of it; empty when the file is taken
     QTest::addColumn<QByteArray>("image");
 
-    const QByteArray two = dataRecord(0x0000, QByteArray::fromHex("0c945c00"));
-    const QByteArray gap = dataRecord(0x0008, QByteArray::fromHex("aabb"));
+    const QByteArray two = dataLine(0x0000, QByteArray::fromHex("0c945c00"));
+    const QByteArray gap = dataLine(0x0008, QByteArray::fromHex("aabb"));
     QTest::newRow("two records with a gap") << two + gap + EndRecord << ""
                                             << QByteArray::fromHex("0c945c0000000000aabb");
     QTest::newRow("CRLF line ends") << QByteArray(two).replace("\n", "\r\n") + ":00000001FF\r\n" << ""
@@ -431,11 +424,11 @@ void TestCliLogic::firmwareFile_data()
     QTest::newRow("only the end record") << EndRecord << "no data records" << QByteArray();
     QTest::newRow("empty file") << QByteArray() << "no end record" << QByteArray();
     QTest::newRow("binary bytes") << QByteArray::fromHex("7f454c4602010100") << "no end record" << QByteArray();
-    QTest::newRow("beyond the image limit") << QByteArray(":020000041000EA\n") + dataRecord(0, "ab") + EndRecord
+    QTest::newRow("beyond the image limit") << QByteArray(":020000041000EA\n") + dataLine(0, "ab") + EndRecord
                                             << "data beyond the 1024 KiB image limit" << QByteArray();
 }
 
-void TestCliLogic::firmwareFile()
+void tst_CliLogic::firmwareFile()
 {
     QFETCH(QByteArray, text);
     QFETCH(QString, error);
@@ -456,7 +449,7 @@ void TestCliLogic::firmwareFile()
     QCOMPARE(firmware.image, image);
 }
 
-void TestCliLogic::firmwareFileNotRegular()
+void tst_CliLogic::firmwareFileNotRegular()
 {
     QTemporaryDir dir;
     QVERIFY(cli::FirmwareFile::read(dir.path()).error.contains("not a regular file"));
@@ -465,7 +458,7 @@ void TestCliLogic::firmwareFileNotRegular()
     QVERIFY(cli::FirmwareFile::read("/dev/zero").error.contains("not a regular file"));
 }
 
-void TestCliLogic::verdicts_data()
+void tst_CliLogic::verdicts_data()
 {
     QTest::addColumn<UploadOutcome>("outcome");
     QTest::addColumn<bool>("verify");
@@ -507,7 +500,7 @@ void TestCliLogic::verdicts_data()
     QTest::newRow("not run") << UploadOutcome() << false << int(cli::ExitUploadFailed) << failed + "upload not run";
 }
 
-void TestCliLogic::verdicts()
+void tst_CliLogic::verdicts()
 {
     QFETCH(UploadOutcome, outcome);
     QFETCH(bool, verify);
@@ -520,7 +513,7 @@ void TestCliLogic::verdicts()
     QVERIFY(!verdict.line.contains('\n'));
 }
 
-void TestCliLogic::percent_data()
+void tst_CliLogic::percent_data()
 {
     QTest::addColumn<float>("fraction");
     QTest::addColumn<int>("percent");
@@ -535,14 +528,14 @@ void TestCliLogic::percent_data()
     QTest::newRow("infinite") << std::numeric_limits<float>::infinity() << 0;
 }
 
-void TestCliLogic::percent()
+void tst_CliLogic::percent()
 {
     QFETCH(float, fraction);
     QFETCH(int, percent);
     QCOMPARE(cli::ProgressPrinter::percentOf(fraction), percent);
 }
 
-void TestCliLogic::progressLines()
+void tst_CliLogic::progressLines()
 {
     QCOMPARE(cli::ProgressPrinter::line("10.0.0.8", 42, false), QStringLiteral("10.0.0.8: 42%"));
     const QString bar = cli::ProgressPrinter::line("10.0.0.8", 50, true);
@@ -581,7 +574,7 @@ void TestCliLogic::progressLines()
     }
 }
 
-void TestCliLogic::timeoutScale_data()
+void tst_CliLogic::timeoutScale_data()
 {
     QTest::addColumn<QByteArray>("value"); // empty: unset
     QTest::addColumn<bool>("accepted");
@@ -594,7 +587,7 @@ void TestCliLogic::timeoutScale_data()
     QTest::newRow("text") << QByteArray("fast") << false << 1.0;
 }
 
-void TestCliLogic::timeoutScale()
+void tst_CliLogic::timeoutScale()
 {
     QFETCH(QByteArray, value);
     QFETCH(bool, accepted);
@@ -612,7 +605,7 @@ void TestCliLogic::timeoutScale()
     qunsetenv("QUARNEL_TEST_TIMEOUT_SCALE");
 }
 
-void TestCliLogic::glob_data()
+void tst_CliLogic::glob_data()
 {
     QTest::addColumn<QString>("glob");
     QTest::addColumn<QString>("text");
@@ -628,7 +621,7 @@ void TestCliLogic::glob_data()
     QTest::newRow("slash is a character") << "a*c" << "a/b/c" << true;
 }
 
-void TestCliLogic::glob()
+void tst_CliLogic::glob()
 {
     QFETCH(QString, glob);
     QFETCH(QString, text);
@@ -638,7 +631,7 @@ void TestCliLogic::glob()
 
 // --all --name: the modules whose name matches, their ports from the announcement unless given;
 // a module announcing something unusable is a failed board of its own, not a crash or a skip.
-void TestCliLogic::boardsHeardByName()
+void tst_CliLogic::boardsHeardByName()
 {
     const auto heard = [](const char *ip, const char *name, const char *data, const char *at) {
         discovery::Announcement a;
@@ -678,7 +671,7 @@ void TestCliLogic::boardsHeardByName()
     QVERIFY(silent.verdictLine.startsWith("quarnel-cli: upload to 10.0.0.9 failed: no announcement"));
 }
 
-void TestCliLogic::summary()
+void tst_CliLogic::summary()
 {
     cli::Board done;
     done.target = {"10.0.0.1", 8000, 8001, "UNO"};
@@ -720,7 +713,7 @@ void TestCliLogic::summary()
     QCOMPARE(list.at(1).toObject().value("exitCode").toInt(), 1);
 }
 
-void TestCliLogic::worstExitCode_data()
+void tst_CliLogic::worstExitCode_data()
 {
     QTest::addColumn<QList<int>>("statuses");
     QTest::addColumn<int>("exitCode");
@@ -731,7 +724,7 @@ void TestCliLogic::worstExitCode_data()
     QTest::newRow("upload failed first") << QList<int>{5, 3, 1} << 1;
 }
 
-void TestCliLogic::worstExitCode()
+void tst_CliLogic::worstExitCode()
 {
     QFETCH(QList<int>, statuses);
     QFETCH(int, exitCode);
@@ -744,7 +737,7 @@ void TestCliLogic::worstExitCode()
     QCOMPARE(cli::worstExitCode(boards), exitCode);
 }
 
-void TestCliLogic::displayLines()
+void tst_CliLogic::displayLines()
 {
     cli::Board b;
     b.target.ip = "10.0.0.1";
@@ -786,5 +779,5 @@ void TestCliLogic::displayLines()
                         "10.0.0.1: failed: page 9 not acknowledged (program page)\n"));
 }
 
-QTEST_GUILESS_MAIN(TestCliLogic)
+QTEST_GUILESS_MAIN(tst_CliLogic)
 #include "tst_clilogic.moc"

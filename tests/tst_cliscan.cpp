@@ -3,7 +3,7 @@
 // clearly when none comes or what comes is unusable; hostile datagrams do not upset a scan;
 // upload --all --name writes every module of that name.
 #include "simprocess.h"
-#include "tst_cliprocess.h"
+#include "cliprocess.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -55,7 +55,7 @@ QJsonObject moduleAt(const QJsonArray &modules, const QString &ip)
 
 } // namespace
 
-class TestCliScan : public QObject
+class tst_CliScan : public QObject
 {
     Q_OBJECT
 
@@ -71,19 +71,19 @@ private slots:
     void uploadToAllNamed();
 };
 
-void TestCliScan::initTestCase()
+void tst_CliScan::initTestCase()
 {
     qRegisterMetaType<QProcess::ExitStatus>();
 }
 
-void TestCliScan::scanListsModules_data()
+void tst_CliScan::scanListsModules_data()
 {
     QTest::addColumn<bool>("json");
     QTest::newRow("table") << false;
     QTest::newRow("JSON") << true;
 }
 
-void TestCliScan::scanListsModules()
+void tst_CliScan::scanListsModules()
 {
     QFETCH(bool, json);
 
@@ -128,7 +128,7 @@ void TestCliScan::scanListsModules()
 
 // Junk of every kind around one good announcement: the scan lists the good one, prints no
 // control character, and ends on time.
-void TestCliScan::scanOfHostileDatagrams()
+void tst_CliScan::scanOfHostileDatagrams()
 {
     const QList<QByteArray> datagrams{
         QByteArray(60000, '{'),
@@ -149,7 +149,7 @@ void TestCliScan::scanOfHostileDatagrams()
     QVERIFY(!run.out.contains("no address"));
 }
 
-void TestCliScan::uploadWithAnnouncedPorts()
+void tst_CliScan::uploadWithAnnouncedPorts()
 {
     const QByteArray bin = readFile(avrPath("blink_uno.bin"));
     QVERIFY(!bin.isEmpty());
@@ -168,7 +168,7 @@ void TestCliScan::uploadWithAnnouncedPorts()
 }
 
 // The module's next announcements carry the name it was given.
-void TestCliScan::renameWithAnnouncedPort()
+void tst_CliScan::renameWithAnnouncedPort()
 {
     SimProcess sim;
     QVERIFY2(sim.start({"--ip", "127.0.0.183", "--board", "none", "--name", "before", "--announce-ms",
@@ -185,7 +185,7 @@ void TestCliScan::renameWithAnnouncedPort()
     QVERIFY(sim.stop());
 }
 
-void TestCliScan::noUsableAnnouncement_data()
+void tst_CliScan::noUsableAnnouncement_data()
 {
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QByteArray>("announcement"); // sent meanwhile; empty: none
@@ -211,7 +211,7 @@ void TestCliScan::noUsableAnnouncement_data()
            "--at-port";
 }
 
-void TestCliScan::noUsableAnnouncement()
+void tst_CliScan::noUsableAnnouncement()
 {
     QFETCH(QStringList, arguments);
     QFETCH(QByteArray, announcement);
@@ -226,7 +226,7 @@ void TestCliScan::noUsableAnnouncement()
 }
 
 // Every module named uno-... flashed in one command; the others are left alone.
-void TestCliScan::uploadToAllNamed()
+void tst_CliScan::uploadToAllNamed()
 {
     const QByteArray bin = readFile(avrPath("blink_uno.bin"));
     SimProcess unos;
@@ -264,5 +264,5 @@ void TestCliScan::uploadToAllNamed()
     QVERIFY(mega.stop());
 }
 
-QTEST_GUILESS_MAIN(TestCliScan)
+QTEST_GUILESS_MAIN(tst_CliScan)
 #include "tst_cliscan.moc"

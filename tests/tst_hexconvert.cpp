@@ -1,4 +1,5 @@
 #include "hexconvert.h"
+#include "protocolbytes.h"
 #include "stderrcapture.h"
 #include "testfiles.h"
 
@@ -11,27 +12,13 @@
 
 #include <sys/stat.h>
 
-namespace {
+using namespace firmware;
 
-// One Intel HEX record with its checksum, upper-case digits, no line end.
-QByteArray record(int type, int address, const QByteArray &data)
-{
-    QByteArray body;
-    body.append(char(data.size()));
-    body.append(char(address >> 8));
-    body.append(char(address));
-    body.append(char(type));
-    body.append(data);
-    int sum = 0;
-    for (char c : qAsConst(body))
-        sum += static_cast<unsigned char>(c);
-    body.append(char(-sum));
-    return ':' + body.toHex().toUpper();
-}
+namespace {
 
 QByteArray data(int address, const QByteArray &bytes)
 {
-    return record(0x00, address, bytes);
+    return hexRecord(0x00, address, bytes);
 }
 
 QByteArray bytesFrom(int first, int count)
@@ -146,7 +133,7 @@ void tst_HexConvert::convert_data()
         << lines({":020000040001F9", data(0, b), ":020000040000FA", data(0, a), End}) << ""
         << a + zeros(0x10000 - 16) + b << QStringList();
     QTest::newRow("extended segment address")
-        << lines({record(0x02, 0, QByteArray::fromHex("1000")), data(0x10, b), End}) << ""
+        << lines({hexRecord(0x02, 0, QByteArray::fromHex("1000")), data(0x10, b), End}) << ""
         << zeros(0x10010) + b << QStringList();
     QTest::newRow("above 128 KiB")
         << lines({":020000040002F8", data(0x8000, c), End}) << "" << zeros(0x28000) + c << QStringList();

@@ -19,16 +19,6 @@ const QHostAddress ModuleAddress(QStringLiteral("127.0.0.2"));
 const QHostAddress OtherModuleAddress(QStringLiteral("127.0.0.3"));
 const QString MarkerIp = QStringLiteral("10.77.0.1");
 
-// The table searched independently of the window's own index.
-int rowWithIp(const QTableWidget *table, const QString &ip)
-{
-    for (int row = 0; row < table->rowCount(); ++row) {
-        if (table->item(row, ColumnIp) && table->item(row, ColumnIp)->text() == ip)
-            return row;
-    }
-    return -1;
-}
-
 qint64 residentKiB()
 {
     QFile status(QStringLiteral("/proc/self/status"));
@@ -48,7 +38,7 @@ QByteArray deeplyNested(int depth)
 
 } // namespace
 
-// The listener: real datagrams over loopback into a real window.
+// The listener: real datagrams over loopback into a real window; the rows of departed modules.
 class tst_Listener : public QObject
 {
     Q_OBJECT
@@ -65,6 +55,9 @@ private slots:
     void ownFirstAddressDropped_data();
     void ownFirstAddressDropped();
     void droppedWhileSweepRunning();
+    void departedRowRemovedAndReturns();
+    void leavesOnFourthTimerTick();
+    void departedTogetherLeaveTogether();
     void nameSetWhileAddingRow();
     void cellsLockedAfterAnnouncement_data();
     void cellsLockedAfterAnnouncement();
@@ -155,7 +148,7 @@ void tst_Listener::announcement()
         QCOMPARE(in.table()->rowCount(), 1);
         if (!ip.isEmpty())
             QCOMPARE(rowWithIp(in.table(), ip), -1);
-        QCOMPARE(in.presenceMap().keys(), QStringList{MarkerIp});
+        QCOMPARE(in.presence().counts().keys(), QStringList{MarkerIp});
         return;
     }
     QCOMPARE(in.table()->rowCount(), 2);
@@ -168,7 +161,7 @@ void tst_Listener::announcement()
     QVERIFY(board);
     QCOMPARE(board->currentText(), QStringLiteral("MEGA2560"));
     QCOMPARE(in.ui()->userNumLabel->text(), QString::fromUtf8("Online Count\xEF\xBC\x9A" "2"));
-    QCOMPARE(in.presenceMap().value(ip), 5);
+    QCOMPARE(in.presence().lifeCount(ip), 5);
 }
 
 void tst_Listener::repeatOnlyRefreshesPresence()
@@ -179,14 +172,14 @@ void tst_Listener::repeatOnlyRefreshesPresence()
     const QByteArray payload = Announcer::payload("192.168.1.20", 8001, 8000, "m");
     QVERIFY(module.send(payload));
     QVERIFY(sync(module, in));
-    in.sweepPresence();
-    in.sweepPresence();
-    QCOMPARE(in.presenceMap().value("192.168.1.20"), 3);
+    in.presence().sweepPresence();
+    in.presence().sweepPresence();
+    QCOMPARE(in.presence().lifeCount("192.168.1.20"), 3);
 
     QVERIFY(module.send(payload));
     QVERIFY(sync(module, in, "10.77.0.2"));
     QCOMPARE(in.table()->rowCount(), 3);
-    QCOMPARE(in.presenceMap().value("192.168.1.20"), 5);
+    QCOMPARE(in.presence().lifeCount("192.168.1.20"), 5);
     QCOMPARE(in.table()->item(rowWithIp(in.table(), "192.168.1.20"), ColumnName)->text(), QStringLiteral("m"));
 }
 
@@ -274,7 +267,7 @@ void tst_Listener::ownFirstAddressDropped()
     Announcer marker(ModuleAddress == QHostAddress(first) ? OtherModuleAddress : ModuleAddress);
     QVERIFY(sync(marker, in));
     QCOMPARE(rowWithIp(in.table(), "192.168.1.30") >= 0, listed);
-    QCOMPARE(in.presenceMap().contains("192.168.1.30"), listed);
+    QCOMPARE(in.presence().counts().contains("192.168.1.30"), listed);
 }
 
 void tst_Listener::droppedWhileSweepRunning()
@@ -282,18 +275,111 @@ void tst_Listener::droppedWhileSweepRunning()
     Window window;
     WidgetInspector &in = window.in;
     Announcer module(ModuleAddress);
-    in.setSweepRunning(true);
-    QVERIFY(module.send(Announcer::payload("192.168.1.40")));
-    QVERIFY(module.send(Announcer::payload("192.168.1.41")));
-    QTRY_VERIFY(in.udpSocket()->hasPendingDatagrams());
-    QTRY_VERIFY(!in.udpSocket()->hasPendingDatagrams());
+    // Announcements that arrive while a departed module's row is being removed: the event loop
+    // runs inside the removal here, so the listener sees them with sweepRunning set.
+    bool drained = false;
+    connect(&in.presence(), &discovery::Presence::departed, this, [&] {
+        drained = module.send(Announcer::payload("192.168.1.40")) && module.send(Announcer::payload("192.168.1.41"))
+                  && QTest::qWaitFor([&] { return in.udpSocket()->hasPendingDatagrams(); })
+                  && QTest::qWaitFor([&] { return !in.udpSocket()->hasPendingDatagrams(); });
+    });
+    in.presence().refreshPresence("192.168.1.39");
+    for (int sweep = 0; sweep < 4; ++sweep)
+        in.presence().sweepPresence();
+    QVERIFY(drained);
     QCOMPARE(in.table()->rowCount(), 0);
 
     // Dropped, not deferred: nothing of them turns up once the sweep is over.
-    in.setSweepRunning(false);
     QVERIFY(sync(module, in));
     QCOMPARE(in.table()->rowCount(), 1);
-    QCOMPARE(in.presenceMap().keys(), QStringList{MarkerIp});
+    QCOMPARE(in.presence().counts().keys(), QStringList{MarkerIp});
+}
+
+// A departed module's row goes, inside the sweep, with the lower-case count; later departures of
+// the same module change nothing; when it announces again it comes back on top as a new row.
+void tst_Listener::departedRowRemovedAndReturns()
+{
+    Window window;
+    WidgetInspector &in = window.in;
+    Announcer module(ModuleAddress);
+    QVERIFY(module.send(Announcer::payload("192.168.1.20")));
+    QVERIFY(sync(module, in));
+    auto *board = qobject_cast<QComboBox *>(in.table()->cellWidget(rowWithIp(in.table(), "192.168.1.20"),
+                                                                     discovery::ColumnDevice));
+    QVERIFY(board);
+    board->setCurrentIndex(1); // "UNO"
+    QList<bool> sweepRunningAtRemoval;
+    connect(in.table()->model(), &QAbstractItemModel::rowsRemoved, this,
+            [&] { sweepRunningAtRemoval << in.presence().sweepRunning(); });
+    for (int sweep = 0; sweep < 4; ++sweep) {
+        in.presence().refreshPresence(MarkerIp);
+        in.presence().sweepPresence();
+    }
+    QCOMPARE(sweepRunningAtRemoval, QList<bool>{true});
+    QCOMPARE(rowWithIp(in.table(), "192.168.1.20"), -1);
+    QCOMPARE(in.table()->rowCount(), 1);
+    QCOMPARE(in.ui()->userNumLabel->text(), QString::fromUtf8("online count\xEF\xBC\x9A" "1"));
+
+    in.ui()->userNumLabel->setText(QStringLiteral("untouched"));
+    in.presence().sweepPresence();
+    QCOMPARE(in.table()->rowCount(), 1);
+    QCOMPARE(in.ui()->userNumLabel->text(), QStringLiteral("untouched"));
+
+    QVERIFY(module.send(Announcer::payload("192.168.1.20")));
+    QTRY_COMPARE(in.table()->rowCount(), 2);
+    QCOMPARE(in.table()->item(0, ColumnIp)->text(), QStringLiteral("192.168.1.20"));
+    board = qobject_cast<QComboBox *>(in.table()->cellWidget(0, discovery::ColumnDevice));
+    QVERIFY(board);
+    QCOMPARE(board->currentText(), QStringLiteral("MEGA2560"));
+    QCOMPARE(in.ui()->userNumLabel->text(), QString::fromUtf8("Online Count\xEF\xBC\x9A" "2"));
+
+    QMetaObject::invokeMethod(&window.w, "participantLeft", Q_ARG(QString, MarkerIp));
+    QMetaObject::invokeMethod(&window.w, "participantLeft", Q_ARG(QString, QStringLiteral("192.168.1.20")));
+    QCOMPARE(in.table()->rowCount(), 0);
+    QCOMPARE(in.ui()->userNumLabel->text(), QString::fromUtf8("online count\xEF\xBC\x9A" "0"));
+}
+
+// The real timer, at its real pace (about eight seconds): the row goes at the fourth tick.
+void tst_Listener::leavesOnFourthTimerTick()
+{
+    Widget w;
+    WidgetInspector in{w};
+    Announcer::targetPort() = in.listenPrivately();
+    Announcer module(ModuleAddress);
+    QSignalSpy ticks(in.timer(), &QTimer::timeout);
+    int ticksAtAdd = -1;
+    int ticksAtRemoval = -1;
+    connect(in.table()->model(), &QAbstractItemModel::rowsInserted, this, [&] { ticksAtAdd = ticks.count(); });
+    connect(in.table()->model(), &QAbstractItemModel::rowsRemoved, this, [&] { ticksAtRemoval = ticks.count(); });
+    QVERIFY(module.send(Announcer::payload("192.168.1.20")));
+    QTRY_COMPARE(in.table()->rowCount(), 1);
+    QTRY_COMPARE_WITH_TIMEOUT(in.table()->rowCount(), 0, 12000);
+    // The removal runs inside the fourth tick, before the spy has counted that tick.
+    QCOMPARE(ticksAtRemoval - ticksAtAdd, 3);
+    QCOMPARE(in.ui()->userNumLabel->text(), QString::fromUtf8("online count\xEF\xBC\x9A" "0"));
+}
+
+// Neighbouring rows of modules that departed together go in one removal: the cost of a removal
+// grows with the table.
+void tst_Listener::departedTogetherLeaveTogether()
+{
+    Window window;
+    WidgetInspector &in = window.in;
+    for (const char *ip : {"192.168.1.9", "192.168.1.10", "10.0.0.1"}) {
+        in.addDeviceRow(ip, "8000", "8001", "m");
+        in.presence().refreshPresence(ip);
+    }
+    QStringList removed;
+    connect(in.table()->model(), &QAbstractItemModel::rowsAboutToBeRemoved, this,
+            [&](const QModelIndex &, int first, int last) {
+                for (int row = first; row <= last; ++row)
+                    removed << in.table()->item(row, ColumnIp)->text();
+                removed << QStringLiteral("|");
+            });
+    for (int sweep = 0; sweep < 4; ++sweep)
+        in.presence().sweepPresence();
+    QCOMPARE(removed, (QStringList{"10.0.0.1", "192.168.1.10", "192.168.1.9", "|"}));
+    QCOMPARE(in.ui()->userNumLabel->text(), QString::fromUtf8("online count\xEF\xBC\x9A" "0"));
 }
 
 void tst_Listener::nameSetWhileAddingRow()

@@ -1,41 +1,25 @@
-#include "announcer.h"
-#include "devicecolumns.h"
-#include "widgetinspector.h"
+#include "presence.h"
 
-#include <QComboBox>
-#include <QRadioButton>
 #include <QSignalSpy>
 #include <QTest>
-#include <QTimer>
 
-using discovery::ColumnIp;
+using discovery::Presence;
 
 namespace {
 
-const QHostAddress ModuleAddress(QStringLiteral("127.0.0.2"));
-
-QString addedLabel(int rows)
+// The departures reported, one list per sweep that had any.
+QList<QStringList> departures(const QSignalSpy &spy)
 {
-    return QString::fromUtf8("Online Count\xEF\xBC\x9A%1").arg(rows);
-}
-
-QString removedLabel(int rows)
-{
-    return QString::fromUtf8("online count\xEF\xBC\x9A%1").arg(rows);
-}
-
-int rowWithIp(const QTableWidget *table, const QString &ip)
-{
-    for (int row = 0; row < table->rowCount(); ++row) {
-        if (table->item(row, ColumnIp) && table->item(row, ColumnIp)->text() == ip)
-            return row;
-    }
-    return -1;
+    QList<QStringList> sweeps;
+    for (const QList<QVariant> &arguments : spy)
+        sweeps << arguments.at(0).toStringList();
+    return sweeps;
 }
 
 } // namespace
 
-// Presence: life counts set by announcements, lowered by sweeps; silent modules leave the table.
+// Presence: life counts set by announcements, lowered by sweeps; silent modules are forgotten and
+// reported departed together. The window's side (the rows and the label) is in tst_listener.
 class tst_Presence : public QObject
 {
     Q_OBJECT
@@ -45,35 +29,12 @@ private slots:
     void leavesAtFourthSweep();
     void announcementIntervals_data();
     void announcementIntervals();
-    void manualModeHoldsCountdown();
-    void departedModuleReturns();
-    void departedEntryStaysQuiet();
-    void departedTogetherLeaveTogether();
-    void sweepRunningWhileRemoving();
+    void heldCountdownResumes();
+    void departedForgotten();
+    void departedTogetherInTextOrder();
+    void sweepRunningWhileReporting();
+    void noSweepInsideSweep();
     void emptyIpIgnored();
-    void leavesOnFourthTimerTick();
-
-private:
-    struct Window
-    {
-        Widget w;
-        WidgetInspector in{w};
-        Announcer module{ModuleAddress};
-        explicit Window(bool stopTimer = true)
-        {
-            if (stopTimer)
-                in.timer()->stop();
-            // Only this test's announcements reach the window.
-            Announcer::targetPort() = in.listenPrivately();
-        }
-
-        // Announces ip and waits until the window has refreshed its count.
-        bool announce(const QString &ip)
-        {
-            return module.send(Announcer::payload(ip))
-                   && QTest::qWaitFor([&] { return in.presenceMap().value(ip) == 5; });
-        }
-    };
 };
 
 void tst_Presence::leavesAtFourthSweep_data()
@@ -86,29 +47,26 @@ void tst_Presence::leavesAtFourthSweep_data()
 void tst_Presence::leavesAtFourthSweep()
 {
     QFETCH(int, others);
-    Window window;
-    WidgetInspector &in = window.in;
-    QVERIFY(window.announce("192.168.1.20"));
+    Presence presence;
+    QSignalSpy departed(&presence, &Presence::departed);
+    presence.refreshPresence("192.168.1.20");
     const auto announceOthers = [&] {
-        for (int i = 0; i < others; ++i) {
-            if (!window.announce(QStringLiteral("192.168.2.%1").arg(i)))
-                return false;
-        }
-        return true;
+        for (int i = 0; i < others; ++i)
+            presence.refreshPresence(QStringLiteral("192.168.2.%1").arg(i));
     };
-    QVERIFY(announceOthers());
+    announceOthers();
+    QCOMPARE(presence.lifeCount("192.168.1.20"), 5);
 
     for (int count : {4, 3, 2}) {
-        in.sweepPresence();
-        QVERIFY(announceOthers());
-        QCOMPARE(in.presenceMap().value("192.168.1.20"), count);
-        QVERIFY(rowWithIp(in.table(), "192.168.1.20") >= 0);
+        presence.sweepPresence();
+        announceOthers();
+        QCOMPARE(presence.lifeCount("192.168.1.20"), count);
+        QVERIFY(departed.isEmpty());
     }
-    in.sweepPresence();
-    QCOMPARE(rowWithIp(in.table(), "192.168.1.20"), -1);
-    QCOMPARE(in.table()->rowCount(), others);
-    QCOMPARE(in.ui()->userNumLabel->text(), removedLabel(others));
-    QVERIFY(!in.presenceMap().contains("192.168.1.20"));
+    presence.sweepPresence();
+    QCOMPARE(departures(departed), QList<QStringList>{{"192.168.1.20"}});
+    QVERIFY(!presence.counts().contains("192.168.1.20")); // a flood of departures leaves nothing
+    QCOMPARE(presence.counts().size(), others);
 }
 
 void tst_Presence::announcementIntervals_data()
@@ -125,148 +83,114 @@ void tst_Presence::announcementIntervals()
 {
     QFETCH(int, sweepsBetween);
     QFETCH(bool, stays);
-    Window window;
-    WidgetInspector &in = window.in;
-    QVERIFY(window.announce("192.168.1.20"));
-    bool present = true;
-    for (int sweep = 1; sweep <= 24 && present; ++sweep) {
-        in.sweepPresence();
-        present = rowWithIp(in.table(), "192.168.1.20") >= 0;
+    Presence presence;
+    QSignalSpy departed(&presence, &Presence::departed);
+    presence.refreshPresence("192.168.1.20");
+    for (int sweep = 1; sweep <= 24 && departed.isEmpty(); ++sweep) {
+        presence.sweepPresence();
         if (sweep % sweepsBetween == 0)
-            QVERIFY(window.announce("192.168.1.20"));
+            presence.refreshPresence("192.168.1.20");
     }
-    QCOMPARE(present, stays);
+    QCOMPARE(departed.isEmpty(), stays);
 }
 
-void tst_Presence::manualModeHoldsCountdown()
+// While the manual source is selected the counts stand still, and go on from there after.
+void tst_Presence::heldCountdownResumes()
 {
-    Window window;
-    WidgetInspector &in = window.in;
-    QVERIFY(window.announce("192.168.1.20"));
-    QVERIFY(in.invoke("update_hex_file"));
-    QVERIFY(in.invoke("update_hex_file"));
-    QCOMPARE(in.presenceMap().value("192.168.1.20"), 3);
+    Presence presence;
+    QSignalSpy departed(&presence, &Presence::departed);
+    presence.refreshPresence("192.168.1.20");
+    presence.sweepPresence();
+    presence.sweepPresence();
+    QCOMPARE(presence.lifeCount("192.168.1.20"), 3);
 
-    in.ui()->radioButton->click(); // "Manual Assign File"
-    QVERIFY(in.manualMode());
+    presence.setHeld(true);
     for (int tick = 0; tick < 6; ++tick)
-        QVERIFY(in.invoke("update_hex_file"));
-    QCOMPARE(in.presenceMap().value("192.168.1.20"), 3);
-    QCOMPARE(in.table()->rowCount(), 1);
+        presence.sweepPresence();
+    QCOMPARE(presence.lifeCount("192.168.1.20"), 3);
+    QVERIFY(departed.isEmpty());
 
-    in.ui()->radioButton_2->click(); // "Use Default file"
-    QVERIFY(!in.manualMode());
-    QVERIFY(in.invoke("update_hex_file"));
-    QCOMPARE(in.presenceMap().value("192.168.1.20"), 2);
-    QCOMPARE(in.table()->rowCount(), 1);
-    QVERIFY(in.invoke("update_hex_file"));
-    QCOMPARE(in.table()->rowCount(), 0);
-    QCOMPARE(in.ui()->userNumLabel->text(), removedLabel(0));
+    presence.setHeld(false);
+    presence.sweepPresence();
+    QCOMPARE(presence.lifeCount("192.168.1.20"), 2);
+    QVERIFY(departed.isEmpty());
+    presence.sweepPresence();
+    QCOMPARE(departures(departed), QList<QStringList>{{"192.168.1.20"}});
 }
 
-void tst_Presence::departedModuleReturns()
+// A departed module is reported once; announcing again, it counts from the start.
+void tst_Presence::departedForgotten()
 {
-    Window window;
-    WidgetInspector &in = window.in;
-    QVERIFY(window.announce("192.168.1.20"));
-    auto *board = qobject_cast<QComboBox *>(in.table()->cellWidget(0, discovery::ColumnDevice));
-    QVERIFY(board);
-    board->setCurrentIndex(1); // "UNO"
+    Presence presence;
+    QSignalSpy departed(&presence, &Presence::departed);
+    presence.refreshPresence("192.168.1.20");
     for (int sweep = 0; sweep < 4; ++sweep)
-        in.sweepPresence();
-    QCOMPARE(in.table()->rowCount(), 0);
-
-    QVERIFY(window.announce("192.168.1.21"));
-    QVERIFY(window.announce("192.168.1.20"));
-    QCOMPARE(in.table()->rowCount(), 2);
-    QCOMPARE(in.table()->item(0, ColumnIp)->text(), QStringLiteral("192.168.1.20"));
-    board = qobject_cast<QComboBox *>(in.table()->cellWidget(0, discovery::ColumnDevice));
-    QVERIFY(board);
-    QCOMPARE(board->currentText(), QStringLiteral("MEGA2560"));
-    QCOMPARE(in.ui()->userNumLabel->text(), addedLabel(2));
-}
-
-void tst_Presence::departedEntryStaysQuiet()
-{
-    Window window;
-    WidgetInspector &in = window.in;
-    QVERIFY(window.announce("192.168.1.20"));
-    for (int sweep = 0; sweep < 4; ++sweep)
-        in.sweepPresence();
-    QVERIFY(window.announce("192.168.1.21"));
-
-    // The entry went with the row: later sweeps have nothing to report and change nothing.
-    in.ui()->userNumLabel->setText(QStringLiteral("untouched"));
+        presence.sweepPresence();
+    presence.refreshPresence("192.168.1.21");
     for (int sweep = 0; sweep < 3; ++sweep) {
-        in.sweepPresence();
-        QVERIFY(!in.presenceMap().contains("192.168.1.20"));
+        presence.sweepPresence();
+        QCOMPARE(presence.lifeCount("192.168.1.20"), 0);
     }
-    QCOMPARE(in.table()->rowCount(), 1);
-    QCOMPARE(in.ui()->userNumLabel->text(), QStringLiteral("untouched"));
-    QCOMPARE(in.presenceMap().value("192.168.1.21"), 2);
+    QCOMPARE(departures(departed), QList<QStringList>{{"192.168.1.20"}});
+    QCOMPARE(presence.lifeCount("192.168.1.21"), 2);
+
+    presence.refreshPresence("192.168.1.20");
+    departed.clear();
+    presence.sweepPresence();
+    QCOMPARE(presence.lifeCount("192.168.1.20"), 4);
+    QCOMPARE(departures(departed), QList<QStringList>{{"192.168.1.21"}});
 }
 
-void tst_Presence::departedTogetherLeaveTogether()
+// Modules that fall silent together are reported in one list, in ascending order of the IP text.
+void tst_Presence::departedTogetherInTextOrder()
 {
-    Window window;
-    WidgetInspector &in = window.in;
+    Presence presence;
+    QSignalSpy departed(&presence, &Presence::departed);
     for (const char *ip : {"192.168.1.9", "192.168.1.10", "10.0.0.1"})
-        QVERIFY(window.announce(ip));
-    // Neighbouring rows go in one removal: the cost of a removal grows with the table.
-    QStringList removed;
-    connect(in.table()->model(), &QAbstractItemModel::rowsAboutToBeRemoved, this, [&](const QModelIndex &, int first, int last) {
-        for (int row = first; row <= last; ++row)
-            removed << in.table()->item(row, ColumnIp)->text();
-        removed << QStringLiteral("|");
-    });
+        presence.refreshPresence(ip);
     for (int sweep = 0; sweep < 4; ++sweep)
-        in.sweepPresence();
-    QCOMPARE(removed, (QStringList{"10.0.0.1", "192.168.1.10", "192.168.1.9", "|"}));
-    QVERIFY(in.presenceMap().isEmpty());
+        presence.sweepPresence();
+    QCOMPARE(departures(departed), (QList<QStringList>{{"10.0.0.1", "192.168.1.10", "192.168.1.9"}}));
+    QVERIFY(presence.counts().isEmpty());
 }
 
-void tst_Presence::sweepRunningWhileRemoving()
+void tst_Presence::sweepRunningWhileReporting()
 {
-    Window window;
-    WidgetInspector &in = window.in;
-    QVERIFY(window.announce("192.168.1.20"));
-    QList<bool> duringRemoval;
-    connect(in.table()->model(), &QAbstractItemModel::rowsRemoved, this,
-            [&] { duringRemoval << in.sweepRunning(); });
-    for (int sweep = 0; sweep < 4; ++sweep)
-        in.sweepPresence();
-    QCOMPARE(duringRemoval, QList<bool>{true});
-    QVERIFY(!in.sweepRunning());
+    Presence presence;
+    QList<bool> duringReport;
+    connect(&presence, &Presence::departed, this, [&] { duringReport << presence.sweepRunning(); });
+    presence.refreshPresence("192.168.1.20");
+    for (int sweep = 0; sweep < 4; ++sweep) {
+        QVERIFY(!presence.sweepRunning());
+        presence.sweepPresence();
+    }
+    QCOMPARE(duringReport, QList<bool>{true});
+    QVERIFY(!presence.sweepRunning());
+}
+
+// What handles a departure cannot start a second sweep inside the first.
+void tst_Presence::noSweepInsideSweep()
+{
+    Presence presence;
+    connect(&presence, &Presence::departed, this, [&] { presence.sweepPresence(); });
+    presence.refreshPresence("192.168.1.20");
+    presence.sweepPresence();
+    presence.sweepPresence();
+    presence.refreshPresence("192.168.1.21");
+    presence.sweepPresence();
+    presence.sweepPresence(); // .20 departs; .21 is lowered once, not twice
+    QCOMPARE(presence.lifeCount("192.168.1.21"), 3);
 }
 
 void tst_Presence::emptyIpIgnored()
 {
-    Window window;
-    WidgetInspector &in = window.in;
-    in.refreshPresence(QString());
-    in.refreshPresence(QStringLiteral(""));
-    QVERIFY(in.presenceMap().isEmpty());
-    in.refreshPresence(QStringLiteral("192.168.1.20"));
-    QCOMPARE(in.presenceMap().value("192.168.1.20"), 5);
+    Presence presence;
+    presence.refreshPresence(QString());
+    presence.refreshPresence(QStringLiteral(""));
+    QVERIFY(presence.counts().isEmpty());
+    presence.refreshPresence(QStringLiteral("192.168.1.20"));
+    QCOMPARE(presence.lifeCount("192.168.1.20"), 5);
 }
 
-void tst_Presence::leavesOnFourthTimerTick()
-{
-    // The real timer, at its real pace: about eight seconds.
-    Window window(false);
-    WidgetInspector &in = window.in;
-    QSignalSpy ticks(in.timer(), &QTimer::timeout);
-    int ticksAtAdd = -1;
-    int ticksAtRemoval = -1;
-    connect(in.table()->model(), &QAbstractItemModel::rowsInserted, this, [&] { ticksAtAdd = ticks.count(); });
-    connect(in.table()->model(), &QAbstractItemModel::rowsRemoved, this, [&] { ticksAtRemoval = ticks.count(); });
-    QVERIFY(window.module.send(Announcer::payload("192.168.1.20")));
-    QTRY_COMPARE(in.table()->rowCount(), 1);
-    QTRY_COMPARE_WITH_TIMEOUT(in.table()->rowCount(), 0, 12000);
-    // The removal runs inside the fourth tick, before the spy has counted that tick.
-    QCOMPARE(ticksAtRemoval - ticksAtAdd, 3);
-    QCOMPARE(in.ui()->userNumLabel->text(), removedLabel(0));
-}
-
-QTEST_MAIN(tst_Presence)
+QTEST_GUILESS_MAIN(tst_Presence)
 #include "tst_presence.moc"

@@ -12,7 +12,7 @@ const int AvrdudeMs = 90000;
 
 } // namespace
 
-class TestSimAvrdude : public QObject
+class tst_SimAvrdude : public QObject
 {
     Q_OBJECT
 
@@ -21,7 +21,7 @@ private slots:
     void upload();
 };
 
-void TestSimAvrdude::upload_data()
+void tst_SimAvrdude::upload_data()
 {
     QTest::addColumn<QString>("board");
     QTest::addColumn<QString>("image");
@@ -35,7 +35,7 @@ void TestSimAvrdude::upload_data()
         << "MEGA2560" << "big_mega" << "blink_mega" << 0x3E000;
 }
 
-void TestSimAvrdude::upload()
+void tst_SimAvrdude::upload()
 {
     QFETCH(QString, board);
     QFETCH(QString, image);
@@ -70,5 +70,5 @@ void TestSimAvrdude::upload()
     QFile::remove(flashOut);
 }
 
-QTEST_GUILESS_MAIN(TestSimAvrdude)
+QTEST_GUILESS_MAIN(tst_SimAvrdude)
 #include "tst_simavrdude.moc"

@@ -143,7 +143,7 @@ QStringList targetArguments(const QUdpSocket &receiver)
 
 } // namespace
 
-class TestSimModule : public QObject
+class tst_SimModule : public QObject
 {
     Q_OBJECT
 
@@ -179,7 +179,7 @@ private slots:
     void badStart();
 };
 
-void TestSimModule::atReplies_data()
+void tst_SimModule::atReplies_data()
 {
     QTest::addColumn<QStringList>("board");
     QTest::addColumn<QByteArray>("command");
@@ -198,7 +198,7 @@ void TestSimModule::atReplies_data()
     QTest::newRow("empty host name") << none << QByteArray("AT+HOSTNAME=") << QByteArray("ERROR\r\n");
 }
 
-void TestSimModule::atReplies()
+void tst_SimModule::atReplies()
 {
     QFETCH(QStringList, board);
     QFETCH(QByteArray, command);
@@ -212,7 +212,7 @@ void TestSimModule::atReplies()
     QVERIFY(sim.stop());
 }
 
-void TestSimModule::atReplyFaults_data()
+void tst_SimModule::atReplyFaults_data()
 {
     QTest::addColumn<QString>("mode");
     QTest::addColumn<QByteArray>("reply");
@@ -222,7 +222,7 @@ void TestSimModule::atReplyFaults_data()
     QTest::newRow("silent") << "none" << QByteArray();
 }
 
-void TestSimModule::atReplyFaults()
+void tst_SimModule::atReplyFaults()
 {
     QFETCH(QString, mode);
     QFETCH(QByteArray, reply);
@@ -238,7 +238,7 @@ void TestSimModule::atReplyFaults()
     }
 }
 
-void TestSimModule::hostnameChange_data()
+void tst_SimModule::hostnameChange_data()
 {
     QTest::addColumn<QByteArray>("command");
     QTest::addColumn<QByteArray>("reply");
@@ -251,7 +251,7 @@ void TestSimModule::hostnameChange_data()
     QTest::newRow("refused name keeps the old") << QByteArray("AT+HOSTNAME=") << QByteArray("ERROR\r\n") << "before";
 }
 
-void TestSimModule::hostnameChange()
+void tst_SimModule::hostnameChange()
 {
     QFETCH(QByteArray, command);
     QFETCH(QByteArray, reply);
@@ -280,7 +280,7 @@ void TestSimModule::hostnameChange()
     QCOMPARE(next.value(QStringLiteral("hostname")).toString(), announced);
 }
 
-void TestSimModule::announceInterval_data()
+void tst_SimModule::announceInterval_data()
 {
     QTest::addColumn<int>("intervalMs");
 
@@ -288,7 +288,7 @@ void TestSimModule::announceInterval_data()
     QTest::newRow("500 ms") << 500;
 }
 
-void TestSimModule::announceInterval()
+void tst_SimModule::announceInterval()
 {
     QFETCH(int, intervalMs);
     const int intervals = 4;
@@ -309,7 +309,7 @@ void TestSimModule::announceInterval()
              qPrintable(QStringLiteral("mean interval %1 ms").arg(mean)));
 }
 
-void TestSimModule::manyModules_data()
+void tst_SimModule::manyModules_data()
 {
     QTest::addColumn<int>("count");
 
@@ -318,7 +318,7 @@ void TestSimModule::manyModules_data()
     QTest::newRow("forty") << 40;
 }
 
-void TestSimModule::manyModules()
+void tst_SimModule::manyModules()
 {
     QFETCH(int, count);
     QUdpSocket receiver;
@@ -347,7 +347,7 @@ void TestSimModule::manyModules()
     QCOMPARE(exchange(last, "AT+U2W=CLIENT\r\n", 4), QByteArray("OK\r\n"));
 }
 
-void TestSimModule::boardNone()
+void tst_SimModule::boardNone()
 {
     SimProcess sim;
     QVERIFY2(sim.start({"--ip", "127.0.0.44", "--board", "none", "--announce-ms", "0"}), qPrintable(sim.errorText()));
@@ -362,7 +362,7 @@ void TestSimModule::boardNone()
     QVERIFY(sim.errorText().contains(QLatin1String("has no board")));
 }
 
-void TestSimModule::connectionFaults_data()
+void tst_SimModule::connectionFaults_data()
 {
     QTest::addColumn<QStringList>("fault");
     QTest::addColumn<bool>("dataPort");
@@ -378,7 +378,7 @@ void TestSimModule::connectionFaults_data()
                                              << QAbstractSocket::SocketTimeoutError;
 }
 
-void TestSimModule::connectionFaults()
+void tst_SimModule::connectionFaults()
 {
     QFETCH(QStringList, fault);
     QFETCH(bool, dataPort);
@@ -393,7 +393,7 @@ void TestSimModule::connectionFaults()
     QVERIFY(connectTo(other, sim.ip(), dataPort ? sim.atPort() : sim.dataPort()));
 }
 
-void TestSimModule::oneClientAtATime_data()
+void tst_SimModule::oneClientAtATime_data()
 {
     QTest::addColumn<bool>("dataPort");
 
@@ -401,7 +401,7 @@ void TestSimModule::oneClientAtATime_data()
     QTest::newRow("data port") << true;
 }
 
-void TestSimModule::oneClientAtATime()
+void tst_SimModule::oneClientAtATime()
 {
     QFETCH(bool, dataPort);
     SimProcess sim;
@@ -418,7 +418,7 @@ void TestSimModule::oneClientAtATime()
     QCOMPARE(firstConnectError(sim.ip(), port, QAbstractSocket::UnknownSocketError), QAbstractSocket::UnknownSocketError);
 }
 
-void TestSimModule::splitReplies_data()
+void tst_SimModule::splitReplies_data()
 {
     QTest::addColumn<int>("pieces");
     QTest::addColumn<int>("minimumReads");
@@ -427,7 +427,7 @@ void TestSimModule::splitReplies_data()
     QTest::newRow("four pieces") << 4 << 2;
 }
 
-void TestSimModule::splitReplies()
+void tst_SimModule::splitReplies()
 {
     QFETCH(int, pieces);
     QFETCH(int, minimumReads);
@@ -448,7 +448,7 @@ void TestSimModule::splitReplies()
         QCOMPARE(reads, 1);
 }
 
-void TestSimModule::extraByte_data()
+void tst_SimModule::extraByte_data()
 {
     QTest::addColumn<int>("reply");
 
@@ -456,7 +456,7 @@ void TestSimModule::extraByte_data()
     QTest::newRow("third reply") << 3;
 }
 
-void TestSimModule::extraByte()
+void tst_SimModule::extraByte()
 {
     QFETCH(int, reply);
     SimProcess sim;
@@ -473,7 +473,7 @@ void TestSimModule::extraByte()
     }
 }
 
-void TestSimModule::delay()
+void tst_SimModule::delay()
 {
     const int delayMs = 150;
     SimProcess sim;
@@ -489,7 +489,7 @@ void TestSimModule::delay()
     QVERIFY2(clock.elapsed() >= qint64(2) * delayMs, qPrintable(QStringLiteral("round trip %1 ms").arg(clock.elapsed())));
 }
 
-void TestSimModule::dropAfterPages()
+void tst_SimModule::dropAfterPages()
 {
     const int dropAfter = 2;
     SimProcess sim;
@@ -511,7 +511,7 @@ void TestSimModule::dropAfterPages()
     QCOMPARE(sim.flash().left(dropAfter * UnoPageBytes), page(0) + page(1));
 }
 
-void TestSimModule::flipAddress()
+void tst_SimModule::flipAddress()
 {
     const int flip = 0x85; // in the second page
     SimProcess sim;
@@ -533,14 +533,14 @@ void TestSimModule::flipAddress()
     QCOMPARE(sim.flash().left(written.size()).toHex(), expected.toHex());
 }
 
-void TestSimModule::receiverOverrun_data()
+void tst_SimModule::receiverOverrun_data()
 {
     QTest::addColumn<bool>("forgiving");
     QTest::newRow("real receiver") << false;
     QTest::newRow("--forgiving-uart") << true;
 }
 
-void TestSimModule::receiverOverrun()
+void tst_SimModule::receiverOverrun()
 {
     QFETCH(bool, forgiving);
     SimProcess sim;
@@ -572,7 +572,7 @@ void TestSimModule::receiverOverrun()
     QVERIFY2(said() != forgiving, diagnostics.constData());
 }
 
-void TestSimModule::flashOutOnClose()
+void tst_SimModule::flashOutOnClose()
 {
     const QString path = QDir(QDir::tempPath()).filePath(QStringLiteral("tst_simmodule-%1.bin").arg(QCoreApplication::applicationPid()));
     QFile::remove(path);
@@ -596,7 +596,7 @@ void TestSimModule::flashOutOnClose()
     QFile::remove(path);
 }
 
-void TestSimModule::stopSignals_data()
+void tst_SimModule::stopSignals_data()
 {
     QTest::addColumn<int>("signalNumber");
 
@@ -604,7 +604,7 @@ void TestSimModule::stopSignals_data()
     QTest::newRow("SIGTERM") << int(SIGTERM);
 }
 
-void TestSimModule::stopSignals()
+void tst_SimModule::stopSignals()
 {
     QFETCH(int, signalNumber);
     const QString path = QDir(QDir::tempPath())
@@ -625,7 +625,7 @@ void TestSimModule::stopSignals()
     QFile::remove(path);
 }
 
-void TestSimModule::badStart_data()
+void tst_SimModule::badStart_data()
 {
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QString>("message");
@@ -637,7 +637,7 @@ void TestSimModule::badStart_data()
                                                  << "quarnel-sim: cannot listen on 192.0.2.1";
 }
 
-void TestSimModule::badStart()
+void tst_SimModule::badStart()
 {
     QFETCH(QStringList, arguments);
     QFETCH(QString, message);
@@ -647,5 +647,5 @@ void TestSimModule::badStart()
     QVERIFY(!sim.isRunning());
 }
 
-QTEST_GUILESS_MAIN(TestSimModule)
+QTEST_GUILESS_MAIN(tst_SimModule)
 #include "tst_simmodule.moc"

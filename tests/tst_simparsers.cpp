@@ -6,6 +6,7 @@
 #include "delayline.h"
 #include "hexfile.h"
 #include "module.h"
+#include "protocolbytes.h"
 #include "simoptions.h"
 
 #include <QElapsedTimer>
@@ -18,27 +19,17 @@ Q_DECLARE_METATYPE(sim::AtCommand::Kind)
 
 namespace {
 
-// One Intel HEX record with its checksum.
+// One record as a line of the file.
 QByteArray record(int type, int address, const QByteArray &data)
 {
-    QByteArray bytes;
-    bytes.append(char(data.size()));
-    bytes.append(char(address >> 8));
-    bytes.append(char(address & 0xFF));
-    bytes.append(char(type));
-    bytes.append(data);
-    quint8 sum = 0;
-    for (char c : bytes)
-        sum = quint8(sum + quint8(c));
-    bytes.append(char(quint8(0x100 - sum)));
-    return ':' + bytes.toHex().toUpper() + "\r\n";
+    return hexRecord(type, address, data) + "\r\n";
 }
 
 const QByteArray Eof = ":00000001FF\r\n";
 
 } // namespace
 
-class TestSimParsers : public QObject
+class tst_SimParsers : public QObject
 {
     Q_OBJECT
 
@@ -66,7 +57,7 @@ private slots:
     void controlAnswers();
 };
 
-void TestSimParsers::hexImage_data()
+void tst_SimParsers::hexImage_data()
 {
     QTest::addColumn<QByteArray>("text");
     QTest::addColumn<int>("maxSize");
@@ -93,7 +84,7 @@ void TestSimParsers::hexImage_data()
     QTest::newRow("empty image") << Eof << 16 << QByteArray();
 }
 
-void TestSimParsers::hexImage()
+void tst_SimParsers::hexImage()
 {
     QFETCH(QByteArray, text);
     QFETCH(int, maxSize);
@@ -103,7 +94,7 @@ void TestSimParsers::hexImage()
     QCOMPARE(image.bytes.toHex(), expected.toHex());
 }
 
-void TestSimParsers::hexError_data()
+void tst_SimParsers::hexError_data()
 {
     QTest::addColumn<QByteArray>("text");
     QTest::addColumn<QString>("error");
@@ -128,7 +119,7 @@ void TestSimParsers::hexError_data()
     QTest::newRow("empty text") << QByteArray() << "line 1: no end-of-file record";
 }
 
-void TestSimParsers::hexError()
+void tst_SimParsers::hexError()
 {
     QFETCH(QByteArray, text);
     QFETCH(QString, error);
@@ -137,13 +128,13 @@ void TestSimParsers::hexError()
     QCOMPARE(image.bytes, QByteArray());
 }
 
-void TestSimParsers::hexFileMissing()
+void tst_SimParsers::hexFileMissing()
 {
     const sim::HexImage image = sim::readIntelHexFile(QStringLiteral("/nonexistent/app.hex"), 16);
     QVERIFY2(image.error.startsWith(QStringLiteral("cannot read /nonexistent/app.hex")), qPrintable(image.error));
 }
 
-void TestSimParsers::splitAtCommands_data()
+void tst_SimParsers::splitAtCommands_data()
 {
     QTest::addColumn<QByteArray>("chunk");
     QTest::addColumn<QList<QByteArray>>("commands");
@@ -159,14 +150,14 @@ void TestSimParsers::splitAtCommands_data()
                                       << QList<QByteArray>{"AT+HOSTNAME=my board"};
 }
 
-void TestSimParsers::splitAtCommands()
+void tst_SimParsers::splitAtCommands()
 {
     QFETCH(QByteArray, chunk);
     QFETCH(QList<QByteArray>, commands);
     QCOMPARE(sim::splitAtCommands(chunk), commands);
 }
 
-void TestSimParsers::parseAtCommand_data()
+void tst_SimParsers::parseAtCommand_data()
 {
     QTest::addColumn<QByteArray>("command");
     QTest::addColumn<sim::AtCommand::Kind>("kind");
@@ -191,7 +182,7 @@ void TestSimParsers::parseAtCommand_data()
     QTest::newRow("garbage") << QByteArray("\x1B\x01\x00") << K::Invalid << QByteArray();
 }
 
-void TestSimParsers::parseAtCommand()
+void tst_SimParsers::parseAtCommand()
 {
     QFETCH(QByteArray, command);
     QFETCH(sim::AtCommand::Kind, kind);
@@ -201,7 +192,7 @@ void TestSimParsers::parseAtCommand()
     QCOMPARE(parsed.argument, argument);
 }
 
-void TestSimParsers::options_data()
+void tst_SimParsers::options_data()
 {
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QString>("field");
@@ -236,7 +227,7 @@ void TestSimParsers::options_data()
     QTest::newRow("help") << QStringList{"--board", "UNO", "--help", "--bogus"} << "help" << "yes";
 }
 
-void TestSimParsers::options()
+void tst_SimParsers::options()
 {
     QFETCH(QStringList, arguments);
     QFETCH(QString, field);
@@ -287,7 +278,7 @@ void TestSimParsers::options()
     QCOMPARE(actual, value);
 }
 
-void TestSimParsers::optionErrors_data()
+void tst_SimParsers::optionErrors_data()
 {
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QString>("error");
@@ -324,7 +315,7 @@ void TestSimParsers::optionErrors_data()
     QTest::newRow("switch with a value") << QStringList{"--forgiving-uart=yes"} << "--forgiving-uart takes no value";
 }
 
-void TestSimParsers::optionErrors()
+void tst_SimParsers::optionErrors()
 {
     QFETCH(QStringList, arguments);
     QFETCH(QString, error);
@@ -335,7 +326,7 @@ void TestSimParsers::optionErrors()
     QCOMPARE(actual, error);
 }
 
-void TestSimParsers::moduleNaming_data()
+void tst_SimParsers::moduleNaming_data()
 {
     QTest::addColumn<int>("count");
     QTest::addColumn<QString>("flashOut");
@@ -355,7 +346,7 @@ void TestSimParsers::moduleNaming_data()
     QTest::newRow("crossing an octet") << 300 << "" << 254 << "127.0.1.0" << "bench-255" << "";
 }
 
-void TestSimParsers::moduleNaming()
+void tst_SimParsers::moduleNaming()
 {
     QFETCH(int, count);
     QFETCH(QString, flashOut);
@@ -372,7 +363,7 @@ void TestSimParsers::moduleNaming()
     QCOMPARE(sim::moduleFlashOutPath(o, index), file);
 }
 
-void TestSimParsers::announcement_data()
+void tst_SimParsers::announcement_data()
 {
     QTest::addColumn<QString>("hostname");
 
@@ -381,7 +372,7 @@ void TestSimParsers::announcement_data()
     QTest::newRow("Latin-1") << QString::fromLatin1("caf\xE9");
 }
 
-void TestSimParsers::announcement()
+void tst_SimParsers::announcement()
 {
     QFETCH(QString, hostname);
     const QByteArray datagram = sim::announcementDatagram(QStringLiteral("127.0.0.5"), 8001, 8000, hostname);
@@ -396,7 +387,7 @@ void TestSimParsers::announcement()
     QVERIFY(!datagram.contains('\0'));
 }
 
-void TestSimParsers::delayLineKeepsOrder_data()
+void tst_SimParsers::delayLineKeepsOrder_data()
 {
     QTest::addColumn<QList<int>>("delays");
 
@@ -406,7 +397,7 @@ void TestSimParsers::delayLineKeepsOrder_data()
     QTest::newRow("growing delays") << QList<int>{0, 20, 40};
 }
 
-void TestSimParsers::delayLineKeepsOrder()
+void tst_SimParsers::delayLineKeepsOrder()
 {
     QFETCH(QList<int>, delays);
     sim::DelayLine line;
@@ -427,7 +418,7 @@ void TestSimParsers::delayLineKeepsOrder()
     }
 }
 
-void TestSimParsers::controlAnswers_data()
+void tst_SimParsers::controlAnswers_data()
 {
     QTest::addColumn<QByteArray>("line");
     QTest::addColumn<QByteArray>("answer");
@@ -443,7 +434,7 @@ void TestSimParsers::controlAnswers_data()
     QTest::newRow("empty line") << QByteArray("") << QByteArray("error: expected \"flash I\" or \"pages I\"\n");
 }
 
-void TestSimParsers::controlAnswers()
+void tst_SimParsers::controlAnswers()
 {
     QFETCH(QByteArray, line);
     QFETCH(QByteArray, answer);
@@ -455,5 +446,5 @@ void TestSimParsers::controlAnswers()
     QCOMPARE(control.answer(line), answer);
 }
 
-QTEST_GUILESS_MAIN(TestSimParsers)
+QTEST_GUILESS_MAIN(tst_SimParsers)
 #include "tst_simparsers.moc"

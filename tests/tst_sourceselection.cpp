@@ -1,35 +1,20 @@
-#include "buildfinder.h"
-#include "platform.h"
-#include "stderrcapture.h"
 #include "widgetinspector.h"
 #include "windowharness.h"
 
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QRadioButton>
 #include <QTest>
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 using harness::ModalDriver;
+using harness::BlinkHex;
+using harness::BlinkImage;
+using harness::OldImage;
 using harness::Sandbox;
+using harness::timeTextOf;
 
-namespace {
-
-const QByteArray OldImage("the old image");
-const QByteArray BlinkHex(":0400000001020304F2\n:00000001FF\n");
-const QByteArray BlinkImage("\x01\x02\x03\x04");
-
-QString timeTextOf(const QString &path)
-{
-    return firmware::generateTimeText(QFileInfo(path).fileTime(QFileDevice::FileModificationTime));
-}
-
-} // namespace
-
-// The firmware source: the two radio buttons, Open File, and the periodic refresh.
+// The window's side of the firmware source: the two radio buttons, Open File and its boxes, and
+// the periodic refresh showing what the source found (its logic: tst_firmwaresource).
 class tst_SourceSelection : public QObject
 {
     Q_OBJECT
@@ -41,10 +26,6 @@ private slots:
     void openFile();
     void refresh_data();
     void refresh();
-    void traceGrowsPerRefresh();
-    void foundValuesKeptWhenBuildGoes();
-    void unwritableTrace_data();
-    void unwritableTrace();
     void manualModeSkipsPresenceSweep();
     void timerShowsNewBuild();
 };
@@ -72,19 +53,15 @@ void tst_SourceSelection::toggles()
     Widget w;
     WidgetInspector in{w};
     in.timer()->stop();
-    in.setDefaultFilePath(QStringLiteral("/d/blink.ino.hex"));
-    in.setManualFilePath(QStringLiteral("/m/other.hex"));
-    in.setCurrentFileName(QStringLiteral("blink.ino.hex"));
+    in.pickManualFile(QStringLiteral("/m/blink.ino.hex"));
     in.ui()->lineEdit->setText(QStringLiteral("/m/other.hex"));
     for (const QChar c : clicks)
         (c == QLatin1Char('M') ? in.ui()->radioButton : in.ui()->radioButton_2)->click();
     QCOMPARE(in.ui()->pushButton_4->isEnabled(), openFileEnabled);
-    QCOMPARE(in.manualMode(), manualMode);
+    QCOMPARE(in.source().manualMode(), manualMode);
     QCOMPARE(in.ui()->radioButton->isChecked(), manualMode);
     QCOMPARE(in.ui()->radioButton_2->isChecked(), !manualMode);
-    QCOMPARE(in.defaultFilePath(), QStringLiteral("/d/blink.ino.hex"));
-    QCOMPARE(in.manualFilePath(), QStringLiteral("/m/other.hex"));
-    QCOMPARE(in.currentFileName(), QStringLiteral("blink.ino.hex"));
+    QCOMPARE(in.source().currentFileName(), QStringLiteral("blink.ino.hex"));
     QCOMPARE(in.ui()->lineEdit->text(), QStringLiteral("/m/other.hex"));
     QCOMPARE(in.ui()->label_2->text(), QStringLiteral("0:0:0"));
     QVERIFY(!QFile::exists(QStringLiteral("./update.bin")));
@@ -101,10 +78,8 @@ void tst_SourceSelection::openFile()
 {
     QFETCH(bool, pick);
     Sandbox box;
-    QVERIFY(writeFile(QStringLiteral("./update.bin"), OldImage));
-    QVERIFY(QDir().mkdir(QStringLiteral("fw")));
-    const QString file = QDir::current().absoluteFilePath(QStringLiteral("fw/blink.ino.hex"));
-    QVERIFY(writeFile(file, BlinkHex));
+    const QString file = box.makeManualFile();
+    QVERIFY(!file.isEmpty());
 
     Widget w;
     WidgetInspector in{w};
@@ -112,7 +87,7 @@ void tst_SourceSelection::openFile()
     in.ui()->radioButton->click();
     in.ui()->lineEdit->setText(QStringLiteral("earlier.hex"));
     in.ui()->lineEdit_3->setText(QStringLiteral("earlier.hex"));
-    in.setCurrentFileName(QStringLiteral("earlier.hex"));
+    in.pickManualFile(QStringLiteral("earlier.hex"));
 
     ModalDriver driver(pick ? file : QString());
     in.ui()->pushButton_4->click();
@@ -120,10 +95,10 @@ void tst_SourceSelection::openFile()
     QCOMPARE(driver.dialogs, QStringList{"Open hex / hex(*.hex) / " + QDir::current().canonicalPath()});
     if (!pick) {
         QCOMPARE(driver.boxes, QStringList{"waring / open file fail"});
-        QCOMPARE(in.manualFilePath(), QString());
+        QCOMPARE(in.source().manualFilePath(), QString());
         QCOMPARE(in.ui()->lineEdit->text(), QStringLiteral("earlier.hex"));
         QCOMPARE(in.ui()->lineEdit_3->text(), QStringLiteral("earlier.hex"));
-        QCOMPARE(in.currentFileName(), QStringLiteral("earlier.hex"));
+        QCOMPARE(in.source().currentFileName(), QStringLiteral("earlier.hex"));
         QCOMPARE(in.ui()->label_2->text(), QStringLiteral("0:0:0"));
         QCOMPARE(readFile(QStringLiteral("./update.bin")), OldImage);
         return;
@@ -131,30 +106,22 @@ void tst_SourceSelection::openFile()
     QCOMPARE(driver.boxes, QStringList{"tip / open file successful"});
     // The box comes before the conversion.
     QCOMPARE(driver.imageAtBox, QList<QByteArray>{OldImage});
-    QCOMPARE(in.manualFilePath(), file);
+    QCOMPARE(in.source().manualFilePath(), file);
     QCOMPARE(in.ui()->lineEdit->text(), file);
-    QCOMPARE(in.currentFileName(), QStringLiteral("blink.ino.hex"));
+    QCOMPARE(in.source().currentFileName(), QStringLiteral("blink.ino.hex"));
     QCOMPARE(in.ui()->lineEdit_3->text(), QStringLiteral("blink.ino.hex"));
-    QCOMPARE(in.generateTime(), timeTextOf(file));
+    QCOMPARE(in.source().generateTime(), timeTextOf(file));
     QCOMPARE(in.ui()->label_2->text(), timeTextOf(file));
     QCOMPARE(readFile(QStringLiteral("./update.bin")), BlinkImage);
 }
 
 void tst_SourceSelection::refresh_data()
 {
-    // "dir/file" under the temporary directory, or under the cache directory with "cache:"
-    QTest::addColumn<QStringList>("builds");
-    QTest::addColumn<QString>("found"); // as in builds, or empty
+    QTest::addColumn<QStringList>("builds"); // "dir/file" under the temporary directory
+    QTest::addColumn<QString>("found");      // relative to the temporary directory, or empty
     QTest::newRow("build directory with a sketch") << QStringList{"build1.tmp/blink.ino.hex"}
                                                    << "build1.tmp/blink.ino.hex";
-    QTest::newRow("IDE 1.8 build directory, newer")
-        << QStringList{"build1.tmp/old.ino.hex", "arduino_build_64775/blink.ino.hex"}
-        << "arduino_build_64775/blink.ino.hex";
-    QTest::newRow("cache directory")
-        << QStringList{"cache:arduino/sketches/0123456789ABCDEF0123456789ABCDEF/blink.ino.hex"}
-        << "cache:arduino/sketches/0123456789ABCDEF0123456789ABCDEF/blink.ino.hex";
     QTest::newRow("no build directory") << QStringList() << QString();
-    QTest::newRow("build directory without hex") << QStringList{"build1.tmp/blink.ino.elf"} << QString();
 }
 
 // One timer tick in default mode: the finder runs and the fields show its result.
@@ -163,103 +130,20 @@ void tst_SourceSelection::refresh()
     QFETCH(QStringList, builds);
     QFETCH(QString, found);
     Sandbox box;
-    const auto place = [&box](const QString &build) {
-        return build.startsWith("cache:") ? qMakePair(box.cache.path(), build.mid(6)) : qMakePair(box.temp.path(), build);
-    };
-    for (const QString &b : builds) {
-        const auto p = place(b);
-        QVERIFY(!box.makeBuild(p.second.section('/', 0, -2), p.second.section('/', -1), BlinkHex, p.first).isEmpty());
-        QTest::qWait(20); // the later file is the newer one
-    }
+    for (const QString &b : builds)
+        QVERIFY(!box.makeBuild(b.section('/', 0, 0), b.section('/', 1), BlinkHex).isEmpty());
     Widget w;
     WidgetInspector in{w};
     in.timer()->stop();
     QVERIFY(in.invoke("update_hex_file"));
 
-    const QString path = found.isEmpty() ? QString() : place(found).first + "/" + place(found).second;
+    const QString path = found.isEmpty() ? QString() : box.temp.path() + "/" + found;
     const QString name = found.section('/', -1);
     const QString time = found.isEmpty() ? QString() : timeTextOf(path);
-    QCOMPARE(in.defaultFilePath(), path);
     QCOMPARE(in.ui()->lineEdit_2->text(), path);
-    QCOMPARE(in.currentFileName(), name);
     QCOMPARE(in.ui()->lineEdit_3->text(), name);
-    QCOMPARE(in.generateTime(), time);
     QCOMPARE(in.ui()->label_2->text(), time);
-    const QByteArray trace = readFile(QStringLiteral("./log.txt"));
-    const QString listing = platform::hexFileListing(platform::currentUserName(), firmware::buildDirName(
-                                          platform::buildDirListing(platform::currentUserName())));
-    QVERIFY(QString::fromLocal8Bit(trace).startsWith(listing + "\n Sketch build directories\n"));
-    QVERIFY(trace.contains(QFile::encodeName(box.cache.path() + "/arduino/sketches ^")));
-}
-
-void tst_SourceSelection::traceGrowsPerRefresh()
-{
-    Sandbox box;
-    box.makeBuild(QStringLiteral("build1.tmp"), QStringLiteral("blink.ino.hex"), BlinkHex);
-    Widget w;
-    WidgetInspector in{w};
-    in.timer()->stop();
-    QVERIFY(in.invoke("update_hex_file"));
-    const QByteArray once = readFile(QStringLiteral("./log.txt"));
-    QVERIFY(once.contains("blink.ino.hex"));
-    QVERIFY(in.invoke("update_hex_file"));
-    QVERIFY(in.invoke("update_hex_file"));
-    QCOMPARE(readFile(QStringLiteral("./log.txt")), once + once + once);
-}
-
-// Nothing found later keeps what was found before, on screen and in the members.
-void tst_SourceSelection::foundValuesKeptWhenBuildGoes()
-{
-    Sandbox box;
-    const QString path = box.makeBuild(QStringLiteral("build1.tmp"), QStringLiteral("blink.ino.hex"), BlinkHex);
-    Widget w;
-    WidgetInspector in{w};
-    in.timer()->stop();
-    QVERIFY(in.invoke("update_hex_file"));
-    QCOMPARE(in.defaultFilePath(), path);
-    const QString time = in.generateTime();
-    QVERIFY(!time.isEmpty());
-    QVERIFY(QDir(box.temp.path() + "/build1.tmp").removeRecursively());
-    QVERIFY(in.invoke("update_hex_file"));
-    QCOMPARE(in.defaultFilePath(), path);
-    QCOMPARE(in.ui()->lineEdit_2->text(), path);
-    QCOMPARE(in.ui()->lineEdit_3->text(), QStringLiteral("blink.ino.hex"));
-    QCOMPARE(in.ui()->label_2->text(), time);
-}
-
-void tst_SourceSelection::unwritableTrace_data()
-{
-    QTest::addColumn<QString>("how");
-    QTest::newRow("log.txt is a directory") << "directory";
-    if (geteuid() != 0) // the superuser writes into read-only directories
-        QTest::newRow("read-only working directory") << "read-only";
-}
-
-// Without a trace file the finder searches nothing and never sets the default file.
-void tst_SourceSelection::unwritableTrace()
-{
-    QFETCH(QString, how);
-    Sandbox box;
-    box.makeBuild(QStringLiteral("build1.tmp"), QStringLiteral("blink.ino.hex"), BlinkHex);
-    QString expected;
-    if (how == QLatin1String("directory")) {
-        QVERIFY(QDir().mkdir(QStringLiteral("log.txt")));
-        expected = QStringLiteral("open file error: Is a directory\n");
-    } else {
-        QVERIFY(chmod(".", 0555) == 0);
-        expected = QStringLiteral("open file error: Permission denied\n");
-    }
-    Widget w;
-    WidgetInspector in{w};
-    in.timer()->stop();
-    StderrCapture err;
-    QVERIFY(in.invoke("update_hex_file"));
-    const QString said = QString::fromLocal8Bit(err.text());
-    chmod(".", 0755);
-    QCOMPARE(said, expected);
-    QCOMPARE(in.defaultFilePath(), QString());
-    QCOMPARE(in.ui()->lineEdit_2->text(), QString());
-    QCOMPARE(in.currentFileName(), QString());
+    QCOMPARE(in.source().currentFileName(), name);
 }
 
 // The presence sweep runs from the default-mode tick only.
@@ -269,17 +153,17 @@ void tst_SourceSelection::manualModeSkipsPresenceSweep()
     Widget w;
     WidgetInspector in{w};
     in.timer()->stop();
-    in.refreshPresence(QStringLiteral("127.0.0.9"));
-    QCOMPARE(in.presenceMap().value(QStringLiteral("127.0.0.9")), 5);
+    in.presence().refreshPresence(QStringLiteral("127.0.0.9"));
+    QCOMPARE(in.presence().lifeCount(QStringLiteral("127.0.0.9")), 5);
     in.ui()->radioButton->click();
     QVERIFY(in.invoke("update_hex_file"));
     QVERIFY(in.invoke("update_hex_file"));
-    QCOMPARE(in.presenceMap().value(QStringLiteral("127.0.0.9")), 5);
+    QCOMPARE(in.presence().lifeCount(QStringLiteral("127.0.0.9")), 5);
     QCOMPARE(in.ui()->label_2->text(), QStringLiteral("0:0:0"));
     QVERIFY(!QFile::exists(QStringLiteral("./log.txt")));
     in.ui()->radioButton_2->click();
     QVERIFY(in.invoke("update_hex_file"));
-    QCOMPARE(in.presenceMap().value(QStringLiteral("127.0.0.9")), 4);
+    QCOMPARE(in.presence().lifeCount(QStringLiteral("127.0.0.9")), 4);
 }
 
 // The running window shows a fresh build within its 2000 ms tick.

@@ -1,6 +1,8 @@
-#include "tst_uploadpeer.h"
+#include "uploadpeer.h"
 
 #include <QtTest>
+
+using namespace upload;
 
 using Fault = ScriptedModule::Fault;
 using Kind = UploadOutcome::Kind;
@@ -43,7 +45,7 @@ QByteArray programPage(const QByteArray &data)
 } // namespace
 
 // The STK500v1 path against a scripted bootloader: every byte sent, the reports, and the faults.
-class TestStk500v1 : public ScratchDirTestCase
+class tst_Stk500v1 : public ScratchDirTestCase
 {
     Q_OBJECT
 
@@ -58,12 +60,12 @@ private slots:
     void verify();
 };
 
-void TestStk500v1::initTestCase()
+void tst_Stk500v1::initTestCase()
 {
     hideUploadTrace(); // the thread test checks the trace
 }
 
-void TestStk500v1::commandBytes_data()
+void tst_Stk500v1::commandBytes_data()
 {
     QTest::addColumn<int>("size");
     QTest::addColumn<QList<int>>("pageLengths");
@@ -76,7 +78,7 @@ void TestStk500v1::commandBytes_data()
     QTest::newRow("128 bytes: one page") << 128 << QList<int>{128} << QList<int>{0};
 }
 
-void TestStk500v1::commandBytes()
+void tst_Stk500v1::commandBytes()
 {
     QFETCH(int, size);
     QFETCH(QList<int>, pageLengths);
@@ -104,7 +106,7 @@ void TestStk500v1::commandBytes()
     QCOMPARE(module.flash().left(size), image);
 }
 
-void TestStk500v1::faults_data()
+void tst_Stk500v1::faults_data()
 {
     addFaultColumns();
     const int size = FaultImageSize;
@@ -164,13 +166,13 @@ void TestStk500v1::faults_data()
         << QByteArray::fromHex("51") << 0 << Fault::Silent << complete << "upload complete" << -1;
 }
 
-void TestStk500v1::faults()
+void tst_Stk500v1::faults()
 {
     checkFaultRow(ScriptedModule::Protocol::Stk500v1, "UNO", 22 + 3 * 2 + 1);
 }
 
 // Word addresses come from the bytes acknowledged, not from a page counter that wraps.
-void TestStk500v1::beyond256Pages()
+void tst_Stk500v1::beyond256Pages()
 {
     const QByteArray image = testImage(40000);
     QVERIFY(writeFile("update.bin", image));
@@ -191,7 +193,7 @@ void TestStk500v1::beyond256Pages()
     QCOMPARE(module.flash().left(image.size()), image);
 }
 
-void TestStk500v1::verify_data()
+void tst_Stk500v1::verify_data()
 {
     addVerifyColumns();
     QTest::newRow("flash equals the image") << QByteArray() << Fault::Silent << qint64(-1)
@@ -206,7 +208,7 @@ void TestStk500v1::verify_data()
         << "verify: flash at 0x00000 could not be read back" << 0.0f;
 }
 
-void TestStk500v1::verify()
+void tst_Stk500v1::verify()
 {
     QFETCH(float, verdict);
     const int size = 1100;
@@ -228,5 +230,5 @@ void TestStk500v1::verify()
     }
 }
 
-QTEST_GUILESS_MAIN(TestStk500v1)
+QTEST_GUILESS_MAIN(tst_Stk500v1)
 #include "tst_stk500v1.moc"

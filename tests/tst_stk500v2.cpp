@@ -1,6 +1,9 @@
-#include "tst_uploadpeer.h"
+#include "protocolbytes.h"
+#include "uploadpeer.h"
 
 #include <QtTest>
+
+using namespace upload;
 
 using Fault = ScriptedModule::Fault;
 using Kind = UploadOutcome::Kind;
@@ -14,17 +17,6 @@ const int PageSize = 256; // bytes, the flash page of the STK500v2 boards
 QByteArray hex(const char *text)
 {
     return QByteArray::fromHex(text);
-}
-
-// A message as the bootloader must receive it; checked against the literal frames below.
-QByteArray frame(int sequence, const QByteArray &body)
-{
-    QByteArray f = hex("1b") + char(sequence) + char(body.size() >> 8) + char(body.size() & 0xFF)
-                   + hex("0e") + body;
-    char x = 0;
-    for (char c : f)
-        x ^= c;
-    return f + x;
 }
 
 QByteArray loadAddressBody(quint32 word)
@@ -42,13 +34,13 @@ QList<QByteArray> startupFrames()
     return {
         hex("1b0100010e0114"),
         hex("1b0200020e039086"),
-        frame(3, hex("0391")),
-        frame(4, hex("0392")),
-        frame(5, hex("0394")),
-        frame(6, hex("10c86419200053 03ac530000")),
-        frame(7, hex("1d040400300000 00")),
-        frame(8, hex("1d040400300001 00")),
-        frame(9, hex("1d040400300002 00")),
+        stk500v2Frame(3, hex("0391")),
+        stk500v2Frame(4, hex("0392")),
+        stk500v2Frame(5, hex("0394")),
+        stk500v2Frame(6, hex("10c86419200053 03ac530000")),
+        stk500v2Frame(7, hex("1d040400300000 00")),
+        stk500v2Frame(8, hex("1d040400300001 00")),
+        stk500v2Frame(9, hex("1d040400300002 00")),
     };
 }
 
@@ -60,7 +52,7 @@ int pagesOf(int size)
 } // namespace
 
 // The STK500v2 path against a scripted bootloader: every frame sent, the reports, the faults.
-class TestStk500v2 : public ScratchDirTestCase
+class tst_Stk500v2 : public ScratchDirTestCase
 {
     Q_OBJECT
 
@@ -80,21 +72,21 @@ private slots:
     void verify();
 };
 
-void TestStk500v2::initTestCase()
+void tst_Stk500v2::initTestCase()
 {
     hideUploadTrace(); // the thread test checks the trace
 }
 
 // The test's own framing agrees with the frames the protocol documents give in full.
-void TestStk500v2::frameHelper()
+void tst_Stk500v2::frameHelper()
 {
-    QCOMPARE(frame(1, hex("01")), hex("1b0100010e0114"));
-    QCOMPARE(frame(2, hex("0390")), hex("1b0200020e039086"));
-    QCOMPARE(frame(10, loadAddressBody(0)), hex("1b0a00050e06800000009c"));
-    QCOMPARE(frame(12, loadAddressBody(128)), hex("1b0c00050e06800000801a"));
+    QCOMPARE(stk500v2Frame(1, hex("01")), hex("1b0100010e0114"));
+    QCOMPARE(stk500v2Frame(2, hex("0390")), hex("1b0200020e039086"));
+    QCOMPARE(stk500v2Frame(10, loadAddressBody(0)), hex("1b0a00050e06800000009c"));
+    QCOMPARE(stk500v2Frame(12, loadAddressBody(128)), hex("1b0c00050e06800000801a"));
 }
 
-void TestStk500v2::commandBytes_data()
+void tst_Stk500v2::commandBytes_data()
 {
     QTest::addColumn<int>("size");
     QTest::newRow("300 bytes: a full page and a padded one") << 300;
@@ -102,7 +94,7 @@ void TestStk500v2::commandBytes_data()
     QTest::newRow("1 byte") << 1;
 }
 
-void TestStk500v2::commandBytes()
+void tst_Stk500v2::commandBytes()
 {
     QFETCH(int, size);
     const QByteArray image = testImage(size);
@@ -118,11 +110,11 @@ void TestStk500v2::commandBytes()
     for (int page = 0; page < pagesOf(size); ++page) {
         QByteArray data = image.mid(page * 256, 256);
         data.append(QByteArray(256 - data.size(), char(0xFF)));
-        expected << frame(sequence + 1, loadAddressBody(quint32(page * 128)))
-                 << frame(sequence + 2, programBody(data));
+        expected << stk500v2Frame(sequence + 1, loadAddressBody(quint32(page * 128)))
+                 << stk500v2Frame(sequence + 2, programBody(data));
         sequence += 2;
     }
-    expected << frame(++sequence, hex("110101"));
+    expected << stk500v2Frame(++sequence, hex("110101"));
 
     const QList<QByteArray> requests = module.requests();
     QCOMPARE(requests, expected);
@@ -133,7 +125,7 @@ void TestStk500v2::commandBytes()
     QCOMPARE(module.flash().left(size), image);
 }
 
-void TestStk500v2::sequenceWraps()
+void tst_Stk500v2::sequenceWraps()
 {
     const int size = 130 * 256;
     QVERIFY(writeFile("update.bin", testImage(size)));
@@ -146,12 +138,12 @@ void TestStk500v2::sequenceWraps()
     const QList<QByteArray> requests = module.requests();
     QCOMPARE(requests.size(), Startup + 2 * 130 + 1);
     const QByteArray loadOfPage123 = requests.at(Startup + 2 * 123);
-    QCOMPARE(loadOfPage123, frame(0, loadAddressBody(123 * 128)));
+    QCOMPARE(loadOfPage123, stk500v2Frame(0, loadAddressBody(123 * 128)));
     QCOMPARE(quint8(requests.at(Startup + 2 * 123 + 1).at(1)), quint8(1));
-    QCOMPARE(requests.last(), frame((Startup + 2 * 130 + 1) % 256, hex("110101")));
+    QCOMPARE(requests.last(), stk500v2Frame((Startup + 2 * 130 + 1) % 256, hex("110101")));
 }
 
-void TestStk500v2::faults_data()
+void tst_Stk500v2::faults_data()
 {
     addFaultColumns();
     const int size = FaultImageSize;
@@ -209,13 +201,13 @@ void TestStk500v2::faults_data()
                                                     << "upload complete" << -1;
 }
 
-void TestStk500v2::faults()
+void tst_Stk500v2::faults()
 {
     checkFaultRow(ScriptedModule::Protocol::Stk500v2, "MEGA2560", Startup + 2 * 2 + 1);
 }
 
 // Word addresses above 16 bits travel in the load address's third byte.
-void TestStk500v2::highAddresses_data()
+void tst_Stk500v2::highAddresses_data()
 {
     QTest::addColumn<int>("size");
     QTest::addColumn<int>("page");
@@ -226,7 +218,7 @@ void TestStk500v2::highAddresses_data()
     QTest::newRow("above 128 KiB: last page") << 140434 << 548 << hex("0680011200");
 }
 
-void TestStk500v2::highAddresses()
+void tst_Stk500v2::highAddresses()
 {
     QFETCH(int, size);
     QFETCH(int, page);
@@ -247,7 +239,7 @@ void TestStk500v2::highAddresses()
     QCOMPARE(module.flash().mid(size, padded - size), QByteArray(padded - size, char(0xFF)));
 }
 
-void TestStk500v2::boards_data()
+void tst_Stk500v2::boards_data()
 {
     QTest::addColumn<QString>("board");
     QTest::newRow("MEGA2560") << "MEGA2560";
@@ -255,7 +247,7 @@ void TestStk500v2::boards_data()
     QTest::newRow("zureD0") << "zureD0";
 }
 
-void TestStk500v2::boards()
+void tst_Stk500v2::boards()
 {
     QFETCH(QString, board);
     QVERIFY(writeFile("update.bin", testImage(10)));
@@ -268,7 +260,7 @@ void TestStk500v2::boards()
     QCOMPARE(module.requests().first(), hex("1b0100010e0114"));
 }
 
-void TestStk500v2::verify_data()
+void tst_Stk500v2::verify_data()
 {
     addVerifyColumns();
     QTest::newRow("flash equals the image") << QByteArray() << Fault::Silent << qint64(-1)
@@ -286,7 +278,7 @@ void TestStk500v2::verify_data()
                                              << "verify: flash at 0x00000 could not be read back" << 0.0f;
 }
 
-void TestStk500v2::verify()
+void tst_Stk500v2::verify()
 {
     QFETCH(float, verdict);
     const int size = 700;
@@ -296,16 +288,16 @@ void TestStk500v2::verify()
         return;
     const int readBack = Startup + 2 * pagesOf(size);
     QVERIFY(requests.size() > readBack + 1);
-    QCOMPARE(requests.at(readBack), frame(readBack + 1, loadAddressBody(0)));
-    QCOMPARE(requests.at(readBack + 1), frame(readBack + 2, hex("14010020")));
+    QCOMPARE(requests.at(readBack), stk500v2Frame(readBack + 1, loadAddressBody(0)));
+    QCOMPARE(requests.at(readBack + 1), stk500v2Frame(readBack + 2, hex("14010020")));
     if (verdict == 1.0f) {
         QCOMPARE(requests.size(), readBack + 2 * pagesOf(size) + 1);
-        QCOMPARE(requests.at(readBack + 4), frame(readBack + 5, loadAddressBody(256)));
+        QCOMPARE(requests.at(readBack + 4), stk500v2Frame(readBack + 5, loadAddressBody(256)));
         QCOMPARE(requests.last().mid(5, 3), hex("110101"));
     } else {
         QVERIFY(requests.last().mid(5, 3) != hex("110101"));
     }
 }
 
-QTEST_GUILESS_MAIN(TestStk500v2)
+QTEST_GUILESS_MAIN(tst_Stk500v2)
 #include "tst_stk500v2.moc"

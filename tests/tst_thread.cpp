@@ -1,5 +1,5 @@
 #include "portnumber.h"
-#include "tst_uploadpeer.h"
+#include "uploadpeer.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -10,8 +10,9 @@
 
 #include <sys/stat.h>
 
+using namespace upload;
+
 using Kind = UploadOutcome::Kind;
-using Protocol = ScriptedModule::Protocol;
 
 Q_DECLARE_METATYPE(UploadOutcome)
 Q_DECLARE_METATYPE(ReplyPattern)
@@ -31,7 +32,7 @@ quint16 refusedPort()
 
 Protocol protocolOf(const QString &board)
 {
-    return board == "UNO" ? Protocol::Stk500v1 : Protocol::Stk500v2;
+    return findBoard(board)->protocol;
 }
 
 QMutex traceMutex;
@@ -48,7 +49,7 @@ void collectTrace(QtMsgType type, const QMessageLogContext &, const QString &mes
 } // namespace
 
 // The run frame of the upload worker: dispatch, image, connections, mode switch, reports.
-class TestThread : public ScratchDirTestCase
+class tst_Thread : public ScratchDirTestCase
 {
     Q_OBJECT
 
@@ -80,7 +81,7 @@ private slots:
     void replyPattern();
 };
 
-void TestThread::unknownBoard_data()
+void tst_Thread::unknownBoard_data()
 {
     QTest::addColumn<QString>("board");
     QTest::newRow("uno in lower case") << "uno";
@@ -91,7 +92,7 @@ void TestThread::unknownBoard_data()
     QTest::newRow("empty") << "";
 }
 
-void TestThread::unknownBoard()
+void tst_Thread::unknownBoard()
 {
     QFETCH(QString, board);
     QVERIFY(writeFile("update.bin", testImage(300)));
@@ -105,7 +106,7 @@ void TestThread::unknownBoard()
     QCOMPARE(module.atConnections(), 0);
 }
 
-void TestThread::imageRefused_data()
+void tst_Thread::imageRefused_data()
 {
     QTest::addColumn<QString>("board");
     QTest::addColumn<int>("size"); // -1: no file; -2: a directory in its place; -3: a FIFO
@@ -120,7 +121,7 @@ void TestThread::imageRefused_data()
     QTest::newRow("one byte past what STK500v1 addresses") << "UNO" << 131073 << Kind::ImageTooLarge;
 }
 
-void TestThread::imageRefused()
+void tst_Thread::imageRefused()
 {
     QFETCH(QString, board);
     QFETCH(int, size);
@@ -144,7 +145,7 @@ void TestThread::imageRefused()
 }
 
 // 128 KiB is the most a 16-bit word address reaches; the last page starts at word 0xFFC0.
-void TestThread::largestStk500v1Image()
+void tst_Thread::largestStk500v1Image()
 {
     QVERIFY(writeFile("update.bin", testImage(131072)));
     ScriptedModule module(Protocol::Stk500v1);
@@ -158,7 +159,7 @@ void TestThread::largestStk500v1Image()
     QCOMPARE(requests.at(requests.size() - 3), QByteArray::fromHex("55c0ff20"));
 }
 
-void TestThread::connectFailures_data()
+void tst_Thread::connectFailures_data()
 {
     QTest::addColumn<QString>("dataPort"); // "live": the module's, "refused": nothing listens
     QTest::addColumn<QString>("atPort");
@@ -179,7 +180,7 @@ void TestThread::connectFailures_data()
         << Kind::Success << 1;
 }
 
-void TestThread::connectFailures()
+void tst_Thread::connectFailures()
 {
     QFETCH(QString, dataPort);
     QFETCH(QString, atPort);
@@ -210,7 +211,7 @@ void TestThread::connectFailures()
 
 // The connect wait is the whole connect time however the handshake is carried out, and still
 // ends at once when the worker is asked to stop.
-void TestThread::slowHandshake_data()
+void tst_Thread::slowHandshake_data()
 {
     QTest::addColumn<int>("holdMs");   // the data port's handshakes wait this long; -1: for ever
     QTest::addColumn<int>("stopAfterMs"); // -1: no stop request
@@ -220,7 +221,7 @@ void TestThread::slowHandshake_data()
     QTest::newRow("stopped while the handshake waits") << -1 << 200 << Kind::DataPortUnreachable;
 }
 
-void TestThread::slowHandshake()
+void tst_Thread::slowHandshake()
 {
     QFETCH(int, holdMs);
     QFETCH(int, stopAfterMs);
@@ -246,14 +247,14 @@ void TestThread::slowHandshake()
 }
 
 // What a board's program printed before the upload reset it is no answer to the first command.
-void TestThread::outputBeforeUpload_data()
+void tst_Thread::outputBeforeUpload_data()
 {
     QTest::addColumn<QString>("board");
     QTest::newRow("UNO") << "UNO";
     QTest::newRow("MEGA2560") << "MEGA2560";
 }
 
-void TestThread::outputBeforeUpload()
+void tst_Thread::outputBeforeUpload()
 {
     QFETCH(QString, board);
     const QByteArray image = testImage(300);
@@ -267,7 +268,7 @@ void TestThread::outputBeforeUpload()
     QCOMPARE(module.flash().left(image.size()), image);
 }
 
-void TestThread::modeSwitch_data()
+void tst_Thread::modeSwitch_data()
 {
     QTest::addColumn<QString>("board");
     QTest::addColumn<QByteArray>("first");
@@ -290,7 +291,7 @@ void TestThread::modeSwitch_data()
         << "module refused the upload mode at AT command 2";
 }
 
-void TestThread::modeSwitch()
+void tst_Thread::modeSwitch()
 {
     QFETCH(QString, board);
     QFETCH(QByteArray, first);
@@ -312,7 +313,7 @@ void TestThread::modeSwitch()
 }
 
 // Every run lets go of its connections, whichever way it ends.
-void TestThread::connectionsClosed_data()
+void tst_Thread::connectionsClosed_data()
 {
     QTest::addColumn<QString>("board");
     QTest::addColumn<QByteArray>("secondAtReply");
@@ -326,7 +327,7 @@ void TestThread::connectionsClosed_data()
     QTest::newRow("silent sign-on") << "zariV3" << QByteArray("OK") << QByteArray::fromHex("01");
 }
 
-void TestThread::connectionsClosed()
+void tst_Thread::connectionsClosed()
 {
     QFETCH(QString, board);
     QFETCH(QByteArray, secondAtReply);
@@ -348,7 +349,7 @@ void TestThread::connectionsClosed()
     QTRY_COMPARE(module.closedConnections(), 2);
 }
 
-void TestThread::imagePath()
+void tst_Thread::imagePath()
 {
     const QByteArray image = testImage(333);
     QVERIFY(writeFile("other.bin", image));
@@ -361,7 +362,7 @@ void TestThread::imagePath()
     QCOMPARE(module.flash().left(image.size()), image);
 }
 
-void TestThread::twoWorkersAtOnce()
+void tst_Thread::twoWorkersAtOnce()
 {
     const QByteArray imageA = testImage(20000, 3);
     const QByteArray imageB = testImage(30000, 4);
@@ -415,7 +416,7 @@ void TestThread::twoWorkersAtOnce()
     }
 }
 
-void TestThread::traceLines_data()
+void tst_Thread::traceLines_data()
 {
     QTest::addColumn<QString>("board");
     QTest::addColumn<QStringList>("lines");
@@ -444,7 +445,7 @@ void TestThread::traceLines_data()
 }
 
 // The debug log carries the trace lines a developer reads while watching an upload.
-void TestThread::traceLines()
+void tst_Thread::traceLines()
 {
     QFETCH(QString, board);
     QFETCH(QStringList, lines);
@@ -466,7 +467,7 @@ void TestThread::traceLines()
         QVERIFY2(collected.contains(line), qPrintable(line));
 }
 
-void TestThread::outcomeText_data()
+void tst_Thread::outcomeText_data()
 {
     QTest::addColumn<UploadOutcome>("outcome");
     QTest::addColumn<QString>("text");
@@ -480,7 +481,7 @@ void TestThread::outcomeText_data()
                             << "bootloader did not answer sign-on";
 }
 
-void TestThread::outcomeText()
+void tst_Thread::outcomeText()
 {
     QFETCH(UploadOutcome, outcome);
     QFETCH(QString, text);
@@ -488,7 +489,7 @@ void TestThread::outcomeText()
 }
 
 // The port cells' text, as the worker and the rename read it.
-void TestThread::portNumber_data()
+void tst_Thread::portNumber_data()
 {
     QTest::addColumn<QString>("text");
     QTest::addColumn<int>("port");
@@ -501,7 +502,7 @@ void TestThread::portNumber_data()
     QTest::newRow("empty") << "" << 0;
 }
 
-void TestThread::portNumber()
+void tst_Thread::portNumber()
 {
     QFETCH(QString, text);
     QFETCH(int, port);
@@ -509,7 +510,7 @@ void TestThread::portNumber()
 }
 
 // What a reply must be, field by field, and the diagnostic that names what came instead.
-void TestThread::replyPattern_data()
+void tst_Thread::replyPattern_data()
 {
     QTest::addColumn<ReplyPattern>("pattern");
     QTest::addColumn<QByteArray>("reply"); // hexadecimal
@@ -541,7 +542,7 @@ void TestThread::replyPattern_data()
         << "expected 1b 07 00 07 0e 1d 00 xx xx xx xx 00 xx, got 1b 07 00 07 0e 1d 00 00 00 00 1e c0 d6";
 }
 
-void TestThread::replyPattern()
+void tst_Thread::replyPattern()
 {
     QFETCH(ReplyPattern, pattern);
     QFETCH(QByteArray, reply);
@@ -552,5 +553,5 @@ void TestThread::replyPattern()
         QCOMPARE(pattern.mismatch(bytes), mismatch);
 }
 
-QTEST_GUILESS_MAIN(TestThread)
+QTEST_GUILESS_MAIN(tst_Thread)
 #include "tst_thread.moc"

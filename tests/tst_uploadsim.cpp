@@ -5,10 +5,12 @@
 #include "simprocess.h"
 #include "testfiles.h"
 #include "thread.h"
-#include "tst_uploadpeer.h"
+#include "uploadpeer.h"
 
 #include <QElapsedTimer>
 #include <QtTest>
+
+using namespace upload;
 
 namespace {
 
@@ -17,7 +19,7 @@ const int UploadMs = 120000;
 
 } // namespace
 
-class TestUploadSim : public QObject
+class tst_UploadSim : public QObject
 {
     Q_OBJECT
 
@@ -30,12 +32,12 @@ private slots:
     void twoBoardsAtOnce();
 };
 
-void TestUploadSim::initTestCase()
+void tst_UploadSim::initTestCase()
 {
     hideUploadTrace();
 }
 
-void TestUploadSim::upload_data()
+void tst_UploadSim::upload_data()
 {
     QTest::addColumn<QString>("board");
     QTest::addColumn<QString>("image");
@@ -53,7 +55,7 @@ void TestUploadSim::upload_data()
         << "MEGA2560" << "huge_mega" << "127.0.0.74" << true << QStringList();
 }
 
-void TestUploadSim::upload()
+void tst_UploadSim::upload()
 {
     QFETCH(QString, board);
     QFETCH(QString, image);
@@ -85,7 +87,7 @@ void TestUploadSim::upload()
     QVERIFY(sim.stop());
 }
 
-void TestUploadSim::verifyFindsWrongByte_data()
+void tst_UploadSim::verifyFindsWrongByte_data()
 {
     QTest::addColumn<QString>("board");
     QTest::addColumn<QString>("image");
@@ -97,7 +99,7 @@ void TestUploadSim::verifyFindsWrongByte_data()
 }
 
 // The board stores one byte wrong while every reply says OK: only the read-back sees it.
-void TestUploadSim::verifyFindsWrongByte()
+void tst_UploadSim::verifyFindsWrongByte()
 {
     QFETCH(QString, board);
     QFETCH(QString, image);
@@ -124,7 +126,7 @@ void TestUploadSim::verifyFindsWrongByte()
     QVERIFY(sim.stop());
 }
 
-void TestUploadSim::twoBoardsAtOnce()
+void tst_UploadSim::twoBoardsAtOnce()
 {
     const QByteArray unoImage = readFile(avrPath("full_uno.bin"));
     const QByteArray megaImage = readFile(avrPath("big_mega.bin"));
@@ -153,5 +155,5 @@ void TestUploadSim::twoBoardsAtOnce()
     QVERIFY(mega.stop());
 }
 
-QTEST_GUILESS_MAIN(TestUploadSim)
+QTEST_GUILESS_MAIN(tst_UploadSim)
 #include "tst_uploadsim.moc"

@@ -26,6 +26,8 @@
 #include <sys/stat.h>
 #include <sys/time.h>
 
+using namespace upload;
+
 using harness::ModalDriver;
 using harness::Sandbox;
 
@@ -58,25 +60,16 @@ private:
     QString ip_;
 };
 
-int rowOf(QTableWidget *table, const QString &ip)
-{
-    for (int row = 0; row < table->rowCount(); ++row) {
-        if (table->item(row, discovery::ColumnIp) && table->item(row, discovery::ColumnIp)->text() == ip)
-            return row;
-    }
-    return -1;
-}
-
 QString progressOf(QTableWidget *table, const QString &ip)
 {
-    const int row = rowOf(table, ip);
+    const int row = rowWithIp(table, ip);
     const QTableWidgetItem *item = row < 0 ? nullptr : table->item(row, discovery::ColumnProgress);
     return item ? item->text() : QString();
 }
 
 QPushButton *buttonOf(QTableWidget *table, const QString &ip)
 {
-    const int row = rowOf(table, ip);
+    const int row = rowWithIp(table, ip);
     return row < 0 ? nullptr : qobject_cast<QPushButton *>(table->cellWidget(row, discovery::ColumnSend));
 }
 
@@ -86,7 +79,7 @@ void addModule(WidgetInspector &in, const QString &ip, quint16 dataPort, quint16
 {
     in.addDeviceRow(ip, QString::number(dataPort), QString::number(atPort), name);
     in.lockNonNameCells();
-    auto *box = qobject_cast<QComboBox *>(in.table()->cellWidget(rowOf(in.table(), ip), discovery::ColumnDevice));
+    auto *box = qobject_cast<QComboBox *>(in.table()->cellWidget(rowWithIp(in.table(), ip), discovery::ColumnDevice));
     box->setCurrentText(board);
 }
 
@@ -188,8 +181,8 @@ void tst_UploadWindow::uploadToBoard()
     QPushButton *button = buttonOf(in.table(), ip);
     button->click();
     QVERIFY(!button->isEnabled());
-    QCOMPARE(in.ui()->lineEdit_3->text(), in.currentFileName());
-    QCOMPARE(in.currentFileName(), program + ".ino.hex");
+    QCOMPARE(in.ui()->lineEdit_3->text(), in.source().currentFileName());
+    QCOMPARE(in.source().currentFileName(), program + ".ino.hex");
     QTRY_VERIFY_WITH_TIMEOUT(!log.texts.isEmpty() && !log.texts.last().endsWith('%'), UploadMs);
 
     QVERIFY2(risingTo(log.texts, "Successful"), qPrintable(log.texts.join(' ')));
@@ -211,8 +204,8 @@ void tst_UploadWindow::announcedModuleUpload()
     SimProcess sim;
     QVERIFY2(sim.start({"--ip", ip, "--board", "UNO", "--name", "bench-7", "--announce-ms", "300"}),
              qPrintable(sim.errorText()));
-    QTRY_VERIFY_WITH_TIMEOUT(rowOf(in.table(), ip) >= 0, 5000);
-    const int row = rowOf(in.table(), ip);
+    QTRY_VERIFY_WITH_TIMEOUT(rowWithIp(in.table(), ip) >= 0, 5000);
+    const int row = rowWithIp(in.table(), ip);
     QCOMPARE(in.table()->item(row, discovery::ColumnName)->text(), QStringLiteral("bench-7"));
     QCOMPARE(in.table()->item(row, discovery::ColumnDataPort)->text(), QString::number(sim.dataPort()));
     QCOMPARE(in.table()->item(row, discovery::ColumnAtPort)->text(), QString::number(sim.atPort()));
@@ -302,7 +295,7 @@ void tst_UploadWindow::twoRowsAtOnce()
 
     QVERIFY(!box.makeBuild("build2.tmp", "mega.ino.hex", readFile(avrPath("big_mega.hex"))).isEmpty());
     buttonOf(in.table(), "127.0.0.77")->click();
-    QCOMPARE(in.currentFileName(), QStringLiteral("mega.ino.hex"));
+    QCOMPARE(in.source().currentFileName(), QStringLiteral("mega.ino.hex"));
     QVERIFY2(progressOf(in.table(), "127.0.0.76").endsWith('%'), qPrintable(progressOf(in.table(), "127.0.0.76")));
 
     QTRY_COMPARE_WITH_TIMEOUT(progressOf(in.table(), "127.0.0.76"), QStringLiteral("Successful"), UploadMs);
@@ -326,9 +319,9 @@ void tst_UploadWindow::unreachableModule()
     WidgetInspector in{w};
     in.timer()->stop();
     in.ui()->radioButton->click();
-    in.setCurrentFileName("blink.hex");
+    in.pickManualFile("blink.hex");
     addModule(in, "127.0.0.78", port, port, "UNO");
-    const int row = rowOf(in.table(), "127.0.0.78");
+    const int row = rowWithIp(in.table(), "127.0.0.78");
     in.table()->setItem(row, discovery::ColumnProgress, new QTableWidgetItem("Successful"));
     in.lockNonNameCells();
 
@@ -354,7 +347,7 @@ void tst_UploadWindow::modeSwitchRefused()
     WidgetInspector in{w};
     in.timer()->stop();
     in.ui()->radioButton->click();
-    in.setCurrentFileName("blink.hex");
+    in.pickManualFile("blink.hex");
     addModule(in, "127.0.0.79", sim.dataPort(), sim.atPort(), "UNO");
 
     ModalDriver modal;
@@ -380,11 +373,11 @@ void tst_UploadWindow::lowerRowOfScrolledTable()
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     in.ui()->radioButton->click();
-    in.setCurrentFileName("blink.hex");
+    in.pickManualFile("blink.hex");
     addModule(in, target, sim.dataPort(), sim.atPort(), "UNO"); // ends up at the bottom
     for (int i = 1; i <= 30; ++i)
         addModule(in, QStringLiteral("10.9.9.%1").arg(i), 1, 1, "UNO");
-    QCOMPARE(rowOf(in.table(), target), 30);
+    QCOMPARE(rowWithIp(in.table(), target), 30);
     in.table()->scrollToBottom();
     QVERIFY(in.table()->verticalScrollBar()->value() > 0);
 
@@ -425,22 +418,23 @@ void tst_UploadWindow::rowRemovedDuringUpload()
     WidgetInspector in{w};
     in.timer()->stop();
     in.ui()->radioButton->click();
-    in.setCurrentFileName("full.hex");
+    in.pickManualFile("full.hex");
     addModule(in, "127.0.0.82", sim.dataPort(), sim.atPort(), "UNO");
-    in.refreshPresence("127.0.0.82");
+    in.presence().refreshPresence("127.0.0.82");
 
     ModalDriver modal;
     buttonOf(in.table(), "127.0.0.82")->click();
     QPointer<Thread> worker = in.uploadThread();
     QVERIFY(worker);
     QTRY_VERIFY_WITH_TIMEOUT(progressOf(in.table(), "127.0.0.82").endsWith('%'), UploadMs);
+    in.presence().setHeld(false); // the sweeps of a default-mode tick, while the manual image goes out
     for (int sweep = 0; sweep < 4; ++sweep)
-        in.sweepPresence();
+        in.presence().sweepPresence();
     // Other programs may announce to this machine: only this test's row is looked at.
-    QCOMPARE(rowOf(in.table(), "127.0.0.82"), -1);
+    QCOMPARE(rowWithIp(in.table(), "127.0.0.82"), -1);
 
     QTRY_VERIFY_WITH_TIMEOUT(worker.isNull(), UploadMs);
-    QCOMPARE(rowOf(in.table(), "127.0.0.82"), -1);
+    QCOMPARE(rowWithIp(in.table(), "127.0.0.82"), -1);
     QVERIFY(modal.boxes.isEmpty());
     QCOMPARE(sim.flash().left(image.size()), image);
 }
@@ -458,7 +452,7 @@ void tst_UploadWindow::closingWindowDuringUpload()
         WidgetInspector in{w};
         in.timer()->stop();
         in.ui()->radioButton->click();
-        in.setCurrentFileName("full.hex");
+        in.pickManualFile("full.hex");
         addModule(in, "127.0.0.83", sim.dataPort(), sim.atPort(), "UNO");
         buttonOf(in.table(), "127.0.0.83")->click();
         worker = in.uploadThread();
@@ -560,7 +554,7 @@ void tst_UploadWindow::renameSendsCommand()
     addModule(in, "127.0.0.84", 1, module.serverPort(), "UNO", "before");
     ModalDriver modal;
 
-    QTableWidgetItem *cell = in.table()->item(rowOf(in.table(), "127.0.0.84"), discovery::ColumnName);
+    QTableWidgetItem *cell = in.table()->item(rowWithIp(in.table(), "127.0.0.84"), discovery::ColumnName);
     cell->setText(name);
     if (sent.isEmpty()) {
         QCOMPARE(modal.boxes.size(), 1);
@@ -595,7 +589,7 @@ void tst_UploadWindow::renameReachesAnnouncements()
     WidgetInspector in{w};
     in.timer()->stop();
     addModule(in, "127.0.0.85", sim.dataPort(), sim.atPort(), "UNO", "old-name");
-    QTableWidgetItem *cell = in.table()->item(rowOf(in.table(), "127.0.0.85"), discovery::ColumnName);
+    QTableWidgetItem *cell = in.table()->item(rowWithIp(in.table(), "127.0.0.85"), discovery::ColumnName);
     cell->setText("new-name");
 
     bool renamed = false;
@@ -620,7 +614,7 @@ void tst_UploadWindow::renameUnreachableShowsBoxPerEdit()
     in.timer()->stop();
     addModule(in, "127.0.0.86", port, port, "UNO", "m");
     ModalDriver modal;
-    QTableWidgetItem *cell = in.table()->item(rowOf(in.table(), "127.0.0.86"), discovery::ColumnName);
+    QTableWidgetItem *cell = in.table()->item(rowWithIp(in.table(), "127.0.0.86"), discovery::ColumnName);
     cell->setText("first");
     cell->setText("second");
     QCOMPARE(modal.boxes, (QStringList{ConnectFailBox, ConnectFailBox}));
@@ -637,7 +631,7 @@ void tst_UploadWindow::noRenameForOtherChanges()
     in.timer()->stop();
     addModule(in, "127.0.0.87", 1, module.serverPort(), "UNO", "m");
     for (int column : {discovery::ColumnDataPort, discovery::ColumnProgress})
-        in.table()->item(rowOf(in.table(), "127.0.0.87"), column)->setText("changed");
+        in.table()->item(rowWithIp(in.table(), "127.0.0.87"), column)->setText("changed");
     QTest::qWait(300);
     QVERIFY(!module.hasPendingConnections());
 }

@@ -85,12 +85,8 @@ void tst_Widget::initialState()
     QVERIFY(in.timer()->isActive());
     QCOMPARE(in.timer()->interval(), 2000);
     QCOMPARE(in.udpSocket()->localPort(), quint16(3333));
-    QVERIFY(!in.manualMode());
-    QVERIFY(!in.sweepRunning());
     QVERIFY(!in.addingRow());
-    QVERIFY(in.defaultFilePath().isEmpty());
-    QVERIFY(!in.defaultFilePath().isNull());
-    QVERIFY(in.currentFileName().isNull());
+    QVERIFY(in.presence().counts().isEmpty()); // the source's start: tst_firmwaresource
 }
 
 void tst_Widget::headers_data()

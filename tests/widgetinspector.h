@@ -4,11 +4,26 @@
 #include "ui_widget.h"
 #include "widget.h"
 
+#include "devicecolumns.h"
+
 #include <QMetaObject>
 #include <QUdpSocket>
 #include <QTableWidgetItem>
 
-// Test access to the window's private state; the window declares it a friend.
+// The row whose IP cell reads `ip`, or -1: the table searched on its own, not through the
+// window's index.
+inline int rowWithIp(const QTableWidget *table, const QString &ip)
+{
+    for (int row = 0; row < table->rowCount(); ++row) {
+        const QTableWidgetItem *item = table->item(row, discovery::ColumnIp);
+        if (item && item->text() == ip)
+            return row;
+    }
+    return -1;
+}
+
+// Test access to the window's private parts: the form, the timer and socket, the logic objects
+// it shows, and the row helpers the listener uses. The window declares it a friend.
 struct WidgetInspector
 {
     Widget &w;
@@ -17,15 +32,10 @@ struct WidgetInspector
     QTableWidget *table() const { return w.ui->userTableWidget; }
     QTimer *timer() const { return w.timer; }
     QUdpSocket *udpSocket() const { return w.udpSocket; }
-    const QMap<QString, int> &presenceMap() const { return w.presenceMap; }
-    bool manualMode() const { return w.manualMode; }
-    bool sweepRunning() const { return w.sweepRunning; }
+    discovery::Presence &presence() const { return w.presence; }
+    firmware::FirmwareSource &source() const { return w.source; }
     bool addingRow() const { return w.addingRow; }
-    QString manualFilePath() const { return w.manualFilePath; }
-    QString defaultFilePath() const { return w.defaultFilePath; }
-    QString currentFileName() const { return w.currentFileName; }
-    QString generateTime() const { return w.generateTime; }
-    Thread *uploadThread() const { return w.uploadThread; }
+    upload::Thread *uploadThread() const { return w.uploadThread; }
 
     // The row-adding path as the listener takes it: addingRow set around addDeviceRow.
     void addDeviceRow(const QString &ip, const QString &dataPort, const QString &atPort, const QString &name)
@@ -35,15 +45,13 @@ struct WidgetInspector
         w.addingRow = false;
     }
     void lockNonNameCells() { w.lockNonNameCells(); }
-    void refreshPresence(const QString &ip) { w.refreshPresence(ip); }
-    void sweepPresence() { w.sweepPresence(); }
-    void setSweepRunning(bool running) { w.sweepRunning = running; }
     QString localIPv4Address() const { return w.localIPv4Address(); }
-    void refreshDefaultFile() { w.refreshDefaultFile(); }
-    void readFileTime(const QString &path) { w.readFileTime(path); }
-    void setDefaultFilePath(const QString &p) { w.defaultFilePath = p; }
-    void setManualFilePath(const QString &p) { w.manualFilePath = p; }
-    void setCurrentFileName(const QString &n) { w.currentFileName = n; }
+    // A file picked with Open File, without converting it: ./update.bin stays what it is.
+    void pickManualFile(const QString &path)
+    {
+        w.source.chooseManualFile(path);
+        w.source.useManualFile();
+    }
 
     // Moves the window's listener from the shared port 3333 to a port of the test's own on
     // 127.0.0.1, so that modules other programs announce on this machine never reach it.

@@ -1,9 +1,10 @@
 #ifndef WINDOWHARNESS_H
 #define WINDOWHARNESS_H
 
-// Helpers for tests that drive the real window: answering its modal dialogs as a user would,
-// and running a test in a working directory and temporary directory of its own.
+// Answering the real window's modal dialogs as a user would; with the sandbox, since each such
+// test runs in a working directory and temporary directory of its own.
 
+#include "sandbox.h"
 #include "testfiles.h"
 
 #include <QApplication>
@@ -16,7 +17,6 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QTimer>
 
 namespace harness {
@@ -61,66 +61,6 @@ private:
 
     QString pick_;
     QTimer timer_;
-};
-
-// Runs a test inside its own working directory (./update.bin, ./log.txt) and its own
-// temporary directory (where the build-output finder looks).
-class Sandbox
-{
-public:
-    Sandbox()
-        : savedTmp_(qgetenv("TMPDIR"))
-        , savedCache_(qEnvironmentVariableIsSet("XDG_CACHE_HOME") ? qgetenv("XDG_CACHE_HOME") : QByteArray())
-        , savedCwd_(QDir::currentPath())
-    {
-        QDir::setCurrent(work.path());
-        qputenv("TMPDIR", QFile::encodeName(temp.path()));
-        qputenv("XDG_CACHE_HOME", QFile::encodeName(cache.path()));
-    }
-    ~Sandbox()
-    {
-        QDir::setCurrent(savedCwd_);
-        qputenv("TMPDIR", savedTmp_);
-        restore("XDG_CACHE_HOME", savedCache_);
-    }
-    Sandbox(const Sandbox &) = delete;
-    Sandbox &operator=(const Sandbox &) = delete;
-
-    // A build directory of the sketch build tool holding one file, finished a few seconds ago
-    // (the finder leaves a file younger than a second for its next look); its path, or empty.
-    // `root` is the temporary directory unless given.
-    QString makeBuild(const QString &dir, const QString &file, const QByteArray &content,
-                      QString root = QString())
-    {
-        if (root.isEmpty())
-            root = temp.path();
-        QDir(root).mkpath(dir);
-        const QString path = root + "/" + dir + "/" + file;
-        QFile written(path);
-        const bool ok = writeFile(path, content) && written.open(QIODevice::ReadWrite)
-                        && written.setFileTime(QDateTime::currentDateTimeUtc().addSecs(-FinishedAgo),
-                                               QFileDevice::FileModificationTime);
-        return ok ? path : QString();
-    }
-
-    static const int FinishedAgo = 5; // s
-
-    QTemporaryDir temp;
-    QTemporaryDir work;
-    QTemporaryDir cache; // the user's cache directory, where current build tools keep theirs
-
-private:
-    static void restore(const char *name, const QByteArray &saved)
-    {
-        if (saved.isNull())
-            qunsetenv(name);
-        else
-            qputenv(name, saved);
-    }
-
-    QByteArray savedTmp_;
-    QByteArray savedCache_;
-    QString savedCwd_;
 };
 
 } // namespace harness

@@ -10,11 +10,11 @@
 
 #include <cstdio>
 
+namespace upload {
+
 namespace {
 
 const QByteArray ClientModeCommand = QByteArrayLiteral("AT+U2W=CLIENT\r\n");
-const QByteArray UpdateMegaCommand = QByteArrayLiteral("AT+MCUUPDATE=MEGA");
-const QByteArray UpdateUnoCommand = QByteArrayLiteral("AT+MCUUPDATE=UNO");
 const int MinimumAtReply = 2; // bytes; any answer this long counts as acceptance
 // bytes; a module that floods a port fills this much and is then held back by TCP
 const qint64 ReadBufferLimit = qint64(64) * 1024;
@@ -130,7 +130,7 @@ ModuleLink::Connect ModuleLink::connectTo(const QString &ip, const QString &data
     return Connect::Connected;
 }
 
-quint8 ModuleLink::modeSwitch(quint8 protocol, int *refusedCommand)
+quint8 ModuleLink::modeSwitch(const Board &board, int *refusedCommand)
 {
     // Only the first read after each command counts; later bytes stay in the socket's buffer.
     const auto command = [this](const QByteArray &bytes) {
@@ -144,8 +144,8 @@ quint8 ModuleLink::modeSwitch(quint8 protocol, int *refusedCommand)
         *refusedCommand = 1;
         return 1;
     }
-    qDebug() << "protocol =" << int(protocol);
-    const QByteArray reply = command(protocol != 0 ? UpdateMegaCommand : UpdateUnoCommand);
+    qDebug() << "protocol =" << int(board.protocol);
+    const QByteArray reply = command(QByteArray(board.updateCommand));
     qDebug() << "read client reply =" << QString::fromLatin1(untilZero(reply));
     if (reply.size() >= MinimumAtReply)
         return 0;
@@ -217,3 +217,5 @@ void ModuleLink::close()
     dataSocket.reset();
     atSocket.reset();
 }
+
+} // namespace upload

@@ -1,6 +1,7 @@
 #ifndef MODULELINK_H
 #define MODULELINK_H
 
+#include "boardtable.h"
 #include "replypattern.h"
 #include "uploadtimeouts.h"
 
@@ -11,6 +12,8 @@
 #include <memory>
 
 class QTcpSocket;
+
+namespace upload {
 
 // The worker's two connections to one module: the data port (a pipe to the board's bootloader)
 // and the AT-command port; blocking use on the thread that created it.
@@ -32,9 +35,9 @@ public:
     // Each handshake may take the whole connect time; a stop request ends the wait at once.
     Connect connectTo(const QString &ip, const QString &dataPort, const QString &atPort);
 
-    // The two AT commands that hand the data port to the bootloader. 0 for success; 1 for
+    // The two AT commands that hand the data port to the board's bootloader. 0 for success; 1 for
     // failure, with the command that got fewer than two bytes back (1 or 2) in *refusedCommand.
-    quint8 modeSwitch(quint8 protocol, int *refusedCommand);
+    quint8 modeSwitch(const Board &board, int *refusedCommand);
 
     // One request and its reply on the data port. Bytes already waiting are discarded first:
     // they answer nothing asked now (an application printing on the board's serial line). The
@@ -74,5 +77,7 @@ private:
     std::unique_ptr<QTcpSocket> atSocket;
     std::unique_ptr<QTcpSocket> dataSocket;
 };
+
+} // namespace upload
 
 #endif // MODULELINK_H

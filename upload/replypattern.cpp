@@ -5,6 +5,8 @@
 
 #include <QStringList>
 
+namespace upload {
+
 namespace {
 
 constexpr int FrameHeader = 5; // MESSAGE_START, sequence number, two size bytes, TOKEN
@@ -113,3 +115,5 @@ QString ReplyPattern::mismatch(const QByteArray &reply) const
 {
     return QStringLiteral("expected %1, got %2").arg(text(), hexBytes(reply));
 }
+
+} // namespace upload

@@ -5,6 +5,8 @@
 #include <QString>
 #include <QVector>
 
+namespace upload {
+
 // What a bootloader's answer to one request must look like: its length, the bytes the protocol
 // fixes (sync and status bytes, frame fields) and, for STK500v2, the XOR checksum; any value
 // elsewhere (parameter values, signature bytes, flash contents).
@@ -34,5 +36,7 @@ private:
     QVector<bool> fixed;
     bool checksum = false; // the last byte makes the XOR of all bytes zero
 };
+
+} // namespace upload
 
 #endif // REPLYPATTERN_H

@@ -3,6 +3,8 @@
 
 #include <QtGlobal>
 
+namespace upload {
+
 // STK500 version 1 (AVR061), as far as the upload path speaks it.
 // Assumptions: every command ends with CRC_EOP; a bootloader in sync answers STK_INSYNC first
 // and STK_OK last; flash is addressed in 16-bit words, low byte first.
@@ -41,5 +43,7 @@ constexpr quint8 Param_STK500_TOPCARD_DETECT = 0x98;
 
 // Serial programming instruction: read one EEPROM byte
 constexpr quint8 SPI_READ_EEPROM = 0xA0;
+
+} // namespace upload
 
 #endif // STK500V1_H

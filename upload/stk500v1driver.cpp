@@ -1,5 +1,5 @@
-// The STK500v1 path of the upload worker: a fixed start-up dialogue, the image in 128-byte
-// pages, leaving programming mode. Every reply must be STK_INSYNC ... STK_OK of the step's length.
+// The STK500v1 path of the upload worker: a fixed start-up dialogue, the image in pages of the
+// board's size, leaving programming mode. Every reply must be STK_INSYNC ... STK_OK of the step's length.
 
 #include "stk500v1.h"
 #include "thread.h"
@@ -9,9 +9,10 @@
 
 #include <initializer_list>
 
+namespace upload {
+
 namespace {
 
-constexpr int PageSize = 128;           // bytes, one flash page of the board
 constexpr int Attempts = 5;             // read attempts per reply
 constexpr int ProgramPageAttempts = 10; // read attempts for the reply to a program page
 constexpr int InSyncOk = 2;             // reply bytes of a command that returns nothing
@@ -150,7 +151,7 @@ void Thread::stk500v1Driver()
         return;
     if (stk500v1Startup() != 0)
         return;
-    pageLoop({PageSize, '\0', &Thread::stk500v1WritePage, &Thread::stk500v1ReadPage,
+    pageLoop({target->pageSize, '\0', &Thread::stk500v1WritePage, &Thread::stk500v1ReadPage,
               &Thread::stk500v1LeaveProgramming});
 }
 
@@ -220,11 +221,13 @@ quint8 Thread::stk500v1ReadPage(quint32 wordAddress, QByteArray *data)
     const int time = timeouts.reply * Attempts;
     if (link->exchange(loadAddressCommand(wordAddress), ReplyPattern::stk500v1(InSyncOk), time) != 0)
         return 1;
-    const QByteArray read = bytes({STK_READ_PAGE, 0x00, quint8(PageSize), STK_MEMTYPE_FLASH,
+    const QByteArray read = bytes({STK_READ_PAGE, 0x00, quint8(target->pageSize), STK_MEMTYPE_FLASH,
                                    CRC_EOP});
     QByteArray reply;
-    if (link->exchange(read, ReplyPattern::stk500v1(PageSize + 2), time, {}, &reply) != 0)
+    if (link->exchange(read, ReplyPattern::stk500v1(target->pageSize + 2), time, {}, &reply) != 0)
         return 1;
-    *data = reply.mid(1, PageSize);
+    *data = reply.mid(1, target->pageSize);
     return 0;
 }
+
+} // namespace upload

@@ -3,6 +3,8 @@
 
 #include <QtGlobal>
 
+namespace upload {
+
 // STK500 version 2 (AVR068), as far as the upload path speaks it.
 // Assumptions: a message is MESSAGE_START, sequence number, body size (big-endian), TOKEN,
 // body, and the XOR of all preceding bytes; an answer repeats the command byte and follows it
@@ -44,5 +46,7 @@ constexpr quint8 LOAD_ADDRESS_EXTENDED = 0x80;
 
 // Program flash mode: page mode, ready/busy polling, write the page at the end.
 constexpr quint8 PROGRAM_MODE_PAGE_RDY = 0xC1;
+
+} // namespace upload
 
 #endif // STK500V2_H

@@ -1,5 +1,5 @@
 // The STK500v2 path of the upload worker: sign-on, parameters, programming mode, signature,
-// the image in 256-byte pages, leaving programming mode. Every reply must be the answer frame to
+// the image in pages of the board's size, leaving programming mode. Every reply must be the answer frame to
 // its request: same sequence number and command, STATUS_CMD_OK, a right checksum.
 
 #include "stk500v2.h"
@@ -10,9 +10,10 @@
 
 #include <initializer_list>
 
+namespace upload {
+
 namespace {
 
-constexpr int PageSize = 256;  // bytes, one flash page of the board
 constexpr int Attempts = 5;    // read attempts per reply
 constexpr int FrameExtra = 6; // start, sequence, two size bytes, token, checksum
 constexpr int FrameData = 7; // frame offset of an answer's first byte after command and status
@@ -106,7 +107,7 @@ void Thread::stk500v2Driver()
         return;
     if (stk500v2Startup() != 0)
         return;
-    pageLoop({PageSize, char(0xFF), &Thread::stk500v2WritePage, &Thread::stk500v2ReadPage,
+    pageLoop({target->pageSize, char(0xFF), &Thread::stk500v2WritePage, &Thread::stk500v2ReadPage,
               &Thread::stk500v2LeaveProgramming, true});
 }
 
@@ -164,7 +165,7 @@ quint8 Thread::stk500v2WritePage(quint32 wordAddress, qint64 page)
     }
     // A short last page goes out whole, padded with 0xFF, the value of erased flash.
     QByteArray body = bytes({CMD_PROGRAM_FLASH_ISP,
-                             quint8(PageSize >> 8), quint8(PageSize & 0xFF),
+                             quint8(target->pageSize >> 8), quint8(target->pageSize & 0xFF),
                              PROGRAM_MODE_PAGE_RDY,
                              10, // delay
                              SPI_LOAD_PAGE_LOW, SPI_WRITE_PAGE, SPI_READ_FLASH_LOW,
@@ -188,12 +189,14 @@ quint8 Thread::stk500v2ReadPage(quint32 wordAddress, QByteArray *data)
 {
     if (stk500v2Message(loadAddressBody(wordAddress), StatusAnswer, {}) != 0)
         return 1;
-    const QByteArray read = bytes({CMD_READ_FLASH_ISP, quint8(PageSize >> 8),
-                                   quint8(PageSize & 0xFF), SPI_READ_FLASH_LOW});
+    const QByteArray read = bytes({CMD_READ_FLASH_ISP, quint8(target->pageSize >> 8),
+                                   quint8(target->pageSize & 0xFF), SPI_READ_FLASH_LOW});
     // Answer: command, status, the page, status.
     QByteArray reply;
-    if (stk500v2Message(read, PageSize + 3, {PageSize + 2}, {}, &reply) != 0)
+    if (stk500v2Message(read, target->pageSize + 3, {target->pageSize + 2}, {}, &reply) != 0)
         return 1;
-    *data = reply.mid(FrameData, PageSize);
+    *data = reply.mid(FrameData, target->pageSize);
     return 0;
 }
+
+} // namespace upload

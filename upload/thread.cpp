@@ -8,6 +8,8 @@
 #include <cstring>
 #include <utility>
 
+namespace upload {
+
 namespace {
 
 // Largest image whose every page start a load address can express, in bytes.
@@ -52,25 +54,19 @@ UploadOutcome Thread::outcome() const
 void Thread::run()
 {
     result = UploadOutcome();
-    const bool v1 = board == QLatin1String("UNO");
-    const bool v2 = board == QLatin1String("MEGA2560") || board == QLatin1String("zariV3")
-                    || board == QLatin1String("zureD0");
-    if (v1) {
-        protocol = 0;
-        uploadRun(&Thread::stk500v1Driver);
-    } else if (v2) {
-        protocol = 1;
-        uploadRun(&Thread::stk500v2Driver);
-    } else {
+    target = findBoard(board);
+    if (!target) {
         result = UploadOutcome::of(UploadOutcome::Kind::UnknownBoard);
+        return;
     }
+    uploadRun(target->protocol == Protocol::Stk500v1 ? &Thread::stk500v1Driver : &Thread::stk500v2Driver);
 }
 
 // The frame both protocols share: image, connections, driver, close, verdict.
 void Thread::uploadRun(void (Thread::*driver)())
 {
     if (imageStep() != 0) {
-        emit updateover(ip, 1, 0.0f);
+        emit updateover(ip, ReportVerdict, 0.0f);
         return;
     }
     retryCount = 0;
@@ -80,7 +76,7 @@ void Thread::uploadRun(void (Thread::*driver)())
         if (connectStep()) {
             (this->*driver)();
         } else if (!mayResume()) {
-            emit updateover(ip, 0, 1.0f);
+            emit updateover(ip, ReportUnreachable, 1.0f);
             link.reset();
             dropImage();
             return;
@@ -101,7 +97,7 @@ void Thread::uploadRun(void (Thread::*driver)())
         result = UploadOutcome::of(UploadOutcome::Kind::Success);
     else if (result.kind == UploadOutcome::Kind::NotRun)
         result = UploadOutcome::of(UploadOutcome::Kind::ImageChanged);
-    emit updateover(ip, 1, complete ? 1.0f : 0.0f);
+    emit updateover(ip, ReportVerdict, complete ? 1.0f : 0.0f);
 }
 
 // A run whose bootloader took pages once and then stopped answering, or lost its link or its
@@ -133,7 +129,8 @@ quint8 Thread::imageStep()
 
     // The whole image now: a conversion for a later press may replace the file while this run
     // is still sending, and this run must go on sending the image it started with.
-    const qint64 addressable = protocol == 0 ? Stk500v1AddressableBytes : Stk500v2AddressableBytes;
+    const qint64 addressable = target->protocol == Protocol::Stk500v1 ? Stk500v1AddressableBytes
+                                                                   : Stk500v2AddressableBytes;
     if (!platform::readRegularFile(imagePath, addressable, &image)) {
         perror("open file error");
         result = UploadOutcome::of(UploadOutcome::Kind::ImageMissing);
@@ -171,10 +168,10 @@ bool Thread::connectStep()
 quint8 Thread::modeSwitchStep()
 {
     int refusedCommand = 0;
-    if (link->modeSwitch(protocol, &refusedCommand) == 0)
+    if (link->modeSwitch(*target, &refusedCommand) == 0)
         return 0;
     result = UploadOutcome::modeSwitchRefused(refusedCommand);
-    emit updateover(ip, 0, 1.0f);
+    emit updateover(ip, ReportUnreachable, 1.0f);
     return 1;
 }
 
@@ -219,7 +216,7 @@ void Thread::pageLoop(const PageProtocol &p)
         lastReadCount = qint32(qMin<qint64>(p.pageSize, imageSize - ackedBytes));
         std::memcpy(pageBuffer.data(), image.constData() + ackedBytes, size_t(lastReadCount));
         bytesRead += lastReadCount;
-        emit updateover(ip, 2, progress());
+        emit updateover(ip, ReportProgress, progress());
         if (lastReadCount == 0)
             break;
         if ((this->*p.writePage)(quint32(ackedBytes / 2), page) != 0)
@@ -252,3 +249,5 @@ quint8 Thread::verifyFlash(const PageProtocol &p)
     }
     return 0;
 }
+
+} // namespace upload

@@ -1,6 +1,7 @@
 #ifndef THREAD_H
 #define THREAD_H
 
+#include "boardtable.h"
 #include "modulelink.h"
 #include "uploadoutcome.h"
 #include "uploadtimeouts.h"
@@ -11,6 +12,8 @@
 #include <QVector>
 
 #include <memory>
+
+namespace upload {
 
 // One upload run for one device row, on a thread of its own: the image, the module link, the
 // bootloader dialogue of the board's protocol, and the reports of updateover.
@@ -37,6 +40,13 @@ public:
     UploadOutcome outcome() const;
     qint64 bytesWritten() const { return ackedBytes; } // acknowledged by the bootloader
     int retriesMade() const { return retryCount; }
+
+    // The kinds of report that updateover carries as its int.
+    enum ReportKind {
+        ReportUnreachable = 0, // the module refused a connection or the upload mode; value 1.0
+        ReportVerdict = 1,     // the end of a run: 1.0 when every byte was acknowledged, else 0.0
+        ReportProgress = 2,    // image bytes read / image size, before each page goes out
+    };
 
 signals:
     void updateover(QString, int, float);
@@ -104,7 +114,7 @@ private:
     quint8 sequenceNumber = 0; // STK500v2 message sequence number
     QByteArray pageBuffer;     // one page of the image, padded
     qint32 lastReadCount = 0;
-    quint8 protocol = 0; // 0: STK500v1 ("UNO"), 1: STK500v2
+    const Board *target = nullptr; // the row of `board` in the board table, set by run()
 
     QString imagePath = QStringLiteral("./update.bin");
     UploadTimeouts timeouts;
@@ -114,5 +124,7 @@ private:
     bool writing = false; // the page loop has begun in this run: the bootloader is there
     UploadOutcome result;
 };
+
+} // namespace upload
 
 #endif // THREAD_H

@@ -1,5 +1,7 @@
 #include "uploadoutcome.h"
 
+namespace upload {
+
 UploadOutcome UploadOutcome::of(Kind kind)
 {
     UploadOutcome o;
@@ -96,3 +98,5 @@ QString UploadOutcome::text() const
     }
     return QString();
 }
+
+} // namespace upload

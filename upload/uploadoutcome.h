@@ -4,6 +4,8 @@
 #include <QString>
 #include <QtGlobal>
 
+namespace upload {
+
 // What one upload run came to, and where; readable once the worker has finished.
 struct UploadOutcome
 {
@@ -45,5 +47,7 @@ struct UploadOutcome
     static UploadOutcome verifyReadFailed(qint64 address);
     static UploadOutcome verifyMismatch(qint64 address);
 };
+
+} // namespace upload
 
 #endif // UPLOADOUTCOME_H

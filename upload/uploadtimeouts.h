@@ -1,6 +1,8 @@
 #ifndef UPLOADTIMEOUTS_H
 #define UPLOADTIMEOUTS_H
 
+namespace upload {
+
 // The waits of one upload run; the defaults are the product's, tests shorten them.
 struct UploadTimeouts
 {
@@ -12,5 +14,7 @@ struct UploadTimeouts
     int leaveProgrammingV1 = 30000; // ms, per attempt, for the STK500v1 leave-programming reply
     int retryPause = 250;           // ms, before a resumed run connects again
 };
+
+} // namespace upload
 
 #endif // UPLOADTIMEOUTS_H

@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+using namespace firmware;
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const char *text = reinterpret_cast<const char *>(data);

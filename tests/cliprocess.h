@@ -1,5 +1,5 @@
-#ifndef TST_CLIPROCESS_H
-#define TST_CLIPROCESS_H
+#ifndef CLIPROCESS_H
+#define CLIPROCESS_H
 
 // Runs build/bin/quarnel-cli for a test and keeps what it printed. Header-only.
 
@@ -71,4 +71,4 @@ inline CliRun runCli(const QStringList &arguments, const QString &workingDirecto
     return finishCli(process, timeoutMs);
 }
 
-#endif // TST_CLIPROCESS_H
+#endif // CLIPROCESS_H

@@ -1,3 +1,5 @@
+// The window's part of configuration: renaming a module by editing its Name cell.
+
 #include "widget.h"
 
 #include "devicecolumns.h"
@@ -37,7 +39,7 @@ void Widget::on_userTableWidget_itemChanged(QTableWidgetItem *item)
         QMessageBox::warning(this, tr("rename fail"), tr("The name was not sent: %1.").arg(problem), QMessageBox::Ok);
         return;
     }
-    if (!config::sendHostName(ip, portNumber(atPortItem->text()), name)) {
+    if (!config::sendHostName(ip, upload::portNumber(atPortItem->text()), name)) {
         showConnectServerFail();
         return;
     }

@@ -1,13 +1,14 @@
+// The window's part of the upload: the Upload press and the progress display.
+
 #include "widget.h"
 
 #include "devicecolumns.h"
-#include "hexconvert.h"
 #include "thread.h"
 #include "ui_widget.h"
 
 #include <QComboBox>
-#include <QFile>
 #include <QDebug>
+#include <QFile>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTableWidgetItem>
@@ -15,8 +16,6 @@
 #include <cstdio>
 
 namespace {
-
-enum ReportKind { ReportUnreachable = 0, ReportVerdict = 1, ReportProgress = 2 };
 
 QString cellText(const QTableWidget *table, int row, int column)
 {
@@ -33,13 +32,13 @@ QPushButton *uploadButton(const QTableWidget *table, int row)
 
 void Widget::OnBtnClicked()
 {
-    if (!manualMode) {
+    if (!source.manualMode()) {
         refreshDefaultFile();
-        currentFileName = fileNameOf(defaultFilePath);
-        ui->lineEdit_3->setText(currentFileName);
-        imageConverted = hexToBin(defaultFilePath);
+        source.useDefaultFile();
+        ui->lineEdit_3->setText(source.currentFileName());
+        source.convertDefaultFile();
     }
-    if (currentFileName.isEmpty()) {
+    if (source.currentFileName().isEmpty()) {
         QMessageBox::warning(this, QStringLiteral("Waring"), QStringLiteral("Please Selcet File"), QMessageBox::Ok);
         return;
     }
@@ -66,15 +65,15 @@ void Widget::OnBtnClicked()
     const QString ip = cellText(table, row, discovery::ColumnIp);
     const QString dataPort = cellText(table, row, discovery::ColumnDataPort);
     // ./update.bin would be an older image, or none: the press ends as a failed upload.
-    if (!imageConverted) {
+    if (!source.imageConverted()) {
         std::fprintf(stderr, "%s was not converted; nothing sent to %s\n",
-                     QFile::encodeName(currentFileName).constData(), ip.toLocal8Bit().constData());
-        deal_ui(ip, ReportVerdict, 0.0f);
+                     QFile::encodeName(source.currentFileName()).constData(), ip.toLocal8Bit().constData());
+        deal_ui(ip, upload::Thread::ReportVerdict, 0.0f);
         return;
     }
 
-    uploadThread = new Thread(atPort, dataPort, ip, board);
-    Thread *worker = uploadThread;
+    uploadThread = new upload::Thread(atPort, dataPort, ip, board);
+    upload::Thread *worker = uploadThread;
     workers.insert(worker);
     connect(worker, SIGNAL(updateover(QString, int, float)), this, SLOT(deal_ui(QString, int, float)));
     // The verdict is queued before finished(), so every report is shown before the worker goes.
@@ -96,7 +95,7 @@ void Widget::deal_ui(QString ip, int kind, float value)
         return;
 
     switch (kind) {
-    case ReportVerdict: {
+    case upload::Thread::ReportVerdict: {
         auto *item = new QTableWidgetItem(value == 1.0f ? QStringLiteral("Successful") : QStringLiteral("Fail"));
         table->setItem(row, discovery::ColumnProgress, item);
         if (QPushButton *button = uploadButton(table, row))
@@ -104,7 +103,7 @@ void Widget::deal_ui(QString ip, int kind, float value)
         item->setTextAlignment(Qt::AlignHCenter);
         break;
     }
-    case ReportProgress: {
+    case upload::Thread::ReportProgress: {
         // Truncated, in double precision: a report of 0.29 reads 28%.
         const int percent = static_cast<int>(static_cast<double>(value) * 100);
         auto *item = new QTableWidgetItem(QString::number(percent) + QLatin1Char('%'));
@@ -112,7 +111,7 @@ void Widget::deal_ui(QString ip, int kind, float value)
         item->setTextAlignment(Qt::AlignHCenter);
         break;
     }
-    case ReportUnreachable: {
+    case upload::Thread::ReportUnreachable: {
         showConnectServerFail();
         // The box ran an event loop: the row may have moved or gone meanwhile, so look it up again.
         const int rowNow = rowOfIp(ip);

@@ -1,5 +1,5 @@
-#ifndef TST_UPLOADPEER_H
-#define TST_UPLOADPEER_H
+#ifndef UPLOADPEER_H
+#define UPLOADPEER_H
 
 #include "testfiles.h"
 #include "thread.h"
@@ -20,6 +20,7 @@
 #include <memory>
 #include <vector>
 
+
 // A module with a board behind it, scripted for tests, served from the test's event loop: an
 // AT-command port that answers the two mode-switch commands, and a data port whose bootloader
 // keeps a flash array, answers every request with a reply of the standard length, and
@@ -29,7 +30,7 @@ class ScriptedModule : public QObject
     Q_OBJECT
 
 public:
-    enum class Protocol { Stk500v1, Stk500v2 };
+    using Protocol = upload::Protocol;
     enum class Fault {
         Silent,      // no reply
         ExtraByte,   // one byte more than the standard reply
@@ -153,8 +154,8 @@ struct Report
 
 // Starts the workers, serves the event loop until all have finished (or timeoutMs has passed)
 // and returns the reports of each; every report has been delivered when this returns.
-QList<QList<Report>> runWorkers(const QList<Thread *> &workers, int timeoutMs = 60000);
-QList<Report> runWorker(Thread &worker, int timeoutMs = 60000);
+QList<QList<Report>> runWorkers(const QList<upload::Thread *> &workers, int timeoutMs = 60000);
+QList<Report> runWorker(upload::Thread &worker, int timeoutMs = 60000);
 
 // The reports as lines "ip kind value", the value with all the digits a float has.
 QString reportLine(const QString &ip, int kind, float value);
@@ -168,11 +169,11 @@ QStringList expectedLines(const QString &ip, const QList<QPair<qint64, qint64>> 
 
 // Uploads ./update.bin (or imagePath) to the module as `board` and returns the reports; the
 // outcome lands in *outcome.
-QList<Report> uploadTo(const ScriptedModule &module, const QString &board, UploadOutcome *outcome,
+QList<Report> uploadTo(const ScriptedModule &module, const QString &board, upload::UploadOutcome *outcome,
                        bool verify = false, const QString &imagePath = QString());
 
 // Time-outs that keep failure cases short; replies on loopback arrive in microseconds.
-UploadTimeouts fastTimeouts();
+upload::UploadTimeouts fastTimeouts();
 
 // An image of `size` bytes with no two neighbouring pages alike.
 QByteArray testImage(int size, int seed = 1);
@@ -192,6 +193,6 @@ void checkVerifyRow(ScriptedModule::Protocol protocol, const QString &board, int
                     QList<QByteArray> *requests);
 
 Q_DECLARE_METATYPE(ScriptedModule::Fault)
-Q_DECLARE_METATYPE(UploadOutcome::Kind)
+Q_DECLARE_METATYPE(upload::UploadOutcome::Kind)
 
-#endif // TST_UPLOADPEER_H
+#endif // UPLOADPEER_H

@@ -1,4 +1,5 @@
-#include "tst_uploadpeer.h"
+#include "protocolbytes.h"
+#include "uploadpeer.h"
 
 #include "stderrcapture.h"
 
@@ -9,6 +10,8 @@
 #include <QTcpSocket>
 #include <QTimer>
 #include <QtTest>
+
+using namespace upload;
 
 namespace {
 
@@ -35,18 +38,6 @@ QList<QByteArray> cut(const QByteArray &bytes, int n)
 quint8 byteAt(const QByteArray &bytes, int i)
 {
     return quint8(bytes.at(i));
-}
-
-QByteArray v2Frame(quint8 sequence, const QByteArray &body)
-{
-    QByteArray frame;
-    frame.append(char(0x1B)).append(char(sequence));
-    frame.append(char(body.size() >> 8)).append(char(body.size() & 0xFF)).append(char(0x0E));
-    frame.append(body);
-    char checksum = 0;
-    for (char c : frame)
-        checksum ^= c;
-    return frame.append(checksum);
 }
 
 } // namespace
@@ -236,7 +227,7 @@ QByteArray ScriptedModule::applyFault(QByteArray reply, const QByteArray &key, i
         case Fault::Application:
             return ApplicationOutput.repeated(reply.size()).left(reply.size());
         case Fault::WrongSequence:
-            return v2Frame(quint8(byteAt(reply, 1) - 1), reply.mid(5, reply.size() - 6));
+            return stk500v2Frame(quint8(byteAt(reply, 1) - 1), reply.mid(5, reply.size() - 6));
         case Fault::Split:
             *pieces = 3;
             return reply;
@@ -324,28 +315,28 @@ QByteArray ScriptedModule::answerV2(const QByteArray &frame)
     const QByteArray ok(1, char(0x00));
     switch (byteAt(body, 0)) {
     case 0x01:
-        return v2Frame(sequence, command + ok + char(SignOnName.size()) + SignOnName);
+        return stk500v2Frame(sequence, command + ok + char(SignOnName.size()) + SignOnName);
     case 0x03:
-        return v2Frame(sequence, command + ok + char(0x02));
+        return stk500v2Frame(sequence, command + ok + char(0x02));
     case 0x10: case 0x11:
-        return v2Frame(sequence, command + ok);
+        return stk500v2Frame(sequence, command + ok);
     case 0x1D:
-        return v2Frame(sequence, command + ok + QByteArray(3, '\0')
+        return stk500v2Frame(sequence, command + ok + QByteArray(3, '\0')
                                      + Signature[byteAt(body, 6) % 3] + ok);
     case 0x06:
         cursor = 2 * qint64((byteAt(body, 2) << 16) | (byteAt(body, 3) << 8) | byteAt(body, 4));
-        return v2Frame(sequence, command + ok);
+        return stk500v2Frame(sequence, command + ok);
     case 0x13: {
         const int n = (byteAt(body, 1) << 8) | byteAt(body, 2);
         writeFlash(body.mid(10, n));
         cursor += n;
-        return v2Frame(sequence, command + ok);
+        return stk500v2Frame(sequence, command + ok);
     }
     case 0x14: {
         const int n = (byteAt(body, 1) << 8) | byteAt(body, 2);
         const QByteArray data = memory.mid(int(cursor), n);
         cursor += n;
-        return v2Frame(sequence, command + ok + data + ok);
+        return stk500v2Frame(sequence, command + ok + data + ok);
     }
     default:
         return {};
