@@ -1,9 +1,8 @@
 #include "boarddisplay.h"
 
+#include "platform.h"
 #include "progress.h"
 #include "scanoutput.h"
-
-#include <sys/ioctl.h>
 
 namespace cli {
 
@@ -76,7 +75,7 @@ void BoardDisplay::changed(int index)
 
 void BoardDisplay::redraw()
 {
-    const int columns = terminalColumns(out);
+    const int columns = platform::terminalColumns(out);
     QByteArray text;
     if (drawnLines > 0)
         text += "\x1b[" + QByteArray::number(drawnLines) + 'A';
@@ -97,14 +96,6 @@ void BoardDisplay::end()
     redrawTimer.stop();
     if (terminal)
         redraw();
-}
-
-int terminalColumns(FILE *stream)
-{
-    struct winsize size = {};
-    if (ioctl(fileno(stream), TIOCGWINSZ, &size) != 0)
-        return 0;
-    return size.ws_col;
 }
 
 } // namespace cli

@@ -48,9 +48,6 @@ private:
     QTimer redrawTimer;
 };
 
-// Characters per line of the terminal `stream`, 0 when unknown.
-int terminalColumns(FILE *stream);
-
 } // namespace cli
 
 #endif // CLI_BOARDDISPLAY_H

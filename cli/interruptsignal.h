@@ -8,8 +8,9 @@
 
 namespace cli {
 
-// Turns the first SIGINT (Ctrl-C) into the signal interrupted(), delivered by the event loop of
-// the thread that created the object; a second SIGINT ends the program at once. One at a time.
+// Turns the first Ctrl-C (SIGINT; on Windows the console's control event) into the signal
+// interrupted(), delivered by the event loop of the thread that created the object; a second
+// Ctrl-C ends the program at once. One at a time.
 class InterruptSignal : public QObject
 {
     Q_OBJECT
@@ -24,7 +25,7 @@ signals:
     void interrupted();
 
 private:
-    std::unique_ptr<QSocketNotifier> notifier;
+    std::unique_ptr<QSocketNotifier> notifier; // the signal pipe's reader; none on Windows
 };
 
 } // namespace cli

@@ -73,6 +73,9 @@ bool replaceFile(const QString &from, const QString &to);
 // Hands memory freed inside the process's heap back to the system, after many objects went at once.
 void releaseFreeMemory();
 
+// Characters per line of the terminal or console behind `stream`, 0 when unknown.
+int terminalColumns(FILE *stream);
+
 } // namespace platform
 
 #endif // PLATFORM_H

@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <malloc.h>
 #include <pwd.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -147,6 +148,14 @@ void releaseFreeMemory()
 {
     // glibc keeps freed pages below the heap's top in use by the process until asked.
     malloc_trim(0);
+}
+
+int terminalColumns(FILE *stream)
+{
+    struct winsize size = {};
+    if (ioctl(fileno(stream), TIOCGWINSZ, &size) != 0)
+        return 0;
+    return size.ws_col;
 }
 
 } // namespace platform

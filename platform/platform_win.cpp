@@ -318,4 +318,13 @@ void releaseFreeMemory()
     // The Windows heap decommits freed pages by itself.
 }
 
+int terminalColumns(FILE *stream)
+{
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    const auto console = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+    if (console == INVALID_HANDLE_VALUE || !GetConsoleScreenBufferInfo(console, &info))
+        return 0;
+    return info.srWindow.Right - info.srWindow.Left + 1;
+}
+
 } // namespace platform
