@@ -40,8 +40,8 @@ QString advice(const upload::UploadOutcome &outcome, const UploadTarget &t)
     case Kind::ImageTooLarge:
     case Kind::ImageMissing:
         return QStringLiteral("check that the HEX file is a program for a %1").arg(t.board);
-    case Kind::ImageChanged:
-        return QStringLiteral("the temporary image was changed by another program; upload again");
+    case Kind::Incomplete:
+        return QStringLiteral("upload again");
     case Kind::UnknownBoard:
         return QStringLiteral("--board takes one of %1").arg(upload::boardNames().join(QLatin1String(", ")));
     case Kind::NotRun:
@@ -70,7 +70,7 @@ int exitCodeOf(upload::UploadOutcome::Kind kind)
     case Kind::VerifyMismatch:
         return ExitVerifyFailed;
     case Kind::NotRun:
-    case Kind::ImageChanged:
+    case Kind::Incomplete:
     case Kind::ModeSwitchRefused:
     case Kind::BootloaderSilent:
     case Kind::WrongReply:

@@ -493,8 +493,8 @@ void tst_CliLogic::verdicts_data()
                                      << failed + "image is larger than the bootloader can address; check that the HEX";
     QTest::newRow("image empty") << UploadOutcome::of(Kind::ImageEmpty) << false << int(cli::ExitFirmwareFile)
                                  << failed + "image file is empty;";
-    QTest::newRow("image changed") << UploadOutcome::of(Kind::ImageChanged) << false << int(cli::ExitUploadFailed)
-                                   << failed + "image file changed during the upload;";
+    QTest::newRow("ended short of the image") << UploadOutcome::of(Kind::Incomplete) << false << int(cli::ExitUploadFailed)
+                                   << failed + "upload ended before every page was acknowledged;";
     QTest::newRow("unknown board") << UploadOutcome::of(Kind::UnknownBoard) << false << int(cli::ExitUsage)
                                    << failed + "unknown board type;";
     QTest::newRow("not run") << UploadOutcome() << false << int(cli::ExitUploadFailed) << failed + "upload not run";

@@ -96,19 +96,19 @@ void Thread::uploadRun(void (Thread::*driver)())
     if (complete)
         result = UploadOutcome::of(UploadOutcome::Kind::Success);
     else if (result.kind == UploadOutcome::Kind::NotRun)
-        result = UploadOutcome::of(UploadOutcome::Kind::ImageChanged);
+        result = UploadOutcome::of(UploadOutcome::Kind::Incomplete);
     emit updateover(ip, ReportVerdict, complete ? 1.0f : 0.0f);
 }
 
 // A run whose bootloader took pages once and then stopped answering, or lost its link or its
 // module, resumes; a bootloader that never got that far (a wrong board type, a wiring fault)
-// would not answer a second time either. A wrong flash, a changed image or a stop request ends
-// the run.
+// would not answer a second time either. A wrong flash, a page loop that ended short without a
+// failure, or a stop request ends the run.
 bool Thread::mayResume() const
 {
     using Kind = UploadOutcome::Kind;
     const bool lost = result.kind != Kind::Success && result.kind != Kind::NotRun
-                      && result.kind != Kind::VerifyMismatch && result.kind != Kind::ImageChanged;
+                      && result.kind != Kind::VerifyMismatch && result.kind != Kind::Incomplete;
     return writing && lost && retryCount < maxRetries && !isInterruptionRequested();
 }
 

@@ -75,8 +75,8 @@ QString UploadOutcome::text() const
         return QStringLiteral("image file is empty");
     case Kind::ImageTooLarge:
         return QStringLiteral("image is larger than the bootloader can address");
-    case Kind::ImageChanged:
-        return QStringLiteral("image file changed during the upload");
+    case Kind::Incomplete:
+        return QStringLiteral("upload ended before every page was acknowledged");
     case Kind::DataPortUnreachable:
         return QStringLiteral("module data port unreachable");
     case Kind::AtPortUnreachable:

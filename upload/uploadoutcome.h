@@ -16,7 +16,7 @@ struct UploadOutcome
         ImageMissing,
         ImageEmpty,
         ImageTooLarge,
-        ImageChanged, // the file ran short of its measured length during the run
+        Incomplete, // the page loop ended short of the image with no failed step (a guard: never "Successful")
         DataPortUnreachable,
         AtPortUnreachable,
         ModeSwitchRefused,   // command: 1 or 2
