@@ -9,18 +9,11 @@ namespace cli {
 
 namespace {
 
-// Sort key: IPv4 addresses by number, then every other text by itself.
+// Sort key: the address as a number (take() keeps only announcements with a dotted IPv4 "host ip").
 bool earlier(const HeardModule &a, const HeardModule &b)
 {
-    bool aIsIpv4 = false;
-    bool bIsIpv4 = false;
-    const quint32 aNumber = QHostAddress(a.announcement.hostIp).toIPv4Address(&aIsIpv4);
-    const quint32 bNumber = QHostAddress(b.announcement.hostIp).toIPv4Address(&bIsIpv4);
-    if (aIsIpv4 != bIsIpv4)
-        return aIsIpv4;
-    if (aIsIpv4 && aNumber != bNumber)
-        return aNumber < bNumber;
-    return a.announcement.hostIp < b.announcement.hostIp;
+    return QHostAddress(a.announcement.hostIp).toIPv4Address()
+           < QHostAddress(b.announcement.hostIp).toIPv4Address();
 }
 
 } // namespace
