@@ -22,6 +22,10 @@ const char OverviewHelp[] =
     "  scan      list the modules announcing themselves on UDP port 3333\n"
     "  upload    convert an Intel HEX file and write it into one board or many\n"
     "  rename    give a module a new host name\n"
+    "  discovery report the modules as ports to the Arduino IDE and arduino-cli (their\n"
+    "            discovery protocol on standard input and output)\n"
+    "  ide-setup install the boards \"Arduino UNO via Wi-Fi\" and \"Arduino Mega 2560 via\n"
+    "            Wi-Fi\" into the Arduino IDE's sketchbook, uploading with this quarnel-cli\n"
     "\n"
     "quarnel-cli COMMAND --help describes each command; quarnel-cli --version prints the version.\n"
     "\n"
@@ -70,8 +74,14 @@ const char UploadHelp[] =
     "  --retries K      when a board stops answering after the mode switch, connect again and\n"
     "                   go on from the first page not acknowledged, at most K times per board\n"
     "                   (default 0)\n"
+    "  --module-ports DATA:AT\n"
+    "                   the data and AT-command ports in one argument, as the sketch build\n"
+    "                   tools pass them; a side left empty is taken from the announcement\n"
     "  --verify         read the flash back through the bootloader and compare it with the\n"
     "                   image; a difference names the first differing address\n"
+    "  --verify-upload true|false\n"
+    "                   --verify when true, as the Arduino IDE's \"Verify code after upload\"\n"
+    "                   passes it\n"
     "  --json           print the summary as JSON (the display goes to standard error)\n"
     "  --verbose        the protocol trace lines on standard error\n"
     "  -h, --help       this text\n"
@@ -95,6 +105,35 @@ const char RenameHelp[] =
     "  -h, --help       this text\n"
     "\n"
     "Exit status: 0 sent, 2 usage error, 3 module unreachable or not heard, 6 local failure.\n";
+
+const char DiscoveryHelp[] =
+    "Usage: quarnel-cli discovery\n"
+    "Reports every module heard on UDP port 3333 (shared with the window and other listeners)\n"
+    "as a port of the sketch build tools, speaking their discovery protocol on standard input\n"
+    "and output: pluggable discovery version 1 (arduino-cli, Arduino IDE 2) after\n"
+    "HELLO 1 \"AGENT\", and the Arduino IDE 1.8's form, which starts with START_SYNC. A port is\n"
+    "labelled \"HOSTNAME at IP\" and carries the data port, AT-command port and host name; a\n"
+    "module silent for 6 to 8 seconds is removed. The sketch build tools start it themselves\n"
+    "(quarnel-cli ide-setup).\n"
+    "\n"
+    "Options:\n"
+    "  -h, --help       this text\n"
+    "\n"
+    "Exit status: 0 after QUIT or the end of standard input, 2 usage error.\n";
+
+const char IdeSetupHelp[] =
+    "Usage: quarnel-cli ide-setup [--sketchbook DIR]\n"
+    "Writes the board platform quarnel:avr (\"Arduino UNO via Wi-Fi\", \"Arduino Mega 2560 via\n"
+    "Wi-Fi\") into DIR/hardware/quarnel/avr, replacing an older one: the boards build with the\n"
+    "arduino:avr core, their modules appear under Tools > Port, and Upload runs this\n"
+    "quarnel-cli. Restart the Arduino IDE afterwards.\n"
+    "\n"
+    "Options:\n"
+    "  --sketchbook DIR the sketchbook (default: the Arduino IDE's, from its preferences, else\n"
+    "                   ~/Arduino; Documents\\Arduino on Windows)\n"
+    "  -h, --help       this text\n"
+    "\n"
+    "Exit status: 0 written, 2 usage error, 6 the files could not be written.\n";
 
 bool allDigits(const QString &text, int maxLength)
 {
@@ -129,6 +168,10 @@ Command commandNamed(const QString &name)
         return Command::Upload;
     if (name == QLatin1String("rename"))
         return Command::Rename;
+    if (name == QLatin1String("discovery"))
+        return Command::Discovery;
+    if (name == QLatin1String("ide-setup"))
+        return Command::IdeSetup;
     return Command::None;
 }
 
@@ -174,17 +217,26 @@ void parseCommand(Command command, const QStringList &arguments, Invocation *inv
     const QCommandLineOption nameGlob(QStringLiteral("name"), QString(), QStringLiteral("GLOB"));
     const QCommandLineOption jobs(QStringLiteral("jobs"), QString(), QStringLiteral("N"));
     const QCommandLineOption retries(QStringLiteral("retries"), QString(), QStringLiteral("K"));
+    const QCommandLineOption modulePorts(QStringLiteral("module-ports"), QString(), QStringLiteral("DATA:AT"));
+    const QCommandLineOption verifyUpload(QStringLiteral("verify-upload"), QString(), QStringLiteral("BOOL"));
+    const QCommandLineOption sketchbook(QStringLiteral("sketchbook"), QString(), QStringLiteral("DIR"));
 
     QCommandLineParser parser;
     parser.addOption(help);
-    parser.addOption(seconds);
+    if (command != Command::Discovery && command != Command::IdeSetup)
+        parser.addOption(seconds);
     switch (command) {
     case Command::Scan:
         parser.addOption(json);
         break;
     case Command::Upload:
-        parser.addOptions({ip, board, dataPort, atPort, verify, verbose, all, nameGlob, jobs, retries, json});
+        parser.addOptions({ip, board, dataPort, atPort, modulePorts, verify, verifyUpload, verbose, all, nameGlob,
+                           jobs, retries, json});
         break;
+    case Command::IdeSetup:
+        parser.addOption(sketchbook);
+        break;
+    case Command::Discovery:
     case Command::Rename:
         parser.addOptions({ip, atPort});
         break;
@@ -210,6 +262,18 @@ void parseCommand(Command command, const QStringList &arguments, Invocation *inv
     };
     const auto value = [&](const QCommandLineOption &option) { return parser.value(option); };
 
+    const QStringList positional = parser.positionalArguments();
+    if (command == Command::Discovery || command == Command::IdeSetup) {
+        if (command == Command::IdeSetup && parser.isSet(sketchbook)) {
+            inv->sketchbook = value(sketchbook);
+            if (inv->sketchbook.isEmpty())
+                fail(QStringLiteral("--sketchbook: the directory is empty"));
+        }
+        if (!positional.isEmpty())
+            fail(QStringLiteral("unexpected argument \"%1\"").arg(positional.first()));
+        return;
+    }
+
     const bool listening = command == Command::Scan || (command == Command::Upload && parser.isSet(all));
     inv->seconds = listening ? DefaultScanSeconds : DefaultAnnouncementSeconds;
     if (parser.isSet(seconds) && !parseSeconds(value(seconds), &inv->seconds))
@@ -217,7 +281,6 @@ void parseCommand(Command command, const QStringList &arguments, Invocation *inv
                  .arg(value(seconds))
                  .arg(MaxSeconds));
 
-    const QStringList positional = parser.positionalArguments();
     if (command == Command::Scan) {
         inv->json = parser.isSet(json);
         if (!positional.isEmpty())
@@ -242,11 +305,26 @@ void parseCommand(Command command, const QStringList &arguments, Invocation *inv
 
     if (command == Command::Upload) {
         port(dataPort, &inv->dataPort);
+        if (parser.isSet(modulePorts) && (parser.isSet(dataPort) || parser.isSet(atPort)))
+            fail(QStringLiteral("--module-ports and --data-port or --at-port exclude each other"));
+        else if (parser.isSet(modulePorts) && !parseModulePorts(value(modulePorts), &inv->dataPort, &inv->atPort))
+            fail(QStringLiteral("--module-ports %1: expected DATA:AT, each a port number 1..%2 or empty; a sketch "
+                                "build tool that passes this did not know the module's ports")
+                     .arg(value(modulePorts))
+                     .arg(MaxPort));
         if (!parser.isSet(board))
             fail(QStringLiteral("--board is required (one of %1)").arg(boardList()));
         else if (!parseBoard(value(board), &inv->board))
             fail(QStringLiteral("--board %1: unknown board; expected one of %2").arg(value(board), boardList()));
         inv->verify = parser.isSet(verify);
+        if (parser.isSet(verifyUpload)) {
+            const QString setting = value(verifyUpload);
+            if (setting != QLatin1String("true") && setting != QLatin1String("false"))
+                fail(QStringLiteral("--verify-upload %1: expected true or false").arg(setting));
+            else if (inv->verify && setting == QLatin1String("false"))
+                fail(QStringLiteral("--verify and --verify-upload false contradict each other"));
+            inv->verify = setting == QLatin1String("true");
+        }
         inv->verbose = parser.isSet(verbose);
         inv->json = parser.isSet(json);
         if (parser.isSet(jobs) && !parseCount(value(jobs), 1, MaxJobs, &inv->jobs))
@@ -277,7 +355,7 @@ Invocation parseCommandLine(const QStringList &arguments, QString *error)
     Invocation inv;
     error->clear();
     if (arguments.isEmpty()) {
-        *error = QStringLiteral("no command given; expected scan, upload or rename (quarnel-cli --help)");
+        *error = QStringLiteral("no command given; expected scan, upload, rename, discovery or ide-setup (quarnel-cli --help)");
         return inv;
     }
     const QString &first = arguments.first();
@@ -289,7 +367,7 @@ Invocation parseCommandLine(const QStringList &arguments, QString *error)
     }
     const Command command = commandNamed(first);
     if (command == Command::None) {
-        *error = QStringLiteral("unknown command \"%1\"; expected scan, upload or rename (quarnel-cli --help)").arg(first);
+        *error = QStringLiteral("unknown command \"%1\"; expected scan, upload, rename, discovery or ide-setup (quarnel-cli --help)").arg(first);
         return inv;
     }
     parseCommand(command, arguments, &inv, error);
@@ -311,6 +389,10 @@ QString helpText(Command command)
     }
     case Command::Rename:
         return QString::fromLatin1(RenameHelp);
+    case Command::Discovery:
+        return QString::fromLatin1(DiscoveryHelp);
+    case Command::IdeSetup:
+        return QString::fromLatin1(IdeSetupHelp);
     case Command::None:
         break;
     }
@@ -340,6 +422,21 @@ bool parsePort(const QString &text, quint16 *port)
     if (value < 1 || value > MaxPort)
         return false;
     *port = quint16(value);
+    return true;
+}
+
+bool parseModulePorts(const QString &text, quint16 *dataPort, quint16 *atPort)
+{
+    const QStringList sides = text.split(QLatin1Char(':'));
+    quint16 ports[2] = {0, 0};
+    if (sides.size() != 2)
+        return false;
+    for (int i = 0; i < 2; ++i) {
+        if (!sides.at(i).isEmpty() && !parsePort(sides.at(i), &ports[i]))
+            return false;
+    }
+    *dataPort = ports[0];
+    *atPort = ports[1];
     return true;
 }
 

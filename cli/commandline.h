@@ -7,7 +7,7 @@
 
 namespace cli {
 
-enum class Command { None, Scan, Upload, Rename };
+enum class Command { None, Scan, Upload, Rename, Discovery, IdeSetup };
 
 // What one quarnel-cli run was asked to do, checked and in the form the libraries take.
 struct Invocation
@@ -29,6 +29,7 @@ struct Invocation
     quint16 dataPort = 0;  // upload: 0 takes the port from the module's announcement
     quint16 atPort = 0;    // upload, rename: 0 takes the port from the module's announcement
     QString name;          // rename
+    QString sketchbook;    // ide-setup: empty for the sketch build tool's own
 };
 
 const double DefaultScanSeconds = 3;
@@ -50,6 +51,9 @@ bool parsePort(const QString &text, quint16 *port);            // decimal 1..655
 bool parseBoard(const QString &text, QString *board);          // a board name, any letter case
 bool parseSeconds(const QString &text, double *seconds);       // decimal, above 0, at most MaxSeconds
 bool parseCount(const QString &text, int min, int max, int *count); // decimal min..max
+// "DATA:AT" as a sketch build tool passes a module's ports; a side left empty stays 0 (taken from
+// the announcement).
+bool parseModulePorts(const QString &text, quint16 *dataPort, quint16 *atPort);
 // Empty when `name` can be sent as it is; else why not.
 QString hostNameProblem(const QString &name);
 

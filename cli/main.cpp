@@ -1,6 +1,8 @@
 #include "commandline.h"
 #include "commands.h"
+#include "discoverycommand.h"
 #include "exitcodes.h"
+#include "idesetup.h"
 #include "quarnelversion.h"
 
 #include <QCoreApplication>
@@ -34,6 +36,10 @@ int main(int argc, char *argv[])
         return cli::runUpload(inv);
     case cli::Command::Rename:
         return cli::runRename(inv);
+    case cli::Command::Discovery:
+        return cli::runDiscovery();
+    case cli::Command::IdeSetup:
+        return cli::runIdeSetup(inv);
     case cli::Command::None:
         break;
     }

@@ -91,6 +91,14 @@ std::optional<discovery::Announcement> ModuleScan::waitFor(const QHostAddress &i
     return find();
 }
 
+std::optional<discovery::Announcement> ModuleScan::latest(const QString &hostIp) const
+{
+    const auto it = byIp.constFind(hostIp);
+    if (it == byIp.constEnd())
+        return std::nullopt;
+    return it->announcement;
+}
+
 QVector<HeardModule> ModuleScan::modules() const
 {
     QVector<HeardModule> list;

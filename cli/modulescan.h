@@ -47,6 +47,11 @@ public:
     // its latest announcement, or nothing.
     std::optional<discovery::Announcement> waitFor(const QHostAddress &ip, int ms);
 
+    // The latest announcement of the module with this "host ip", if it is listed.
+    std::optional<discovery::Announcement> latest(const QString &hostIp) const;
+    // Drops a module that left, making room for another.
+    void forget(const QString &hostIp) { byIp.remove(hostIp); }
+
     // Every module heard, ordered by address (texts that are no IPv4 address last).
     QVector<HeardModule> modules() const;
     // Milliseconds on the scan's clock, for the age of a HeardModule.

@@ -1,0 +1,85 @@
+#include "discoverycommand.h"
+
+#include "discoveryprotocol.h"
+#include "exitcodes.h"
+#include "modulescan.h"
+#include "presence.h"
+#include "stdinlines.h"
+
+#include <QEventLoop>
+#include <QLoggingCategory>
+#include <QTimer>
+
+#include <cstdio>
+#include <memory>
+
+namespace cli {
+
+namespace {
+
+// Standard output carries only the protocol's JSON lines, each written whole at once.
+void write(const QList<QByteArray> &lines)
+{
+    for (const QByteArray &line : lines) {
+        std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
+        std::fputc('\n', stdout);
+    }
+    std::fflush(stdout);
+}
+
+// The modules heard while the client has the discovery started: a scan of UDP port 3333 with the
+// window's presence rule.
+struct Hearing
+{
+    ModuleScan scan;
+    discovery::Presence presence;
+    QTimer sweep;
+};
+
+} // namespace
+
+int runDiscovery()
+{
+    // The Arduino IDE 1.8 never reads standard error: a full pipe would stop this program.
+    QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false\n*.warning=false"));
+
+    std::unique_ptr<Hearing> hearing;
+    discovery::DiscoveryProtocol *protocolRef = nullptr;
+    const auto start = [&](QString *error) {
+        auto h = std::make_unique<Hearing>();
+        if (!h->scan.listen(discovery::AnnouncementPort, error))
+            return false;
+        Hearing *raw = h.get();
+        QObject::connect(&raw->scan, &ModuleScan::heard, &raw->scan, [raw, &protocolRef](const QString &ip) {
+            const std::optional<discovery::Announcement> a = raw->scan.latest(ip);
+            raw->presence.refreshPresence(ip);
+            write(protocolRef->portHeard({ip, a->hostName, a->dataPort, a->atPort}));
+        });
+        QObject::connect(&raw->presence, &discovery::Presence::departed, &raw->scan,
+                         [raw, &protocolRef](const QStringList &ips) {
+                             for (const QString &ip : ips)
+                                 raw->scan.forget(ip);
+                             write(protocolRef->portsGone(ips));
+                         });
+        QObject::connect(&raw->sweep, &QTimer::timeout, &raw->presence, &discovery::Presence::sweepPresence);
+        raw->sweep.start(discovery::Presence::SweepInterval);
+        hearing = std::move(h);
+        return true;
+    };
+    discovery::DiscoveryProtocol protocol({start, [&] { hearing.reset(); }});
+    protocolRef = &protocol;
+
+    QEventLoop loop;
+    StdinLines input;
+    QObject::connect(&input, &StdinLines::line, &loop, [&](const QByteArray &line) {
+        write(protocol.command(line));
+        if (protocol.quitting())
+            loop.quit();
+    });
+    QObject::connect(&input, &StdinLines::closed, &loop, &QEventLoop::quit);
+    loop.exec();
+    hearing.reset();
+    return ExitSuccess;
+}
+
+} // namespace cli
