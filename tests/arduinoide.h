@@ -40,10 +40,17 @@ public:
     static QString program() { return QStandardPaths::findExecutable(QStringLiteral("arduino")); }
     static bool available() { return !program().isEmpty(); }
 
+    // Starts the IDE with these arguments; the caller waits for the process.
+    QProcess &start(const QStringList &arguments)
+    {
+        process.start(program(), arguments);
+        return process;
+    }
+
     // Runs the IDE with these arguments and waits for it; its exit status, -1 when it did not end.
     int run(const QStringList &arguments, int timeoutMs = RunMs)
     {
-        process.start(program(), arguments);
+        start(arguments);
         if (!process.waitForFinished(timeoutMs)) {
             process.kill();
             process.waitForFinished();
