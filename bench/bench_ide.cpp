@@ -2,7 +2,7 @@
 // of quarnel-cli ide-setup, builds Blink and uploads it to a simulated UNO through quarnel-cli
 // discovery and upload; then the same build output from the window's Upload press (its default
 // source finds the IDE's build directory). Measured from the build's end (the IDE's last output
-// file) or the press: the upload tool's start, the first flash page written, the end. And how
+// image) or the press: the upload tool's start, the first flash page written, the end. And how
 // long a module's first announcement takes to become a port (the discovery's add event; the IDE
 // rebuilds Tools > Port from its discovery's list each time the menu opens).
 //
@@ -162,7 +162,7 @@ int main(int argc, char *argv[])
             sim, pages, [&] { return process.state() == QProcess::NotRunning; }, ArduinoIde::RunMs, &firstPage);
         const qint64 doneAt = nowMs();
         const qint64 buildEnd =
-            QFileInfo(buildPath + "/Blink.ino.with_bootloader.hex").lastModified().toMSecsSinceEpoch();
+            QFileInfo(hex).lastModified().toMSecsSinceEpoch();
         objcopy({"-I", "ihex", "-O", "binary", hex, work.filePath("image.bin")});
         const QByteArray image = readFile(work.filePath("image.bin"));
         if (!ended || process.exitCode() != 0 || firstPage == 0 || image.isEmpty()

@@ -306,8 +306,8 @@ void parseCommand(Command command, const QStringList &arguments, Invocation *inv
         if (parser.isSet(modulePorts) && (parser.isSet(dataPort) || parser.isSet(atPort)))
             fail(QStringLiteral("--module-ports and --data-port or --at-port exclude each other"));
         else if (parser.isSet(modulePorts) && !parseModulePorts(value(modulePorts), &inv->dataPort, &inv->atPort))
-            fail(QStringLiteral("--module-ports %1: expected DATA:AT, each a port number 1..%2 or empty; a sketch "
-                                "build tool that passes this did not know the module's ports")
+            fail(QStringLiteral("--module-ports %1: expected DATA:AT, each a port number 1..%2 or empty; the sketch "
+                                "build tool did not know the module's ports: is the module listed under Tools > Port?")
                      .arg(value(modulePorts))
                      .arg(MaxPort));
         if (!parser.isSet(board))

@@ -94,9 +94,12 @@ int runIdeSetup(const Invocation &inv)
         std::fprintf(stderr, "quarnel-cli: %s\n", error.toLocal8Bit().constData());
         return ExitLocalFailure;
     }
-    std::printf("quarnel-cli: the boards \"Arduino UNO via Wi-Fi\" and \"Arduino Mega 2560 via Wi-Fi\" are in %s,\n"
-                "uploading with %s. Restart the Arduino IDE, choose one under Tools > Board and the\n"
-                "module under Tools > Port.\n",
+    std::printf("quarnel-cli: wrote the boards \"Arduino UNO via Wi-Fi\" and \"Arduino Mega 2560 via Wi-Fi\" into\n"
+                "  %s\n"
+                "uploading with\n"
+                "  %s\n"
+                "Restart the Arduino IDE, then choose the board under Tools > Board and the module under\n"
+                "Tools > Port.\n",
                 QDir::toNativeSeparators(dir).toLocal8Bit().constData(),
                 QDir::toNativeSeparators(cli).toLocal8Bit().constData());
     return ExitSuccess;
