@@ -78,7 +78,7 @@ bool portsFromAnnouncement(const Invocation &inv, InterruptSignal *stop, const Q
         return false;
     }
     const std::optional<discovery::Announcement> heard = scan.waitFor(QHostAddress(ip), milliseconds(inv.seconds));
-    if (scan.interrupted()) {
+    if (stop && scan.interrupted()) {
         fail(QStringLiteral("interrupted while waiting for the announcement of %1; nothing uploaded").arg(ip));
         *exitCode = stop->status();
         return false;
