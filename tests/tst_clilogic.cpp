@@ -642,7 +642,6 @@ void tst_CliLogic::boardsAtOnce_data()
 
     const int fit = (1024 - cli::UploadBatch::FilesReserved) / cli::UploadBatch::FilesPerBoard;
     QTest::newRow("all, no limit") << 0 << 800 << qint64(0) << 800;
-    QTest::newRow("all, within the limit") << 0 << 8 << qint64(1024) << 8;
     QTest::newRow("800 boards, 1,024 files") << 0 << 800 << qint64(1024) << fit;
     QTest::newRow("--jobs above the limit") << 4096 << 4096 << qint64(1024) << fit;
     QTest::newRow("--jobs within the limit") << 4 << 800 << qint64(1024) << 4;
