@@ -235,7 +235,7 @@ int runUpload(const Invocation &inv)
 
     upload::UploadTimeouts timeouts;
     timeouts.reply = int(timeouts.reply * scale);
-    timeouts.leaveProgrammingV1 = int(timeouts.leaveProgrammingV1 * scale);
+    timeouts.leaveProgramming = int(timeouts.leaveProgramming * scale);
     UploadBatch batch(boards, {imagePath, firmware.image.size(), timeouts, inv.verify, inv.jobs, inv.retries});
     InterruptSignal interrupt;
     QObject::connect(&interrupt, &InterruptSignal::interrupted, &batch, &UploadBatch::interrupt);
