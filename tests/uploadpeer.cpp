@@ -524,6 +524,11 @@ void checkFaultRow(ScriptedModule::Protocol protocol, const QString &board, int 
     // A wrong reply is named on standard error too, where the window's user sees it.
     if (!result.reply.isEmpty())
         QVERIFY2(diagnostics.contains(result.reply.toUtf8() + '\n'), diagnostics.constData());
+    // A whole image with leaving programming mode unanswered is complete, with a warning.
+    const QByteArray leave = QByteArray::fromHex(protocol == ScriptedModule::Protocol::Stk500v1 ? "51" : "11");
+    QCOMPARE(diagnostics.contains("warning: no answer to leave programming mode within 0.25 s; every page was "
+                                  "acknowledged; reset the board if its program does not start\n"),
+             match == leave);
 }
 
 void checkVerifyRow(ScriptedModule::Protocol protocol, const QString &board, int size, int pageSize,
