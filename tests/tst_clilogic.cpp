@@ -426,7 +426,7 @@ void tst_CliLogic::firmwareFile_data()
     QTest::newRow("cut inside a record") << two + gap.left(7) << "not a well-formed" << QByteArray();
     QTest::newRow("only the end record") << EndRecord << "no data records" << QByteArray();
     QTest::newRow("empty file") << QByteArray() << "no end record" << QByteArray();
-    QTest::newRow("binary bytes") << QByteArray::fromHex("7f454c4602010100") << "no end record" << QByteArray();
+    QTest::newRow("binary bytes") << QByteArray::fromHex("7f454c4602010100") << "not a well-formed" << QByteArray();
     QTest::newRow("beyond the image limit") << QByteArray(":020000041000EA\n") + dataLine(0, "ab") + EndRecord
                                             << "data beyond the 1024 KiB image limit" << QByteArray();
 }
