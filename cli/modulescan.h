@@ -5,6 +5,7 @@
 #include "discoveryconstants.h"
 
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QHash>
 #include <QHostAddress>
 #include <QObject>
@@ -46,6 +47,9 @@ public:
     // Runs the event loop until a module announces itself with the address `ip` or `ms` pass;
     // its latest announcement, or nothing.
     std::optional<discovery::Announcement> waitFor(const QHostAddress &ip, int ms);
+    // Ends the listenFor() or waitFor() under way, and every later one, at once.
+    void interrupt();
+    bool interrupted() const { return stopped; }
 
     // The latest announcement of the module with this "host ip", if it is listed.
     std::optional<discovery::Announcement> latest(const QString &hostIp) const;
@@ -64,11 +68,14 @@ signals:
 
 private:
     void readPending();
+    void runLoop(QEventLoop *loop, int ms);
 
     QUdpSocket socket;
     QElapsedTimer clock;
     QHash<QString, HeardModule> byIp;
     int overflowCount = 0;
+    QEventLoop *waiting = nullptr; // the loop of the listenFor() or waitFor() under way
+    bool stopped = false;
 };
 
 } // namespace cli
