@@ -462,10 +462,7 @@ int main(int argc, char *argv[])
     QTemporaryDir work;
     if (!work.isValid())
         return 1;
-    qputenv("TMPDIR", QFile::encodeName(work.path()));
-    QDir::setCurrent(work.path());
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    enterWindowSandbox(work.path());
 
     QApplication app(argc, argv);
     QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));

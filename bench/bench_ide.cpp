@@ -104,8 +104,7 @@ int main(int argc, char *argv[])
     if (!work.isValid())
         return 1;
     // The window's default source looks in the Temp directory, where the IDE builds.
-    qputenv("TMPDIR", QFile::encodeName(work.path()));
-    QDir::setCurrent(work.path());
+    enterWindowSandbox(work.path());
     QApplication app(argc, argv);
     QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
     const CommonOptions options = parseCommon(app.arguments().mid(1));

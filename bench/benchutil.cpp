@@ -1,6 +1,7 @@
 #include "benchutil.h"
 
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QSysInfo>
@@ -116,6 +117,14 @@ double ownCpuSeconds()
     getrusage(RUSAGE_SELF, &usage);
     const auto seconds = [](const timeval &t) { return double(t.tv_sec) + double(t.tv_usec) / 1e6; };
     return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+void enterWindowSandbox(const QString &dir)
+{
+    qputenv("TMPDIR", QFile::encodeName(dir));
+    QDir::setCurrent(dir);
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
 }
 
 QString machineLine()
