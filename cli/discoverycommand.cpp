@@ -45,7 +45,13 @@ public:
     {
     }
 
-    void command(const QByteArray &line) { write(protocol.command(line)); }
+    void command(const QByteArray &line)
+    {
+        write(protocol.command(line));
+        if (protocol.eventsHeld())
+            QTimer::singleShot(discovery::DiscoveryProtocol::EventsDelay, &hearing->scan,
+                               [this] { write(protocol.startEvents()); });
+    }
     bool quitting() const { return protocol.quitting(); }
 
 private:

@@ -114,7 +114,19 @@ QByteArray DiscoveryProtocol::start(const char *eventType, State next)
         return errorReply(eventType, QStringLiteral("Cannot %1: %2").arg(command, error));
     }
     state = next;
+    eventsStarted = false;
     return okReply(eventType);
+}
+
+QList<QByteArray> DiscoveryProtocol::startEvents()
+{
+    if (!eventsHeld())
+        return {};
+    eventsStarted = true;
+    QList<QByteArray> events;
+    for (const ToolPort &port : qAsConst(ports))
+        events << addEvent(port);
+    return events;
 }
 
 QByteArray DiscoveryProtocol::stop()
@@ -135,16 +147,21 @@ QList<QByteArray> DiscoveryProtocol::portHeard(const ToolPort &port)
     if (known != ports.end() && *known == port)
         return {};
     ports.insert(port.address, port);
-    if (state != State::Syncing)
+    if (state != State::Syncing || !eventsStarted)
         return {};
-    return {json({{"eventType", "add"}, {"port", portObject(port)}})};
+    return {addEvent(port)};
+}
+
+QByteArray DiscoveryProtocol::addEvent(const ToolPort &port) const
+{
+    return json({{"eventType", "add"}, {"port", portObject(port)}});
 }
 
 QList<QByteArray> DiscoveryProtocol::portsGone(const QStringList &addresses)
 {
     QList<QByteArray> events;
     for (const QString &address : addresses) {
-        if (ports.remove(address) == 0 || state != State::Syncing)
+        if (ports.remove(address) == 0 || state != State::Syncing || !eventsStarted)
             continue;
         events << json({{"eventType", "remove"}, {"port", QJsonObject{{"address", address}, {"protocol", Protocol}}}});
     }

@@ -35,8 +35,10 @@ struct ToolPort
 // - Arduino IDE 1.8, whose first command is START_SYNC without HELLO ("legacy" form); its ports
 //   carry `boardName` and `prefs` (`port` "DATA:AT" for {network.port}, `ssh_upload` and
 //   `auth_upload` "no", without which its network uploader fails).
-// Both get the same state machine and replies. Events go out only while syncing. Knows no
-// sockets: the listener is reached through the two functions given to it.
+// Both get the same state machine and replies. Events go out only while syncing, and only once
+// the caller has called startEvents() a moment after the start_sync reply: arduino-cli drops
+// events that reach it before it has taken the reply in. Knows no sockets: the listener is
+// reached through the two functions given to it.
 class DiscoveryProtocol
 {
 public:
@@ -47,6 +49,7 @@ public:
     };
 
     static const int ProtocolVersion = 1;
+    static const int EventsDelay = 100; // ms from the start_sync reply to the first event
 
     explicit DiscoveryProtocol(Listener listener);
 
@@ -56,6 +59,11 @@ public:
     QList<QByteArray> portHeard(const ToolPort &port);
     // Modules that fell silent: one remove event each for those known, when syncing.
     QList<QByteArray> portsGone(const QStringList &addresses);
+
+    // START_SYNC was answered and events are held: call startEvents() after EventsDelay.
+    bool eventsHeld() const { return state == State::Syncing && !eventsStarted; }
+    // Lets events go out: one add for each port known so far.
+    QList<QByteArray> startEvents();
 
     // QUIT was answered: the program ends.
     bool quitting() const { return state == State::Dead; }
@@ -70,10 +78,12 @@ private:
     QByteArray start(const char *eventType, State next);
     QByteArray stop();
     QJsonObject portObject(const ToolPort &port) const;
+    QByteArray addEvent(const ToolPort &port) const;
 
     Listener listener;
     State state = State::Alive;
     Form form = Form::Undecided;
+    bool eventsStarted = false;
     QMap<QString, ToolPort> ports; // by address, as the client was told
 };
 

@@ -37,8 +37,9 @@ const QString RemoveA = QStringLiteral(R"({"eventType":"remove","port":{"address
 } // namespace
 
 // The port protocol of the sketch build tools as exchanges: each row a script of what the client
-// writes ("C: ..."), modules heard ("H: ip name data at") or gone ("G: ip"), and every line the
-// protocol writes, with the listener's starts and stops in angle brackets.
+// writes ("C: ..."), modules heard ("H: ip name data at") or gone ("G: ip"), the moment events may
+// start after START_SYNC ("E: start events"), and every line the protocol writes, with the
+// listener's starts and stops in angle brackets.
 class tst_DiscoveryProtocol : public QObject
 {
     Q_OBJECT
@@ -56,7 +57,7 @@ void tst_DiscoveryProtocol::exchanges_data()
 
     QTest::newRow("version 1 sync: add, rename, remove")
         << QStringList{"C: HELLO 1 \"arduino-cli arduino-cli/1.5.1\"", "C: START_SYNC", "H: 127.0.0.2 bench-uno 8000 8001",
-                       "H: 127.0.0.2 bench-uno 8000 8001", "H: 127.0.0.2 bench-7 8000 8001", "G: 127.0.0.2",
+                       "E: start events", "E: start events", "H: 127.0.0.2 bench-uno 8000 8001", "H: 127.0.0.2 bench-7 8000 8001", "G: 127.0.0.2",
                        "G: 127.0.0.2", "C: STOP", "C: QUIT", "C: LIST"}
         << QStringList{Hello, "<listen>", reply("start_sync"), add(PortA),
                        add(R"({"address":"127.0.0.2","label":"bench-7 at 127.0.0.2","properties":{"atport":"8001",)"
@@ -72,8 +73,9 @@ void tst_DiscoveryProtocol::exchanges_data()
                        "<listen>", reply("start"), R"({"eventType":"list","ports":[]})", "<stop>", reply("quit")}
         << false;
     QTest::newRow("IDE 1.8: START_SYNC without HELLO")
-        << QStringList{"H: 127.0.0.2 bench-uno 8000 8001", "C: START_SYNC", "H: 127.0.0.2 bench-uno 8000 8001",
-                       "H: 127.0.0.3 quiet  ", "G: 127.0.0.2", "C: STOP"}
+        << QStringList{"H: 127.0.0.2 bench-uno 8000 8001", "C: START_SYNC", "H: 127.0.0.3 quiet  ", "G: 127.0.0.3",
+                       "E: start events", "H: 127.0.0.2 bench-uno 8000 8001", "H: 127.0.0.3 quiet  ", "G: 127.0.0.2",
+                       "C: STOP"}
         << QStringList{"<listen>", reply("start_sync"), add(LegacyPortA),
                        add(R"({"address":"127.0.0.3","boardName":"","label":"quiet at 127.0.0.3",)"
                            R"("prefs":{"auth_upload":"no","port":":","ssh_upload":"no"},)"
@@ -132,6 +134,8 @@ void tst_DiscoveryProtocol::exchanges()
         QList<QByteArray> lines;
         if (step.startsWith("C: ")) {
             lines = protocol.command(what.toUtf8());
+        } else if (step.startsWith("E: ")) {
+            lines = protocol.startEvents();
         } else if (step.startsWith("H: ")) {
             const QStringList v = what.split(' ');
             lines = protocol.portHeard(ToolPort{v.at(0), v.at(1), v.at(2), v.at(3)});
