@@ -1,0 +1,70 @@
+#include "atsession.h"
+
+#include "datapipe.h"
+#include "modulesocket.h"
+
+#include <QDebug>
+#include <QTcpSocket>
+
+namespace upload {
+
+namespace {
+
+const QByteArray ClientModeCommand = QByteArrayLiteral("AT+U2W=CLIENT\r\n");
+const int MinimumAtReply = 2; // bytes; any answer this long counts as acceptance
+
+} // namespace
+
+AtSession::AtSession(int connectTimeout, int replyTimeout)
+    : connectTimeout(connectTimeout), replyTimeout(replyTimeout)
+{
+}
+
+AtSession::~AtSession()
+{
+    close();
+}
+
+bool AtSession::connectTo(const QString &ip, quint16 port)
+{
+    socket = std::make_unique<QTcpSocket>();
+    return connectSocket(socket.get(), ip, port, connectTimeout);
+}
+
+QByteArray AtSession::command(const QByteArray &bytes)
+{
+    socket->write(bytes);
+    socket->flush();
+    waitForData(socket.get(), QDeadlineTimer(replyTimeout));
+    return socket->read(ReadChunk);
+}
+
+quint8 AtSession::modeSwitch(const Board &board, int *refusedCommand)
+{
+    // Only the first read after each command counts; later bytes stay in the socket's buffer.
+    if (command(ClientModeCommand).size() < MinimumAtReply) {
+        *refusedCommand = 1;
+        return 1;
+    }
+    qDebug() << "protocol =" << int(board.protocol);
+    const QByteArray reply = command(QByteArray(board.updateCommand));
+    qDebug() << "read client reply =" << QString::fromLatin1(DataPipe::untilZero(reply));
+    if (reply.size() >= MinimumAtReply)
+        return 0;
+    closeSocket(socket.get());
+    *refusedCommand = 2;
+    return 1;
+}
+
+void AtSession::rename(const QString &name)
+{
+    command(QByteArrayLiteral("AT+HOSTNAME=") + name.toLatin1());
+}
+
+void AtSession::close()
+{
+    closeSocket(socket.get());
+    socket.reset();
+}
+
+} // namespace upload
