@@ -18,17 +18,6 @@ Q_DECLARE_METATYPE(ReplyPattern)
 
 namespace {
 
-// A port on which nothing listens.
-quint16 refusedPort()
-{
-    QTcpServer server;
-    if (!server.listen(QHostAddress::LocalHost, 0))
-        return 0;
-    const quint16 port = server.serverPort();
-    server.close();
-    return port;
-}
-
 Protocol protocolOf(const QString &board)
 {
     return findBoard(board)->protocol;
