@@ -6,25 +6,30 @@ namespace cli {
 // The exit status of quarnel-cli; each failure class has its own, so scripts can tell them apart.
 enum ExitCode {
     ExitSuccess = 0,
-    ExitUploadFailed = 1,  // mode switch refused, bootloader silent, page not acknowledged
+    ExitUploadFailed = 1,  // mode switch refused, bootloader silent, page not acknowledged, module lost after a page
+                           // went out: the board may hold a partly written program
     ExitUsage = 2,         // unknown command or option, bad IP, port, board, seconds or name
     ExitUnreachable = 3,   // connection not made; no announcement heard; scan heard nobody
-    ExitFirmwareFile = 4,  // HEX file missing, unreadable, malformed, empty or too large
+    ExitFirmwareFile = 4,  // HEX file missing, unreadable, malformed, empty or larger than the board's application area
     ExitVerifyFailed = 5,  // the flash read back differs from the image, or could not be read
-    ExitLocalFailure = 6,  // UDP port 3333 not bound, temporary image not written
-    ExitInterrupted = 130, // Ctrl-C (SIGINT), as a shell reports a program ended by it
+    ExitLocalFailure = 6,  // UDP port 3333 not bound, temporary image not written or read, no thread
+    // Stopped by a signal; the status a shell reports for a program ended by it.
+    ExitHangUp = 129,      // SIGHUP
+    ExitInterrupted = 130, // Ctrl-C (SIGINT)
+    ExitTerminated = 143,  // SIGTERM
 };
 
 // The "Exit status" paragraphs of the help texts, beside the codes they explain.
 const char OverviewExitHelp[] =
     "Exit status: 0 success, 1 upload failed, 2 usage error, 3 module unreachable or not heard,\n"
     "4 HEX file error, 5 verify failed, 6 local failure (port 3333, temporary image),\n"
-    "130 interrupted.\n";
+    "130 interrupted (Ctrl-C), 143 terminated (SIGTERM), 129 hung up (SIGHUP).\n";
 const char ScanExitHelp[] = "Exit status: 0 at least one module heard, 3 none heard, 2 usage error, 6 port not bound.\n";
 const char UploadExitHelp[] =
     "Exit status: 0 every board written (and verified); otherwise, of the boards' failures,\n"
     "the first in this order: 1 upload failed, 5 verify failed, 3 module unreachable or not\n"
-    "heard; 2 usage error, 4 HEX file error, 6 local failure; 130 interrupted (Ctrl-C).\n";
+    "heard; 2 usage error, 4 HEX file error, 6 local failure; 130 interrupted (Ctrl-C),\n"
+    "143 terminated (SIGTERM), 129 hung up (SIGHUP).\n";
 const char RenameExitHelp[] = "Exit status: 0 sent, 2 usage error, 3 module unreachable or not heard, 6 local failure.\n";
 
 } // namespace cli

@@ -1,6 +1,5 @@
 #include "modulescan.h"
 
-#include <QEventLoop>
 #include <QTimer>
 
 #include <algorithm>
@@ -44,11 +43,27 @@ void ModuleScan::record(const discovery::Announcement &announcement)
     emit heard(announcement.hostIp);
 }
 
+void ModuleScan::runLoop(QEventLoop *loop, int ms)
+{
+    if (stopped)
+        return;
+    QTimer::singleShot(ms, loop, &QEventLoop::quit);
+    waiting = loop;
+    loop->exec();
+    waiting = nullptr;
+}
+
+void ModuleScan::interrupt()
+{
+    stopped = true;
+    if (waiting)
+        waiting->quit();
+}
+
 void ModuleScan::listenFor(int ms)
 {
     QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
+    runLoop(&loop, ms);
 }
 
 std::optional<discovery::Announcement> ModuleScan::waitFor(const QHostAddress &ip, int ms)
@@ -63,13 +78,11 @@ std::optional<discovery::Announcement> ModuleScan::waitFor(const QHostAddress &i
     if (auto known = find())
         return known;
     QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    const QMetaObject::Connection c = connect(this, &ModuleScan::heard, &loop, [&loop, &ip](const QString &hostIp) {
+    connect(this, &ModuleScan::heard, &loop, [&loop, &ip](const QString &hostIp) {
         if (QHostAddress(hostIp) == ip)
             loop.quit();
     });
-    loop.exec();
-    disconnect(c);
+    runLoop(&loop, ms);
     return find();
 }
 

@@ -6,6 +6,7 @@
 #include "modulelistener.h"
 
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QHash>
 #include <QHostAddress>
 #include <QObject>
@@ -46,6 +47,9 @@ public:
     // Runs the event loop until a module announces itself with the address `ip` or `ms` pass;
     // its latest announcement, or nothing.
     std::optional<discovery::Announcement> waitFor(const QHostAddress &ip, int ms);
+    // Ends the listenFor() or waitFor() under way, and every later one, at once.
+    void interrupt();
+    bool interrupted() const { return stopped; }
 
     // Every module heard, ordered by address.
     QVector<HeardModule> modules() const;
@@ -59,10 +63,13 @@ signals:
 
 private:
     void record(const discovery::Announcement &announcement);
+    void runLoop(QEventLoop *loop, int ms);
 
     discovery::ModuleListener listener;
     QElapsedTimer clock;
     QHash<QString, HeardModule> byIp;
+    QEventLoop *waiting = nullptr; // the loop of the listenFor() or waitFor() under way
+    bool stopped = false;
 };
 
 } // namespace cli

@@ -13,6 +13,7 @@
 #include "protocolbytes.h"
 #include "scanoutput.h"
 #include "testfiles.h"
+#include "uploadbatch.h"
 #include "uploadverdict.h"
 
 #include <QJsonArray>
@@ -82,6 +83,8 @@ private slots:
 
     void glob_data();
     void glob();
+    void boardsAtOnce_data();
+    void boardsAtOnce();
     void boardsHeardByName();
     void summary();
     void worstExitCode_data();
@@ -417,7 +420,7 @@ void tst_CliLogic::firmwareFile_data()
     QTest::newRow("cut inside a record") << two + gap.left(7) << "not a well-formed" << QByteArray();
     QTest::newRow("only the end record") << EndRecord << "no data records" << QByteArray();
     QTest::newRow("empty file") << QByteArray() << "no end record" << QByteArray();
-    QTest::newRow("binary bytes") << QByteArray::fromHex("7f454c4602010100") << "no end record" << QByteArray();
+    QTest::newRow("binary bytes") << QByteArray::fromHex("7f454c4602010100") << "not a well-formed" << QByteArray();
     QTest::newRow("beyond the image limit") << QByteArray(":020000041000EA\n") + dataLine(0, "ab") + EndRecord
                                             << "data beyond the 1024 KiB image limit" << QByteArray();
 }
@@ -469,6 +472,10 @@ void tst_CliLogic::verdicts_data()
                                            "network, that 8000 is its data port";
     QTest::newRow("AT port") << UploadOutcome::of(Kind::AtPortUnreachable) << false << int(cli::ExitUnreachable)
                              << failed + "module AT-command port unreachable; check that 8001 is the module's";
+    UploadOutcome lost = UploadOutcome::of(Kind::DataPortUnreachable);
+    lost.partlyWritten = true;
+    QTest::newRow("data port, after a partial write: not untouched")
+        << lost << false << int(cli::ExitUploadFailed) << failed + "module data port unreachable after a partial write;";
     QTest::newRow("mode switch") << UploadOutcome::modeSwitchRefused(2) << false << int(cli::ExitUploadFailed)
                                  << failed + "module refused the upload mode at AT command 2; check that port 8001";
     QTest::newRow("bootloader") << UploadOutcome::bootloaderSilent("get sync") << false << int(cli::ExitUploadFailed)
@@ -483,8 +490,10 @@ void tst_CliLogic::verdicts_data()
                                      << failed + "verify: flash differs from the image at 0x01234; the board";
     QTest::newRow("verify read") << UploadOutcome::verifyReadFailed(0x100) << true << int(cli::ExitVerifyFailed)
                                  << failed + "verify: flash at 0x00100 could not be read back;";
-    QTest::newRow("image too large") << UploadOutcome::of(Kind::ImageTooLarge) << false << int(cli::ExitFirmwareFile)
-                                     << failed + "image is larger than the bootloader can address; check that the HEX";
+    QTest::newRow("image too large") << UploadOutcome::imageTooLarge(40960, *upload::findBoard("UNO")) << false
+                                     << int(cli::ExitFirmwareFile)
+                                     << failed + "image of 40960 bytes is larger than the application area of a UNO "
+                                                 "(32256 bytes); check that the HEX file is a program for a UNO";
     QTest::newRow("image empty") << UploadOutcome::of(Kind::ImageEmpty) << false << int(cli::ExitFirmwareFile)
                                  << failed + "image file is empty;";
     QTest::newRow("ended short of the image") << UploadOutcome::of(Kind::Incomplete) << false << int(cli::ExitUploadFailed)
@@ -613,6 +622,7 @@ void tst_CliLogic::glob_data()
     QTest::newRow("star backtracks") << "*-a*b" << "x-aab-a-ab" << true;
     QTest::newRow("star backtracks, no match") << "*-a*b" << "x-aab-a-ac" << false;
     QTest::newRow("slash is a character") << "a*c" << "a/b/c" << true;
+    QTest::newRow("star where the name holds one") << "uno*" << "uno*1" << true;
 }
 
 void tst_CliLogic::glob()
@@ -621,6 +631,30 @@ void tst_CliLogic::glob()
     QFETCH(QString, text);
     QFETCH(bool, matches);
     QCOMPARE(cli::globMatches(glob, text), matches);
+}
+
+void tst_CliLogic::boardsAtOnce_data()
+{
+    QTest::addColumn<int>("jobs");
+    QTest::addColumn<int>("boards");
+    QTest::addColumn<qint64>("openFileLimit");
+    QTest::addColumn<int>("atOnce");
+
+    const int fit = (1024 - cli::UploadBatch::FilesReserved) / cli::UploadBatch::FilesPerBoard;
+    QTest::newRow("all, no limit") << 0 << 800 << qint64(0) << 800;
+    QTest::newRow("800 boards, 1,024 files") << 0 << 800 << qint64(1024) << fit;
+    QTest::newRow("--jobs above the limit") << 4096 << 4096 << qint64(1024) << fit;
+    QTest::newRow("--jobs within the limit") << 4 << 800 << qint64(1024) << 4;
+    QTest::newRow("limit below the reserve") << 0 << 10 << qint64(16) << 1;
+}
+
+void tst_CliLogic::boardsAtOnce()
+{
+    QFETCH(int, jobs);
+    QFETCH(int, boards);
+    QFETCH(qint64, openFileLimit);
+    QFETCH(int, atOnce);
+    QCOMPARE(cli::UploadBatch::boardsAtOnce(jobs, boards, openFileLimit), atOnce);
 }
 
 // --all --name: the modules whose name matches, their ports from the announcement unless given;

@@ -31,23 +31,27 @@ bool AtSession::connectTo(const QString &ip, quint16 port)
     return connectSocket(socket.get(), ip, port, connectTimeout);
 }
 
-QByteArray AtSession::command(const QByteArray &bytes)
+QByteArray AtSession::command(const QByteArray &bytes, int wanted)
 {
     socket->write(bytes);
     socket->flush();
-    waitForData(socket.get(), QDeadlineTimer(replyTimeout));
-    return socket->read(ReadChunk);
+    const QDeadlineTimer deadline(replyTimeout);
+    QByteArray reply;
+    while (reply.size() < wanted && (socket->bytesAvailable() > 0 || waitForData(socket.get(), deadline)))
+        reply += socket->read(ReadChunk - reply.size());
+    return reply;
 }
 
 quint8 AtSession::modeSwitch(const Board &board, int *refusedCommand)
 {
-    // Only the first read after each command counts; later bytes stay in the socket's buffer.
-    if (command(ClientModeCommand).size() < MinimumAtReply) {
+    // A reply may come in pieces: collected until it has two bytes or the wait is over. Bytes
+    // beyond the first read that has two stay in the socket's buffer.
+    if (command(ClientModeCommand, MinimumAtReply).size() < MinimumAtReply) {
         *refusedCommand = 1;
         return 1;
     }
     qDebug() << "protocol =" << int(board.protocol);
-    const QByteArray reply = command(QByteArray(board.updateCommand));
+    const QByteArray reply = command(QByteArray(board.updateCommand), MinimumAtReply);
     qDebug() << "read client reply =" << QString::fromLatin1(DataPipe::untilZero(reply));
     if (reply.size() >= MinimumAtReply)
         return 0;
@@ -58,7 +62,7 @@ quint8 AtSession::modeSwitch(const Board &board, int *refusedCommand)
 
 void AtSession::rename(const QString &name)
 {
-    command(QByteArrayLiteral("AT+HOSTNAME=") + name.toLatin1());
+    command(QByteArrayLiteral("AT+HOSTNAME=") + name.toLatin1(), 1);
 }
 
 void AtSession::close()

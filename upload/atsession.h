@@ -40,8 +40,9 @@ public:
     void close();
 
 private:
-    // Writes a command and gives back the first read of its answer, after one wait.
-    QByteArray command(const QByteArray &bytes);
+    // Writes a command and collects its answer until it has `wanted` bytes or the reply time is
+    // over (1: the first read that brings any).
+    QByteArray command(const QByteArray &bytes, int wanted);
 
     int connectTimeout;
     int replyTimeout;
