@@ -2,7 +2,6 @@
 
 #include <QElapsedTimer>
 #include <QNetworkInterface>
-#include <QTimer>
 
 namespace discovery {
 
@@ -59,13 +58,9 @@ void ModuleListener::readPending()
             continue;
         take(datagram, sender);
     }
-    if (udp.hasPendingDatagrams() && !drainQueued) {
-        drainQueued = true;
-        QTimer::singleShot(0, this, [this] {
-            drainQueued = false;
-            readPending();
-        });
-    }
+    // What is left comes with the socket's next readyRead(), which follows while datagrams wait.
+    // A read of its own between readyRead()s could take the datagram a readyRead() is already on
+    // its way for; that readyRead() would find nothing, and the socket would announce no more.
 }
 
 bool ModuleListener::take(const QByteArray &datagram, const QHostAddress &sender)

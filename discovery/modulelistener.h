@@ -41,7 +41,8 @@ public:
     // dropped, with overflowed(), while it lists MaxModules already. Without a roster: no limit.
     void setRoster(std::function<bool(const QString &ip)> isListed, std::function<int()> listedCount);
 
-    // Reads one slice of what waits; what is left is read in later turns of the event loop.
+    // Reads one slice of what waits; what is left is read at the socket's next readyRead(), in a
+    // later turn of the event loop.
     void readPending();
     // One datagram from `sender`, under the rules above; true when it was accepted and heard.
     bool take(const QByteArray &datagram, const QHostAddress &sender = QHostAddress());
@@ -61,7 +62,6 @@ private:
     std::function<bool(const QString &)> isListed;
     std::function<int()> listedCount;
     QString ownAddress;        // looked up once per slice: a burst shares one answer
-    bool drainQueued = false;  // a turn of readPending() is queued
     int overflowCount = 0;
 };
 
