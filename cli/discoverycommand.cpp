@@ -2,13 +2,14 @@
 
 #include "discoveryprotocol.h"
 #include "exitcodes.h"
-#include "modulescan.h"
+#include "modulelistener.h"
 #include "presence.h"
 #include "stdinlines.h"
 
 #include <QEventLoop>
 #include <QLoggingCategory>
 #include <QTimer>
+#include <QUdpSocket>
 
 #include <cstdio>
 #include <memory>
@@ -27,13 +28,13 @@ void write(const QList<QByteArray> &lines)
     std::fflush(stdout);
 }
 
-// The modules heard while the client has the discovery started: a scan of UDP port 3333 (the
-// window's acceptance rule and row limit) with the window's presence rule.
+// The modules heard while the client has the discovery started: the module listener (the
+// window's acceptance rule, and its row limit over the modules present) with the window's
+// presence rule. A module simulated on this machine is heard, as by a scan.
 struct Hearing
 {
-    ModuleScan scan;
+    discovery::ModuleListener listener;
     discovery::Presence presence;
-    QTimer sweep;
 };
 
 // One run of the command: the protocol, fed by the client's lines and by the modules heard.
@@ -49,7 +50,7 @@ public:
     {
         write(protocol.command(line));
         if (protocol.eventsHeld())
-            QTimer::singleShot(discovery::DiscoveryProtocol::EventsDelay, &hearing->scan,
+            QTimer::singleShot(discovery::DiscoveryProtocol::EventsDelay, &hearing->listener,
                                [this] { write(protocol.startEvents()); });
     }
     bool quitting() const { return protocol.quitting(); }
@@ -58,23 +59,21 @@ private:
     bool startHearing(QString *error)
     {
         auto h = std::make_unique<Hearing>();
-        if (!h->scan.listen(discovery::AnnouncementPort, error))
+        discovery::Presence *presence = &h->presence;
+        h->listener.setRoster([presence](const QString &ip) { return presence->lifeCount(ip) > 0; },
+                              [presence] { return int(presence->counts().size()); });
+        QObject::connect(h->listener.socket(), &QUdpSocket::readyRead, &h->listener,
+                         &discovery::ModuleListener::readPending);
+        if (!h->listener.listen(discovery::AnnouncementPort, error))
             return false;
-        Hearing *raw = h.get();
-        QObject::connect(&raw->scan, &ModuleScan::heard, &raw->scan, [this, raw](const QString &ip) {
-            const std::optional<discovery::Announcement> a = raw->scan.latest(ip);
-            if (!a)
-                return;
-            raw->presence.refreshPresence(ip);
-            write(protocol.portHeard({ip, a->hostName, a->dataPort, a->atPort}));
-        });
-        QObject::connect(&raw->presence, &discovery::Presence::departed, &raw->scan, [this, raw](const QStringList &ips) {
-            for (const QString &ip : ips)
-                raw->scan.forget(ip);
-            write(protocol.portsGone(ips));
-        });
-        QObject::connect(&raw->sweep, &QTimer::timeout, &raw->presence, &discovery::Presence::sweepPresence);
-        raw->sweep.start(discovery::Presence::SweepInterval);
+        QObject::connect(&h->listener, &discovery::ModuleListener::heard, presence,
+                         [this, presence](const discovery::Announcement &a) {
+                             presence->refreshPresence(a.hostIp);
+                             write(protocol.portHeard({a.hostIp, a.hostName, a.dataPort, a.atPort}));
+                         });
+        QObject::connect(presence, &discovery::Presence::departed, presence,
+                         [this](const QStringList &ips) { write(protocol.portsGone(ips)); });
+        presence->sweepEvery(discovery::Presence::SweepInterval);
         hearing = std::move(h);
         return true;
     }
@@ -85,7 +84,7 @@ private:
 
 } // namespace
 
-int runDiscovery()
+int runDiscovery(const Invocation &)
 {
     // The Arduino IDE 1.8 never reads standard error: a full pipe would stop this program.
     QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false\n*.warning=false"));

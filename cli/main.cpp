@@ -1,8 +1,5 @@
 #include "commandline.h"
-#include "commands.h"
-#include "discoverycommand.h"
 #include "exitcodes.h"
-#include "idesetup.h"
 #include "quarnelversion.h"
 
 #include <QCoreApplication>
@@ -29,19 +26,5 @@ int main(int argc, char *argv[])
         std::fputs(cli::helpText(inv.command).toLocal8Bit().constData(), stdout);
         return cli::ExitSuccess;
     }
-    switch (inv.command) {
-    case cli::Command::Scan:
-        return cli::runScan(inv);
-    case cli::Command::Upload:
-        return cli::runUpload(inv);
-    case cli::Command::Rename:
-        return cli::runRename(inv);
-    case cli::Command::Discovery:
-        return cli::runDiscovery();
-    case cli::Command::IdeSetup:
-        return cli::runIdeSetup(inv);
-    case cli::Command::None:
-        break;
-    }
-    return cli::ExitUsage;
+    return cli::findCommand(inv.command)->run(inv);
 }
