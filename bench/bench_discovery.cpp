@@ -20,7 +20,6 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QHash>
-#include <QLoggingCategory>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -465,7 +464,6 @@ int main(int argc, char *argv[])
     enterWindowSandbox(work.path());
 
     QApplication app(argc, argv);
-    QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
     const CommonOptions options = parseCommon(app.arguments().mid(1));
     QList<int> sizes{50, 250, 1000};
     int steadyMs = 20000;

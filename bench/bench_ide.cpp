@@ -19,7 +19,6 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
-#include <QLoggingCategory>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -106,7 +105,6 @@ int main(int argc, char *argv[])
     // The window's default source looks in the Temp directory, where the IDE builds.
     enterWindowSandbox(work.path());
     QApplication app(argc, argv);
-    QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
     const CommonOptions options = parseCommon(app.arguments().mid(1));
     const int reps = options.repetitions(3);
     say(machineLine());

@@ -3,6 +3,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QLoggingCategory>
 #include <QProcess>
 #include <QSysInfo>
 #include <QTcpSocket>
@@ -125,6 +126,7 @@ void enterWindowSandbox(const QString &dir)
     QDir::setCurrent(dir);
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
 }
 
 QString machineLine()
