@@ -164,7 +164,15 @@ int main(int argc, char *argv[])
         const QByteArray image = readFile(work.filePath("image.bin"));
         if (!ended || process.exitCode() != 0 || firstPage == 0 || image.isEmpty()
             || sim.flash().left(image.size()) != image) {
-            say(QStringLiteral("IDE upload %1 failed: %2").arg(rep).arg(QString::fromLocal8Bit(process.readAll())));
+            say(QStringLiteral("IDE upload %1 failed (ended %2, status %3, first page at %4, image %5 bytes, "
+                               "flash %6): %7")
+                    .arg(rep)
+                    .arg(ended)
+                    .arg(process.exitCode())
+                    .arg(firstPage)
+                    .arg(image.size())
+                    .arg(sim.flash().left(image.size()) == image ? "equal" : "different")
+                    .arg(QString::fromLocal8Bit(process.readAll())));
             return 1;
         }
         toolStart << double(readFile(started).trimmed().toLongLong() - buildEnd);
@@ -181,6 +189,12 @@ int main(int argc, char *argv[])
             const QTableWidgetItem *item = in.table()->item(row, discovery::ColumnProgress);
             return item ? item->text() : QString();
         };
+        // The press as a user makes it: once the window shows the IDE's build as its file (it
+        // takes a file a second after its last write).
+        QElapsedTimer shown;
+        shown.start();
+        while (in.ui()->lineEdit_2->text() != hex && shown.elapsed() < UploadMs)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, PollMs);
         pages = sim.pagesWritten();
         const qint64 pressed = nowMs();
         qobject_cast<QPushButton *>(in.table()->cellWidget(row, discovery::ColumnSend))->click();
