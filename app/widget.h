@@ -2,6 +2,8 @@
 #define WIDGET_H
 
 #include "firmwaresource.h"
+#include "knownmodules.h"
+#include "knownprobe.h"
 #include "presence.h"
 
 #include <QHostAddress>
@@ -10,6 +12,7 @@
 #include <QStringList>
 #include <QWidget>
 
+class QMenu;
 class QTableWidgetItem;
 class QTimer;
 class QUdpSocket;
@@ -63,6 +66,20 @@ private:
     QString localIPv4Address() const;
     // Removes the rows of these modules and shows the new count.
     void removeRowsOf(const QStringList &ips);
+    // A module that is there (announced, or a known module that answered): its row, added when
+    // missing, and its life count.
+    void takeModule(const discovery::Announcement &module);
+
+    // Modules added by address (discovery/knownslots.cpp)
+    void startKnownModules();
+    // An announcement from a known module updates it, and its row.
+    void takeKnownAnnouncement(const discovery::Announcement &announcement);
+    // The table's context menu for `row` (-1: no row): "Add module by address…", and on the row
+    // of a known module "Forget module".
+    QMenu *tableMenu(int row);
+    void showTableMenu(const QPoint &position);
+    void addModuleByAddress();
+    void forgetModule(const QString &ip);
 
     // Runs the build-output finder and shows the default file and its time (firmware/firmwareslots.cpp)
     void refreshDefaultFile();
@@ -80,6 +97,8 @@ private:
     firmware::FirmwareSource source; // manual mode, the file paths, currentFileName, generateTime, the conversion
     QTimer *timer;
     discovery::Presence presence; // presenceMap and sweepRunning
+    discovery::KnownModules knownModules; // modules added by address, shared with quarnel-cli
+    discovery::KnownModuleProbe knownProbe; // keeps their rows while they answer
     bool addingRow;
     bool drainQueued = false;       // a turn of processPendingDatagrams is queued
     bool tableFullReported = false; // the full table was reported and no row has left since

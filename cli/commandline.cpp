@@ -22,6 +22,7 @@ const char OverviewHelp[] =
     "  scan      list the modules announcing themselves on UDP port 3333\n"
     "  upload    convert an Intel HEX file and write it into one board or many\n"
     "  rename    give a module a new host name\n"
+    "  modules   add, list or remove modules given by address (when announcements do not arrive)\n"
     "\n"
     "quarnel-cli COMMAND --help describes each command; quarnel-cli --version prints the version.\n"
     "\n"
@@ -129,6 +130,8 @@ Command commandNamed(const QString &name)
         return Command::Upload;
     if (name == QLatin1String("rename"))
         return Command::Rename;
+    if (name == QLatin1String("modules"))
+        return Command::Modules;
     return Command::None;
 }
 
@@ -188,6 +191,7 @@ void parseCommand(Command command, const QStringList &arguments, Invocation *inv
     case Command::Rename:
         parser.addOptions({ip, atPort});
         break;
+    case Command::Modules:
     case Command::None:
         break;
     }
@@ -277,7 +281,7 @@ Invocation parseCommandLine(const QStringList &arguments, QString *error)
     Invocation inv;
     error->clear();
     if (arguments.isEmpty()) {
-        *error = QStringLiteral("no command given; expected scan, upload or rename (quarnel-cli --help)");
+        *error = QStringLiteral("no command given; expected scan, upload, rename or modules (quarnel-cli --help)");
         return inv;
     }
     const QString &first = arguments.first();
@@ -289,7 +293,12 @@ Invocation parseCommandLine(const QStringList &arguments, QString *error)
     }
     const Command command = commandNamed(first);
     if (command == Command::None) {
-        *error = QStringLiteral("unknown command \"%1\"; expected scan, upload or rename (quarnel-cli --help)").arg(first);
+        *error = QStringLiteral("unknown command \"%1\"; expected scan, upload, rename or modules (quarnel-cli --help)").arg(first);
+        return inv;
+    }
+    if (command == Command::Modules) {
+        inv.command = command;
+        parseModules(arguments, &inv.modules, &inv.help, error);
         return inv;
     }
     parseCommand(command, arguments, &inv, error);
@@ -311,6 +320,8 @@ QString helpText(Command command)
     }
     case Command::Rename:
         return QString::fromLatin1(RenameHelp);
+    case Command::Modules:
+        return modulesHelp();
     case Command::None:
         break;
     }
@@ -319,28 +330,12 @@ QString helpText(Command command)
 
 bool parseIpv4(const QString &text, QString *canonical)
 {
-    const QStringList parts = text.split(QLatin1Char('.'));
-    if (parts.size() != 4)
-        return false;
-    QStringList numbers;
-    for (const QString &part : parts) {
-        if (!allDigits(part, 3) || part.toInt() > 255)
-            return false;
-        numbers << QString::number(part.toInt());
-    }
-    *canonical = numbers.join(QLatin1Char('.'));
-    return true;
+    return discovery::parseIpv4(text, canonical);
 }
 
 bool parsePort(const QString &text, quint16 *port)
 {
-    if (!allDigits(text, 5))
-        return false;
-    const int value = text.toInt();
-    if (value < 1 || value > MaxPort)
-        return false;
-    *port = quint16(value);
-    return true;
+    return discovery::parsePortNumber(text, port);
 }
 
 bool parseBoard(const QString &text, QString *board)

@@ -8,6 +8,7 @@
 #include "hostname.h"
 #include "interruptsignal.h"
 #include "modulescan.h"
+#include "modulescommand.h"
 #include "progress.h"
 #include "scanoutput.h"
 #include "uploadbatch.h"
@@ -93,13 +94,19 @@ bool findBoards(const Invocation &inv, QVector<Board> *boards, int *exitCode)
 {
     const UploadTarget given{QString(), inv.dataPort, inv.atPort, inv.board};
     const bool needPorts = given.dataPort == 0 || given.atPort == 0;
+    const discovery::KnownModules known = loadKnownModules();
     if (!inv.all && inv.ips.size() == 1) {
         Board board;
         board.target = given;
         board.target.ip = inv.ips.first();
-        if (needPorts
-            && !portsFromAnnouncement(inv, board.target.ip, &board.target.dataPort, &board.target.atPort, exitCode))
+        if (const discovery::KnownModule *module = known.find(board.target.ip)) {
+            const discovery::Announcement listed = module->announcement();
+            takeAnnouncement(&board, &listed, inv.seconds);
+        } else if (needPorts
+                   && !portsFromAnnouncement(inv, board.target.ip, &board.target.dataPort, &board.target.atPort,
+                                             exitCode)) {
             return false;
+        }
         boards->append(board);
         return true;
     }
@@ -114,6 +121,7 @@ bool findBoards(const Invocation &inv, QVector<Board> *boards, int *exitCode)
         return false;
     }
     if (inv.all) {
+        scan.probeKnown(known.modules());
         scan.listenFor(milliseconds(inv.seconds));
         QVector<discovery::Announcement> heard;
         for (const HeardModule &m : scan.modules())
@@ -135,7 +143,10 @@ bool findBoards(const Invocation &inv, QVector<Board> *boards, int *exitCode)
         Board board;
         board.target = given;
         board.target.ip = ip;
-        if (needPorts) {
+        if (const discovery::KnownModule *module = known.find(ip)) {
+            const discovery::Announcement listed = module->announcement();
+            takeAnnouncement(&board, &listed, inv.seconds);
+        } else if (needPorts) {
             const std::optional<discovery::Announcement> heard =
                 scan.waitFor(QHostAddress(ip), int(qMax<qint64>(0, deadline.remainingTime())));
             takeAnnouncement(&board, heard ? &*heard : nullptr, inv.seconds);
@@ -143,6 +154,18 @@ bool findBoards(const Invocation &inv, QVector<Board> *boards, int *exitCode)
         boards->append(board);
     }
     return true;
+}
+
+// A known module that announced itself is the same module: the list keeps what it announced.
+void rememberAnnounced(discovery::KnownModules *known, const QVector<HeardModule> &modules)
+{
+    for (const HeardModule &m : modules) {
+        QString error;
+        if (m.heard && m.known)
+            known->takeAnnouncement(m.announcement, &error);
+        if (!error.isEmpty())
+            fail(error);
+    }
 }
 
 } // namespace
@@ -170,9 +193,12 @@ int runScan(const Invocation &inv)
         fail(QStringLiteral("cannot listen on UDP port %1: %2").arg(discovery::AnnouncementPort).arg(error));
         return ExitLocalFailure;
     }
+    discovery::KnownModules known = loadKnownModules();
+    scan.probeKnown(known.modules());
     scan.listenFor(milliseconds(inv.seconds));
 
     const QVector<HeardModule> modules = scan.modules();
+    rememberAnnounced(&known, modules);
     if (inv.json) {
         std::fputs(scanJson(modules, scan.nowMs()).constData(), stdout);
         std::fflush(stdout);
@@ -284,7 +310,10 @@ int runUpload(const Invocation &inv)
 
 int runRename(const Invocation &inv)
 {
-    quint16 atPort = inv.atPort;
+    discovery::KnownModules known = loadKnownModules();
+    const discovery::KnownModule *listed = known.find(inv.ip);
+    // A module added by address has its port on the list: no announcement to wait for.
+    quint16 atPort = inv.atPort != 0 ? inv.atPort : listed ? listed->atPort : 0;
     if (atPort == 0) {
         int exitCode = ExitSuccess;
         if (!portsFromAnnouncement(inv, inv.ip, nullptr, &atPort, &exitCode))
@@ -302,6 +331,10 @@ int runRename(const Invocation &inv)
     printLine(stdout, QStringLiteral("quarnel-cli: %1: sent AT+HOSTNAME=%2 to AT-command port %3")
                           .arg(inv.ip, inv.name)
                           .arg(atPort));
+    QString error;
+    known.takeName(inv.ip, inv.name, &error);
+    if (!error.isEmpty())
+        fail(error);
     return ExitSuccess;
 }
 

@@ -34,6 +34,8 @@ int main(int argc, char *argv[])
         return cli::runUpload(inv);
     case cli::Command::Rename:
         return cli::runRename(inv);
+    case cli::Command::Modules:
+        return cli::runModules(inv.modules);
     case cli::Command::None:
         break;
     }

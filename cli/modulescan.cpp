@@ -22,6 +22,7 @@ ModuleScan::ModuleScan()
 {
     clock.start();
     connect(&socket, &QUdpSocket::readyRead, this, &ModuleScan::readPending);
+    connect(&probe, &discovery::KnownModuleProbe::answered, this, &ModuleScan::takeKnown);
 }
 
 bool ModuleScan::listen(quint16 port, QString *error)
@@ -32,23 +33,55 @@ bool ModuleScan::listen(quint16 port, QString *error)
     return false;
 }
 
+HeardModule *ModuleScan::entry(const QString &ip)
+{
+    auto it = byIp.find(ip);
+    if (it != byIp.end())
+        return &*it;
+    if (byIp.size() >= MaxModules) {
+        ++overflowCount;
+        return nullptr;
+    }
+    HeardModule &module = byIp[ip];
+    module.known = knownIps.contains(ip);
+    return &module;
+}
+
 bool ModuleScan::take(const QByteArray &datagram)
 {
     const std::optional<discovery::Announcement> announcement = discovery::acceptAnnouncement(datagram);
     if (!announcement)
         return false;
-    auto it = byIp.find(announcement->hostIp);
-    if (it == byIp.end()) {
-        if (byIp.size() >= MaxModules) {
-            ++overflowCount;
-            return false;
-        }
-        it = byIp.insert(announcement->hostIp, HeardModule());
-    }
-    it->announcement = *announcement;
-    it->lastHeardMs = clock.elapsed();
+    HeardModule *module = entry(announcement->hostIp);
+    if (!module)
+        return false;
+    module->announcement = *announcement;
+    module->lastHeardMs = clock.elapsed();
+    module->heard = true;
     emit heard(announcement->hostIp);
     return true;
+}
+
+void ModuleScan::probeKnown(const QVector<discovery::KnownModule> &modules)
+{
+    for (const discovery::KnownModule &module : modules)
+        knownIps.insert(module.ip);
+    probe.setModules(modules);
+    probe.probeAll();
+}
+
+void ModuleScan::takeKnown(const discovery::Announcement &known)
+{
+    knownIps.insert(known.hostIp);
+    const bool listed = byIp.contains(known.hostIp);
+    HeardModule *module = entry(known.hostIp);
+    if (!module)
+        return;
+    module->known = true;
+    if (listed)
+        return;
+    module->announcement = known;
+    module->heard = false;
 }
 
 void ModuleScan::readPending()
@@ -66,6 +99,10 @@ void ModuleScan::listenFor(int ms)
 {
     QEventLoop loop;
     QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+    if (probe.inFlight() == 0)
+        return;
+    connect(&probe, &discovery::KnownModuleProbe::idle, &loop, &QEventLoop::quit);
     loop.exec();
 }
 

@@ -3,9 +3,11 @@
 
 #include "announcement.h"
 #include "discoveryconstants.h"
+#include "knownprobe.h"
 
 #include <QElapsedTimer>
 #include <QHash>
+#include <QSet>
 #include <QHostAddress>
 #include <QObject>
 #include <QUdpSocket>
@@ -20,6 +22,8 @@ struct HeardModule
 {
     discovery::Announcement announcement; // the latest one from this "host ip"
     qint64 lastHeardMs = 0;               // on the scan's clock
+    bool heard = true;                    // false: a known module that answered but did not announce
+    bool known = false;                   // added by address (quarnel-cli modules add)
 };
 
 // Collects module announcements on the discovery port with the window's acceptance rule
@@ -41,7 +45,15 @@ public:
     // Takes one datagram; false when it is dropped.
     bool take(const QByteArray &datagram);
 
-    // Runs the event loop for `ms` milliseconds, taking what arrives.
+    // Probes these known modules once; each that answers is taken with takeKnown(). listenFor()
+    // waits for the probes to end.
+    void probeKnown(const QVector<discovery::KnownModule> &modules);
+    // A known module that is there: listed, marked known, and one module with its announcements
+    // (which give its values).
+    void takeKnown(const discovery::Announcement &module);
+
+    // Runs the event loop for `ms` milliseconds, taking what arrives, and then until the probes
+    // of known modules have ended.
     void listenFor(int ms);
     // Runs the event loop until a module announces itself with the address `ip` or `ms` pass;
     // its latest announcement, or nothing.
@@ -51,7 +63,7 @@ public:
     QVector<HeardModule> modules() const;
     // Milliseconds on the scan's clock, for the age of a HeardModule.
     qint64 nowMs() const { return clock.elapsed(); }
-    // Announcements dropped because MaxModules were listed already.
+    // Announcements, and known modules, dropped because MaxModules were listed already.
     int overflow() const { return overflowCount; }
 
 signals:
@@ -59,8 +71,12 @@ signals:
 
 private:
     void readPending();
+    // The entry of `ip`, new when missing; nothing when MaxModules are listed already.
+    HeardModule *entry(const QString &ip);
 
     QUdpSocket socket;
+    discovery::KnownModuleProbe probe;
+    QSet<QString> knownIps;
     QElapsedTimer clock;
     QHash<QString, HeardModule> byIp;
     int overflowCount = 0;

@@ -131,19 +131,8 @@ void Widget::processPendingDatagrams()
         const std::optional<discovery::Announcement> announcement = discovery::acceptAnnouncement(datagram);
         if (!announcement)
             continue;
-        if (rowOfIp(announcement->hostIp) < 0 && ui->userTableWidget->rowCount() >= discovery::MaxModules) {
-            if (!tableFullReported)
-                std::fprintf(stderr, "device table full (%d rows): new modules are not listed until rows leave\n",
-                             discovery::MaxModules);
-            tableFullReported = true;
-            continue;
-        }
-
-        addingRow = true;
-        addDeviceRow(announcement->hostIp, announcement->dataPort, announcement->atPort, announcement->hostName);
-        addingRow = false;
-        lockNonNameCells();
-        presence.refreshPresence(announcement->hostIp);
+        takeKnownAnnouncement(*announcement);
+        takeModule(*announcement);
     }
     if (udpSocket->hasPendingDatagrams() && !drainQueued) {
         drainQueued = true;
@@ -152,6 +141,25 @@ void Widget::processPendingDatagrams()
             processPendingDatagrams();
         });
     }
+}
+
+void Widget::takeModule(const discovery::Announcement &module)
+{
+    if (presence.sweepRunning())
+        return;
+    if (rowOfIp(module.hostIp) < 0 && ui->userTableWidget->rowCount() >= discovery::MaxModules) {
+        if (!tableFullReported)
+            std::fprintf(stderr, "device table full (%d rows): new modules are not listed until rows leave\n",
+                         discovery::MaxModules);
+        tableFullReported = true;
+        return;
+    }
+
+    addingRow = true;
+    addDeviceRow(module.hostIp, module.dataPort, module.atPort, module.hostName);
+    addingRow = false;
+    lockNonNameCells();
+    presence.refreshPresence(module.hostIp);
 }
 
 QString Widget::localIPv4Address() const

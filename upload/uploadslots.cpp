@@ -77,7 +77,10 @@ void Widget::OnBtnClicked()
     workers.insert(worker);
     connect(worker, SIGNAL(updateover(QString, int, float)), this, SLOT(deal_ui(QString, int, float)));
     // The verdict is queued before finished(), so every report is shown before the worker goes.
-    connect(worker, &QThread::finished, this, [this, worker] {
+    // The upload holds the module's one AT-command connection: no probe may take its place.
+    knownProbe.setBusy(ip, true);
+    connect(worker, &QThread::finished, this, [this, worker, ip] {
+        knownProbe.setBusy(ip, false);
         workers.remove(worker);
         if (uploadThread == worker)
             uploadThread = nullptr;
