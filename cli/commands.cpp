@@ -9,6 +9,7 @@
 #include "interruptsignal.h"
 #include "modulescan.h"
 #include "modulescommand.h"
+#include "platform.h"
 #include "progress.h"
 #include "scanoutput.h"
 #include "uploadbatch.h"
@@ -50,11 +51,24 @@ QString secondsText(double seconds)
     return QString::number(seconds, 'g', 6);
 }
 
+// One line when the scan heard more modules than it lists.
+void warnOverflow(const ModuleScan &scan)
+{
+    if (scan.overflow() > 0)
+        fail(QStringLiteral("more than %1 modules announced themselves; %2 announcements of further "
+                            "addresses were left out")
+                 .arg(ModuleScan::MaxModules)
+                 .arg(scan.overflow()));
+}
+
 // The ports still missing, from the module's announcement. False (reported, *exitCode set) when
-// none is heard in time or an announced port is no port number.
-bool portsFromAnnouncement(const Invocation &inv, const QString &ip, quint16 *dataPort, quint16 *atPort, int *exitCode)
+// none is heard in time, an announced port is no port number, or `stop` (if any) stopped the wait.
+bool portsFromAnnouncement(const Invocation &inv, InterruptSignal *stop, const QString &ip, quint16 *dataPort,
+                           quint16 *atPort, int *exitCode)
 {
     ModuleScan scan;
+    if (stop)
+        QObject::connect(stop, &InterruptSignal::interrupted, &scan, &ModuleScan::interrupt);
     QString error;
     if (!scan.listen(discovery::AnnouncementPort, &error)) {
         fail(QStringLiteral("cannot listen on UDP port %1 for the module's announcement: %2; give the ports "
@@ -65,6 +79,11 @@ bool portsFromAnnouncement(const Invocation &inv, const QString &ip, quint16 *da
         return false;
     }
     const std::optional<discovery::Announcement> heard = scan.waitFor(QHostAddress(ip), milliseconds(inv.seconds));
+    if (stop && scan.interrupted()) {
+        fail(QStringLiteral("interrupted while waiting for the announcement of %1; nothing uploaded").arg(ip));
+        *exitCode = stop->status();
+        return false;
+    }
     if (!heard) {
         fail(QStringLiteral("no announcement from %1 on UDP port %2 within %3 s; check that the module is on "
                             "and on this network (quarnel-cli scan), or give its ports with %4")
@@ -89,8 +108,8 @@ bool portsFromAnnouncement(const Invocation &inv, const QString &ip, quint16 *da
 
 // The boards of an upload: those named with --ip, their missing ports from their announcements,
 // or with --all those heard whose host name matches --name. False (reported, *exitCode set)
-// when there is nothing to upload to.
-bool findBoards(const Invocation &inv, QVector<Board> *boards, int *exitCode)
+// when there is nothing to upload to. When `stop` ends the listening, the boards known so far.
+bool findBoards(const Invocation &inv, InterruptSignal *stop, QVector<Board> *boards, int *exitCode)
 {
     const UploadTarget given{QString(), inv.dataPort, inv.atPort, inv.board};
     const bool needPorts = given.dataPort == 0 || given.atPort == 0;
@@ -103,8 +122,8 @@ bool findBoards(const Invocation &inv, QVector<Board> *boards, int *exitCode)
             const discovery::Announcement listed = module->announcement();
             takeAnnouncement(&board, &listed, inv.seconds);
         } else if (needPorts
-                   && !portsFromAnnouncement(inv, board.target.ip, &board.target.dataPort, &board.target.atPort,
-                                             exitCode)) {
+                   && !portsFromAnnouncement(inv, stop, board.target.ip, &board.target.dataPort,
+                                             &board.target.atPort, exitCode)) {
             return false;
         }
         boards->append(board);
@@ -112,6 +131,7 @@ bool findBoards(const Invocation &inv, QVector<Board> *boards, int *exitCode)
     }
 
     ModuleScan scan;
+    QObject::connect(stop, &InterruptSignal::interrupted, &scan, &ModuleScan::interrupt);
     QString error;
     if ((inv.all || needPorts) && !scan.listen(discovery::AnnouncementPort, &error)) {
         fail(QStringLiteral("cannot listen on UDP port %1 for the modules' announcements: %2")
@@ -127,6 +147,14 @@ bool findBoards(const Invocation &inv, QVector<Board> *boards, int *exitCode)
         for (const HeardModule &m : scan.modules())
             heard.append(m.announcement);
         *boards = boardsHeard(heard, inv.nameGlob, given);
+        warnOverflow(scan);
+        if (boards->isEmpty() && scan.interrupted()) {
+            fail(QStringLiteral("interrupted before a module whose host name matches \"%1\" was heard; nothing "
+                                "uploaded")
+                     .arg(inv.nameGlob));
+            *exitCode = stop->status();
+            return false;
+        }
         if (boards->isEmpty()) {
             fail(QStringLiteral("no module whose host name matches \"%1\" heard on UDP port %2 in %3 s; check "
                                 "that the modules are on and on this network (quarnel-cli scan)")
@@ -149,7 +177,9 @@ bool findBoards(const Invocation &inv, QVector<Board> *boards, int *exitCode)
         } else if (needPorts) {
             const std::optional<discovery::Announcement> heard =
                 scan.waitFor(QHostAddress(ip), int(qMax<qint64>(0, deadline.remainingTime())));
-            takeAnnouncement(&board, heard ? &*heard : nullptr, inv.seconds);
+            // A board whose wait was cut short stays waiting: the upload does not start it.
+            if (!scan.interrupted())
+                takeAnnouncement(&board, heard ? &*heard : nullptr, inv.seconds);
         }
         boards->append(board);
     }
@@ -206,11 +236,7 @@ int runScan(const Invocation &inv)
         std::fputs(scanTable(modules, scan.nowMs()).toLocal8Bit().constData(), stdout);
         std::fflush(stdout);
     }
-    if (scan.overflow() > 0)
-        fail(QStringLiteral("more than %1 modules announced themselves; %2 announcements of further "
-                            "addresses were left out")
-                 .arg(ModuleScan::MaxModules)
-                 .arg(scan.overflow()));
+    warnOverflow(scan);
     if (modules.isEmpty()) {
         fail(QStringLiteral("no module heard on UDP port %1 in %2 s; check that the modules are on and on "
                             "this network, and that no firewall drops UDP port %1")
@@ -231,6 +257,11 @@ int runUpload(const Invocation &inv)
     }
     if (!inv.verbose)
         QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
+    // Each board at work holds open files; many boards need more than the usual soft limit.
+    const qint64 openFileLimit = platform::raiseOpenFileLimit();
+    // From before the temporary image exists to after it is removed: a stop signal, or a second
+    // one, never leaves it behind.
+    InterruptSignal interrupt;
 
     // Read and converted once, for every board.
     const FirmwareFile firmware = FirmwareFile::read(inv.hexPath);
@@ -253,18 +284,21 @@ int runUpload(const Invocation &inv)
         return ExitLocalFailure;
     }
     image.close();
+    interrupt.removeOnForcedEnd(imagePath, dir.path());
 
     QVector<Board> boards;
     int exitCode = ExitSuccess;
-    if (!findBoards(inv, &boards, &exitCode))
+    if (!findBoards(inv, &interrupt, &boards, &exitCode))
         return exitCode;
 
     upload::UploadTimeouts timeouts;
     timeouts.reply = int(timeouts.reply * scale);
     timeouts.leaveProgrammingV1 = int(timeouts.leaveProgrammingV1 * scale);
-    UploadBatch batch(boards, {imagePath, firmware.image.size(), timeouts, inv.verify, inv.jobs, inv.retries});
-    InterruptSignal interrupt;
+    const int jobs = UploadBatch::boardsAtOnce(inv.jobs, int(boards.size()), openFileLimit);
+    UploadBatch batch(boards, {imagePath, firmware.image.size(), timeouts, inv.verify, jobs, inv.retries});
     QObject::connect(&interrupt, &InterruptSignal::interrupted, &batch, &UploadBatch::interrupt);
+    if (interrupt.status() != 0)
+        batch.interrupt(interrupt.status());
     QEventLoop loop;
     QObject::connect(&batch, &UploadBatch::finished, &loop, &QEventLoop::quit);
 
@@ -286,7 +320,7 @@ int runUpload(const Invocation &inv)
         progress.end();
         const Board &b = batch.boards().first();
         printLine(b.exitCode == ExitSuccess ? stdout : stderr, b.verdictLine);
-        return batch.interrupted() ? ExitInterrupted : b.exitCode;
+        return interrupt.status() != 0 ? interrupt.status() : b.exitCode;
     }
 
     FILE *displayOut = inv.json ? stderr : stdout;
@@ -300,7 +334,7 @@ int runUpload(const Invocation &inv)
         if (b.state == Board::State::Failed)
             printLine(stderr, b.verdictLine);
     }
-    exitCode = batch.interrupted() ? ExitInterrupted : worstExitCode(batch.boards());
+    exitCode = interrupt.status() != 0 ? interrupt.status() : worstExitCode(batch.boards());
     const QByteArray summary = inv.json ? summaryJson(batch.boards(), inv.verify, exitCode)
                                         : summaryTable(batch.boards(), inv.verify).toLocal8Bit();
     std::fputs(summary.constData(), stdout);
@@ -316,7 +350,7 @@ int runRename(const Invocation &inv)
     quint16 atPort = inv.atPort != 0 ? inv.atPort : listed ? listed->atPort : 0;
     if (atPort == 0) {
         int exitCode = ExitSuccess;
-        if (!portsFromAnnouncement(inv, inv.ip, nullptr, &atPort, &exitCode))
+        if (!portsFromAnnouncement(inv, nullptr, inv.ip, nullptr, &atPort, &exitCode))
             return exitCode;
     }
     if (!config::sendHostName(inv.ip, atPort, inv.name)) {

@@ -1,6 +1,5 @@
 #include "modulescan.h"
 
-#include <QEventLoop>
 #include <QTimer>
 
 #include <algorithm>
@@ -95,15 +94,32 @@ void ModuleScan::readPending()
     }
 }
 
+void ModuleScan::runLoop(QEventLoop *loop, int ms)
+{
+    if (stopped)
+        return;
+    QTimer::singleShot(ms, loop, &QEventLoop::quit);
+    waiting = loop;
+    loop->exec();
+    waiting = nullptr;
+}
+
+void ModuleScan::interrupt()
+{
+    stopped = true;
+    if (waiting)
+        waiting->quit();
+}
+
 void ModuleScan::listenFor(int ms)
 {
     QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
+    runLoop(&loop, ms);
     if (probe.inFlight() == 0)
         return;
+    // Each probe ends within its time-out.
     connect(&probe, &discovery::KnownModuleProbe::idle, &loop, &QEventLoop::quit);
-    loop.exec();
+    runLoop(&loop, discovery::KnownModuleProbe::ProbeTimeout);
 }
 
 std::optional<discovery::Announcement> ModuleScan::waitFor(const QHostAddress &ip, int ms)
@@ -118,13 +134,11 @@ std::optional<discovery::Announcement> ModuleScan::waitFor(const QHostAddress &i
     if (auto known = find())
         return known;
     QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    const QMetaObject::Connection c = connect(this, &ModuleScan::heard, &loop, [&loop, &ip](const QString &hostIp) {
+    connect(this, &ModuleScan::heard, &loop, [&loop, &ip](const QString &hostIp) {
         if (QHostAddress(hostIp) == ip)
             loop.quit();
     });
-    loop.exec();
-    disconnect(c);
+    runLoop(&loop, ms);
     return find();
 }
 

@@ -6,10 +6,11 @@
 #include "knownprobe.h"
 
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QHash>
-#include <QSet>
 #include <QHostAddress>
 #include <QObject>
+#include <QSet>
 #include <QUdpSocket>
 #include <QVector>
 
@@ -58,6 +59,9 @@ public:
     // Runs the event loop until a module announces itself with the address `ip` or `ms` pass;
     // its latest announcement, or nothing.
     std::optional<discovery::Announcement> waitFor(const QHostAddress &ip, int ms);
+    // Ends the listenFor() or waitFor() under way, and every later one, at once.
+    void interrupt();
+    bool interrupted() const { return stopped; }
 
     // Every module heard, ordered by address (texts that are no IPv4 address last).
     QVector<HeardModule> modules() const;
@@ -71,6 +75,7 @@ signals:
 
 private:
     void readPending();
+    void runLoop(QEventLoop *loop, int ms);
     // The entry of `ip`, new when missing; nothing when MaxModules are listed already.
     HeardModule *entry(const QString &ip);
 
@@ -80,6 +85,8 @@ private:
     QElapsedTimer clock;
     QHash<QString, HeardModule> byIp;
     int overflowCount = 0;
+    QEventLoop *waiting = nullptr; // the loop of the listenFor() or waitFor() under way
+    bool stopped = false;
 };
 
 } // namespace cli
