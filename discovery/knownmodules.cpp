@@ -39,7 +39,8 @@ bool earlier(const KnownModule &a, const KnownModule &b)
     return QHostAddress(a.ip).toIPv4Address() < QHostAddress(b.ip).toIPv4Address();
 }
 
-void settle(QSettings &settings)
+// Names and texts beyond ASCII stay readable in the file.
+void useUtf8(QSettings &settings)
 {
     settings.setIniCodec("UTF-8");
 }
@@ -149,7 +150,7 @@ QStringList KnownModules::load()
     if (!QFileInfo::exists(filePath))
         return {};
     QSettings settings(filePath, QSettings::IniFormat);
-    settle(settings);
+    useUtf8(settings);
     const QString shown = QDir::toNativeSeparators(filePath);
     if (settings.status() == QSettings::AccessError || !QFileInfo(filePath).isFile())
         return {QStringLiteral("%1 cannot be read; no modules added by address are listed").arg(shown)};
@@ -178,6 +179,11 @@ QStringList KnownModules::load()
     return problems;
 }
 
+QVector<KnownModule>::iterator KnownModules::entry(const QString &ip)
+{
+    return std::find_if(list.begin(), list.end(), [&ip](const KnownModule &m) { return m.ip == ip; });
+}
+
 const KnownModule *KnownModules::find(const QString &ip) const
 {
     const auto it = std::find_if(list.begin(), list.end(), [&ip](const KnownModule &m) { return m.ip == ip; });
@@ -188,7 +194,7 @@ bool KnownModules::write(const KnownModule &module, QString *error) const
 {
     QDir().mkpath(QFileInfo(filePath).absolutePath());
     QSettings settings(filePath, QSettings::IniFormat);
-    settle(settings);
+    useUtf8(settings);
     settings.beginGroup(module.ip);
     settings.setValue(QLatin1String(DataPortKey), module.dataPort);
     settings.setValue(QLatin1String(AtPortKey), module.atPort);
@@ -201,7 +207,7 @@ bool KnownModules::add(const KnownModule &module, QString *error)
 {
     if (!write(module, error))
         return false;
-    const auto it = std::find_if(list.begin(), list.end(), [&module](const KnownModule &m) { return m.ip == module.ip; });
+    const auto it = entry(module.ip);
     if (it != list.end()) {
         *it = module;
     } else {
@@ -213,13 +219,13 @@ bool KnownModules::add(const KnownModule &module, QString *error)
 
 bool KnownModules::remove(const QString &ip, QString *error)
 {
-    const auto it = std::find_if(list.begin(), list.end(), [&ip](const KnownModule &m) { return m.ip == ip; });
+    const auto it = entry(ip);
     if (it == list.end()) {
         *error = QStringLiteral("%1 is not a module added by address").arg(ip);
         return false;
     }
     QSettings settings(filePath, QSettings::IniFormat);
-    settle(settings);
+    useUtf8(settings);
     settings.remove(ip);
     if (!synced(settings, filePath, error))
         return false;
@@ -229,7 +235,7 @@ bool KnownModules::remove(const QString &ip, QString *error)
 
 bool KnownModules::update(const KnownModule &module, QString *error)
 {
-    const auto kept = std::find_if(list.begin(), list.end(), [&module](const KnownModule &m) { return m.ip == module.ip; });
+    const auto kept = entry(module.ip);
     if (kept == list.end() || *kept == module)
         return false;
     *kept = module;

@@ -80,6 +80,7 @@ public:
     bool takeName(const QString &ip, const QString &name, QString *error);
 
 private:
+    QVector<KnownModule>::iterator entry(const QString &ip);
     bool write(const KnownModule &module, QString *error) const;
     bool update(const KnownModule &module, QString *error);
 
