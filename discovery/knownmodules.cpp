@@ -205,6 +205,10 @@ bool KnownModules::write(const KnownModule &module, QString *error) const
 
 bool KnownModules::add(const KnownModule &module, QString *error)
 {
+    if (list.size() >= MaxEntries && entry(module.ip) == list.end()) {
+        *error = QStringLiteral("%1 modules are added by address already; remove one first").arg(MaxEntries);
+        return false;
+    }
     if (!write(module, error))
         return false;
     const auto it = entry(module.ip);

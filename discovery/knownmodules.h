@@ -67,7 +67,7 @@ public:
     const KnownModule *find(const QString &ip) const;
 
     // Adds the module, or replaces the one with its address. False, with *error, when the file
-    // cannot be written (the list then stays as it was).
+    // cannot be written (the list then stays as it was) or MaxEntries are listed already.
     bool add(const KnownModule &module, QString *error);
     // False, with *error, when `ip` is not known or the file cannot be written.
     bool remove(const QString &ip, QString *error);
