@@ -4,10 +4,10 @@
 #include "firmwaresource.h"
 #include "knownmodules.h"
 #include "knownprobe.h"
+#include "modulework.h"
 #include "presence.h"
 
 #include <QHostAddress>
-#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QWidget>
@@ -27,6 +27,8 @@ class Widget;
 
 namespace discovery {
 class DeviceRowIndex;
+class ModuleListener;
+struct Announcement;
 }
 
 // The main window: device table, firmware source, upload launch and rename.
@@ -63,12 +65,24 @@ private:
                       const QString &hostName);
     void lockNonNameCells();
     int rowOfIp(const QString &ip) const;
-    QString localIPv4Address() const;
+    // The module a row shows, read from its cells and its board box.
+    struct RowModule
+    {
+        QString ip;
+        QString dataPort; // the cells' texts, as announced
+        QString atPort;
+        QString board;
+    };
+    RowModule moduleOfRow(int row) const;
+    // The row holding this cell widget (an Upload button, a board box), or -1. Found by the widget
+    // itself, not by its place on screen: a widget scrolled half out of view has its corner above
+    // the table, and a hidden table has no layout yet.
+    int rowOfCellWidget(const QWidget *widget, int column) const;
+    // An announcement the listener accepted, or a known module that answered: the module's row and
+    // its presence.
+    void showModule(const discovery::Announcement &announcement);
     // Removes the rows of these modules and shows the new count.
     void removeRowsOf(const QStringList &ips);
-    // A module that is there (announced, or a known module that answered): its row, added when
-    // missing, and its life count.
-    void takeModule(const discovery::Announcement &module);
 
     // Modules added by address (discovery/knownslots.cpp)
     void startKnownModules();
@@ -91,19 +105,18 @@ private:
 
     // State, built by the constructor (app/widget.cpp); the logic objects own what they keep.
     Ui::Widget *ui;
-    QUdpSocket *udpSocket;
+    discovery::ModuleListener *listener; // hears the announcements: the one module listener
+    QUdpSocket *udpSocket;               // the listener's socket
     quint16 port;
-    upload::Thread *uploadThread = nullptr;
     firmware::FirmwareSource source; // manual mode, the file paths, currentFileName, generateTime, the conversion
     QTimer *timer;
     discovery::Presence presence; // presenceMap and sweepRunning
     discovery::KnownModules knownModules; // modules added by address, shared with quarnel-cli
     discovery::KnownModuleProbe knownProbe; // keeps their rows while they answer
     bool addingRow;
-    bool drainQueued = false;       // a turn of processPendingDatagrams is queued
     bool tableFullReported = false; // the full table was reported and no row has left since
     discovery::DeviceRowIndex *rowIndex; // IP -> row of userTableWidget, and rows to lock
-    QSet<upload::Thread *> workers; // started and not yet finished; released when they finish
+    ModuleWork work; // per module what runs on it: uploadThread and the uploads not yet finished
 };
 
 #endif // WIDGET_H

@@ -8,7 +8,7 @@ namespace cli {
 
 namespace {
 
-// Sort key: the address as a number (take() keeps only announcements with a dotted IPv4 "host ip").
+// Sort key: the address as a number (the listener accepts only a dotted IPv4 "host ip").
 bool earlier(const HeardModule &a, const HeardModule &b)
 {
     return QHostAddress(a.announcement.hostIp).toIPv4Address()
@@ -20,45 +20,30 @@ bool earlier(const HeardModule &a, const HeardModule &b)
 ModuleScan::ModuleScan()
 {
     clock.start();
-    connect(&socket, &QUdpSocket::readyRead, this, &ModuleScan::readPending);
+    listener.setRoster([this](const QString &ip) { return byIp.contains(ip); }, [this] { return int(byIp.size()); });
+    connect(listener.socket(), &QUdpSocket::readyRead, &listener, &discovery::ModuleListener::readPending);
+    connect(&listener, &discovery::ModuleListener::heard, this, &ModuleScan::record);
     connect(&probe, &discovery::KnownModuleProbe::answered, this, &ModuleScan::takeKnown);
 }
 
 bool ModuleScan::listen(quint16 port, QString *error)
 {
-    if (socket.bind(port, QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint))
-        return true;
-    *error = socket.errorString();
-    return false;
-}
-
-HeardModule *ModuleScan::entry(const QString &ip)
-{
-    auto it = byIp.find(ip);
-    if (it != byIp.end())
-        return &*it;
-    if (byIp.size() >= MaxModules) {
-        ++overflowCount;
-        return nullptr;
-    }
-    HeardModule &module = byIp[ip];
-    module.known = knownIps.contains(ip);
-    return &module;
+    return listener.listen(port, error);
 }
 
 bool ModuleScan::take(const QByteArray &datagram)
 {
-    const std::optional<discovery::Announcement> announcement = discovery::acceptAnnouncement(datagram);
-    if (!announcement)
-        return false;
-    HeardModule *module = entry(announcement->hostIp);
-    if (!module)
-        return false;
-    module->announcement = *announcement;
-    module->lastHeardMs = clock.elapsed();
-    module->heard = true;
-    emit heard(announcement->hostIp);
-    return true;
+    return listener.take(datagram);
+}
+
+void ModuleScan::record(const discovery::Announcement &announcement)
+{
+    HeardModule &module = byIp[announcement.hostIp];
+    module.announcement = announcement;
+    module.lastHeardMs = clock.elapsed();
+    module.heard = true;
+    module.known = knownIps.contains(announcement.hostIp);
+    emit heard(announcement.hostIp);
 }
 
 void ModuleScan::probeKnown(const QVector<discovery::KnownModule> &modules)
@@ -71,27 +56,17 @@ void ModuleScan::probeKnown(const QVector<discovery::KnownModule> &modules)
 
 void ModuleScan::takeKnown(const discovery::Announcement &known)
 {
+    // Not held to the row limit: the known modules are few (KnownModules::MaxEntries).
     knownIps.insert(known.hostIp);
-    const bool listed = byIp.contains(known.hostIp);
-    HeardModule *module = entry(known.hostIp);
-    if (!module)
+    const auto it = byIp.find(known.hostIp);
+    if (it != byIp.end()) {
+        it->known = true;
         return;
-    module->known = true;
-    if (listed)
-        return;
-    module->announcement = known;
-    module->heard = false;
-}
-
-void ModuleScan::readPending()
-{
-    while (socket.hasPendingDatagrams()) {
-        QByteArray datagram;
-        datagram.resize(int(qMax<qint64>(0, socket.pendingDatagramSize())));
-        if (socket.readDatagram(datagram.data(), datagram.size()) < 0)
-            continue;
-        take(datagram);
     }
+    HeardModule &module = byIp[known.hostIp];
+    module.announcement = known;
+    module.heard = false;
+    module.known = true;
 }
 
 void ModuleScan::runLoop(QEventLoop *loop, int ms)

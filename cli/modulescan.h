@@ -4,6 +4,7 @@
 #include "announcement.h"
 #include "discoveryconstants.h"
 #include "knownprobe.h"
+#include "modulelistener.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -11,7 +12,6 @@
 #include <QHostAddress>
 #include <QObject>
 #include <QSet>
-#include <QUdpSocket>
 #include <QVector>
 
 #include <optional>
@@ -27,10 +27,10 @@ struct HeardModule
     bool known = false;                   // added by address (quarnel-cli modules add)
 };
 
-// Collects module announcements on the discovery port with the window's acceptance rule
-// (discovery::acceptAnnouncement). Rows are keyed
-// on the "host ip" text, as in the window, but keep each module's latest values. The sender's
-// address is not compared with this machine's: a module simulated on this machine is listed.
+// Collects the modules that the module listener hears, with the window's acceptance rule and row
+// limit. Rows are keyed on the "host ip" text, as in the window, but keep each module's latest
+// values. The sender's address is not compared with this machine's: a module simulated on this
+// machine is listed.
 class ModuleScan : public QObject
 {
     Q_OBJECT
@@ -63,28 +63,25 @@ public:
     void interrupt();
     bool interrupted() const { return stopped; }
 
-    // Every module heard, ordered by address (texts that are no IPv4 address last).
+    // Every module heard, ordered by address.
     QVector<HeardModule> modules() const;
     // Milliseconds on the scan's clock, for the age of a HeardModule.
     qint64 nowMs() const { return clock.elapsed(); }
-    // Announcements, and known modules, dropped because MaxModules were listed already.
-    int overflow() const { return overflowCount; }
+    // Announcements dropped because MaxModules were listed already.
+    int overflow() const { return listener.overflow(); }
 
 signals:
     void heard(const QString &hostIp);
 
 private:
-    void readPending();
+    void record(const discovery::Announcement &announcement);
     void runLoop(QEventLoop *loop, int ms);
-    // The entry of `ip`, new when missing; nothing when MaxModules are listed already.
-    HeardModule *entry(const QString &ip);
 
-    QUdpSocket socket;
+    discovery::ModuleListener listener;
     discovery::KnownModuleProbe probe;
     QSet<QString> knownIps;
     QElapsedTimer clock;
     QHash<QString, HeardModule> byIp;
-    int overflowCount = 0;
     QEventLoop *waiting = nullptr; // the loop of the listenFor() or waitFor() under way
     bool stopped = false;
 };

@@ -1,9 +1,9 @@
 #include "modulescommand.h"
 
+#include "commandline.h"
 #include "exitcodes.h"
 #include "scanoutput.h"
 
-#include <QCommandLineParser>
 #include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -45,63 +45,58 @@ void printLine(FILE *stream, const QString &line)
 
 } // namespace
 
-bool parseModules(const QStringList &arguments, ModulesRequest *request, bool *help, QString *error)
+QList<QCommandLineOption> modulesOptions()
 {
-    const QCommandLineOption helpOption(QStringList{"h", "help"});
-    const QCommandLineOption dataPort(QStringLiteral("data-port"), QString(), QStringLiteral("P"));
-    const QCommandLineOption atPort(QStringLiteral("at-port"), QString(), QStringLiteral("P"));
-    const QCommandLineOption name(QStringLiteral("name"), QString(), QStringLiteral("NAME"));
-    const QCommandLineOption json(QStringLiteral("json"));
-    QCommandLineParser parser;
-    parser.addOptions({helpOption, dataPort, atPort, name, json});
-    const auto fail = [error](const QString &text) {
-        *error = QStringLiteral("modules: ") + text;
-        return false;
-    };
-    if (!parser.parse(arguments))
-        return fail(parser.errorText());
-    *help = parser.isSet(helpOption);
-    if (*help)
-        return true;
+    return {QCommandLineOption(QStringLiteral("data-port"), QString(), QStringLiteral("P")),
+            QCommandLineOption(QStringLiteral("at-port"), QString(), QStringLiteral("P")),
+            QCommandLineOption(QStringLiteral("name"), QString(), QStringLiteral("NAME")),
+            QCommandLineOption(QStringLiteral("json"))};
+}
 
-    QStringList positional = parser.positionalArguments();
+void parseModules(Arguments &args, Invocation *inv)
+{
+    ModulesRequest *request = &inv->modules;
+    QStringList positional = args.positional();
     const QString action = positional.isEmpty() ? QString() : positional.takeFirst();
-    QList<const QCommandLineOption *> allowed;
+    QStringList allowed;
     int operands = 1;
     if (action == QLatin1String("add")) {
         request->action = ModulesRequest::Action::Add;
-        allowed = {&dataPort, &atPort, &name};
+        allowed = QStringList{"data-port", "at-port", "name"};
     } else if (action == QLatin1String("list")) {
         request->action = ModulesRequest::Action::List;
-        allowed = {&json};
+        allowed = QStringList{"json"};
         operands = 0;
     } else if (action == QLatin1String("remove")) {
         request->action = ModulesRequest::Action::Remove;
     } else {
-        return fail(action.isEmpty() ? QStringLiteral("expected add, list or remove")
-                                     : QStringLiteral("unknown action \"%1\"; expected add, list or remove").arg(action));
+        args.fail(action.isEmpty() ? QStringLiteral("expected add, list or remove")
+                                   : QStringLiteral("unknown action \"%1\"; expected add, list or remove").arg(action));
+        return;
     }
-    for (const QCommandLineOption *option : {&dataPort, &atPort, &name, &json}) {
-        if (parser.isSet(*option) && !allowed.contains(option))
-            return fail(QStringLiteral("%1 does not take --%2").arg(action, option->names().first()));
+    for (const char *option : {"data-port", "at-port", "name", "json", "seconds"}) {
+        if (args.isSet(option) && !allowed.contains(QLatin1String(option)))
+            args.fail(QStringLiteral("%1 does not take --%2").arg(action, QLatin1String(option)));
     }
-    if (positional.size() != operands)
-        return fail(QStringLiteral("%1 expects %2, got %3 arguments")
-                        .arg(action, operands ? QStringLiteral("one IP") : QStringLiteral("no argument"))
-                        .arg(positional.size()));
-    if (operands == 0)
-        request->json = parser.isSet(json);
-    else if (request->action == ModulesRequest::Action::Remove && !discovery::parseModuleAddress(positional.first(), &request->module.ip))
-        return fail(QStringLiteral("\"%1\" is not a module's IPv4 address").arg(positional.first()));
+    if (positional.size() != operands) {
+        args.fail(QStringLiteral("%1 expects %2, got %3 arguments")
+                      .arg(action, operands ? QStringLiteral("one IP") : QStringLiteral("no argument"))
+                      .arg(positional.size()));
+        return;
+    }
+    request->json = args.isSet("json");
+    if (request->action == ModulesRequest::Action::Remove
+        && !discovery::parseModuleAddress(positional.first(), &request->module.ip))
+        args.fail(QStringLiteral("\"%1\" is not a module's IPv4 address").arg(positional.first()));
     if (request->action != ModulesRequest::Action::Add)
-        return true;
+        return;
     QString problem;
     const std::optional<discovery::KnownModule> module = discovery::knownModuleFromTexts(
-        positional.first(), parser.value(dataPort), parser.value(atPort), parser.value(name), &problem);
-    if (!module)
-        return fail(problem);
-    request->module = *module;
-    return true;
+        positional.first(), args.value("data-port"), args.value("at-port"), args.value("name"), &problem);
+    if (module)
+        request->module = *module;
+    else
+        args.fail(problem);
 }
 
 QString modulesHelp()
@@ -136,9 +131,10 @@ QByteArray knownJson(const QVector<discovery::KnownModule> &modules)
     return QJsonDocument(list).toJson(QJsonDocument::Indented);
 }
 
-int runModules(const ModulesRequest &request, const QString &path)
+int runModules(const Invocation &inv)
 {
-    discovery::KnownModules known = loadKnownModules(path);
+    const ModulesRequest &request = inv.modules;
+    discovery::KnownModules known = loadKnownModules();
     QString error;
     switch (request.action) {
     case ModulesRequest::Action::List:

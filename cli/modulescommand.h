@@ -3,10 +3,15 @@
 
 #include "knownmodules.h"
 
+#include <QCommandLineOption>
+#include <QList>
 #include <QString>
 #include <QStringList>
 
 namespace cli {
+
+class Arguments;
+struct Invocation;
 
 // quarnel-cli modules: the list of modules added by address, which the window shares.
 struct ModulesRequest
@@ -18,14 +23,12 @@ struct ModulesRequest
     bool json = false;             // list
 };
 
-// Parses the arguments from "modules" on. On a usage error returns false with *error set to one
-// line saying what is wrong; with --help sets *help instead.
-bool parseModules(const QStringList &arguments, ModulesRequest *request, bool *help, QString *error);
-
+// The row of the command table: its options, parser, help text and handler (the list at
+// KnownModules::defaultPath()).
+QList<QCommandLineOption> modulesOptions();
+void parseModules(Arguments &args, Invocation *inv);
 QString modulesHelp();
-
-// Runs the request on the list at `path`; the exit status.
-int runModules(const ModulesRequest &request, const QString &path = discovery::KnownModules::defaultPath());
+int runModules(const Invocation &inv);
 
 // The list at `path` read, its problems reported on standard error: what scan, upload and rename
 // take known modules from.

@@ -1,5 +1,7 @@
 #include "knownmodules.h"
 
+#include "portnumber.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QHostAddress>
@@ -99,17 +101,6 @@ bool parseModuleAddress(const QString &text, QString *canonical)
     return true;
 }
 
-bool parsePortNumber(const QString &text, quint16 *port)
-{
-    if (!allDigits(text, 5))
-        return false;
-    const int value = text.toInt();
-    if (value < 1 || value > 65535)
-        return false;
-    *port = quint16(value);
-    return true;
-}
-
 std::optional<KnownModule> knownModuleFromTexts(const QString &ip, const QString &dataPort, const QString &atPort,
                                                 const QString &name, QString *problem)
 {
@@ -120,8 +111,13 @@ std::optional<KnownModule> knownModuleFromTexts(const QString &ip, const QString
         return std::nullopt;
     }
     const auto port = [problem](const QString &text, const char *what, quint16 *out) {
-        if (text.isEmpty() || parsePortNumber(text.trimmed(), out))
+        if (text.isEmpty())
             return true;
+        const std::optional<quint16> parsed = parsePort(text.trimmed());
+        if (parsed) {
+            *out = *parsed;
+            return true;
+        }
         *problem = QStringLiteral("%1 \"%2\" is not a port number (1..65535)").arg(QLatin1String(what), text);
         return false;
     };
@@ -254,8 +250,8 @@ bool KnownModules::takeAnnouncement(const Announcement &announcement, QString *e
         return false;
     KnownModule now = *kept;
     // A port not announced, or a name the list would refuse, keeps what is kept.
-    parsePortNumber(announcement.dataPort, &now.dataPort);
-    parsePortNumber(announcement.atPort, &now.atPort);
+    now.dataPort = parsePort(announcement.dataPort).value_or(now.dataPort);
+    now.atPort = parsePort(announcement.atPort).value_or(now.atPort);
     if (nameProblem(announcement.hostName).isEmpty())
         now.name = announcement.hostName;
     return update(now, error);

@@ -32,7 +32,6 @@ struct KnownModule
 bool parseIpv4(const QString &text, QString *canonical); // four decimal numbers 0..255
 // An IPv4 address that can name a module: not 0.x.x.x, multicast, reserved or broadcast.
 bool parseModuleAddress(const QString &text, QString *canonical);
-bool parsePortNumber(const QString &text, quint16 *port); // decimal 1..65535
 
 // A known module from the texts of the add dialog or `quarnel-cli modules add`; an empty port
 // text takes the default. Nothing, with *problem saying what is wrong, for a bad address, port

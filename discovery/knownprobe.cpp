@@ -1,9 +1,11 @@
 #include "knownprobe.h"
 
 #include <QHostAddress>
+#include <QSet>
 #include <QTcpSocket>
 
 #include <algorithm>
+#include <utility>
 
 namespace discovery {
 
@@ -39,12 +41,9 @@ void KnownModuleProbe::setModules(const QVector<KnownModule> &modules)
         emit idle();
 }
 
-void KnownModuleProbe::setBusy(const QString &ip, bool on)
+void KnownModuleProbe::setBusyRule(std::function<bool(const QString &)> isBusy)
 {
-    if (on)
-        busy.insert(ip);
-    else
-        busy.remove(ip);
+    busy = std::move(isBusy);
 }
 
 void KnownModuleProbe::start()
@@ -64,7 +63,7 @@ void KnownModuleProbe::probeAll()
     for (const KnownModule &module : qAsConst(probes))
         underway.insert(module.ip);
     for (const KnownModule &module : qAsConst(known)) {
-        if (busy.contains(module.ip)) {
+        if (busy && busy(module.ip)) {
             emit answered(module.announcement());
             continue;
         }

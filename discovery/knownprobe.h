@@ -6,9 +6,10 @@
 
 #include <QHash>
 #include <QObject>
-#include <QSet>
 #include <QTimer>
 #include <QVector>
+
+#include <functional>
 
 class QTcpSocket;
 
@@ -35,9 +36,9 @@ public:
     void setModules(const QVector<KnownModule> &modules);
     const QVector<KnownModule> &modules() const { return known; }
 
-    // A module this program is using (an upload holds its one AT-command connection, so a probe
-    // would be refused): it counts as answering, and no probe disturbs it.
-    void setBusy(const QString &ip, bool busy);
+    // Which modules this program is using (an upload holds a module's one AT-command connection,
+    // so a probe would be refused): they count as answering, and no probe disturbs them.
+    void setBusyRule(std::function<bool(const QString &ip)> isBusy);
 
     // One round now and one every ProbeInterval, until stop().
     void start();
@@ -59,7 +60,7 @@ private:
     void finish(QTcpSocket *socket, bool accepted);
 
     QVector<KnownModule> known;
-    QSet<QString> busy;
+    std::function<bool(const QString &)> busy;
     QHash<QTcpSocket *, KnownModule> probes; // under way
     QTimer rounds;
 };

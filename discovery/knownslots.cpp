@@ -5,6 +5,7 @@
 
 #include "addmoduledialog.h"
 #include "devicecolumns.h"
+#include "modulelistener.h"
 #include "ui_widget.h"
 
 #include <QMenu>
@@ -28,8 +29,11 @@ void Widget::startKnownModules()
         report(problem);
     // A known module gets its row now; it keeps it while it answers, as if it announced.
     for (const discovery::KnownModule &module : knownModules.modules())
-        takeModule(module.announcement());
-    connect(&knownProbe, &discovery::KnownModuleProbe::answered, this, &Widget::takeModule);
+        showModule(module.announcement());
+    connect(&knownProbe, &discovery::KnownModuleProbe::answered, this, &Widget::showModule);
+    connect(listener, &discovery::ModuleListener::heard, this, &Widget::takeKnownAnnouncement);
+    // An upload holds the module's one AT-command connection: no probe may take its place.
+    knownProbe.setBusyRule([this](const QString &ip) { return work.busy(ip); });
     knownProbe.setModules(knownModules.modules());
     knownProbe.start();
 
@@ -95,7 +99,7 @@ void Widget::addModuleByAddress()
         return;
     }
     knownProbe.setModules(knownModules.modules());
-    takeModule(module.announcement());
+    showModule(module.announcement());
 }
 
 void Widget::forgetModule(const QString &ip)

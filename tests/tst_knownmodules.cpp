@@ -254,7 +254,7 @@ void tst_KnownModules::oneProbePerModule()
     QTRY_VERIFY(at.hasPendingConnections());
     delete at.nextPendingConnection();
 
-    probe.setBusy("127.0.0.1", true);
+    probe.setBusyRule([](const QString &ip) { return ip == "127.0.0.1"; });
     probe.probeAll();
     QCOMPARE(answered.size(), 2);
     QCOMPARE(probe.inFlight(), 0);
