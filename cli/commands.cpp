@@ -343,9 +343,10 @@ int runUpload(const Invocation &inv)
 int runRename(const Invocation &inv)
 {
     discovery::KnownModules known = loadKnownModules();
-    const discovery::KnownModule *listed = known.find(inv.ip);
+    quint16 atPort = inv.atPort;
     // A module added by address has its port on the list: no announcement to wait for.
-    quint16 atPort = inv.atPort != 0 ? inv.atPort : listed ? listed->atPort : 0;
+    if (const discovery::KnownModule *listed = known.find(inv.ip))
+        resolvePorts(listed->announcement(), nullptr, &atPort);
     if (atPort == 0) {
         int exitCode = ExitSuccess;
         if (!portsFromAnnouncement(inv, nullptr, inv.ip, nullptr, &atPort, &exitCode))
