@@ -54,6 +54,12 @@ void ModuleScan::probeKnown(const QVector<discovery::KnownModule> &modules)
     probe.probeAll();
 }
 
+void ModuleScan::watchKnown(const QVector<discovery::KnownModule> &modules)
+{
+    probeKnown(modules);
+    probe.start(); // its first round leaves alone the probes under way
+}
+
 void ModuleScan::takeKnown(const discovery::Announcement &known)
 {
     // Not held to the row limit: the known modules are few (KnownModules::MaxEntries).
@@ -61,12 +67,13 @@ void ModuleScan::takeKnown(const discovery::Announcement &known)
     const auto it = byIp.find(known.hostIp);
     if (it != byIp.end()) {
         it->known = true;
-        return;
+    } else {
+        HeardModule &module = byIp[known.hostIp];
+        module.announcement = known;
+        module.heard = false;
+        module.known = true;
     }
-    HeardModule &module = byIp[known.hostIp];
-    module.announcement = known;
-    module.heard = false;
-    module.known = true;
+    emit heard(known.hostIp);
 }
 
 void ModuleScan::runLoop(QEventLoop *loop, int ms)

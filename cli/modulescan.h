@@ -49,8 +49,12 @@ public:
     // Probes these known modules once; each that answers is taken with takeKnown(). listenFor()
     // waits for the probes to end.
     void probeKnown(const QVector<discovery::KnownModule> &modules);
+    // The same every KnownModuleProbe::ProbeInterval for as long as the scan lives: a listener
+    // that runs on (a port discovery) sees them come, and go by its presence rule, as announced
+    // modules do.
+    void watchKnown(const QVector<discovery::KnownModule> &modules);
     // A known module that is there: listed, marked known, and one module with its announcements
-    // (which give its values).
+    // (which give its values); reported with heard() as an announcement is.
     void takeKnown(const discovery::Announcement &module);
 
     // Runs the event loop for `ms` milliseconds, taking what arrives, and then until the probes

@@ -406,6 +406,7 @@ void tst_CliLogic::jsonKeepsAnnouncedTexts()
 void tst_CliLogic::knownModulesInScan()
 {
     cli::ModuleScan scan;
+    QSignalSpy heard(&scan, &cli::ModuleScan::heard);
     const discovery::KnownModule quiet{"10.0.0.9", 8000, 8001, "quiet"};
     const discovery::KnownModule loud{"10.0.0.3", 8000, 8001, "given"};
     scan.takeKnown(quiet.announcement());
@@ -419,6 +420,7 @@ void tst_CliLogic::knownModulesInScan()
     QCOMPARE(lines.at(1).simplified(), QStringLiteral("10.0.0.3 9000 9001 0.0 announced"));
     QCOMPARE(lines.at(2).simplified(), QStringLiteral("10.0.0.4 0.0 other"));
     QCOMPARE(lines.at(3).simplified(), QStringLiteral("10.0.0.9 8000 8001 known quiet"));
+    QCOMPARE(heard.size(), 5); // an answer is reported as an announcement is
 }
 
 void tst_CliLogic::modulesCommandLines_data()
