@@ -63,6 +63,7 @@ Widget::Widget(QWidget *parent)
     connect(&presence, &discovery::Presence::departed, this, &Widget::removeRowsOf);
 
     addingRow = false;
+    startKnownModules();
 
     ui->pushButton_4->setStyleSheet(QString::fromLatin1(ButtonStyleSheet));
 }

@@ -2,6 +2,8 @@
 #define WIDGET_H
 
 #include "firmwaresource.h"
+#include "knownmodules.h"
+#include "knownprobe.h"
 #include "modulework.h"
 #include "presence.h"
 
@@ -10,6 +12,7 @@
 #include <QStringList>
 #include <QWidget>
 
+class QMenu;
 class QTableWidgetItem;
 class QTimer;
 class QUdpSocket;
@@ -75,10 +78,22 @@ private:
     // itself, not by its place on screen: a widget scrolled half out of view has its corner above
     // the table, and a hidden table has no layout yet.
     int rowOfCellWidget(const QWidget *widget, int column) const;
-    // An announcement the listener accepted: the module's row and its presence.
+    // An announcement the listener accepted, or a known module that answered: the module's row and
+    // its presence.
     void showModule(const discovery::Announcement &announcement);
     // Removes the rows of these modules and shows the new count.
     void removeRowsOf(const QStringList &ips);
+
+    // Modules added by address (discovery/knownslots.cpp)
+    void startKnownModules();
+    // An announcement from a known module updates it, and its row.
+    void takeKnownAnnouncement(const discovery::Announcement &announcement);
+    // The table's context menu for `row` (-1: no row): "Add module by address…", and on the row
+    // of a known module "Forget module".
+    QMenu *tableMenu(int row);
+    void showTableMenu(const QPoint &position);
+    void addModuleByAddress();
+    void forgetModule(const QString &ip);
 
     // Runs the build-output finder and shows the default file and its time (firmware/firmwareslots.cpp)
     void refreshDefaultFile();
@@ -96,6 +111,8 @@ private:
     firmware::FirmwareSource source; // manual mode, the file paths, currentFileName, generateTime, the conversion
     QTimer *timer;
     discovery::Presence presence; // presenceMap and sweepRunning
+    discovery::KnownModules knownModules; // modules added by address, shared with quarnel-cli
+    discovery::KnownModuleProbe knownProbe; // keeps their rows while they answer
     bool addingRow;
     bool tableFullReported = false; // the full table was reported and no row has left since
     discovery::DeviceRowIndex *rowIndex; // IP -> row of userTableWidget, and rows to lock

@@ -16,5 +16,6 @@ bench_run() {
   shift
   bench_build "$name"
   echo "== $name $* (load average now: $(cut -d' ' -f1-3 /proc/loadavg))"
-  QT_QPA_PLATFORM=offscreen "$build/bench/$name" "$@"
+  # A configuration directory of its own: the user's known modules would add probes to the runs.
+  QT_QPA_PLATFORM=offscreen XDG_CONFIG_HOME="$build/bench/config" "$build/bench/$name" "$@"
 }

@@ -337,6 +337,7 @@ QString ideSetupHelp()
 }
 
 // "scan, upload or rename"
+// "scan, upload, rename or modules"
 QString commandNames()
 {
     QStringList names;
@@ -364,6 +365,8 @@ const QList<CommandRow> &commandTable()
          parseUpload, uploadHelp, runUpload},
         {Command::Rename, "rename", "give a module a new host name", renameOptions, parseRename, renameHelp,
          runRename},
+        {Command::Modules, "modules", "add, list or remove modules given by address (for networks that drop "
+         "announcements)", modulesOptions, parseModules, modulesHelp, runModules},
         {Command::Discovery, "discovery",
          "report the modules as ports to the Arduino IDE and arduino-cli (stdin/stdout)", discoveryOptions,
          parseDiscovery, discoveryHelp, runDiscovery},
@@ -497,17 +500,7 @@ QString helpText(Command command)
 
 bool parseIpv4(const QString &text, QString *canonical)
 {
-    const QStringList parts = text.split(QLatin1Char('.'));
-    if (parts.size() != 4)
-        return false;
-    QStringList numbers;
-    for (const QString &part : parts) {
-        if (!allDigits(part, 3) || part.toInt() > 255)
-            return false;
-        numbers << QString::number(part.toInt());
-    }
-    *canonical = numbers.join(QLatin1Char('.'));
-    return true;
+    return discovery::parseIpv4(text, canonical);
 }
 
 bool parseModulePorts(const QString &text, quint16 *dataPort, quint16 *atPort)

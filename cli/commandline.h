@@ -1,6 +1,8 @@
 #ifndef CLI_COMMANDLINE_H
 #define CLI_COMMANDLINE_H
 
+#include "modulescommand.h"
+
 #include <QCommandLineOption>
 #include <QList>
 #include <QString>
@@ -11,7 +13,7 @@ class QCommandLineParser;
 
 namespace cli {
 
-enum class Command { None, Scan, Upload, Rename, Discovery, IdeSetup };
+enum class Command { None, Scan, Upload, Rename, Modules, Discovery, IdeSetup };
 
 // What one quarnel-cli run was asked to do, checked and in the form the libraries take.
 struct Invocation
@@ -33,6 +35,7 @@ struct Invocation
     quint16 dataPort = 0;  // upload: 0 takes the port from the module's announcement
     quint16 atPort = 0;    // upload, rename: 0 takes the port from the module's announcement
     QString name;          // rename
+    ModulesRequest modules; // modules
     QString sketchbook;    // ide-setup: empty for the sketch build tool's own
 };
 

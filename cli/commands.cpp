@@ -9,6 +9,7 @@
 #include "interruptsignal.h"
 #include "moduleports.h"
 #include "modulescan.h"
+#include "modulescommand.h"
 #include "platform.h"
 #include "progress.h"
 #include "scanoutput.h"
@@ -110,14 +111,19 @@ bool findBoards(const Invocation &inv, InterruptSignal *stop, QVector<Board> *bo
 {
     const UploadTarget given{QString(), inv.dataPort, inv.atPort, inv.board};
     const bool needPorts = given.dataPort == 0 || given.atPort == 0;
+    const discovery::KnownModules known = loadKnownModules();
     if (!inv.all && inv.ips.size() == 1) {
         Board board;
         board.target = given;
         board.target.ip = inv.ips.first();
-        if (needPorts
-            && !portsFromAnnouncement(inv, stop, board.target.ip, &board.target.dataPort, &board.target.atPort,
-                                      exitCode))
+        if (const discovery::KnownModule *module = known.find(board.target.ip)) {
+            const discovery::Announcement listed = module->announcement();
+            takeAnnouncement(&board, &listed, inv.seconds);
+        } else if (needPorts
+                   && !portsFromAnnouncement(inv, stop, board.target.ip, &board.target.dataPort,
+                                             &board.target.atPort, exitCode)) {
             return false;
+        }
         boards->append(board);
         return true;
     }
@@ -133,6 +139,7 @@ bool findBoards(const Invocation &inv, InterruptSignal *stop, QVector<Board> *bo
         return false;
     }
     if (inv.all) {
+        scan.probeKnown(known.modules());
         scan.listenFor(milliseconds(inv.seconds));
         QVector<discovery::Announcement> heard;
         for (const HeardModule &m : scan.modules())
@@ -162,7 +169,10 @@ bool findBoards(const Invocation &inv, InterruptSignal *stop, QVector<Board> *bo
         Board board;
         board.target = given;
         board.target.ip = ip;
-        if (needPorts) {
+        if (const discovery::KnownModule *module = known.find(ip)) {
+            const discovery::Announcement listed = module->announcement();
+            takeAnnouncement(&board, &listed, inv.seconds);
+        } else if (needPorts) {
             const std::optional<discovery::Announcement> heard =
                 scan.waitFor(QHostAddress(ip), int(qMax<qint64>(0, deadline.remainingTime())));
             // A board whose wait was cut short stays waiting: the upload does not start it.
@@ -172,6 +182,18 @@ bool findBoards(const Invocation &inv, InterruptSignal *stop, QVector<Board> *bo
         boards->append(board);
     }
     return true;
+}
+
+// A known module that announced itself is the same module: the list keeps what it announced.
+void rememberAnnounced(discovery::KnownModules *known, const QVector<HeardModule> &modules)
+{
+    for (const HeardModule &m : modules) {
+        QString error;
+        if (m.heard && m.known)
+            known->takeAnnouncement(m.announcement, &error);
+        if (!error.isEmpty())
+            fail(error);
+    }
 }
 
 } // namespace
@@ -199,9 +221,12 @@ int runScan(const Invocation &inv)
         fail(QStringLiteral("cannot listen on UDP port %1: %2").arg(discovery::AnnouncementPort).arg(error));
         return ExitLocalFailure;
     }
+    discovery::KnownModules known = loadKnownModules();
+    scan.probeKnown(known.modules());
     scan.listenFor(milliseconds(inv.seconds));
 
     const QVector<HeardModule> modules = scan.modules();
+    rememberAnnounced(&known, modules);
     if (inv.json) {
         std::fputs(scanJson(modules, scan.nowMs()).constData(), stdout);
         std::fflush(stdout);
@@ -317,7 +342,11 @@ int runUpload(const Invocation &inv)
 
 int runRename(const Invocation &inv)
 {
+    discovery::KnownModules known = loadKnownModules();
     quint16 atPort = inv.atPort;
+    // A module added by address has its port on the list: no announcement to wait for.
+    if (const discovery::KnownModule *listed = known.find(inv.ip))
+        resolvePorts(listed->announcement(), nullptr, &atPort);
     if (atPort == 0) {
         int exitCode = ExitSuccess;
         if (!portsFromAnnouncement(inv, nullptr, inv.ip, nullptr, &atPort, &exitCode))
@@ -335,6 +364,10 @@ int runRename(const Invocation &inv)
     printLine(stdout, QStringLiteral("quarnel-cli: %1: sent AT+HOSTNAME=%2 to AT-command port %3")
                           .arg(inv.ip, inv.name)
                           .arg(atPort));
+    QString error;
+    known.takeName(inv.ip, inv.name, &error);
+    if (!error.isEmpty())
+        fail(error);
     return ExitSuccess;
 }
 

@@ -2,7 +2,9 @@
 
 #include "discoveryprotocol.h"
 #include "exitcodes.h"
+#include "knownprobe.h"
 #include "modulelistener.h"
+#include "modulescommand.h"
 #include "presence.h"
 #include "stdinlines.h"
 
@@ -29,11 +31,13 @@ void write(const QList<QByteArray> &lines)
 }
 
 // The modules heard while the client has the discovery started: the module listener (the
-// window's acceptance rule, and its row limit over the modules present) with the window's
-// presence rule. A module simulated on this machine is heard, as by a scan.
+// window's acceptance rule, and its row limit over the modules present) and the probe of the
+// modules known by address, with the window's presence rule. A module simulated on this machine
+// is heard, as by a scan.
 struct Hearing
 {
     discovery::ModuleListener listener;
+    discovery::KnownModuleProbe probe;
     discovery::Presence presence;
 };
 
@@ -66,11 +70,14 @@ private:
                          &discovery::ModuleListener::readPending);
         if (!h->listener.listen(discovery::AnnouncementPort, error))
             return false;
-        QObject::connect(&h->listener, &discovery::ModuleListener::heard, presence,
-                         [this, presence](const discovery::Announcement &a) {
-                             presence->refreshPresence(a.hostIp);
-                             write(protocol.portHeard({a.hostIp, a.hostName, a.dataPort, a.atPort}));
-                         });
+        const auto heard = [this, presence](const discovery::Announcement &a) {
+            presence->refreshPresence(a.hostIp);
+            write(protocol.portHeard({a.hostIp, a.hostName, a.dataPort, a.atPort}));
+        };
+        QObject::connect(&h->listener, &discovery::ModuleListener::heard, presence, heard);
+        QObject::connect(&h->probe, &discovery::KnownModuleProbe::answered, presence, heard);
+        h->probe.setModules(loadKnownModules().modules());
+        h->probe.start();
         QObject::connect(presence, &discovery::Presence::departed, presence,
                          [this](const QStringList &ips) { write(protocol.portsGone(ips)); });
         presence->sweepEvery(discovery::Presence::SweepInterval);

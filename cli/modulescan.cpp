@@ -23,6 +23,7 @@ ModuleScan::ModuleScan()
     listener.setRoster([this](const QString &ip) { return byIp.contains(ip); }, [this] { return int(byIp.size()); });
     connect(listener.socket(), &QUdpSocket::readyRead, &listener, &discovery::ModuleListener::readPending);
     connect(&listener, &discovery::ModuleListener::heard, this, &ModuleScan::record);
+    connect(&probe, &discovery::KnownModuleProbe::answered, this, &ModuleScan::takeKnown);
 }
 
 bool ModuleScan::listen(quint16 port, QString *error)
@@ -40,7 +41,39 @@ void ModuleScan::record(const discovery::Announcement &announcement)
     HeardModule &module = byIp[announcement.hostIp];
     module.announcement = announcement;
     module.lastHeardMs = clock.elapsed();
+    module.heard = true;
+    module.known = knownIps.contains(announcement.hostIp);
     emit heard(announcement.hostIp);
+}
+
+void ModuleScan::probeKnown(const QVector<discovery::KnownModule> &modules)
+{
+    for (const discovery::KnownModule &module : modules)
+        knownIps.insert(module.ip);
+    probe.setModules(modules);
+    probe.probeAll();
+}
+
+void ModuleScan::watchKnown(const QVector<discovery::KnownModule> &modules)
+{
+    probeKnown(modules);
+    probe.start(); // its first round leaves alone the probes under way
+}
+
+void ModuleScan::takeKnown(const discovery::Announcement &known)
+{
+    // Not held to the row limit: the known modules are few (KnownModules::MaxEntries).
+    knownIps.insert(known.hostIp);
+    const auto it = byIp.find(known.hostIp);
+    if (it != byIp.end()) {
+        it->known = true;
+    } else {
+        HeardModule &module = byIp[known.hostIp];
+        module.announcement = known;
+        module.heard = false;
+        module.known = true;
+    }
+    emit heard(known.hostIp);
 }
 
 void ModuleScan::runLoop(QEventLoop *loop, int ms)
@@ -64,6 +97,11 @@ void ModuleScan::listenFor(int ms)
 {
     QEventLoop loop;
     runLoop(&loop, ms);
+    if (probe.inFlight() == 0)
+        return;
+    // Each probe ends within its time-out.
+    connect(&probe, &discovery::KnownModuleProbe::idle, &loop, &QEventLoop::quit);
+    runLoop(&loop, discovery::KnownModuleProbe::ProbeTimeout);
 }
 
 std::optional<discovery::Announcement> ModuleScan::waitFor(const QHostAddress &ip, int ms)

@@ -3,6 +3,7 @@
 
 #include "announcement.h"
 #include "discoveryconstants.h"
+#include "knownprobe.h"
 #include "modulelistener.h"
 
 #include <QElapsedTimer>
@@ -10,6 +11,7 @@
 #include <QHash>
 #include <QHostAddress>
 #include <QObject>
+#include <QSet>
 #include <QVector>
 
 #include <optional>
@@ -21,6 +23,8 @@ struct HeardModule
 {
     discovery::Announcement announcement; // the latest one from this "host ip"
     qint64 lastHeardMs = 0;               // on the scan's clock
+    bool heard = true;                    // false: a known module that answered but did not announce
+    bool known = false;                   // added by address (quarnel-cli modules add)
 };
 
 // Collects the modules that the module listener hears, with the window's acceptance rule and row
@@ -42,7 +46,19 @@ public:
     // Takes one datagram; false when it is dropped.
     bool take(const QByteArray &datagram);
 
-    // Runs the event loop for `ms` milliseconds, taking what arrives.
+    // Probes these known modules once; each that answers is taken with takeKnown(). listenFor()
+    // waits for the probes to end.
+    void probeKnown(const QVector<discovery::KnownModule> &modules);
+    // The same every KnownModuleProbe::ProbeInterval for as long as the scan lives: a listener
+    // that runs on (a port discovery) sees them come, and go by its presence rule, as announced
+    // modules do.
+    void watchKnown(const QVector<discovery::KnownModule> &modules);
+    // A known module that is there: listed, marked known, and one module with its announcements
+    // (which give its values); reported with heard() as an announcement is.
+    void takeKnown(const discovery::Announcement &module);
+
+    // Runs the event loop for `ms` milliseconds, taking what arrives, and then until the probes
+    // of known modules have ended.
     void listenFor(int ms);
     // Runs the event loop until a module announces itself with the address `ip` or `ms` pass;
     // its latest announcement, or nothing.
@@ -66,6 +82,8 @@ private:
     void runLoop(QEventLoop *loop, int ms);
 
     discovery::ModuleListener listener;
+    discovery::KnownModuleProbe probe;
+    QSet<QString> knownIps;
     QElapsedTimer clock;
     QHash<QString, HeardModule> byIp;
     QEventLoop *waiting = nullptr; // the loop of the listenFor() or waitFor() under way

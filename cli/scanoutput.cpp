@@ -72,8 +72,9 @@ QString scanTable(const QVector<HeardModule> &modules, qint64 nowMs)
                  QStringLiteral("HOSTNAME")});
     for (const HeardModule &m : modules) {
         const discovery::Announcement &a = m.announcement;
-        rows.append({printableText(a.hostIp, true), printableText(a.dataPort, true), printableText(a.atPort, true),
-                     QString::number(ageSeconds(m, nowMs), 'f', 1), printableText(a.hostName, false)});
+        const QString age = m.heard ? QString::number(ageSeconds(m, nowMs), 'f', 1) : QStringLiteral("known");
+        rows.append({printableText(a.hostIp, true), printableText(a.dataPort, true), printableText(a.atPort, true), age,
+                     printableText(a.hostName, false)});
     }
     return alignedColumns(rows);
 }
@@ -87,7 +88,9 @@ QByteArray scanJson(const QVector<HeardModule> &modules, qint64 nowMs)
                                 {QStringLiteral("dataPort"), a.dataPort},
                                 {QStringLiteral("atPort"), a.atPort},
                                 {QStringLiteral("hostname"), a.hostName},
-                                {QStringLiteral("secondsSinceHeard"), ageSeconds(m, nowMs)}});
+                                {QStringLiteral("secondsSinceHeard"),
+                                 m.heard ? QJsonValue(ageSeconds(m, nowMs)) : QJsonValue(QJsonValue::Null)},
+                                {QStringLiteral("known"), m.known}});
     }
     return QJsonDocument(list).toJson(QJsonDocument::Indented);
 }

@@ -12,6 +12,8 @@
 #include <QSignalBlocker>
 #include <QTableWidgetItem>
 
+#include <cstdio>
+
 void Widget::on_userTableWidget_itemChanged(QTableWidgetItem *item)
 {
     // Only the user's edits of a Name cell rename; the table's own changes come with addingRow
@@ -43,4 +45,9 @@ void Widget::on_userTableWidget_itemChanged(QTableWidgetItem *item)
     }
     const QSignalBlocker blocker(ui->userTableWidget);
     item->setData(discovery::ModuleNameRole, name);
+    QString error;
+    if (knownModules.takeName(module.ip, name, &error))
+        knownProbe.setModules(knownModules.modules());
+    if (!error.isEmpty())
+        std::fprintf(stderr, "quarnel-uploader: %s\n", error.toLocal8Bit().constData());
 }

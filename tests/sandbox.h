@@ -26,25 +26,28 @@ inline QString timeTextOf(const QString &path)
 }
 
 // Runs a test inside its own working directory (./update.bin, ./log.txt), its own temporary
-// directory (where the build-output finder looks) and its own cache directory (where current
-// build tools keep theirs).
+// directory (where the build-output finder looks), its own cache directory (where current
+// build tools keep theirs) and its own configuration directory (the modules added by address).
 class Sandbox
 {
 public:
     Sandbox()
         : savedTmp_(qgetenv("TMPDIR"))
         , savedCache_(qEnvironmentVariableIsSet("XDG_CACHE_HOME") ? qgetenv("XDG_CACHE_HOME") : QByteArray())
+        , savedConfig_(qEnvironmentVariableIsSet("XDG_CONFIG_HOME") ? qgetenv("XDG_CONFIG_HOME") : QByteArray())
         , savedCwd_(QDir::currentPath())
     {
         QDir::setCurrent(work.path());
         qputenv("TMPDIR", QFile::encodeName(temp.path()));
         qputenv("XDG_CACHE_HOME", QFile::encodeName(cache.path()));
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
     }
     ~Sandbox()
     {
         QDir::setCurrent(savedCwd_);
         qputenv("TMPDIR", savedTmp_);
         restore("XDG_CACHE_HOME", savedCache_);
+        restore("XDG_CONFIG_HOME", savedConfig_);
     }
     Sandbox(const Sandbox &) = delete;
     Sandbox &operator=(const Sandbox &) = delete;
@@ -81,6 +84,7 @@ public:
     QTemporaryDir temp;
     QTemporaryDir work;
     QTemporaryDir cache; // the user's cache directory, where current build tools keep theirs
+    QTemporaryDir config; // the user's configuration directory: the modules added by address
 
 private:
     static void restore(const char *name, const QByteArray &saved)
@@ -93,6 +97,7 @@ private:
 
     QByteArray savedTmp_;
     QByteArray savedCache_;
+    QByteArray savedConfig_;
     QString savedCwd_;
 };
 

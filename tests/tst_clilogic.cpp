@@ -10,6 +10,7 @@
 #include "firmwarefile.h"
 #include "idesetup.h"
 #include "modulescan.h"
+#include "modulescommand.h"
 #include "progress.h"
 #include "quarnelversion.h"
 #include "protocolbytes.h"
@@ -68,6 +69,9 @@ private slots:
     void scanOrderAndAge();
     void hostileTextsInTable();
     void jsonKeepsAnnouncedTexts();
+    void knownModulesInScan();
+    void modulesCommandLines_data();
+    void modulesCommandLines();
 
     void firmwareFile_data();
     void firmwareFile();
@@ -186,7 +190,7 @@ void tst_CliLogic::usageErrors_data()
     QTest::newRow("nothing") << QStringList{} << "no command given";
     QTest::newRow("unknown command") << QStringList{"flash"} << "unknown command \"flash\"";
     QTest::newRow("unknown command names the commands")
-        << QStringList{"monitor", "--ip", "127.0.0.2"} << "unknown command \"monitor\"; expected scan, upload, rename, discovery or ide-setup";
+        << QStringList{"monitor", "--ip", "127.0.0.2"} << "unknown command \"monitor\"; expected scan, upload, rename, modules, discovery or ide-setup";
     QTest::newRow("unknown option") << QStringList{"scan", "--colour"} << "scan: Unknown option 'colour'";
     QTest::newRow("option of another command") << QStringList{"scan", "--verify"} << "scan: Unknown option 'verify'";
     QTest::newRow("option without its value") << QStringList{"scan", "--seconds"} << "scan: Missing value after '--seconds'";
@@ -432,6 +436,71 @@ void tst_CliLogic::jsonKeepsAnnouncedTexts()
     QCOMPARE(m.value("hostname").toString(), QStringLiteral("a\"b\x1b" "c"));
     QVERIFY(m.value("secondsSinceHeard").isDouble());
     QCOMPARE(cli::scanJson({}, 0).trimmed(), QByteArray("[\n]"));
+}
+
+// A known module that answered is listed, marked as not heard; one that also announces is one
+// module with its announced values, whichever came first.
+void tst_CliLogic::knownModulesInScan()
+{
+    cli::ModuleScan scan;
+    QSignalSpy heard(&scan, &cli::ModuleScan::heard);
+    const discovery::KnownModule quiet{"10.0.0.9", 8000, 8001, "quiet"};
+    const discovery::KnownModule loud{"10.0.0.3", 8000, 8001, "given"};
+    scan.takeKnown(quiet.announcement());
+    scan.takeKnown(loud.announcement());
+    QVERIFY(scan.take(R"({"host ip":"10.0.0.3","data port":9000,"atcomd port":9001,"hostname":"announced"})"));
+    QVERIFY(scan.take(R"({"host ip":"10.0.0.4","hostname":"other"})"));
+    scan.takeKnown(discovery::KnownModule{"10.0.0.4", 8000, 8001, "given"}.announcement());
+
+    const QStringList lines = cli::scanTable(scan.modules(), scan.nowMs()).split('\n', Qt::SkipEmptyParts);
+    QCOMPARE(lines.size(), 4);
+    QCOMPARE(lines.at(1).simplified(), QStringLiteral("10.0.0.3 9000 9001 0.0 announced"));
+    QCOMPARE(lines.at(2).simplified(), QStringLiteral("10.0.0.4 0.0 other"));
+    QCOMPARE(lines.at(3).simplified(), QStringLiteral("10.0.0.9 8000 8001 known quiet"));
+    QCOMPARE(heard.size(), 5); // an answer is reported as an announcement is
+}
+
+void tst_CliLogic::modulesCommandLines_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("taken"); // "ACTION ip data at name json", or the usage error
+
+    QTest::newRow("add with defaults") << QStringList{"modules", "add", "192.168.001.20"} << "0 192.168.1.20 8000 8001  0";
+    QTest::newRow("add with ports and name")
+        << QStringList{"modules", "add", "10.0.0.5", "--data-port", "23", "--at-port=24", "--name", "bench 7"}
+        << "0 10.0.0.5 23 24 bench 7 0";
+    QTest::newRow("list as JSON") << QStringList{"modules", "list", "--json"} << "1 8000 8001  1";
+    QTest::newRow("remove") << QStringList{"modules", "remove", "10.0.0.5"} << "2 10.0.0.5 8000 8001  0";
+    QTest::newRow("unknown action") << QStringList{"modules", "delete", "10.0.0.5"} << "modules: unknown action \"delete\"";
+    QTest::newRow("add without address") << QStringList{"modules", "add"} << "modules: add expects one IP, got 0 arguments";
+    QTest::newRow("add, bad address") << QStringList{"modules", "add", "10.0.0"} << "modules: \"10.0.0\" is not a module's IPv4";
+    QTest::newRow("list takes no address") << QStringList{"modules", "list", "10.0.0.5"}
+                                           << "modules: list expects no argument, got 1 arguments";
+    QTest::newRow("remove takes no port") << QStringList{"modules", "remove", "10.0.0.5", "--at-port", "1"}
+                                          << "modules: remove does not take --at-port";
+}
+
+void tst_CliLogic::modulesCommandLines()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, taken);
+    QString error;
+    const cli::Invocation inv = cli::parseCommandLine(arguments, &error);
+    if (!error.isEmpty()) {
+        QVERIFY2(error.startsWith(taken), qPrintable(error));
+        return;
+    }
+    const cli::ModulesRequest &r = inv.modules;
+    QCOMPARE(inv.command, cli::Command::Modules);
+    QCOMPARE(QStringLiteral("%1 %2 %3 %4 %5 %6")
+                 .arg(int(r.action))
+                 .arg(r.module.ip)
+                 .arg(r.module.dataPort)
+                 .arg(r.module.atPort)
+                 .arg(r.module.name)
+                 .arg(int(r.json))
+                 .simplified(),
+             taken.simplified());
 }
 
 void tst_CliLogic::firmwareFile_data()

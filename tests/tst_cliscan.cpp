@@ -1,7 +1,8 @@
 // quarnel-cli on the real discovery port: scan lists simulated modules with their names and
 // ports; upload and rename take missing ports from the module's announcement, and say so
 // clearly when none comes or what comes is unusable; hostile datagrams do not upset a scan;
-// upload --all --name writes every module of that name.
+// upload --all --name writes every module of that name; a module that never announces, added by
+// address, is listed, written and renamed all the same.
 #include "simprocess.h"
 #include "cliprocess.h"
 
@@ -76,6 +77,7 @@ private slots:
     void uploadToAllNamed();
     void thousandModulesUnderFileLimit();
     void interruptWhileListening();
+    void moduleAddedByAddress();
     void discoveryPortComesAndGoes();
 };
 
@@ -324,6 +326,50 @@ void tst_CliScan::interruptWhileListening()
     QCOMPARE(run.lastErrorLine(), QByteArray("quarnel-cli: interrupted before a module whose host name matches "
                                              "\"nobody-*\" was heard; nothing uploaded"));
     QCOMPARE(tempDir.entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
+}
+
+// A module on a network that drops broadcasts: added once, then scanned, uploaded to with --all
+// and with --ip (no announcement waited for), renamed and removed.
+void tst_CliScan::moduleAddedByAddress()
+{
+    QTemporaryDir config;
+    const QStringList env{"XDG_CONFIG_HOME=" + config.path()};
+    const auto cli = [&env](const QStringList &arguments) { return runCli(arguments, QString(), env, RunMs); };
+    SimProcess sim;
+    QVERIFY2(sim.start({"--ip", "127.0.0.187", "--board", "UNO", "--name", "unheard", "--announce-ms", "0"}),
+             qPrintable(sim.errorText()));
+    const QString ip = sim.ip().toString();
+    CliRun run = cli({"modules", "add", ip, "--data-port", QString::number(sim.dataPort()), "--at-port",
+                      QString::number(sim.atPort()), "--name", "shelf"});
+    QVERIFY2(run.finished && run.exitCode == 0, run.printed().constData());
+
+    run = cli({"scan", "--seconds", "0.5", "--json"});
+    QVERIFY2(run.finished && run.exitCode == 0, run.printed().constData());
+    const QJsonObject listed = moduleAt(scanJson(run), ip);
+    QCOMPARE(listed.value("hostname").toString(), QStringLiteral("shelf"));
+    QCOMPARE(listed.value("known").toBool(), true);
+    QVERIFY(listed.value("secondsSinceHeard").isNull());
+
+    const QByteArray bin = readFile(avrPath("blink_uno.bin"));
+    const int pages = 1 + int(bin.size() - 1) / 128;
+    run = cli({"upload", "--all", "--name", "shelf", "--seconds", "0.5", "--board", "UNO", "--json", avrPath("blink_uno.hex")});
+    QVERIFY2(run.finished && run.exitCode == 0, run.printed().constData());
+    QCOMPARE(QJsonDocument::fromJson(run.out).object().value("written").toInt(), 1);
+    QCOMPARE(sim.pagesWritten(), pages);
+    run = cli({"upload", "--ip", ip, "--seconds", "0.5", "--board", "UNO", avrPath("blink_uno.hex")});
+    QVERIFY2(run.finished && run.exitCode == 0, run.printed().constData());
+    QCOMPARE(sim.pagesWritten(), 2 * pages);
+    QCOMPARE(sim.flash().left(bin.size()), bin);
+
+    run = cli({"rename", "--ip", ip, "--seconds", "0.5", "shelf-2"});
+    QVERIFY2(run.finished && run.exitCode == 0, run.printed().constData());
+    run = cli({"modules", "list"});
+    QCOMPARE(run.outLines().value(1).simplified(),
+             QStringLiteral("%1 %2 %3 shelf-2").arg(ip).arg(sim.dataPort()).arg(sim.atPort()).toUtf8());
+    run = cli({"modules", "remove", ip});
+    QVERIFY2(run.finished && run.exitCode == 0, run.printed().constData());
+    QCOMPARE(cli({"modules", "list", "--json"}).out.simplified(), QByteArray("[ ]"));
+    QVERIFY(sim.stop());
 }
 
 // quarnel-cli discovery as arduino-cli starts it: a module becomes a port with its name and

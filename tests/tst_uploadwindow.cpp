@@ -1,6 +1,7 @@
 // The whole tool in the real window: Upload presses program simulated boards running their real
 // bootloaders through simulated modules; renames reach the module; failures show as the window
 // shows them.
+#include "addmoduledialog.h"
 #include "devicecolumns.h"
 #include "simprocess.h"
 #include "stderrcapture.h"
@@ -10,6 +11,8 @@
 
 #include <QComboBox>
 #include <QElapsedTimer>
+#include <QLabel>
+#include <QMenu>
 #include <QHostAddress>
 #include <QNetworkDatagram>
 #include <QPointer>
@@ -83,6 +86,16 @@ void addModule(WidgetInspector &in, const QString &ip, quint16 dataPort, quint16
     box->setCurrentText(board);
 }
 
+// The action of `menu` with this text, or null.
+QAction *actionOf(QMenu *menu, const QString &text)
+{
+    for (QAction *action : menu->actions()) {
+        if (action->text() == text)
+            return action;
+    }
+    return nullptr;
+}
+
 // Percentages rise to 100%, then the verdict.
 bool risingTo(const QStringList &texts, const QString &verdict)
 {
@@ -132,6 +145,7 @@ private slots:
     void renameReachesAnnouncements();
     void renameUnreachableShowsBoxPerEdit();
     void noRenameForOtherChanges();
+    void moduleAddedByAddress();
 };
 
 void tst_UploadWindow::uploadToBoard_data()
@@ -641,6 +655,60 @@ void tst_UploadWindow::noRenameForOtherChanges()
         in.table()->item(rowWithIp(in.table(), "127.0.0.87"), column)->setText("changed");
     QTest::qWait(300);
     QVERIFY(!module.hasPendingConnections());
+}
+
+// A module on a network that drops broadcasts (it never announces): added in the dialog of the
+// table's menu, it gets a row and is uploaded; it leaves when it stops answering, comes back when
+// it answers again, and is forgotten from its row's menu.
+void tst_UploadWindow::moduleAddedByAddress()
+{
+    Sandbox box;
+    QVERIFY(!box.makeBuild("build9.tmp", "blink.ino.hex", readFile(avrPath("blink_uno.hex"))).isEmpty());
+    const QString ip = QStringLiteral("127.0.0.76");
+    const QStringList simArguments{"--ip", ip, "--board", "UNO", "--announce-ms", "0", "--data-port", "8000", "--at-port", "8001"};
+    SimProcess sim;
+    QVERIFY2(sim.start(simArguments), qPrintable(sim.errorText()));
+    Widget w;
+    WidgetInspector in{w};
+    QVERIFY(!actionOf(in.tableMenu(-1), "Forget module"));
+
+    // The user types an address that is none, is told so, and mends it; the ports keep their defaults.
+    QString refused;
+    QTimer typist;
+    connect(&typist, &QTimer::timeout, &w, [&] {
+        auto *dialog = qobject_cast<AddModuleDialog *>(QApplication::activeModalWidget());
+        if (!dialog)
+            return;
+        dialog->findChild<QLineEdit *>("ipEdit")->setText(refused.isEmpty() ? "127.0.0" : ip);
+        dialog->findChild<QLineEdit *>("nameEdit")->setText("shelf");
+        dialog->accept();
+        refused = dialog->findChild<QLabel *>("problemLabel")->text();
+    });
+    typist.start(20);
+    actionOf(in.tableMenu(-1), QStringLiteral("Add module by address\u2026"))->trigger();
+    typist.stop();
+    QCOMPARE(refused, QStringLiteral("\"127.0.0\" is not a module's IPv4 address (four numbers 0..255, as 192.168.1.20)"));
+    const int row = rowWithIp(in.table(), ip);
+    QVERIFY(row >= 0);
+    QCOMPARE(in.table()->item(row, discovery::ColumnName)->text(), QStringLiteral("shelf"));
+    QCOMPARE(in.table()->item(row, discovery::ColumnAtPort)->text(), QStringLiteral("8001"));
+
+    qobject_cast<QComboBox *>(in.table()->cellWidget(row, discovery::ColumnDevice))->setCurrentText("UNO");
+    buttonOf(in.table(), ip)->click();
+    QTRY_COMPARE_WITH_TIMEOUT(progressOf(in.table(), ip), QStringLiteral("Successful"), UploadMs);
+    const QByteArray image = readFile(avrPath("blink_uno.bin"));
+    QCOMPARE(sim.flash().left(image.size()), image);
+
+    QVERIFY(sim.stop());
+    QTRY_VERIFY_WITH_TIMEOUT(rowWithIp(in.table(), ip) < 0, 15000);
+    QVERIFY2(sim.start(simArguments), qPrintable(sim.errorText()));
+    QTRY_VERIFY_WITH_TIMEOUT(rowWithIp(in.table(), ip) >= 0, 5000);
+
+    actionOf(in.tableMenu(rowWithIp(in.table(), ip)), "Forget module")->trigger();
+    QCOMPARE(rowWithIp(in.table(), ip), -1);
+    discovery::KnownModules kept;
+    QCOMPARE(kept.load(), QStringList());
+    QVERIFY(kept.modules().isEmpty());
 }
 
 QTEST_MAIN(tst_UploadWindow)
