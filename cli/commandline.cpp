@@ -101,10 +101,11 @@ const char RenameHelp[] =
 
 const char DiscoveryHelp[] =
     "Usage: quarnel-cli discovery\n"
-    "Reports every module heard on UDP port 3333 (shared with the window and other listeners)\n"
-    "as a port of the sketch build tools, speaking their discovery protocol on standard input\n"
-    "and output: pluggable discovery version 1 (arduino-cli, Arduino IDE 2) after\n"
-    "HELLO 1 \"AGENT\", and the Arduino IDE 1.8's form, which starts with START_SYNC. A port is\n"
+    "Reports every module heard on UDP port 3333 (shared with the window and other listeners),\n"
+    "and every known module (quarnel-cli modules) that answers its probe, as a port of the\n"
+    "sketch build tools, speaking their discovery protocol on standard input and output:\n"
+    "pluggable discovery version 1 (arduino-cli, Arduino IDE 2) after HELLO 1 \"AGENT\", and\n"
+    "the Arduino IDE 1.8's form, which starts with START_SYNC. A port is\n"
     "labelled \"HOSTNAME at IP\" and carries the data port, AT-command port and host name; a\n"
     "module silent for 6 to 8 seconds is removed. The sketch build tools start it themselves\n"
     "(quarnel-cli ide-setup).\n"
