@@ -20,7 +20,6 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QHash>
-#include <QLoggingCategory>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -462,13 +461,9 @@ int main(int argc, char *argv[])
     QTemporaryDir work;
     if (!work.isValid())
         return 1;
-    qputenv("TMPDIR", QFile::encodeName(work.path()));
-    QDir::setCurrent(work.path());
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    enterWindowSandbox(work.path());
 
     QApplication app(argc, argv);
-    QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
     const CommonOptions options = parseCommon(app.arguments().mid(1));
     QList<int> sizes{50, 250, 1000};
     int steadyMs = 20000;

@@ -1,7 +1,9 @@
 #include "benchutil.h"
 
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
+#include <QLoggingCategory>
 #include <QProcess>
 #include <QSysInfo>
 #include <QTcpSocket>
@@ -116,6 +118,15 @@ double ownCpuSeconds()
     getrusage(RUSAGE_SELF, &usage);
     const auto seconds = [](const timeval &t) { return double(t.tv_sec) + double(t.tv_usec) / 1e6; };
     return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+void enterWindowSandbox(const QString &dir)
+{
+    qputenv("TMPDIR", QFile::encodeName(dir));
+    QDir::setCurrent(dir);
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
 }
 
 QString machineLine()

@@ -49,6 +49,11 @@ double processCpuSeconds(qint64 pid);
 // CPU time of this process so far, user + system, in seconds.
 double ownCpuSeconds();
 
+// For a benchmark of the window: `dir` becomes the Temp directory (where the default firmware
+// source looks) and the working directory (./log.txt, ./update.bin), Qt draws offscreen unless
+// told otherwise, and the window's debug lines are not shown. Call before the QApplication is made.
+void enterWindowSandbox(const QString &dir);
+
 // The machine and the moment, for the head of a report.
 QString machineLine();
 

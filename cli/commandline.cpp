@@ -2,8 +2,10 @@
 
 #include "boardtable.h"
 #include "commands.h"
+#include "discoverycommand.h"
 #include "exitcodes.h"
 #include "hostname.h"
+#include "idesetup.h"
 #include "portnumber.h"
 
 #include <QCommandLineParser>
@@ -63,6 +65,9 @@ const char UploadHelp[] =
     "  --data-port P    the modules' data port\n"
     "  --at-port P      the modules' AT-command port; a port not given is taken from each\n"
     "                   module's announcement on UDP port 3333\n"
+    "  --module-ports DATA:AT\n"
+    "                   the data and AT-command ports in one argument, as the sketch build\n"
+    "                   tools pass them; a side left empty is taken from the announcement\n"
     "  --seconds N      wait at most N seconds for those announcements (default 5)\n"
     "  --jobs N         write at most N boards at the same time (default: all, as many as\n"
     "                   the open-file limit allows)\n"
@@ -71,6 +76,9 @@ const char UploadHelp[] =
     "                   (default 0)\n"
     "  --verify         read the flash back through the bootloader and compare it with the\n"
     "                   image; a difference names the first differing address\n"
+    "  --verify-upload true|false\n"
+    "                   --verify when true, as the Arduino IDE's \"Verify code after upload\"\n"
+    "                   passes it\n"
     "  --json           print the summary as JSON (the display goes to standard error)\n"
     "  --verbose        the protocol trace lines on standard error\n"
     "  -h, --help       this text\n"
@@ -88,6 +96,34 @@ const char RenameHelp[] =
     "  --at-port P      the module's AT-command port; when not given it is taken from the\n"
     "                   module's announcement on UDP port 3333\n"
     "  --seconds N      wait at most N seconds for that announcement (default 5)\n"
+    "  -h, --help       this text\n"
+    "\n";
+
+const char DiscoveryHelp[] =
+    "Usage: quarnel-cli discovery\n"
+    "Reports every module heard on UDP port 3333 (shared with the window and other listeners),\n"
+    "and every known module (quarnel-cli modules) that answers its probe, as a port of the\n"
+    "sketch build tools, speaking their discovery protocol on standard input and output:\n"
+    "pluggable discovery version 1 (arduino-cli, Arduino IDE 2) after HELLO 1 \"AGENT\", and\n"
+    "the Arduino IDE 1.8's form, which starts with START_SYNC. A port is\n"
+    "labelled \"HOSTNAME at IP\" and carries the data port, AT-command port and host name; a\n"
+    "module silent for 6 to 8 seconds is removed. The sketch build tools start it themselves\n"
+    "(quarnel-cli ide-setup).\n"
+    "\n"
+    "Options:\n"
+    "  -h, --help       this text\n"
+    "\n";
+
+const char IdeSetupHelp[] =
+    "Usage: quarnel-cli ide-setup [--sketchbook DIR]\n"
+    "Writes the board platform quarnel:avr (\"Arduino UNO via Wi-Fi\", \"Arduino Mega 2560 via\n"
+    "Wi-Fi\") into DIR/hardware/quarnel/avr, replacing an older one: the boards build with the\n"
+    "arduino:avr core, their modules appear under Tools > Port, and Upload runs this\n"
+    "quarnel-cli. Restart the Arduino IDE afterwards.\n"
+    "\n"
+    "Options:\n"
+    "  --sketchbook DIR the sketchbook (default: the Arduino IDE's, from its preferences, else\n"
+    "                   ~/Arduino; Documents\\Arduino on Windows)\n"
     "  -h, --help       this text\n"
     "\n";
 
@@ -174,7 +210,8 @@ QList<QCommandLineOption> uploadOptions()
 {
     return {valued("ip", "IP"),        valued("board", "BOARD"), valued("data-port", "P"), valued("at-port", "P"),
             flag("verify"),            flag("verbose"),          flag("all"),              valued("name", "GLOB"),
-            valued("jobs", "N"),       valued("retries", "K"),   flag("json")};
+            valued("jobs", "N"),       valued("retries", "K"),   flag("json"),
+            valued("module-ports", "DATA:AT"), valued("verify-upload", "BOOL")};
 }
 
 void parseUpload(Arguments &args, Invocation *inv)
@@ -183,11 +220,26 @@ void parseUpload(Arguments &args, Invocation *inv)
     parseTargets(args, inv);
     args.port("at-port", &inv->atPort);
     args.port("data-port", &inv->dataPort);
+    if (args.isSet("module-ports") && (args.isSet("data-port") || args.isSet("at-port")))
+        args.fail(QStringLiteral("--module-ports and --data-port or --at-port exclude each other"));
+    else if (args.isSet("module-ports") && !parseModulePorts(args.value("module-ports"), &inv->dataPort, &inv->atPort))
+        args.fail(QStringLiteral("--module-ports %1: expected DATA:AT, each a port number 1..%2 or empty; the sketch "
+                                 "build tool did not know the module's ports: is the module listed under Tools > Port?")
+                      .arg(args.value("module-ports"))
+                      .arg(MaxPort));
     if (!args.isSet("board"))
         args.fail(QStringLiteral("--board is required (one of %1)").arg(boardList()));
     else if (!parseBoard(args.value("board"), &inv->board))
         args.fail(QStringLiteral("--board %1: unknown board; expected one of %2").arg(args.value("board"), boardList()));
     inv->verify = args.isSet("verify");
+    if (args.isSet("verify-upload")) {
+        const QString setting = args.value("verify-upload");
+        if (setting != QLatin1String("true") && setting != QLatin1String("false"))
+            args.fail(QStringLiteral("--verify-upload %1: expected true or false").arg(setting));
+        else if (inv->verify && setting == QLatin1String("false"))
+            args.fail(QStringLiteral("--verify and --verify-upload false contradict each other"));
+        inv->verify = setting == QLatin1String("true");
+    }
     inv->verbose = args.isSet("verbose");
     inv->json = args.isSet("json");
     if (args.isSet("jobs") && !parseCount(args.value("jobs"), 1, MaxJobs, &inv->jobs))
@@ -239,6 +291,53 @@ QString renameHelp()
     return QString::fromLatin1(RenameHelp) + QLatin1String(RenameExitHelp);
 }
 
+// Commands that take no --seconds (every parser knows it) and no positional argument.
+void noSecondsNorArguments(Arguments &args)
+{
+    if (args.isSet("seconds"))
+        args.fail(QStringLiteral("Unknown option 'seconds'."));
+    if (!args.positional().isEmpty())
+        args.fail(QStringLiteral("unexpected argument \"%1\"").arg(args.positional().first()));
+}
+
+// discovery: started by the sketch build tools; everything else comes on standard input.
+QList<QCommandLineOption> discoveryOptions()
+{
+    return {};
+}
+
+void parseDiscovery(Arguments &args, Invocation *)
+{
+    noSecondsNorArguments(args);
+}
+
+QString discoveryHelp()
+{
+    return QString::fromLatin1(DiscoveryHelp) + QLatin1String(DiscoveryExitHelp);
+}
+
+// ide-setup: the sketchbook.
+QList<QCommandLineOption> ideSetupOptions()
+{
+    return {valued("sketchbook", "DIR")};
+}
+
+void parseIdeSetup(Arguments &args, Invocation *inv)
+{
+    noSecondsNorArguments(args);
+    if (args.isSet("sketchbook")) {
+        inv->sketchbook = args.value("sketchbook");
+        if (inv->sketchbook.isEmpty())
+            args.fail(QStringLiteral("--sketchbook: the directory is empty"));
+    }
+}
+
+QString ideSetupHelp()
+{
+    return QString::fromLatin1(IdeSetupHelp) + QLatin1String(IdeSetupExitHelp);
+}
+
+// "scan, upload or rename"
 // "scan, upload, rename or modules"
 QString commandNames()
 {
@@ -269,6 +368,11 @@ const QList<CommandRow> &commandTable()
          runRename},
         {Command::Modules, "modules", "add, list or remove modules given by address (for networks that drop "
          "announcements)", modulesOptions, parseModules, modulesHelp, runModules},
+        {Command::Discovery, "discovery",
+         "report the modules as ports to the Arduino IDE and arduino-cli (stdin/stdout)", discoveryOptions,
+         parseDiscovery, discoveryHelp, runDiscovery},
+        {Command::IdeSetup, "ide-setup", "put the boards for uploads over Wi-Fi into the Arduino IDE's sketchbook",
+         ideSetupOptions, parseIdeSetup, ideSetupHelp, runIdeSetup},
     };
     return rows;
 }
@@ -398,6 +502,25 @@ QString helpText(Command command)
 bool parseIpv4(const QString &text, QString *canonical)
 {
     return discovery::parseIpv4(text, canonical);
+}
+
+bool parseModulePorts(const QString &text, quint16 *dataPort, quint16 *atPort)
+{
+    const QStringList sides = text.split(QLatin1Char(':'));
+    if (sides.size() != 2)
+        return false;
+    quint16 ports[2] = {0, 0};
+    for (int i = 0; i < 2; ++i) {
+        if (sides.at(i).isEmpty())
+            continue;
+        const std::optional<quint16> port = discovery::parsePort(sides.at(i));
+        if (!port)
+            return false;
+        ports[i] = *port;
+    }
+    *dataPort = ports[0];
+    *atPort = ports[1];
+    return true;
 }
 
 bool parseBoard(const QString &text, QString *board)

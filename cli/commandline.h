@@ -13,7 +13,7 @@ class QCommandLineParser;
 
 namespace cli {
 
-enum class Command { None, Scan, Upload, Rename, Modules };
+enum class Command { None, Scan, Upload, Rename, Modules, Discovery, IdeSetup };
 
 // What one quarnel-cli run was asked to do, checked and in the form the libraries take.
 struct Invocation
@@ -36,6 +36,7 @@ struct Invocation
     quint16 atPort = 0;    // upload, rename: 0 takes the port from the module's announcement
     QString name;          // rename
     ModulesRequest modules; // modules
+    QString sketchbook;    // ide-setup: empty for the sketch build tool's own
 };
 
 const double DefaultScanSeconds = 3;
@@ -99,6 +100,9 @@ bool parseIpv4(const QString &text, QString *canonical);       // four decimal p
 bool parseBoard(const QString &text, QString *board);          // a board name, any letter case
 bool parseSeconds(const QString &text, double *seconds);       // decimal, above 0, at most MaxSeconds
 bool parseCount(const QString &text, int min, int max, int *count); // decimal min..max
+// "DATA:AT" as a sketch build tool passes a module's ports; a side left empty stays 0 (taken from
+// the announcement).
+bool parseModulePorts(const QString &text, quint16 *dataPort, quint16 *atPort);
 
 } // namespace cli
 

@@ -30,6 +30,8 @@ const char UploadExitHelp[] =
     "the first in this order: 1 upload failed, 5 verify failed, 3 module unreachable or not\n"
     "heard; 2 usage error, 4 HEX file error, 6 local failure; 130 interrupted (Ctrl-C),\n"
     "143 terminated (SIGTERM), 129 hung up (SIGHUP).\n";
+const char DiscoveryExitHelp[] = "Exit status: 0 after QUIT or the end of standard input, 2 usage error.\n";
+const char IdeSetupExitHelp[] = "Exit status: 0 written, 2 usage error, 6 the files could not be written.\n";
 const char RenameExitHelp[] = "Exit status: 0 sent, 2 usage error, 3 module unreachable or not heard, 6 local failure.\n";
 
 } // namespace cli

@@ -71,6 +71,18 @@ install(FILES ${QUARNEL_PACKAGING_DIR}/copyright
               ${QUARNEL_GENERATED_DIR}/doc/README.md.gz
         DESTINATION ${quarnel_docdir})
 
+# --- The board platform for Debian's Arduino IDE (1.8.19): the templates of ide/ naming the
+# packaged quarnel-cli, where that IDE loads its own platforms; quarnel-cli ide-setup writes the same
+# files, naming itself, into a sketchbook.
+set(QUARNEL_PACKAGE_PREFIX /usr)
+set(QUARNEL_CLI ${QUARNEL_PACKAGE_PREFIX}/${CMAKE_INSTALL_BINDIR}/quarnel-cli)
+set(QUARNEL_VERSION ${PROJECT_VERSION})
+foreach(file boards.txt platform.txt)
+  configure_file(${PROJECT_SOURCE_DIR}/ide/${file} ${QUARNEL_GENERATED_DIR}/ide/${file} @ONLY)
+  install(FILES ${QUARNEL_GENERATED_DIR}/ide/${file}
+          DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/arduino/hardware/quarnel/avr)
+endforeach()
+
 # --- The Debian package --------------------------------------------------------------------------
 # cpack builds only what the package holds (scripts/package builds those targets first).
 set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
@@ -92,7 +104,7 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 # Dependencies come from the programs themselves (Qt, libsimavr, libelf, libc).
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_STRIP_FILES ON)
-set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_PACKAGING_INSTALL_PREFIX ${QUARNEL_PACKAGE_PREFIX})
 # build/quarnel-uploader_VERSION_ARCH.deb
 set(CPACK_PACKAGE_DIRECTORY ${PROJECT_BINARY_DIR})
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)

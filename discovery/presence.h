@@ -19,6 +19,7 @@ class Presence : public QObject
 public:
     static const int LifeCount = 5;     // sweeps a module survives after announcing, counting this one
     static const int DepartedCount = 1; // a count at or below this after a sweep means the module left
+    static const int SweepInterval = 2000; // ms between sweeps, as the window sweeps
 
     // An announcement from `ip`: its count becomes LifeCount. An empty ip is ignored.
     void refreshPresence(const QString &ip);

@@ -22,6 +22,14 @@ QString tempDirectory(const QString &userName);
 // %LOCALAPPDATA% on Windows. Empty when the system cannot tell.
 QString cacheDirectory();
 
+// The Arduino IDE 1.8's settings directory, which holds its preferences.txt: ~/.arduino15 on
+// Linux, ~/Library/Arduino15 on macOS, %LOCALAPPDATA%\Arduino15 on Windows.
+QString arduinoSettingsDirectory();
+
+// The sketchbook the Arduino IDE uses when its preferences name none: ~/Arduino on Linux and
+// macOS, Documents\Arduino on Windows.
+QString defaultSketchbookDirectory();
+
 // The native path of a file in a directory of the Temp directory.
 QString buildOutputPath(const QString &userName, const QString &dir, const QString &fileName);
 

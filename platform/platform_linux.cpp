@@ -64,6 +64,20 @@ QString cacheDirectory()
 #endif
 }
 
+QString arduinoSettingsDirectory()
+{
+#ifdef Q_OS_MACOS
+    return QDir::homePath() + QStringLiteral("/Library/Arduino15");
+#else
+    return QDir::homePath() + QStringLiteral("/.arduino15");
+#endif
+}
+
+QString defaultSketchbookDirectory()
+{
+    return QDir::homePath() + QStringLiteral("/Arduino");
+}
+
 QString buildOutputPath(const QString &userName, const QString &dir, const QString &fileName)
 {
     return tempDirectory(userName) + QLatin1Char('/') + dir + QLatin1Char('/') + fileName;

@@ -2,6 +2,7 @@
 
 #include <QByteArrayList>
 #include <QProcess>
+#include <QStandardPaths>
 
 #include <windows.h>
 
@@ -181,6 +182,16 @@ QString tempDirectory(const QString &userName)
 QString cacheDirectory()
 {
     return qEnvironmentVariable("LOCALAPPDATA");
+}
+
+QString arduinoSettingsDirectory()
+{
+    return cacheDirectory() + QStringLiteral("\\Arduino15");
+}
+
+QString defaultSketchbookDirectory()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation) + QStringLiteral("\\Arduino");
 }
 
 QString buildOutputPath(const QString &userName, const QString &dir, const QString &fileName)

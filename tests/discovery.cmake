@@ -7,3 +7,4 @@ quarnel_add_test(tst_modulelistener SOURCES tst_modulelistener.cpp LIBS quarnel_
 quarnel_add_test(tst_listener_sim SOURCES tst_listener_sim.cpp simprocess.h LIBS quarnel_widget UDP3333 TIMEOUT 90)
 add_dependencies(tst_listener_sim quarnel-sim)
 quarnel_add_test(tst_knownmodules SOURCES tst_knownmodules.cpp LIBS quarnel_discovery TIMEOUT 30)
+quarnel_add_test(tst_discoveryprotocol SOURCES tst_discoveryprotocol.cpp LIBS quarnel_discovery TIMEOUT 30)

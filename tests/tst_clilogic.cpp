@@ -8,9 +8,11 @@
 #include "commands.h"
 #include "exitcodes.h"
 #include "firmwarefile.h"
+#include "idesetup.h"
 #include "modulescan.h"
 #include "modulescommand.h"
 #include "progress.h"
+#include "quarnelversion.h"
 #include "protocolbytes.h"
 #include "scanoutput.h"
 #include "testfiles.h"
@@ -85,6 +87,10 @@ private slots:
     void timeoutScale_data();
     void timeoutScale();
 
+    void sketchbookFromPreferences_data();
+    void sketchbookFromPreferences();
+    void platformWrittenAndUpdated();
+
     void glob_data();
     void glob();
     void boardsAtOnce_data();
@@ -131,6 +137,18 @@ void tst_CliLogic::acceptedCommandLines_data()
     QTest::newRow("rename, Latin-1 name") << QStringList{"rename", "--ip", "127.0.0.3", QString::fromUtf8("Küche")}
                                           << cli::Command::Rename << "127.0.0.3" << "" << 0 << 0 << false << 5.0
                                           << QString::fromUtf8("Küche");
+    QTest::newRow("upload as the Arduino IDE runs it")
+        << QStringList{"upload", "--ip", "127.0.0.2", "--module-ports", "8000:8001", "--board", "UNO", "--verify-upload",
+                       "true", "/b/Blink.ino.hex"}
+        << cli::Command::Upload << "127.0.0.2" << "UNO" << 8000 << 8001 << true << 5.0 << "/b/Blink.ino.hex";
+    QTest::newRow("upload, the tool knew no ports, no verify")
+        << QStringList{"upload", "--ip", "127.0.0.2", "--module-ports", ":", "--board", "UNO", "--verify-upload", "false",
+                       "a.hex"}
+        << cli::Command::Upload << "127.0.0.2" << "UNO" << 0 << 0 << false << 5.0 << "a.hex";
+    QTest::newRow("ide-setup into a sketchbook") << QStringList{"ide-setup", "--sketchbook", "/t/sb"}
+                                                 << cli::Command::IdeSetup << "" << "" << 0 << 0 << false << 0.0 << "/t/sb";
+    QTest::newRow("discovery") << QStringList{"discovery"} << cli::Command::Discovery << "" << "" << 0 << 0 << false << 0.0
+                               << "";
 }
 
 void tst_CliLogic::acceptedCommandLines()
@@ -156,7 +174,10 @@ void tst_CliLogic::acceptedCommandLines()
     QCOMPARE(int(inv.atPort), atPort);
     QCOMPARE(inv.verify, verify);
     QCOMPARE(inv.seconds, seconds);
-    QCOMPARE(command == cli::Command::Rename ? inv.name : inv.hexPath, positional);
+    QCOMPARE(command == cli::Command::Rename     ? inv.name
+             : command == cli::Command::IdeSetup ? inv.sketchbook
+                                                 : inv.hexPath,
+             positional);
     QCOMPARE(inv.json, arguments.contains("--json"));
 }
 
@@ -169,7 +190,7 @@ void tst_CliLogic::usageErrors_data()
     QTest::newRow("nothing") << QStringList{} << "no command given";
     QTest::newRow("unknown command") << QStringList{"flash"} << "unknown command \"flash\"";
     QTest::newRow("unknown command names the commands")
-        << QStringList{"monitor", "--ip", "127.0.0.2"} << "unknown command \"monitor\"; expected scan, upload, rename or modules";
+        << QStringList{"monitor", "--ip", "127.0.0.2"} << "unknown command \"monitor\"; expected scan, upload, rename, modules, discovery or ide-setup";
     QTest::newRow("unknown option") << QStringList{"scan", "--colour"} << "scan: Unknown option 'colour'";
     QTest::newRow("option of another command") << QStringList{"scan", "--verify"} << "scan: Unknown option 'verify'";
     QTest::newRow("option without its value") << QStringList{"scan", "--seconds"} << "scan: Missing value after '--seconds'";
@@ -218,6 +239,22 @@ void tst_CliLogic::usageErrors_data()
                                             << "not a Latin-1 character";
     QTest::newRow("rename has no --data-port") << QStringList{"rename", "--ip", "127.0.0.2", "--data-port", "1", "n"}
                                                << "rename: Unknown option 'data-port'";
+    QTest::newRow("module ports without the AT side") << upload + QStringList{"--module-ports", "8000", "a.hex"}
+                                                      << "--module-ports 8000: expected DATA:AT";
+    QTest::newRow("module ports the sketch tool did not know")
+        << upload + QStringList{"--module-ports", "{upload.port.properties.dataport}:{upload.port.properties.atport}", "a.hex"}
+        << "did not know the module's ports";
+    QTest::newRow("module ports and --data-port") << upload + QStringList{"--module-ports", "1:2", "--data-port", "1", "a.hex"}
+                                                  << "exclude each other";
+    QTest::newRow("verify setting not a truth value") << upload + QStringList{"--verify-upload", "yes", "a.hex"}
+                                                      << "--verify-upload yes: expected true or false";
+    QTest::newRow("--verify and --verify-upload false") << upload + QStringList{"--verify", "--verify-upload", "false", "a.hex"}
+                                                        << "contradict each other";
+    QTest::newRow("discovery, extra argument") << QStringList{"discovery", "now"} << "unexpected argument \"now\"";
+    QTest::newRow("discovery listens until QUIT") << QStringList{"discovery", "--seconds", "3"}
+                                                  << "discovery: Unknown option 'seconds'";
+    QTest::newRow("ide-setup, empty sketchbook") << QStringList{"ide-setup", "--sketchbook", ""}
+                                                 << "--sketchbook: the directory is empty";
 }
 
 void tst_CliLogic::usageErrors()
@@ -675,6 +712,46 @@ void tst_CliLogic::timeoutScale()
     QCOMPARE(actual, scale);
     QCOMPARE(error.isEmpty(), accepted);
     qunsetenv("QUARNEL_TEST_TIMEOUT_SCALE");
+}
+
+void tst_CliLogic::sketchbookFromPreferences_data()
+{
+    QTest::addColumn<QByteArray>("preferences");
+    QTest::addColumn<QString>("sketchbook");
+    QTest::newRow("among others") << QByteArray("board=uno\nsketchbook.path=/home/u/My Sketches\nupload.verify=true\n")
+                                  << "/home/u/My Sketches";
+    QTest::newRow("Windows line ends and path") << QByteArray("sketchbook.path=C:\\Users\\u\\Arduino\r\n")
+                                                << "C:\\Users\\u\\Arduino";
+    QTest::newRow("none named") << QByteArray("sketchbook.path.old=/x\nsketchbook.path=\n") << "";
+}
+
+void tst_CliLogic::sketchbookFromPreferences()
+{
+    QFETCH(QByteArray, preferences);
+    QFETCH(QString, sketchbook);
+    QCOMPARE(cli::sketchbookFromPreferences(preferences), sketchbook);
+}
+
+// ide-setup's files name the quarnel-cli that wrote them, and running it again replaces them.
+void tst_CliLogic::platformWrittenAndUpdated()
+{
+    QTemporaryDir sketchbook;
+    const QString dir = cli::platformDirectory(sketchbook.path() + "/");
+    QCOMPARE(dir, sketchbook.path() + "/hardware/quarnel/avr");
+    QString error;
+    QVERIFY(cli::writePlatform(dir, cli::idePlatformFiles("/old/quarnel-cli"), &error));
+    QVERIFY(cli::writePlatform(dir, cli::idePlatformFiles("/opt/q/quarnel-cli"), &error));
+    QCOMPARE(QDir(dir).entryList(QDir::Files), QStringList({"boards.txt", "platform.txt"}));
+    const QByteArray platformTxt = readFile(dir + "/platform.txt");
+    QVERIFY(platformTxt.contains("\ntools.quarnel.cmd.path=/opt/q/quarnel-cli\n"));
+    QVERIFY(platformTxt.contains("\ndiscovery.quarnel.path=/opt/q/quarnel-cli\n"));
+    QVERIFY(platformTxt.contains("\nversion=" QUARNEL_VERSION "\n"));
+    QVERIFY(!platformTxt.contains("/old/") && !platformTxt.contains('@'));
+    QVERIFY(readFile(dir + "/boards.txt").contains("\nuno.name=Arduino UNO via Wi-Fi\n"));
+
+    QVERIFY(QFile::remove(dir + "/boards.txt") && QDir().mkdir(dir + "/boards.txt"));
+    QVERIFY(!cli::writePlatform(dir, cli::idePlatformFiles("/opt/q/quarnel-cli"), &error));
+    QVERIFY2(error.startsWith("cannot write " + QDir::toNativeSeparators(dir + "/boards.txt")), qPrintable(error));
 }
 
 void tst_CliLogic::glob_data()

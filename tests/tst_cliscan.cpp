@@ -7,6 +7,7 @@
 #include "cliprocess.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -77,6 +78,7 @@ private slots:
     void thousandModulesUnderFileLimit();
     void interruptWhileListening();
     void moduleAddedByAddress();
+    void discoveryPortComesAndGoes();
 };
 
 void tst_CliScan::initTestCase()
@@ -368,6 +370,47 @@ void tst_CliScan::moduleAddedByAddress()
     QVERIFY2(run.finished && run.exitCode == 0, run.printed().constData());
     QCOMPARE(cli({"modules", "list", "--json"}).out.simplified(), QByteArray("[ ]"));
     QVERIFY(sim.stop());
+}
+
+// quarnel-cli discovery as arduino-cli starts it: a module becomes a port with its name and
+// ports, and is removed once it has fallen silent (the window's presence rule).
+void tst_CliScan::discoveryPortComesAndGoes()
+{
+    QProcess discovery;
+    startCli(discovery, {"discovery"});
+    QVERIFY(discovery.waitForStarted());
+    discovery.write("HELLO 1 \"arduino-cli test\"\nSTART_SYNC\n");
+    QByteArray out;
+    const auto waitFor = [&](const QByteArray &text, int ms) {
+        QElapsedTimer clock;
+        clock.start();
+        while (!out.contains(text) && clock.elapsed() < ms && discovery.state() == QProcess::Running) {
+            discovery.waitForReadyRead(100);
+            out += discovery.readAllStandardOutput();
+        }
+        return out.contains(text);
+    };
+    QVERIFY2(waitFor("\"start_sync\"", RunMs), out.constData());
+    SimProcess sim;
+    QVERIFY2(sim.start({"--ip", "127.0.0.121", "--board", "none", "--name", "ide-port", "--at-port", "8001",
+                        "--announce-ms", QString::number(AnnouncePeriodMs)}),
+             qPrintable(sim.errorText()));
+    QVERIFY2(waitFor(R"({"eventType":"add","port":{"address":"127.0.0.121","label":"ide-port at 127.0.0.121",)"
+                     R"("properties":{"atport":"8001","dataport":"8000","hostname":"ide-port"},"protocol":"network",)"
+                     R"("protocolLabel":"Quarnel Wi-Fi modules"}})" "\n",
+                     RunMs),
+             out.constData());
+    QVERIFY(sim.stop());
+    QVERIFY2(waitFor(R"({"eventType":"remove","port":{"address":"127.0.0.121","protocol":"network"}})" "\n", RunMs),
+             out.constData());
+    discovery.write("QUIT\n");
+    const CliRun run = finishCli(discovery, RunMs);
+    QVERIFY(run.finished);
+    QCOMPARE(run.exitCode, 0);
+    QVERIFY(out.startsWith("{\"eventType\":\"hello\",\"message\":\"OK\",\"protocolVersion\":1}\n"
+                           "{\"eventType\":\"start_sync\",\"message\":\"OK\"}\n"));
+    QVERIFY2(run.out.endsWith("{\"eventType\":\"quit\",\"message\":\"OK\"}\n"), run.printed().constData());
+    QCOMPARE(run.err, QByteArray());
 }
 
 QTEST_GUILESS_MAIN(tst_CliScan)

@@ -1,0 +1,112 @@
+#include "discoverycommand.h"
+
+#include "discoveryprotocol.h"
+#include "exitcodes.h"
+#include "knownprobe.h"
+#include "modulelistener.h"
+#include "modulescommand.h"
+#include "presence.h"
+#include "stdinlines.h"
+
+#include <QEventLoop>
+#include <QLoggingCategory>
+#include <QTimer>
+#include <QUdpSocket>
+
+#include <cstdio>
+#include <memory>
+
+namespace cli {
+
+namespace {
+
+// Standard output carries only the protocol's JSON lines, each written whole at once.
+void write(const QList<QByteArray> &lines)
+{
+    for (const QByteArray &line : lines) {
+        std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
+        std::fputc('\n', stdout);
+    }
+    std::fflush(stdout);
+}
+
+// The modules heard while the client has the discovery started: the module listener (the
+// window's acceptance rule, and its row limit over the modules present) and the probe of the
+// modules known by address, with the window's presence rule. A module simulated on this machine
+// is heard, as by a scan.
+struct Hearing
+{
+    discovery::ModuleListener listener;
+    discovery::KnownModuleProbe probe;
+    discovery::Presence presence;
+};
+
+// One run of the command: the protocol, fed by the client's lines and by the modules heard.
+class Session
+{
+public:
+    Session()
+        : protocol({[this](QString *error) { return startHearing(error); }, [this] { hearing.reset(); }})
+    {
+    }
+
+    void command(const QByteArray &line)
+    {
+        write(protocol.command(line));
+        if (protocol.eventsHeld())
+            QTimer::singleShot(discovery::DiscoveryProtocol::EventsDelay, &hearing->listener,
+                               [this] { write(protocol.startEvents()); });
+    }
+    bool quitting() const { return protocol.quitting(); }
+
+private:
+    bool startHearing(QString *error)
+    {
+        auto h = std::make_unique<Hearing>();
+        discovery::Presence *presence = &h->presence;
+        h->listener.setRoster([presence](const QString &ip) { return presence->lifeCount(ip) > 0; },
+                              [presence] { return int(presence->counts().size()); });
+        QObject::connect(h->listener.socket(), &QUdpSocket::readyRead, &h->listener,
+                         &discovery::ModuleListener::readPending);
+        if (!h->listener.listen(discovery::AnnouncementPort, error))
+            return false;
+        const auto heard = [this, presence](const discovery::Announcement &a) {
+            presence->refreshPresence(a.hostIp);
+            write(protocol.portHeard({a.hostIp, a.hostName, a.dataPort, a.atPort}));
+        };
+        QObject::connect(&h->listener, &discovery::ModuleListener::heard, presence, heard);
+        QObject::connect(&h->probe, &discovery::KnownModuleProbe::answered, presence, heard);
+        h->probe.setModules(loadKnownModules().modules());
+        h->probe.start();
+        QObject::connect(presence, &discovery::Presence::departed, presence,
+                         [this](const QStringList &ips) { write(protocol.portsGone(ips)); });
+        presence->sweepEvery(discovery::Presence::SweepInterval);
+        hearing = std::move(h);
+        return true;
+    }
+
+    std::unique_ptr<Hearing> hearing; // while started or syncing
+    discovery::DiscoveryProtocol protocol;
+};
+
+} // namespace
+
+int runDiscovery(const Invocation &)
+{
+    // The Arduino IDE 1.8 never reads standard error: a full pipe would stop this program.
+    QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false\n*.warning=false"));
+
+    Session session;
+    QEventLoop loop;
+    StdinLines input;
+    QObject::connect(&input, &StdinLines::line, &loop, [&](const QByteArray &line) {
+        session.command(line);
+        if (session.quitting())
+            loop.quit();
+    });
+    QObject::connect(&input, &StdinLines::closed, &loop, &QEventLoop::quit);
+    loop.exec();
+    return ExitSuccess;
+}
+
+} // namespace cli
