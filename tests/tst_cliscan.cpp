@@ -350,6 +350,18 @@ void tst_CliScan::moduleAddedByAddress()
     QCOMPARE(listed.value("known").toBool(), true);
     QVERIFY(listed.value("secondsSinceHeard").isNull());
 
+    // The IDE's Port menu lists it too, from the same probe.
+    QProcess discovery;
+    startCli(discovery, {"discovery"}, QString(), env);
+    QVERIFY(discovery.waitForStarted());
+    discovery.write("START_SYNC\n");
+    QByteArray events;
+    const QByteArray port = "\"label\":\"shelf at " + ip.toUtf8() + "\",\"prefs\":{\"auth_upload\":\"no\",\"port\":\""
+                            + QByteArray::number(sim.dataPort()) + ':' + QByteArray::number(sim.atPort()) + '"';
+    QTRY_VERIFY2_WITH_TIMEOUT((events += discovery.readAllStandardOutput()).contains(port), events.constData(), RunMs);
+    discovery.write("QUIT\n");
+    QVERIFY(finishCli(discovery, RunMs).finished);
+
     const QByteArray bin = readFile(avrPath("blink_uno.bin"));
     const int pages = 1 + int(bin.size() - 1) / 128;
     run = cli({"upload", "--all", "--name", "shelf", "--seconds", "0.5", "--board", "UNO", "--json", avrPath("blink_uno.hex")});
