@@ -49,10 +49,14 @@ Widget::Widget(QWidget *parent)
     addingRow = false;
 
     ui->pushButton_4->setStyleSheet(QString::fromLatin1(ButtonStyleSheet));
+
+    ui->userTableWidget->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(ui->userTableWidget, &QWidget::customContextMenuRequested, this, &Widget::showDeviceMenu);
 }
 
 Widget::~Widget()
 {
+    closeMonitors();
     // Uploads still running are told to stop; their reports no longer have a window to go to.
     for (upload::Thread *worker : qAsConst(workers)) {
         disconnect(worker, nullptr, this, nullptr);

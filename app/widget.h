@@ -2,14 +2,18 @@
 #define WIDGET_H
 
 #include "firmwaresource.h"
+#include "modulework.h"
 #include "presence.h"
 
+#include <QHash>
 #include <QHostAddress>
+#include <QPointer>
 #include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QWidget>
 
+class MonitorWindow;
 class QTableWidgetItem;
 class QTimer;
 class QUdpSocket;
@@ -67,6 +71,11 @@ private:
     // Runs the build-output finder and shows the default file and its time (firmware/firmwareslots.cpp)
     void refreshDefaultFile();
 
+    // The device table's context menu and the serial monitors it opens (monitor/monitorslots.cpp)
+    void showDeviceMenu(const QPoint &pos);
+    void openMonitor(int row);
+    void closeMonitors();
+
     // The modal "connect server fail" box of uploads and renames (app/widget.cpp)
     void showConnectServerFail();
 
@@ -85,6 +94,8 @@ private:
     bool tableFullReported = false; // the full table was reported and no row has left since
     discovery::DeviceRowIndex *rowIndex; // IP -> row of userTableWidget, and rows to lock
     QSet<upload::Thread *> workers; // started and not yet finished; released when they finish
+    monitor::ModuleWork moduleWork; // per module: its upload and its monitor, taking turns on the data port
+    QHash<QString, QPointer<MonitorWindow>> monitors; // open monitor windows by IP, one per module
 };
 
 #endif // WIDGET_H

@@ -2,6 +2,7 @@
 
 #include "boardtable.h"
 #include "hostname.h"
+#include "pluggablemonitor.h"
 
 #include <QCommandLineParser>
 
@@ -22,6 +23,9 @@ const char OverviewHelp[] =
     "  scan      list the modules announcing themselves on UDP port 3333\n"
     "  upload    convert an Intel HEX file and write it into one board or many\n"
     "  rename    give a module a new host name\n"
+    "  monitor   show what the board sends on its serial line, send what is typed\n"
+    "  pluggable-monitor\n"
+    "            the serial monitor for the sketch build tools (arduino-cli, IDE 2)\n"
     "\n"
     "quarnel-cli COMMAND --help describes each command; quarnel-cli --version prints the version.\n"
     "\n"
@@ -80,6 +84,40 @@ const char UploadHelp[] =
     "the first in this order: 1 upload failed, 5 verify failed, 3 module unreachable or not\n"
     "heard; 2 usage error, 4 HEX file error, 6 local failure; 130 interrupted (Ctrl-C).\n";
 
+const char MonitorHelp[] =
+    "Usage: quarnel-cli monitor --ip IP [--data-port P] [--seconds N] [--eol lf|cr|crlf|none]\n"
+    "                           [--timestamps]\n"
+    "A serial monitor over Wi-Fi: connects to the module's data port, a transparent pipe to the\n"
+    "board's serial line at the module's line speed, without switching the module to upload\n"
+    "mode or resetting the board. What the board sends goes to standard output as it comes,\n"
+    "bytes unchanged; each line read from standard input is sent with the chosen line end. The\n"
+    "end of standard input does not end the monitor; Ctrl-C does. A link that drops is reported\n"
+    "in one line on standard error and connected again every second. The data port serves one\n"
+    "client at a time: an upload to the module fails while a monitor holds it.\n"
+    "\n"
+    "Options:\n"
+    "  --ip IP          the module's IPv4 address\n"
+    "  --data-port P    the module's data port; when not given it is taken from the module's\n"
+    "                   announcement on UDP port 3333 (waiting at most 5 s)\n"
+    "  --seconds N      end after N seconds with status 0 (decimals allowed; at most 3600)\n"
+    "  --eol END        the line end sent after each typed line: lf (default), cr, crlf, none\n"
+    "  --timestamps     put the time each line began before it (HH:MM:SS.mmm -> )\n"
+    "  -h, --help       this text\n"
+    "\n"
+    "Exit status: 0 ended after --seconds, 2 usage error, 3 module unreachable or not heard,\n"
+    "6 local failure (port 3333), 130 interrupted (Ctrl-C).\n";
+
+const char PluggableMonitorHelp[] =
+    "Usage: quarnel-cli pluggable-monitor\n"
+    "The serial monitor that arduino-cli and the Arduino IDE 2 start for the modules' ports\n"
+    "(pluggable monitor protocol, version 1): commands on standard input (HELLO, DESCRIBE,\n"
+    "CONFIGURE, OPEN, CLOSE, QUIT), one JSON reply each on standard output. OPEN CLIENT PORT\n"
+    "connects the module's data port (PORT: the module's IP address, its data port taken from\n"
+    "its announcement, or IP:DATAPORT) with the client's TCP address. The line speed (baudrate)\n"
+    "is the module's, %1, and cannot be changed.\n"
+    "\n"
+    "Exit status: 0 after QUIT or at the end of standard input.\n";
+
 const char RenameHelp[] =
     "Usage: quarnel-cli rename --ip IP [--at-port P] NAME\n"
     "Sends \"AT+HOSTNAME=NAME\" to the module's AT-command port, as the window does when a\n"
@@ -129,6 +167,10 @@ Command commandNamed(const QString &name)
         return Command::Upload;
     if (name == QLatin1String("rename"))
         return Command::Rename;
+    if (name == QLatin1String("monitor"))
+        return Command::Monitor;
+    if (name == QLatin1String("pluggable-monitor"))
+        return Command::PluggableMonitor;
     return Command::None;
 }
 
@@ -174,10 +216,13 @@ void parseCommand(Command command, const QStringList &arguments, Invocation *inv
     const QCommandLineOption nameGlob(QStringLiteral("name"), QString(), QStringLiteral("GLOB"));
     const QCommandLineOption jobs(QStringLiteral("jobs"), QString(), QStringLiteral("N"));
     const QCommandLineOption retries(QStringLiteral("retries"), QString(), QStringLiteral("K"));
+    const QCommandLineOption eol(QStringLiteral("eol"), QString(), QStringLiteral("END"));
+    const QCommandLineOption timestamps(QStringLiteral("timestamps"));
 
     QCommandLineParser parser;
     parser.addOption(help);
-    parser.addOption(seconds);
+    if (command != Command::PluggableMonitor)
+        parser.addOption(seconds);
     switch (command) {
     case Command::Scan:
         parser.addOption(json);
@@ -188,6 +233,10 @@ void parseCommand(Command command, const QStringList &arguments, Invocation *inv
     case Command::Rename:
         parser.addOptions({ip, atPort});
         break;
+    case Command::Monitor:
+        parser.addOptions({ip, dataPort, eol, timestamps});
+        break;
+    case Command::PluggableMonitor:
     case Command::None:
         break;
     }
@@ -218,7 +267,16 @@ void parseCommand(Command command, const QStringList &arguments, Invocation *inv
                  .arg(MaxSeconds));
 
     const QStringList positional = parser.positionalArguments();
-    if (command == Command::Scan) {
+    if (command == Command::Monitor) {
+        // --seconds is how long the monitor runs; the announcement is waited for as long as ever.
+        inv->runSeconds = parser.isSet(seconds) ? inv->seconds : 0;
+        inv->seconds = DefaultAnnouncementSeconds;
+        inv->timestamps = parser.isSet(timestamps);
+        if (parser.isSet(eol) && !monitor::parseLineEnd(value(eol), &inv->lineEnd))
+            fail(QStringLiteral("--eol %1: expected one of %2")
+                     .arg(value(eol), monitor::lineEndNames().join(QLatin1String(", "))));
+    }
+    if (command == Command::Scan || command == Command::PluggableMonitor) {
         inv->json = parser.isSet(json);
         if (!positional.isEmpty())
             fail(QStringLiteral("unexpected argument \"%1\"").arg(positional.first()));
@@ -238,10 +296,17 @@ void parseCommand(Command command, const QStringList &arguments, Invocation *inv
                      .arg(option.names().first(), value(option))
                      .arg(MaxPort));
     };
-    port(atPort, &inv->atPort);
+    if (command != Command::Monitor)
+        port(atPort, &inv->atPort);
+    if (command != Command::Rename)
+        port(dataPort, &inv->dataPort);
+    if (command == Command::Monitor) {
+        if (!positional.isEmpty())
+            fail(QStringLiteral("unexpected argument \"%1\"").arg(positional.first()));
+        return;
+    }
 
     if (command == Command::Upload) {
-        port(dataPort, &inv->dataPort);
         if (!parser.isSet(board))
             fail(QStringLiteral("--board is required (one of %1)").arg(boardList()));
         else if (!parseBoard(value(board), &inv->board))
@@ -277,7 +342,7 @@ Invocation parseCommandLine(const QStringList &arguments, QString *error)
     Invocation inv;
     error->clear();
     if (arguments.isEmpty()) {
-        *error = QStringLiteral("no command given; expected scan, upload or rename (quarnel-cli --help)");
+        *error = QStringLiteral("no command given; expected scan, upload, rename, monitor or pluggable-monitor (quarnel-cli --help)");
         return inv;
     }
     const QString &first = arguments.first();
@@ -289,7 +354,7 @@ Invocation parseCommandLine(const QStringList &arguments, QString *error)
     }
     const Command command = commandNamed(first);
     if (command == Command::None) {
-        *error = QStringLiteral("unknown command \"%1\"; expected scan, upload or rename (quarnel-cli --help)").arg(first);
+        *error = QStringLiteral("unknown command \"%1\"; expected scan, upload, rename, monitor or pluggable-monitor (quarnel-cli --help)").arg(first);
         return inv;
     }
     parseCommand(command, arguments, &inv, error);
@@ -311,6 +376,10 @@ QString helpText(Command command)
     }
     case Command::Rename:
         return QString::fromLatin1(RenameHelp);
+    case Command::Monitor:
+        return QString::fromLatin1(MonitorHelp);
+    case Command::PluggableMonitor:
+        return QString::fromLatin1(PluggableMonitorHelp).arg(monitor::PluggableMonitor::ModuleBaud);
     case Command::None:
         break;
     }

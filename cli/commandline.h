@@ -1,13 +1,15 @@
 #ifndef CLI_COMMANDLINE_H
 #define CLI_COMMANDLINE_H
 
+#include "monitortext.h"
+
 #include <QString>
 #include <QStringList>
 #include <QtGlobal>
 
 namespace cli {
 
-enum class Command { None, Scan, Upload, Rename };
+enum class Command { None, Scan, Upload, Rename, Monitor, PluggableMonitor };
 
 // What one quarnel-cli run was asked to do, checked and in the form the libraries take.
 struct Invocation
@@ -29,6 +31,9 @@ struct Invocation
     quint16 dataPort = 0;  // upload: 0 takes the port from the module's announcement
     quint16 atPort = 0;    // upload, rename: 0 takes the port from the module's announcement
     QString name;          // rename
+    double runSeconds = 0; // monitor: end after this long; 0 runs until Ctrl-C
+    monitor::LineEnd lineEnd = monitor::LineEnd::Lf; // monitor: sent after each typed line
+    bool timestamps = false; // monitor: the time before each line received
 };
 
 const double DefaultScanSeconds = 3;

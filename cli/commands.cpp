@@ -28,17 +28,6 @@ namespace {
 
 const char TimeoutScaleVariable[] = "QUARNEL_TEST_TIMEOUT_SCALE";
 
-void printLine(FILE *stream, const QString &line)
-{
-    std::fprintf(stream, "%s\n", line.toLocal8Bit().constData());
-    std::fflush(stream);
-}
-
-void fail(const QString &line)
-{
-    printLine(stderr, QStringLiteral("quarnel-cli: ") + line);
-}
-
 int milliseconds(double seconds)
 {
     return int(std::lround(seconds * 1000));
@@ -49,8 +38,8 @@ QString secondsText(double seconds)
     return QString::number(seconds, 'g', 6);
 }
 
-// The ports still missing, from the module's announcement. False (reported, *exitCode set) when
-// none is heard in time or an announced port is no port number.
+} // namespace
+
 bool portsFromAnnouncement(const Invocation &inv, const QString &ip, quint16 *dataPort, quint16 *atPort, int *exitCode)
 {
     ModuleScan scan;
@@ -70,7 +59,8 @@ bool portsFromAnnouncement(const Invocation &inv, const QString &ip, quint16 *da
                  .arg(ip)
                  .arg(discovery::AnnouncementPort)
                  .arg(secondsText(inv.seconds))
-                 .arg(dataPort ? QStringLiteral("--data-port and --at-port") : QStringLiteral("--at-port")));
+                 .arg(dataPort && atPort ? QStringLiteral("--data-port and --at-port")
+                                         : dataPort ? QStringLiteral("--data-port") : QStringLiteral("--at-port")));
         *exitCode = ExitUnreachable;
         return false;
     }
@@ -83,8 +73,10 @@ bool portsFromAnnouncement(const Invocation &inv, const QString &ip, quint16 *da
         return false;
     };
     return (!dataPort || take(heard->dataPort, "data port", "--data-port", dataPort))
-           && take(heard->atPort, "AT-command port", "--at-port", atPort);
+           && (!atPort || take(heard->atPort, "AT-command port", "--at-port", atPort));
 }
+
+namespace {
 
 // The boards of an upload: those named with --ip, their missing ports from their announcements,
 // or with --all those heard whose host name matches --name. False (reported, *exitCode set)
@@ -146,6 +138,17 @@ bool findBoards(const Invocation &inv, QVector<Board> *boards, int *exitCode)
 }
 
 } // namespace
+
+void printLine(FILE *stream, const QString &line)
+{
+    std::fprintf(stream, "%s\n", line.toLocal8Bit().constData());
+    std::fflush(stream);
+}
+
+void fail(const QString &line)
+{
+    printLine(stderr, QStringLiteral("quarnel-cli: ") + line);
+}
 
 bool testTimeoutScale(double *scale, QString *error)
 {

@@ -34,6 +34,10 @@ int main(int argc, char *argv[])
         return cli::runUpload(inv);
     case cli::Command::Rename:
         return cli::runRename(inv);
+    case cli::Command::Monitor:
+        return cli::runMonitor(inv);
+    case cli::Command::PluggableMonitor:
+        return cli::runPluggableMonitor();
     case cli::Command::None:
         break;
     }

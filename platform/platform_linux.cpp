@@ -8,6 +8,7 @@
 #include <malloc.h>
 #include <pwd.h>
 #include <sys/ioctl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -148,6 +149,11 @@ void releaseFreeMemory()
 {
     // glibc keeps freed pages below the heap's top in use by the process until asked.
     malloc_trim(0);
+}
+
+bool shutdownSending(qintptr socketDescriptor)
+{
+    return ::shutdown(int(socketDescriptor), SHUT_WR) == 0;
 }
 
 int terminalColumns(FILE *stream)

@@ -77,12 +77,15 @@ void Widget::OnBtnClicked()
     workers.insert(worker);
     connect(worker, SIGNAL(updateover(QString, int, float)), this, SLOT(deal_ui(QString, int, float)));
     // The verdict is queued before finished(), so every report is shown before the worker goes.
-    connect(worker, &QThread::finished, this, [this, worker] {
+    connect(worker, &QThread::finished, this, [this, worker, ip] {
+        moduleWork.uploadEnded(ip);
         workers.remove(worker);
         if (uploadThread == worker)
             uploadThread = nullptr;
         worker->deleteLater();
     });
+    // A monitor open on the module lets go of the data port first; it connects again after the verdict.
+    moduleWork.uploadStarting(ip);
     worker->start(QThread::InheritPriority);
 }
 

@@ -1,0 +1,4 @@
+# Serial monitors: their logic without a window or module, then the monitor in the terminal, in
+# the sketch build tools' protocol and in the window against a simulated board that prints and
+# echoes.
+quarnel_add_test(tst_monitorlogic SOURCES tst_monitorlogic.cpp LIBS quarnel_monitor TIMEOUT 30)
