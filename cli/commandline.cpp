@@ -252,6 +252,12 @@ void parseCommand(Command command, const QStringList &arguments, Invocation *inv
         return;
     }
 
+    if (command == Command::PluggableMonitor) {
+        if (!parser.positionalArguments().isEmpty())
+            *error = name + QStringLiteral(": unexpected argument \"%1\"").arg(parser.positionalArguments().first());
+        return;
+    }
+
     // Each check sets the error once; later checks do not overwrite the first.
     const auto fail = [&](const QString &text) {
         if (error->isEmpty())
@@ -276,7 +282,7 @@ void parseCommand(Command command, const QStringList &arguments, Invocation *inv
             fail(QStringLiteral("--eol %1: expected one of %2")
                      .arg(value(eol), monitor::lineEndNames().join(QLatin1String(", "))));
     }
-    if (command == Command::Scan || command == Command::PluggableMonitor) {
+    if (command == Command::Scan) {
         inv->json = parser.isSet(json);
         if (!positional.isEmpty())
             fail(QStringLiteral("unexpected argument \"%1\"").arg(positional.first()));

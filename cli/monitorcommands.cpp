@@ -68,6 +68,7 @@ int runMonitor(const Invocation &inv)
     InterruptSignal interrupt;
     QEventLoop loop;
     bool dropReported = false;
+    QByteArrayList early; // lines typed (or piped) before the first connection stood; sent once it does
 
     QObject::connect(&link, &monitor::MonitorConnection::received, &loop, [&](const QByteArray &bytes) {
         writeOut(inv.timestamps ? stamper.stamp(bytes, QTime::currentTime()) : bytes);
@@ -76,6 +77,9 @@ int runMonitor(const Invocation &inv)
                      [&](monitor::MonitorConnection::State state, const QString &reason) {
                          using State = monitor::MonitorConnection::State;
                          if (state == State::Connected) {
+                             for (const QByteArray &bytes : qAsConst(early))
+                                 link.send(bytes);
+                             early.clear();
                              if (!dropReported)
                                  fail(QStringLiteral("%1: connected to data port %2; Ctrl-C ends the monitor")
                                           .arg(inv.ip)
@@ -93,7 +97,10 @@ int runMonitor(const Invocation &inv)
                          }
                      });
     QObject::connect(&input, &StdinLines::line, &loop, [&](const QByteArray &text) {
-        if (!link.send(monitor::lineToSend(QString::fromUtf8(text), inv.lineEnd)))
+        const QByteArray bytes = monitor::lineToSend(QString::fromUtf8(text), inv.lineEnd);
+        if (!link.everConnected())
+            early << bytes;
+        else if (!link.send(bytes))
             fail(QStringLiteral("%1: not connected; the line was not sent").arg(inv.ip));
     });
     QObject::connect(&interrupt, &InterruptSignal::interrupted, &loop, [&] {
