@@ -77,18 +77,19 @@ QString stateText(const Board &board)
 
 bool globMatches(const QString &glob, const QString &text)
 {
-    // Iterative, with one backtrack point: the last '*' seen.
+    // Iterative, with one backtrack point: the last '*' seen. A '*' in the glob is always the
+    // wildcard, also where the text holds a '*' of its own.
     int g = 0;
     int t = 0;
     int star = -1;
     int starText = 0;
     while (t < text.size()) {
-        if (g < glob.size() && (glob.at(g) == QLatin1Char('?') || glob.at(g) == text.at(t))) {
-            ++g;
-            ++t;
-        } else if (g < glob.size() && glob.at(g) == QLatin1Char('*')) {
+        if (g < glob.size() && glob.at(g) == QLatin1Char('*')) {
             star = g++;
             starText = t;
+        } else if (g < glob.size() && (glob.at(g) == QLatin1Char('?') || glob.at(g) == text.at(t))) {
+            ++g;
+            ++t;
         } else if (star >= 0) {
             g = star + 1;
             t = ++starText;

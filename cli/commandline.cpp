@@ -31,7 +31,7 @@ const char OverviewHelp[] =
     "\n"
     "Exit status: 0 success, 1 upload failed, 2 usage error, 3 module unreachable or not heard,\n"
     "4 HEX file error, 5 verify failed, 6 local failure (port 3333, temporary image),\n"
-    "130 interrupted.\n";
+    "130 interrupted (Ctrl-C), 143 terminated (SIGTERM), 129 hung up (SIGHUP).\n";
 
 const char ScanHelp[] =
     "Usage: quarnel-cli scan [--seconds N] [--json]\n"
@@ -70,7 +70,8 @@ const char UploadHelp[] =
     "  --at-port P      the modules' AT-command port; a port not given is taken from each\n"
     "                   module's announcement on UDP port 3333\n"
     "  --seconds N      wait at most N seconds for those announcements (default 5)\n"
-    "  --jobs N         write at most N boards at the same time (default: all)\n"
+    "  --jobs N         write at most N boards at the same time (default: all, as many as\n"
+    "                   the open-file limit allows)\n"
     "  --retries K      when a board stops answering after the mode switch, connect again and\n"
     "                   go on from the first page not acknowledged, at most K times per board\n"
     "                   (default 0)\n"
@@ -82,7 +83,8 @@ const char UploadHelp[] =
     "\n"
     "Exit status: 0 every board written (and verified); otherwise, of the boards' failures,\n"
     "the first in this order: 1 upload failed, 5 verify failed, 3 module unreachable or not\n"
-    "heard; 2 usage error, 4 HEX file error, 6 local failure; 130 interrupted (Ctrl-C).\n";
+    "heard; 2 usage error, 4 HEX file error, 6 local failure; 130 interrupted (Ctrl-C),\n"
+    "143 terminated (SIGTERM), 129 hung up (SIGHUP).\n";
 
 const char MonitorHelp[] =
     "Usage: quarnel-cli monitor --ip IP [--data-port P] [--seconds N] [--eol lf|cr|crlf|none]\n"
@@ -105,7 +107,8 @@ const char MonitorHelp[] =
     "  -h, --help       this text\n"
     "\n"
     "Exit status: 0 ended after --seconds, 2 usage error, 3 module unreachable or not heard,\n"
-    "6 local failure (port 3333), 130 interrupted (Ctrl-C).\n";
+    "6 local failure (port 3333), 130 interrupted (Ctrl-C), 143 terminated (SIGTERM), 129 hung\n"
+    "up (SIGHUP).\n";
 
 const char PluggableMonitorHelp[] =
     "Usage: quarnel-cli pluggable-monitor\n"

@@ -8,6 +8,7 @@
 #include "hostname.h"
 #include "interruptsignal.h"
 #include "modulescan.h"
+#include "platform.h"
 #include "progress.h"
 #include "scanoutput.h"
 #include "uploadbatch.h"
@@ -38,11 +39,24 @@ QString secondsText(double seconds)
     return QString::number(seconds, 'g', 6);
 }
 
+// One line when the scan heard more modules than it lists.
+void warnOverflow(const ModuleScan &scan)
+{
+    if (scan.overflow() > 0)
+        fail(QStringLiteral("more than %1 modules announced themselves; %2 announcements of further "
+                            "addresses were left out")
+                 .arg(ModuleScan::MaxModules)
+                 .arg(scan.overflow()));
+}
+
 } // namespace
 
-bool portsFromAnnouncement(const Invocation &inv, const QString &ip, quint16 *dataPort, quint16 *atPort, int *exitCode)
+bool portsFromAnnouncement(const Invocation &inv, InterruptSignal *stop, const QString &ip, quint16 *dataPort,
+                           quint16 *atPort, int *exitCode)
 {
     ModuleScan scan;
+    if (stop)
+        QObject::connect(stop, &InterruptSignal::interrupted, &scan, &ModuleScan::interrupt);
     QString error;
     if (!scan.listen(discovery::AnnouncementPort, &error)) {
         fail(QStringLiteral("cannot listen on UDP port %1 for the module's announcement: %2; give the ports "
@@ -53,6 +67,11 @@ bool portsFromAnnouncement(const Invocation &inv, const QString &ip, quint16 *da
         return false;
     }
     const std::optional<discovery::Announcement> heard = scan.waitFor(QHostAddress(ip), milliseconds(inv.seconds));
+    if (stop && scan.interrupted()) {
+        fail(QStringLiteral("interrupted while waiting for the announcement of %1; nothing uploaded").arg(ip));
+        *exitCode = stop->status();
+        return false;
+    }
     if (!heard) {
         fail(QStringLiteral("no announcement from %1 on UDP port %2 within %3 s; check that the module is on "
                             "and on this network (quarnel-cli scan), or give its ports with %4")
@@ -80,8 +99,8 @@ namespace {
 
 // The boards of an upload: those named with --ip, their missing ports from their announcements,
 // or with --all those heard whose host name matches --name. False (reported, *exitCode set)
-// when there is nothing to upload to.
-bool findBoards(const Invocation &inv, QVector<Board> *boards, int *exitCode)
+// when there is nothing to upload to. When `stop` ends the listening, the boards known so far.
+bool findBoards(const Invocation &inv, InterruptSignal *stop, QVector<Board> *boards, int *exitCode)
 {
     const UploadTarget given{QString(), inv.dataPort, inv.atPort, inv.board};
     const bool needPorts = given.dataPort == 0 || given.atPort == 0;
@@ -90,13 +109,15 @@ bool findBoards(const Invocation &inv, QVector<Board> *boards, int *exitCode)
         board.target = given;
         board.target.ip = inv.ips.first();
         if (needPorts
-            && !portsFromAnnouncement(inv, board.target.ip, &board.target.dataPort, &board.target.atPort, exitCode))
+            && !portsFromAnnouncement(inv, stop, board.target.ip, &board.target.dataPort, &board.target.atPort,
+                                      exitCode))
             return false;
         boards->append(board);
         return true;
     }
 
     ModuleScan scan;
+    QObject::connect(stop, &InterruptSignal::interrupted, &scan, &ModuleScan::interrupt);
     QString error;
     if ((inv.all || needPorts) && !scan.listen(discovery::AnnouncementPort, &error)) {
         fail(QStringLiteral("cannot listen on UDP port %1 for the modules' announcements: %2")
@@ -111,6 +132,14 @@ bool findBoards(const Invocation &inv, QVector<Board> *boards, int *exitCode)
         for (const HeardModule &m : scan.modules())
             heard.append(m.announcement);
         *boards = boardsHeard(heard, inv.nameGlob, given);
+        warnOverflow(scan);
+        if (boards->isEmpty() && scan.interrupted()) {
+            fail(QStringLiteral("interrupted before a module whose host name matches \"%1\" was heard; nothing "
+                                "uploaded")
+                     .arg(inv.nameGlob));
+            *exitCode = stop->status();
+            return false;
+        }
         if (boards->isEmpty()) {
             fail(QStringLiteral("no module whose host name matches \"%1\" heard on UDP port %2 in %3 s; check "
                                 "that the modules are on and on this network (quarnel-cli scan)")
@@ -130,7 +159,9 @@ bool findBoards(const Invocation &inv, QVector<Board> *boards, int *exitCode)
         if (needPorts) {
             const std::optional<discovery::Announcement> heard =
                 scan.waitFor(QHostAddress(ip), int(qMax<qint64>(0, deadline.remainingTime())));
-            takeAnnouncement(&board, heard ? &*heard : nullptr, inv.seconds);
+            // A board whose wait was cut short stays waiting: the upload does not start it.
+            if (!scan.interrupted())
+                takeAnnouncement(&board, heard ? &*heard : nullptr, inv.seconds);
         }
         boards->append(board);
     }
@@ -183,11 +214,7 @@ int runScan(const Invocation &inv)
         std::fputs(scanTable(modules, scan.nowMs()).toLocal8Bit().constData(), stdout);
         std::fflush(stdout);
     }
-    if (scan.overflow() > 0)
-        fail(QStringLiteral("more than %1 modules announced themselves; %2 announcements of further "
-                            "addresses were left out")
-                 .arg(ModuleScan::MaxModules)
-                 .arg(scan.overflow()));
+    warnOverflow(scan);
     if (modules.isEmpty()) {
         fail(QStringLiteral("no module heard on UDP port %1 in %2 s; check that the modules are on and on "
                             "this network, and that no firewall drops UDP port %1")
@@ -208,6 +235,11 @@ int runUpload(const Invocation &inv)
     }
     if (!inv.verbose)
         QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
+    // Each board at work holds open files; many boards need more than the usual soft limit.
+    const qint64 openFileLimit = platform::raiseOpenFileLimit();
+    // From before the temporary image exists to after it is removed: a stop signal, or a second
+    // one, never leaves it behind.
+    InterruptSignal interrupt;
 
     // Read and converted once, for every board.
     const FirmwareFile firmware = FirmwareFile::read(inv.hexPath);
@@ -230,18 +262,21 @@ int runUpload(const Invocation &inv)
         return ExitLocalFailure;
     }
     image.close();
+    interrupt.removeOnForcedEnd(imagePath, dir.path());
 
     QVector<Board> boards;
     int exitCode = ExitSuccess;
-    if (!findBoards(inv, &boards, &exitCode))
+    if (!findBoards(inv, &interrupt, &boards, &exitCode))
         return exitCode;
 
     upload::UploadTimeouts timeouts;
     timeouts.reply = int(timeouts.reply * scale);
     timeouts.leaveProgrammingV1 = int(timeouts.leaveProgrammingV1 * scale);
-    UploadBatch batch(boards, {imagePath, firmware.image.size(), timeouts, inv.verify, inv.jobs, inv.retries});
-    InterruptSignal interrupt;
+    const int jobs = UploadBatch::boardsAtOnce(inv.jobs, int(boards.size()), openFileLimit);
+    UploadBatch batch(boards, {imagePath, firmware.image.size(), timeouts, inv.verify, jobs, inv.retries});
     QObject::connect(&interrupt, &InterruptSignal::interrupted, &batch, &UploadBatch::interrupt);
+    if (interrupt.status() != 0)
+        batch.interrupt(interrupt.status());
     QEventLoop loop;
     QObject::connect(&batch, &UploadBatch::finished, &loop, &QEventLoop::quit);
 
@@ -263,7 +298,7 @@ int runUpload(const Invocation &inv)
         progress.end();
         const Board &b = batch.boards().first();
         printLine(b.exitCode == ExitSuccess ? stdout : stderr, b.verdictLine);
-        return batch.interrupted() ? ExitInterrupted : b.exitCode;
+        return interrupt.status() != 0 ? interrupt.status() : b.exitCode;
     }
 
     FILE *displayOut = inv.json ? stderr : stdout;
@@ -277,7 +312,7 @@ int runUpload(const Invocation &inv)
         if (b.state == Board::State::Failed)
             printLine(stderr, b.verdictLine);
     }
-    exitCode = batch.interrupted() ? ExitInterrupted : worstExitCode(batch.boards());
+    exitCode = interrupt.status() != 0 ? interrupt.status() : worstExitCode(batch.boards());
     const QByteArray summary = inv.json ? summaryJson(batch.boards(), inv.verify, exitCode)
                                         : summaryTable(batch.boards(), inv.verify).toLocal8Bit();
     std::fputs(summary.constData(), stdout);
@@ -290,7 +325,7 @@ int runRename(const Invocation &inv)
     quint16 atPort = inv.atPort;
     if (atPort == 0) {
         int exitCode = ExitSuccess;
-        if (!portsFromAnnouncement(inv, inv.ip, nullptr, &atPort, &exitCode))
+        if (!portsFromAnnouncement(inv, nullptr, inv.ip, nullptr, &atPort, &exitCode))
             return exitCode;
     }
     if (!config::sendHostName(inv.ip, atPort, inv.name)) {

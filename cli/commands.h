@@ -9,6 +9,8 @@
 
 namespace cli {
 
+class InterruptSignal;
+
 // The commands; each needs a running QCoreApplication and returns the exit status.
 int runScan(const Invocation &inv);
 int runUpload(const Invocation &inv);
@@ -18,9 +20,9 @@ int runPluggableMonitor();               // monitorcommands.cpp
 
 // The ports still missing (those given as 0; null for a port not wanted), from the module's
 // announcement, waiting at most inv.seconds. False (reported, *exitCode set) when none is heard
-// in time or an announced port is no port number.
-bool portsFromAnnouncement(const Invocation &inv, const QString &ip, quint16 *dataPort, quint16 *atPort,
-                           int *exitCode);
+// in time, an announced port is no port number, or `stop` (if any) stopped the wait.
+bool portsFromAnnouncement(const Invocation &inv, InterruptSignal *stop, const QString &ip, quint16 *dataPort,
+                           quint16 *atPort, int *exitCode);
 
 // One line on a stream, flushed; fail() puts "quarnel-cli: " before it, on standard error.
 void printLine(FILE *stream, const QString &line);

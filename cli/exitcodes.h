@@ -11,8 +11,11 @@ enum ExitCode {
     ExitUnreachable = 3,   // connection not made; no announcement heard; scan heard nobody
     ExitFirmwareFile = 4,  // HEX file missing, unreadable, malformed, empty or too large
     ExitVerifyFailed = 5,  // the flash read back differs from the image, or could not be read
-    ExitLocalFailure = 6,  // UDP port 3333 not bound, temporary image not written
-    ExitInterrupted = 130, // Ctrl-C (SIGINT), as a shell reports a program ended by it
+    ExitLocalFailure = 6,  // UDP port 3333 not bound, temporary image not written or read, no thread
+    // Stopped by a signal; the status a shell reports for a program ended by it.
+    ExitHangUp = 129,      // SIGHUP
+    ExitInterrupted = 130, // Ctrl-C (SIGINT)
+    ExitTerminated = 143,  // SIGTERM
 };
 
 } // namespace cli

@@ -1,6 +1,11 @@
 #include "interruptsignal.h"
 
+#include "exitcodes.h"
+
+#include <QDir>
+
 #include <atomic>
+#include <string>
 
 #include <windows.h>
 
@@ -12,16 +17,26 @@ namespace {
 // signal to the object's thread.
 std::atomic<InterruptSignal *> listener{nullptr};
 std::atomic<bool> interruptedOnce{false};
+std::wstring forcedEndFile;
+std::wstring forcedEndDir;
 
 BOOL WINAPI onConsoleControl(DWORD event)
 {
     if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT)
         return FALSE;
     InterruptSignal *target = listener.load();
-    // A second Ctrl-C gets the default action and ends the program, as on the other systems.
-    if (!target || interruptedOnce.exchange(true))
+    if (!target)
         return FALSE;
-    QMetaObject::invokeMethod(target, [target] { emit target->interrupted(); }, Qt::QueuedConnection);
+    // A second Ctrl-C removes the temporary files and gets the default action, which ends the
+    // program, as on the other systems.
+    if (interruptedOnce.exchange(true)) {
+        if (!forcedEndFile.empty())
+            DeleteFileW(forcedEndFile.c_str());
+        if (!forcedEndDir.empty())
+            RemoveDirectoryW(forcedEndDir.c_str());
+        return FALSE;
+    }
+    QMetaObject::invokeMethod(target, [target] { target->take(ExitInterrupted); }, Qt::QueuedConnection);
     return TRUE;
 }
 
@@ -38,6 +53,14 @@ InterruptSignal::~InterruptSignal()
 {
     SetConsoleCtrlHandler(onConsoleControl, FALSE);
     listener = nullptr;
+    forcedEndFile.clear();
+    forcedEndDir.clear();
+}
+
+void InterruptSignal::removeOnForcedEnd(const QString &file, const QString &dir)
+{
+    forcedEndFile = QDir::toNativeSeparators(file).toStdWString();
+    forcedEndDir = QDir::toNativeSeparators(dir).toStdWString();
 }
 
 } // namespace cli

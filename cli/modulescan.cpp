@@ -1,6 +1,5 @@
 #include "modulescan.h"
 
-#include <QEventLoop>
 #include <QTimer>
 
 #include <algorithm>
@@ -62,11 +61,27 @@ void ModuleScan::readPending()
     }
 }
 
+void ModuleScan::runLoop(QEventLoop *loop, int ms)
+{
+    if (stopped)
+        return;
+    QTimer::singleShot(ms, loop, &QEventLoop::quit);
+    waiting = loop;
+    loop->exec();
+    waiting = nullptr;
+}
+
+void ModuleScan::interrupt()
+{
+    stopped = true;
+    if (waiting)
+        waiting->quit();
+}
+
 void ModuleScan::listenFor(int ms)
 {
     QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
+    runLoop(&loop, ms);
 }
 
 std::optional<discovery::Announcement> ModuleScan::waitFor(const QHostAddress &ip, int ms)
@@ -81,13 +96,11 @@ std::optional<discovery::Announcement> ModuleScan::waitFor(const QHostAddress &i
     if (auto known = find())
         return known;
     QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    const QMetaObject::Connection c = connect(this, &ModuleScan::heard, &loop, [&loop, &ip](const QString &hostIp) {
+    connect(this, &ModuleScan::heard, &loop, [&loop, &ip](const QString &hostIp) {
         if (QHostAddress(hostIp) == ip)
             loop.quit();
     });
-    loop.exec();
-    disconnect(c);
+    runLoop(&loop, ms);
     return find();
 }
 

@@ -5,6 +5,7 @@
 #include "discoveryconstants.h"
 
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QHash>
 #include <QHostAddress>
 #include <QObject>
@@ -46,6 +47,9 @@ public:
     // Runs the event loop until a module announces itself with the address `ip` or `ms` pass;
     // its latest announcement, or nothing.
     std::optional<discovery::Announcement> waitFor(const QHostAddress &ip, int ms);
+    // Ends the listenFor() or waitFor() under way, and every later one, at once.
+    void interrupt();
+    bool interrupted() const { return stopped; }
 
     // Every module heard, ordered by address (texts that are no IPv4 address last).
     QVector<HeardModule> modules() const;
@@ -59,11 +63,14 @@ signals:
 
 private:
     void readPending();
+    void runLoop(QEventLoop *loop, int ms);
 
     QUdpSocket socket;
     QElapsedTimer clock;
     QHash<QString, HeardModule> byIp;
     int overflowCount = 0;
+    QEventLoop *waiting = nullptr; // the loop of the listenFor() or waitFor() under way
+    bool stopped = false;
 };
 
 } // namespace cli

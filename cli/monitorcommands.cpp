@@ -57,15 +57,15 @@ quint16 announcedDataPort(const QString &ip, QString *error)
 
 int runMonitor(const Invocation &inv)
 {
+    InterruptSignal interrupt;
     quint16 dataPort = inv.dataPort;
     int exitCode = ExitSuccess;
-    if (dataPort == 0 && !portsFromAnnouncement(inv, inv.ip, &dataPort, nullptr, &exitCode))
+    if (dataPort == 0 && !portsFromAnnouncement(inv, &interrupt, inv.ip, &dataPort, nullptr, &exitCode))
         return exitCode;
 
     monitor::MonitorConnection link(inv.ip, dataPort);
     monitor::LineStamper stamper;
     StdinLines input;
-    InterruptSignal interrupt;
     QEventLoop loop;
     bool dropReported = false;
     QByteArrayList early; // lines typed (or piped) before the first connection stood; sent once it does
@@ -103,8 +103,8 @@ int runMonitor(const Invocation &inv)
         else if (!link.send(bytes))
             fail(QStringLiteral("%1: not connected; the line was not sent").arg(inv.ip));
     });
-    QObject::connect(&interrupt, &InterruptSignal::interrupted, &loop, [&] {
-        exitCode = ExitInterrupted;
+    QObject::connect(&interrupt, &InterruptSignal::interrupted, &loop, [&](int status) {
+        exitCode = status;
         loop.quit();
     });
     QTimer end;

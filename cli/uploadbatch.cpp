@@ -1,9 +1,11 @@
 #include "uploadbatch.h"
 
+#include "exitcodes.h"
 #include "thread.h"
 
 #include <QTimer>
 
+#include <algorithm>
 #include <utility>
 
 namespace cli {
@@ -24,13 +26,26 @@ UploadBatch::~UploadBatch()
     }
 }
 
+int UploadBatch::boardsAtOnce(int jobs, int boards, qint64 openFileLimit)
+{
+    qint64 count = jobs > 0 ? jobs : boards;
+    if (openFileLimit > 0)
+        count = std::min(count, (openFileLimit - FilesReserved) / FilesPerBoard);
+    return int(std::max<qint64>(1, count));
+}
+
 void UploadBatch::start()
+{
+    startMore();
+    if (running == 0 && !stopping)
+        finishLater();
+}
+
+void UploadBatch::startMore()
 {
     const int jobs = settings.jobs > 0 ? settings.jobs : int(list.size());
     while (running < jobs && next < list.size())
         startNext();
-    if (running == 0)
-        finishLater();
 }
 
 void UploadBatch::finishLater()
@@ -64,10 +79,26 @@ void UploadBatch::startNext()
     connect(worker.get(), &QThread::finished, this, [this, index] { workerEnded(index); }, Qt::QueuedConnection);
     b.state = Board::State::Connecting;
     clocks[size_t(index)].start();
-    ++running;
     worker->start();
+    // A thread that could not be created neither runs nor ends: the board fails here, for a reason
+    // of this computer's.
+    if (!worker->isRunning() && !worker->isFinished()) {
+        failLocally(&b, QStringLiteral("no thread could be started for its upload"),
+                    QStringLiteral("this computer is short of threads or memory; give a smaller --jobs"));
+        emit changed(index);
+        return;
+    }
+    ++running;
     workers[size_t(index)] = std::move(worker);
     emit changed(index);
+}
+
+void UploadBatch::failLocally(Board *board, const QString &why, const QString &check)
+{
+    board->state = Board::State::Failed;
+    board->failure = why;
+    board->exitCode = ExitLocalFailure;
+    board->verdictLine = QStringLiteral("quarnel-cli: upload to %1 failed: %2; %3").arg(board->target.ip, why, check);
 }
 
 void UploadBatch::report(int index, int kind, float value)
@@ -96,10 +127,14 @@ void UploadBatch::workerEnded(int index)
         b.state = Board::State::Done;
     } else if (stopping) {
         b.state = Board::State::Interrupted;
-        b.exitCode = ExitInterrupted;
+        b.exitCode = stopStatus;
         b.verdictLine = QStringLiteral("quarnel-cli: upload to %1 interrupted, %2 bytes written")
                             .arg(b.target.ip)
                             .arg(b.bytes);
+    } else if (outcome.kind == upload::UploadOutcome::Kind::ImageMissing) {
+        // The image is this run's own file, written before any board started.
+        failLocally(&b, QStringLiteral("cannot read the temporary image %1").arg(settings.imagePath),
+                    QStringLiteral("check the temporary directory and the open-file limit (ulimit -n)"));
     } else {
         b.state = Board::State::Failed;
         b.failure = outcome.text();
@@ -107,20 +142,21 @@ void UploadBatch::workerEnded(int index)
     --running;
     emit changed(index);
     if (!stopping)
-        startNext();
+        startMore();
     if (running == 0)
         emit finished();
 }
 
-void UploadBatch::interrupt()
+void UploadBatch::interrupt(int status)
 {
     if (stopping)
         return;
     stopping = true;
+    stopStatus = status;
     for (int i = next; i < list.size(); ++i) {
         if (list.at(i).state == Board::State::Waiting) {
             list[i].state = Board::State::NotStarted;
-            list[i].exitCode = ExitInterrupted;
+            list[i].exitCode = status;
             emit changed(i);
         }
     }

@@ -35,15 +35,25 @@ public:
         int retries = 0;
     };
 
+    // Open files a running board holds: its thread's event-loop wake-up, the data and AT sockets,
+    // and the image while it is read.
+    static const int FilesPerBoard = 4;
+    // Open files the program holds besides the boards' (standard streams, the signal pipe, the
+    // main event loop, the libraries' own).
+    static const int FilesReserved = 32;
+    // How many of `boards` boards to write at once: `jobs` (0: all), but never more than the open
+    // files `openFileLimit` allows (0: no limit); at least 1.
+    static int boardsAtOnce(int jobs, int boards, qint64 openFileLimit);
+
     UploadBatch(QVector<Board> boards, Settings settings);
     ~UploadBatch() override;
 
     // Starts the first `jobs` boards; finished() follows once every board has ended.
     void start();
-    // Asks every running worker to stop; boards not started yet are not started. finished()
-    // follows once the running workers have ended, promptly.
-    void interrupt();
-    bool interrupted() const { return stopping; }
+    // Asks every running worker to stop; boards not started yet are not started; `status` is the
+    // exit status of the boards stopped. finished() follows once the running workers have ended,
+    // promptly. Before start(), no board starts.
+    void interrupt(int status);
 
     const QVector<Board> &boards() const { return list; }
 
@@ -52,7 +62,9 @@ signals:
     void finished();
 
 private:
+    void startMore();
     void startNext();
+    static void failLocally(Board *board, const QString &why, const QString &check);
     void report(int index, int kind, float value);
     void workerEnded(int index);
     void finishLater();
@@ -64,6 +76,7 @@ private:
     int next = 0;    // the next board to start
     int running = 0;
     bool stopping = false;
+    int stopStatus = 0;
 };
 
 } // namespace cli

@@ -80,6 +80,11 @@ bool shutdownSending(qintptr socketDescriptor);
 // Characters per line of the terminal or console behind `stream`, 0 when unknown.
 int terminalColumns(FILE *stream);
 
+// Raises the process's soft limit of open files to its hard limit, as servers do, and returns the
+// limit then in force; 0 when the system sets none (Windows: sockets and handles have no such
+// small limit).
+qint64 raiseOpenFileLimit();
+
 } // namespace platform
 
 #endif // PLATFORM_H

@@ -8,6 +8,7 @@
 #include <malloc.h>
 #include <pwd.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -162,6 +163,20 @@ int terminalColumns(FILE *stream)
     if (ioctl(fileno(stream), TIOCGWINSZ, &size) != 0)
         return 0;
     return size.ws_col;
+}
+
+qint64 raiseOpenFileLimit()
+{
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0)
+        return 0;
+    if (limit.rlim_cur < limit.rlim_max) {
+        const rlim_t before = limit.rlim_cur;
+        limit.rlim_cur = limit.rlim_max;
+        if (setrlimit(RLIMIT_NOFILE, &limit) != 0)
+            limit.rlim_cur = before;
+    }
+    return limit.rlim_cur == RLIM_INFINITY ? 0 : qint64(limit.rlim_cur);
 }
 
 } // namespace platform

@@ -333,4 +333,9 @@ int terminalColumns(FILE *stream)
     return info.srWindow.Right - info.srWindow.Left + 1;
 }
 
+qint64 raiseOpenFileLimit()
+{
+    return 0;
+}
+
 } // namespace platform

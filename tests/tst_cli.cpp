@@ -58,6 +58,7 @@ private slots:
     void manyBoards();
     void resumeAfterDrop_data();
     void resumeAfterDrop();
+    void interrupt_data();
     void interrupt();
 };
 
@@ -467,9 +468,23 @@ void tst_Cli::resumeAfterDrop()
     QVERIFY(sim.stop());
 }
 
-// Ctrl-C stops every worker at once, and the summary tells how far each board got.
+void tst_Cli::interrupt_data()
+{
+    QTest::addColumn<int>("signal");
+    QTest::addColumn<int>("exitCode");
+
+    QTest::newRow("Ctrl-C") << int(SIGINT) << 130;
+    QTest::newRow("SIGTERM") << int(SIGTERM) << 143;
+    QTest::newRow("SIGHUP") << int(SIGHUP) << 129;
+}
+
+// Ctrl-C, SIGTERM or SIGHUP stops every worker at once, the summary tells how far each board got,
+// and the temporary image is gone.
 void tst_Cli::interrupt()
 {
+    QFETCH(int, signal);
+    QFETCH(int, exitCode);
+    QTemporaryDir temp;
     SimProcess sim;
     QVERIFY2(sim.start({"--ip", "127.0.0.148", "--count", "2", "--board", "UNO", "--announce-ms", "0"}),
              qPrintable(sim.errorText()));
@@ -477,18 +492,20 @@ void tst_Cli::interrupt()
     QSignalSpy output(&process, &QProcess::readyReadStandardOutput);
     startCli(process, {"upload", "--ip", "127.0.0.148", "--ip", "127.0.0.149", "--jobs", "1", "--board", "UNO",
                        "--data-port", QString::number(sim.dataPort()), "--at-port", QString::number(sim.atPort()),
-                       avrPath("full_uno.hex")});
+                       avrPath("full_uno.hex")},
+             QString(), {"TMPDIR=" + temp.path()});
     QByteArray seen;
     while (!seen.contains("127.0.0.148: 10%") && output.wait(IoMs))
         seen += process.peek(1 << 16);
     QVERIFY2(seen.contains("127.0.0.148: 10%"), seen.constData());
     QElapsedTimer clock;
     clock.start();
-    ::kill(pid_t(process.processId()), SIGINT);
+    ::kill(pid_t(process.processId()), signal);
     const CliRun run = finishCli(process, IoMs);
     QVERIFY2(run.finished, run.printed().constData());
     QVERIFY2(clock.elapsed() < 2000, run.printed().constData());
-    QCOMPARE(run.exitCode, 130);
+    QCOMPARE(run.exitCode, exitCode);
+    QCOMPARE(QDir(temp.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
     const QList<QByteArray> lines = run.outLines();
     QCOMPARE(lines.last(), QByteArray("0 of 2 boards written"));
     QVERIFY2(lines.at(lines.size() - 3).startsWith("127.0.0.148 ") && lines.at(lines.size() - 3).endsWith("interrupted"),

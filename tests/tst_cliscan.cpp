@@ -5,13 +5,17 @@
 #include "simprocess.h"
 #include "cliprocess.h"
 
+#include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QUdpSocket>
 #include <QtTest>
+
+#include <csignal>
 
 namespace {
 
@@ -69,6 +73,8 @@ private slots:
     void noUsableAnnouncement_data();
     void noUsableAnnouncement();
     void uploadToAllNamed();
+    void thousandModulesUnderFileLimit();
+    void interruptWhileListening();
 };
 
 void tst_CliScan::initTestCase()
@@ -262,6 +268,60 @@ void tst_CliScan::uploadToAllNamed()
     QVERIFY(!run.err.contains("127.0.0.198"));
     QVERIFY(unos.stop());
     QVERIFY(mega.stop());
+}
+
+// A thousand modules, more than 1,024 open files allow at once: every board gets its own verdict
+// and the run ends with a summary. Each board holds its sockets for the AT-reply time-out: the
+// data port is one module's AT port, the AT port another's that never answers.
+void tst_CliScan::thousandModulesUnderFileLimit()
+{
+    const int count = 1000;
+    const QStringList fleetArguments{"--ip", "127.0.16.1", "--count", QString::number(count), "--name", "fleet",
+                                     "--board", "none"};
+    SimProcess fleet;
+    QVERIFY2(fleet.start(fleetArguments + QStringList{"--announce-ms", "500"}), qPrintable(fleet.errorText()));
+    SimProcess silent;
+    QVERIFY2(silent.start(fleetArguments + QStringList{"--announce-ms", "0", "--at-reply", "none"}),
+             qPrintable(silent.errorText()));
+    QProcess process;
+    // The soft and the hard limit both, so that the tool cannot raise its own.
+    process.start("/bin/sh", {"-c", "ulimit -n 1024 && exec \"$0\" \"$@\"", CliRun::program(), "upload", "--all",
+                              "--name", "fleet-*", "--seconds", "2", "--board", "UNO", "--json", "--data-port",
+                              QString::number(fleet.atPort()), "--at-port", QString::number(silent.atPort()),
+                              avrPath("blink_uno.hex")});
+    const CliRun run = finishCli(process, RunMs);
+    QVERIFY2(run.finished, run.printed().right(2000).constData());
+    QCOMPARE(run.exitCode, 1);
+    QJsonParseError error{};
+    const QJsonObject summary = QJsonDocument::fromJson(run.out, &error).object();
+    QVERIFY2(error.error == QJsonParseError::NoError, run.printed().right(2000).constData());
+    QCOMPARE(summary.value("total").toInt(), count);
+    for (const QJsonValue &b : summary.value("boards").toArray()) {
+        QVERIFY2(b.toObject().value("error").toString() == "module refused the upload mode at AT command 1",
+                 QJsonDocument(b.toObject()).toJson().constData());
+    }
+    QVERIFY(fleet.stop());
+    QVERIFY(silent.stop());
+}
+
+// Ctrl-C before any module was heard: the listening ends at once, and nothing is left behind.
+void tst_CliScan::interruptWhileListening()
+{
+    QTemporaryDir temp;
+    const QDir tempDir(temp.path());
+    QProcess process;
+    startCli(process, {"upload", "--all", "--name", "nobody-*", "--seconds", "30", "--board", "UNO",
+                       avrPath("blink_uno.hex")},
+             QString(), {"TMPDIR=" + temp.path()});
+    // The image is written once the signals are taken.
+    QTRY_VERIFY(!tempDir.entryList(QDir::AllEntries | QDir::NoDotAndDotDot).isEmpty());
+    ::kill(pid_t(process.processId()), SIGINT);
+    const CliRun run = finishCli(process, RunMs / 10);
+    QVERIFY2(run.finished, run.printed().constData());
+    QCOMPARE(run.exitCode, 130);
+    QCOMPARE(run.lastErrorLine(), QByteArray("quarnel-cli: interrupted before a module whose host name matches "
+                                             "\"nobody-*\" was heard; nothing uploaded"));
+    QCOMPARE(tempDir.entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
 }
 
 QTEST_GUILESS_MAIN(tst_CliScan)
