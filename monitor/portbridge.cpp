@@ -14,7 +14,7 @@ PortBridge::PortBridge(PortResolver resolver, const MonitorTimeouts &timeouts, Q
 
 PortBridge::~PortBridge()
 {
-    close();
+    PortBridge::close();
 }
 
 bool PortBridge::splitAddress(const QString &text, QString *host, quint16 *port)
