@@ -271,7 +271,7 @@ int runUpload(const Invocation &inv)
 
     upload::UploadTimeouts timeouts;
     timeouts.reply = int(timeouts.reply * scale);
-    timeouts.leaveProgrammingV1 = int(timeouts.leaveProgrammingV1 * scale);
+    timeouts.leaveProgramming = int(timeouts.leaveProgramming * scale);
     const int jobs = UploadBatch::boardsAtOnce(inv.jobs, int(boards.size()), openFileLimit);
     UploadBatch batch(boards, {imagePath, firmware.image.size(), timeouts, inv.verify, jobs, inv.retries});
     QObject::connect(&interrupt, &InterruptSignal::interrupted, &batch, &UploadBatch::interrupt);

@@ -52,10 +52,10 @@ QString advice(const upload::UploadOutcome &outcome, const UploadTarget &t)
     return QString();
 }
 
-int exitCodeOf(upload::UploadOutcome::Kind kind)
+int exitCodeOf(const upload::UploadOutcome &outcome)
 {
     using Kind = upload::UploadOutcome::Kind;
-    switch (kind) {
+    switch (outcome.kind) {
     case Kind::Success:
         return ExitSuccess;
     case Kind::UnknownBoard:
@@ -66,7 +66,8 @@ int exitCodeOf(upload::UploadOutcome::Kind kind)
         return ExitFirmwareFile;
     case Kind::DataPortUnreachable:
     case Kind::AtPortUnreachable:
-        return ExitUnreachable;
+        // "Untouched" only if no page went out before a resumed run lost the module.
+        return outcome.partlyWritten ? ExitUploadFailed : ExitUnreachable;
     case Kind::VerifyReadFailed:
     case Kind::VerifyMismatch:
         return ExitVerifyFailed;
@@ -86,7 +87,7 @@ int exitCodeOf(upload::UploadOutcome::Kind kind)
 Verdict uploadVerdict(const upload::UploadOutcome &outcome, const UploadTarget &target, qint64 imageBytes, bool verified)
 {
     Verdict v;
-    v.exitCode = exitCodeOf(outcome.kind);
+    v.exitCode = exitCodeOf(outcome);
     if (outcome.succeeded()) {
         v.line = QStringLiteral("quarnel-cli: %1: upload complete, %2 bytes written%3")
                      .arg(target.ip)

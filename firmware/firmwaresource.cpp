@@ -6,8 +6,11 @@
 
 #include <QDebug>
 #include <QDir>
+#include <QFile>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 namespace firmware {
 
@@ -29,9 +32,14 @@ void FirmwareSource::refreshDefaultFile()
     const BuildOutputChoice choice = outputSearch.look(
         legacyPath, currentToolPlaces(platform::tempDirectory(user), platform::cacheDirectory()),
         QDateTime::currentDateTimeUtc(), &trace);
-    if (!appendTrace(traceFile, trace)) {
-        std::perror("open file error");
-        return;
+    // The trace is for the user's eyes only: failing to write it changes nothing of what is found,
+    // and is said once until it can be written again.
+    if (appendTrace(traceFile, trace)) {
+        traceUnwritable = false;
+    } else if (!traceUnwritable) {
+        traceUnwritable = true;
+        std::fprintf(stderr, "open file error: %s cannot be written: %s\n", QFile::encodeName(traceFile).constData(),
+                     std::strerror(errno));
     }
     if (choice.path.isEmpty()) {
         if (!choice.stillWritten)

@@ -30,7 +30,7 @@ public:
 
     // Runs the build-output finder: appends the listings to the trace file and, when they name a
     // finished hex file, makes the newest the default file and reads its time. Finding nothing
-    // keeps both.
+    // keeps both. A trace file that cannot be written is named once on standard error.
     void refreshDefaultFile();
     // The default file becomes the one in use (its name after the last separator).
     void useDefaultFile();
@@ -61,6 +61,7 @@ private:
     QString currentFileName_;
     QString generateTime_;
     bool imageConverted_ = true;
+    bool traceUnwritable = false; // said so on standard error
     BuildOutputSearch outputSearch; // the current tools' build directories, across looks
 };
 

@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QRandomGenerator>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -24,6 +25,11 @@ const int HeaderLength = 9;                          // ':', count, address, typ
 const int MaxRecordLength = HeaderLength + 255 * 2 + 2; // the longest record, checksum included
 
 const int TempNameAttempts = 16;
+
+bool isBlank(char c)
+{
+    return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
+}
 
 int digitValue(char c)
 {
@@ -77,6 +83,7 @@ void HexImage::feed(const char *data, std::size_t size)
             const std::size_t room = std::size_t(MaxRecordLength) - line_.size();
             line_.append(data, qMin(piece, room));
             lineLength_ += qint64(piece);
+            lineBlank_ = lineBlank_ && std::all_of(data, pieceEnd, isBlank);
             lastChar_ = pieceEnd[-1];
         }
         if (!lf)
@@ -115,11 +122,15 @@ void HexImage::takeLine(bool hasLineEnd)
     qint64 length = lineLength_;
     if (hasLineEnd && length > 0 && lastChar_ == '\r')
         --length;
+    // Any other text would leave a hole of zeros in the image: only a blank line is passed over.
     if (length > 0 && line_[0] == ':')
         takeRecord(int(qMin<qint64>(length, MaxRecordLength)));
+    else if (!lineBlank_)
+        diagnose(QStringLiteral("not a record: it does not begin with ':'"));
     line_.clear();
     lineLength_ = 0;
     lastChar_ = 0;
+    lineBlank_ = true;
 }
 
 void HexImage::takeRecord(int length)

@@ -16,7 +16,8 @@ int hexByte(char first, char second);
 
 // Builds the raw flash image (byte offset = flash address, gaps 0x00) from Intel HEX text
 // fed in pieces of any size. Lines of any length are taken whole; only the characters a
-// record can use are kept, so memory stays bounded by the image.
+// record can use are kept, so memory stays bounded by the image. Blank lines are passed over;
+// any other line that does not begin with ':' is a problem.
 class HexImage
 {
 public:
@@ -49,6 +50,7 @@ private:
     std::string line_;        // the kept head of the current line
     qint64 lineLength_ = 0;   // its whole length
     char lastChar_ = 0;       // its last character, kept or not
+    bool lineBlank_ = true;   // it holds only blanks so far
     qint64 lineNumber_ = 0;
     qint64 base_ = 0;         // from the last extended segment/linear address record
     QByteArray image_;
@@ -60,8 +62,9 @@ private:
 
 // An Intel HEX file read under the one rule of the window and quarnel-cli: only a regular file of
 // at most MaxFileSize bytes is opened (a device or a pipe may never end, and would block the
-// reader); a record that does not parse or whose checksum is wrong, data beyond the image limit,
-// a missing end record (a file cut short) or no data at all leave no image.
+// reader); a line that is neither blank nor a record, a record that does not parse or whose
+// checksum is wrong, data beyond the image limit, a missing end record (a file cut short) or no
+// data at all leave no image.
 struct HexFile
 {
     // Far above the text of the largest AVR flash.

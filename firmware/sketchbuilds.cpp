@@ -75,15 +75,16 @@ HexCandidate newer(const HexCandidate &a, const HexCandidate &b)
 }
 
 template<typename Accept>
-QStringList DirectoryNames::read(const QString &dir, bool dirs, qint64 nowMs, Accept accept)
+QStringList DirectoryNames::read(const Key &key, bool dirs, qint64 nowMs, Accept accept)
 {
+    const QString &dir = key.first;
     platform::FileStamp stamp;
     if (!platform::fileStamp(dir, &stamp) || !stamp.isDir) {
-        listed_.remove(dir);
+        listed_.remove(key);
         return QStringList();
     }
     const qint64 lastWrite = stamp.lastWriteMs;
-    const auto it = listed_.find(dir);
+    const auto it = listed_.find(key);
     if (it != listed_.end() && it->lastWriteMs == lastWrite && nowMs - lastWrite > RacyMs) {
         it->generation = generation_;
         return it->names;
@@ -96,7 +97,7 @@ QStringList DirectoryNames::read(const QString &dir, bool dirs, qint64 nowMs, Ac
         if (accept(entries.fileName()))
             names << entries.fileName();
     }
-    listed_.insert(dir, Listed{lastWrite, names, generation_});
+    listed_.insert(key, Listed{lastWrite, names, generation_});
     return names;
 }
 
@@ -113,12 +114,12 @@ void DirectoryNames::forgetUnread()
 
 QStringList DirectoryNames::buildDirs(const QString &dir, const QRegularExpression &pattern, qint64 nowMs)
 {
-    return read(dir, true, nowMs, [&pattern](const QString &name) { return pattern.match(name).hasMatch(); });
+    return read(Key(dir, pattern.pattern()), true, nowMs, [&pattern](const QString &name) { return pattern.match(name).hasMatch(); });
 }
 
 QStringList DirectoryNames::hexFiles(const QString &dir, qint64 nowMs)
 {
-    return read(dir, false, nowMs, isSketchHexName);
+    return read(Key(dir, QString()), false, nowMs, isSketchHexName);
 }
 
 HexCandidate newestInPlace(const BuildPlace &place, DirectoryNames *names, qint64 nowMs, int *dirCount)

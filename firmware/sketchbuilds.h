@@ -4,6 +4,7 @@
 #include <QByteArray>
 #include <QDateTime>
 #include <QHash>
+#include <QPair>
 #include <QRegularExpression>
 #include <QString>
 #include <QStringList>
@@ -50,7 +51,8 @@ HexCandidate newer(const HexCandidate &a, const HexCandidate &b);
 
 // Names read from directories, read again only when a directory's last-write time changed
 // (a name is added, removed or renamed). A time within RacyMs of the read is not trusted: a name
-// added within the same tick of a coarse file-system clock would not change it.
+// added within the same tick of a coarse file-system clock would not change it. Names are kept
+// per directory and filter, since places with different patterns share a directory.
 class DirectoryNames
 {
 public:
@@ -70,11 +72,12 @@ private:
         QStringList names;
         quint32 generation;
     };
+    using Key = QPair<QString, QString>; // the directory; the pattern, empty for HEX files
     quint32 generation_ = 0;
     template<typename Accept>
-    QStringList read(const QString &dir, bool dirs, qint64 nowMs, Accept accept);
+    QStringList read(const Key &key, bool dirs, qint64 nowMs, Accept accept);
 
-    QHash<QString, Listed> listed_;
+    QHash<Key, Listed> listed_;
 };
 
 // The newest sketch HEX file in the build directories of one place; *dirCount is the number of

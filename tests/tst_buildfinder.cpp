@@ -118,6 +118,11 @@ public:
 
 const QString Hash = QStringLiteral("0123456789abcdef0123456789ABCDEF");
 
+// A build directory in each place of the current tools, under "temp/" and "cache/".
+const QStringList Layouts{"temp/arduino_build_64775", "temp/arduino-sketch-" + Hash,
+                          "temp/arduino/arduino-sketch-" + Hash, "temp/arduino/sketches/" + Hash,
+                          "cache/arduino/sketches/" + Hash};
+
 } // namespace
 
 // The finder's search rules, on interpreter listings and on the listings our own layer makes.
@@ -145,6 +150,8 @@ private slots:
     void writeSettle_data();
     void writeSettle();
     void fileBeingWrittenWaits();
+    void buildMadeWhileLooking_data();
+    void buildMadeWhileLooking();
     void namesReadAgainWhenChanged();
     void endsAtPrompt_data();
     void endsAtPrompt();
@@ -382,9 +389,8 @@ void tst_BuildFinder::sketchBuilds_data()
     QTest::addColumn<QStringList>("entries");
     QTest::addColumn<QString>("legacy");
     QTest::addColumn<QString>("chosen");
-    const QString ideBuild = QStringLiteral("temp/arduino_build_64775");
-    const QStringList layouts{ideBuild, "temp/arduino-sketch-" + Hash, "temp/arduino/arduino-sketch-" + Hash,
-                              "temp/arduino/sketches/" + Hash, "cache/arduino/sketches/" + Hash};
+    const QString ideBuild = Layouts[0];
+    const QStringList &layouts = Layouts;
     for (const QString &dir : layouts)
         QTest::newRow(qPrintable(dir.section('/', 0, -2) + " layout"))
             << QStringList{dir + ":dir:9", dir + "/Blink.ino.hex:file:9", dir + "/Blink.ino.elf:file:2"} << QString()
@@ -508,6 +514,37 @@ void tst_BuildFinder::fileBeingWrittenWaits()
     choice = search.look(QString(), places, Base.addMSecs(2300), &trace);
     QCOMPARE(choice.path, root.filePath("arduino_build_2/New.ino.hex"));
     QVERIFY(!choice.stillWritten);
+}
+
+void tst_BuildFinder::buildMadeWhileLooking_data()
+{
+    QTest::addColumn<QString>("dir");
+    for (const QString &dir : Layouts)
+        QTest::newRow(qPrintable(dir)) << dir;
+}
+
+// The user's order: a look; the tool makes its build directory; a look while the parent's time is
+// too recent to trust, then one after it settled; the HEX file comes; the next look takes it.
+void tst_BuildFinder::buildMadeWhileLooking()
+{
+    QFETCH(QString, dir);
+    QTemporaryDir root;
+    const QString parent = dir.section('/', 0, -2);
+    QVERIFY(populate(root.path(), {"temp:dir:100", "cache:dir:100", parent + ":dir:100"}));
+    const auto places = firmware::currentToolPlaces(root.filePath("temp"), root.filePath("cache"));
+    firmware::BuildOutputSearch search;
+    QByteArray trace;
+    const auto lookAt = [&](int secondsAgo) {
+        trace.clear();
+        return search.look(QString(), places, Base.addSecs(-secondsAgo), &trace).path;
+    };
+    QCOMPARE(lookAt(20), QString());
+    QVERIFY(populate(root.path(), {dir + ":dir:10", parent + ":dir:10"}));
+    QCOMPARE(lookAt(9), QString());
+    QCOMPARE(lookAt(7), QString());
+    QVERIFY(populate(root.path(), {dir + "/Blink.ino.hex:file:5", dir + ":dir:5"}));
+    QCOMPARE(lookAt(3), root.filePath(dir + "/Blink.ino.hex"));
+    QCOMPARE(trace.count(": 1 build directories"), 1); // only the place it belongs to
 }
 
 // A directory is read again when its time changed, or when its time was too recent to trust.

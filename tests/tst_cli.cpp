@@ -215,6 +215,13 @@ void tst_Cli::uploadFailures_data()
     QTest::newRow("page 2 not acknowledged, STK500v2")
         << QStringList{"--ip", "127.0.0.177", "--board", "MEGA2560", "--drop-after-pages", "3"} << "MEGA2560"
         << "big_mega" << 1 << "page 2 not acknowledged (program page); the link dropped" << false;
+    // Its pages would run over Optiboot's own; nothing is sent.
+    QTest::newRow("image larger than a UNO's application area")
+        << QStringList{"--ip", "127.0.0.227", "--board", "UNO"} << "UNO" << "big_mega" << 4
+        << QString("image of %1 bytes is larger than the application area of a UNO (32256 bytes); check that the "
+                   "HEX file is a program for a UNO")
+               .arg(readFile(avrPath("big_mega.bin")).size())
+        << false;
 }
 
 void tst_Cli::uploadFailures()

@@ -433,7 +433,7 @@ void tst_CliLogic::firmwareFile_data()
     QTest::newRow("cut inside a record") << two + gap.left(7) << "not a well-formed" << QByteArray();
     QTest::newRow("only the end record") << EndRecord << "no data records" << QByteArray();
     QTest::newRow("empty file") << QByteArray() << "no end record" << QByteArray();
-    QTest::newRow("binary bytes") << QByteArray::fromHex("7f454c4602010100") << "no end record" << QByteArray();
+    QTest::newRow("binary bytes") << QByteArray::fromHex("7f454c4602010100") << "not a well-formed" << QByteArray();
     QTest::newRow("beyond the image limit") << QByteArray(":020000041000EA\n") + dataLine(0, "ab") + EndRecord
                                             << "data beyond the 1024 KiB image limit" << QByteArray();
 }
@@ -485,6 +485,10 @@ void tst_CliLogic::verdicts_data()
                                            "network, that 8000 is its data port";
     QTest::newRow("AT port") << UploadOutcome::of(Kind::AtPortUnreachable) << false << int(cli::ExitUnreachable)
                              << failed + "module AT-command port unreachable; check that 8001 is the module's";
+    UploadOutcome lost = UploadOutcome::of(Kind::DataPortUnreachable);
+    lost.partlyWritten = true;
+    QTest::newRow("data port, after a partial write: not untouched")
+        << lost << false << int(cli::ExitUploadFailed) << failed + "module data port unreachable after a partial write;";
     QTest::newRow("mode switch") << UploadOutcome::modeSwitchRefused(2) << false << int(cli::ExitUploadFailed)
                                  << failed + "module refused the upload mode at AT command 2; check that port 8001";
     QTest::newRow("bootloader") << UploadOutcome::bootloaderSilent("get sync") << false << int(cli::ExitUploadFailed)
@@ -499,8 +503,10 @@ void tst_CliLogic::verdicts_data()
                                      << failed + "verify: flash differs from the image at 0x01234; the board";
     QTest::newRow("verify read") << UploadOutcome::verifyReadFailed(0x100) << true << int(cli::ExitVerifyFailed)
                                  << failed + "verify: flash at 0x00100 could not be read back;";
-    QTest::newRow("image too large") << UploadOutcome::of(Kind::ImageTooLarge) << false << int(cli::ExitFirmwareFile)
-                                     << failed + "image is larger than the bootloader can address; check that the HEX";
+    QTest::newRow("image too large") << UploadOutcome::imageTooLarge(40960, *upload::findBoard("UNO")) << false
+                                     << int(cli::ExitFirmwareFile)
+                                     << failed + "image of 40960 bytes is larger than the application area of a UNO "
+                                                 "(32256 bytes); check that the HEX file is a program for a UNO";
     QTest::newRow("image empty") << UploadOutcome::of(Kind::ImageEmpty) << false << int(cli::ExitFirmwareFile)
                                  << failed + "image file is empty;";
     QTest::newRow("ended short of the image") << UploadOutcome::of(Kind::Incomplete) << false << int(cli::ExitUploadFailed)

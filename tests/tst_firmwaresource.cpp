@@ -195,34 +195,45 @@ void tst_FirmwareSource::foundValuesKeptWhenBuildGoes()
 void tst_FirmwareSource::unwritableTrace_data()
 {
     QTest::addColumn<QString>("how");
-    QTest::newRow("log.txt is a directory") << "directory";
+    QTest::addColumn<bool>("fromStart"); // else after a first look
+    QTest::newRow("log.txt a directory from the start") << "directory" << true;
+    QTest::newRow("log.txt made a directory between looks") << "directory" << false;
     if (geteuid() != 0) // the superuser writes into read-only directories
-        QTest::newRow("read-only working directory") << "read-only";
+        QTest::newRow("read-only working directory") << "read-only" << true;
 }
 
-// Without a trace file the finder searches nothing and never sets the default file.
+// A trace file that cannot be written changes nothing of what is found, a newer build included,
+// and is named once on standard error.
 void tst_FirmwareSource::unwritableTrace()
 {
     QFETCH(QString, how);
+    QFETCH(bool, fromStart);
     Sandbox box;
-    box.makeBuild(QStringLiteral("build1.tmp"), QStringLiteral("blink.ino.hex"), BlinkHex);
-    QString expected;
+    const QString older = box.makeBuild(QStringLiteral("build1.tmp"), QStringLiteral("old.ino.hex"), BlinkHex);
+    QFile file(older);
+    QVERIFY(file.open(QIODevice::ReadWrite)
+            && file.setFileTime(QDateTime::currentDateTimeUtc().addSecs(-60), QFileDevice::FileModificationTime));
+    FirmwareSource source;
+    if (!fromStart) {
+        source.refreshDefaultFile();
+        QCOMPARE(source.defaultFilePath(), older);
+        QVERIFY(QFile::remove(QStringLiteral("log.txt")));
+    }
+    QString expected = QStringLiteral("open file error: ./log.txt cannot be written: Is a directory\n");
     if (how == QLatin1String("directory")) {
         QVERIFY(QDir().mkdir(QStringLiteral("log.txt")));
-        expected = QStringLiteral("open file error: Is a directory\n");
     } else {
         QVERIFY(chmod(".", 0555) == 0);
-        expected = QStringLiteral("open file error: Permission denied\n");
+        expected.replace(QStringLiteral("Is a directory"), QStringLiteral("Permission denied"));
     }
-    FirmwareSource source;
+    const QString newer = box.makeBuild(QStringLiteral("arduino_build_2"), QStringLiteral("new.ino.hex"), BlinkHex);
     StderrCapture err;
     source.refreshDefaultFile();
-    source.useDefaultFile();
+    source.refreshDefaultFile();
     const QString said = QString::fromLocal8Bit(err.text());
     chmod(".", 0755);
     QCOMPARE(said, expected);
-    QCOMPARE(source.defaultFilePath(), QString());
-    QCOMPARE(source.currentFileName(), QString());
+    QCOMPARE(source.defaultFilePath(), newer);
 }
 
 void tst_FirmwareSource::fileNameOf_data()

@@ -141,9 +141,16 @@ void tst_HexConvert::convert_data()
         << lines({data(0, a), data(0x10, b)}) + End << "" << a + b << QStringList();
     QTest::newRow("no end record") << lines({data(0, a), data(0x10, b)}) << QString(CutShort) << QByteArray() << QStringList();
     QTest::newRow("empty file") << QByteArray() << QString(CutShort) << QByteArray() << QStringList();
-    QTest::newRow("lines without colon skipped")
-        << lines({"", "comment " + data(0x40, c), data(0, a), " " + data(0x40, c), "\t", End}) << "" << a
+    QTest::newRow("blank lines skipped")
+        << lines({"", data(0, a), " \t", QByteArray(600, ' ') + "\r", End}).replace("\n", "\r\n") << "" << a
         << QStringList();
+    const QString notRecord = QStringLiteral("line %1: not a record: it does not begin with ':'");
+    QTest::newRow("text in place of a record refused")
+        << lines({data(0, a), "comment " + data(0x10, b), data(0x20, c), End}) << QString(Malformed) << QByteArray()
+        << QStringList{notRecord.arg(2)};
+    QTest::newRow("record after a blank or ';' refused")
+        << lines({data(0, a), " " + data(0x10, b), ";" + data(0x20, c), End}) << QString(Malformed) << QByteArray()
+        << QStringList{notRecord.arg(2), notRecord.arg(3)};
     QTest::newRow("end record stops") << lines({data(0, a), End, data(0x10, b)}) << "" << a << QStringList();
     QTest::newRow("end record with CR LF stops")
         << lines({data(0, a), End, data(0x10, b)}).replace("\n", "\r\n") << "" << a << QStringList();
@@ -235,6 +242,8 @@ void tst_HexConvert::feedInPieces_data()
     QTest::newRow("truncated record and no line end")
         << lines({data(0, a), data(0x10, a).left(20)}) + data(0x40, a);
     QTest::newRow("extended linear address") << lines({":020000040001F9", data(0, a), ":0100000000FE"});
+    QTest::newRow("long blank line, then long text")
+        << lines({QByteArray(1500, ' '), data(0, a), QByteArray(1500, '\t') + "x", End});
 }
 
 // The same text fed in pieces of any size gives the same image and the same diagnostics.

@@ -216,6 +216,7 @@ void tst_Stk500v2::highAddresses_data()
     QTest::newRow("above 64 KiB: page 256") << 72386 << 256 << hex("0680008000");
     QTest::newRow("above 128 KiB: page 512") << 140434 << 512 << hex("0680010000");
     QTest::newRow("above 128 KiB: last page") << 140434 << 548 << hex("0680011200");
+    QTest::newRow("the whole application area: last page") << 253952 << 991 << hex("068001ef80");
 }
 
 void tst_Stk500v2::highAddresses()

@@ -1,4 +1,5 @@
 #include "portnumber.h"
+#include "stderrcapture.h"
 #include "uploadpeer.h"
 
 #include <QDir>
@@ -58,7 +59,6 @@ private slots:
     void unknownBoard();
     void imageRefused_data();
     void imageRefused();
-    void largestStk500v1Image();
     void connectFailures_data();
     void connectFailures();
     void slowHandshake_data();
@@ -67,6 +67,8 @@ private slots:
     void outputBeforeUpload();
     void modeSwitch_data();
     void modeSwitch();
+    void atReplyInPieces();
+    void moduleLostAfterPartialWrite();
     void connectionsClosed_data();
     void connectionsClosed();
     void imagePath();
@@ -118,9 +120,11 @@ void tst_Thread::imageRefused_data()
     QTest::newRow("a FIFO without a writer") << "UNO" << -3 << Kind::ImageMissing;
     QTest::newRow("empty, UNO") << "UNO" << 0 << Kind::ImageEmpty;
     QTest::newRow("empty, zureD0") << "zureD0" << 0 << Kind::ImageEmpty;
-    QTest::newRow("one byte past what STK500v1 addresses") << "UNO" << 131073 << Kind::ImageTooLarge;
+    QTest::newRow("one byte past a UNO's application area") << "UNO" << 32257 << Kind::ImageTooLarge;
+    QTest::newRow("one byte past a zariV3's, a MEGA2560's") << "zariV3" << 253953 << Kind::ImageTooLarge;
 }
 
+// Refused before any connection, with one line on standard error, where the window's user sees it.
 void tst_Thread::imageRefused()
 {
     QFETCH(QString, board);
@@ -137,26 +141,13 @@ void tst_Thread::imageRefused()
     QVERIFY(module.listen());
 
     UploadOutcome outcome;
+    StderrCapture err;
     const QList<Report> reports = uploadTo(module, board, &outcome);
     QCOMPARE(reportLines(reports), QStringList{reportLine("127.0.0.1", 1, 0.0f)});
     QCOMPARE(outcome.kind, kind);
+    QCOMPARE(err.text().count('\n'), 1);
     QCOMPARE(module.dataConnections(), 0);
     QCOMPARE(module.atConnections(), 0);
-}
-
-// 128 KiB is the most a 16-bit word address reaches; the last page starts at word 0xFFC0.
-void tst_Thread::largestStk500v1Image()
-{
-    QVERIFY(writeFile("update.bin", testImage(131072)));
-    ScriptedModule module(Protocol::Stk500v1);
-    QVERIFY(module.listen());
-    UploadOutcome outcome;
-    const QList<Report> reports = uploadTo(module, "UNO", &outcome);
-    QCOMPARE(outcome.kind, Kind::Success);
-    QCOMPARE(reportLine(reports.last().ip, reports.last().kind, reports.last().value),
-             reportLine("127.0.0.1", 1, 1.0f));
-    const QList<QByteArray> requests = module.requests();
-    QCOMPARE(requests.at(requests.size() - 3), QByteArray::fromHex("55c0ff20"));
 }
 
 void tst_Thread::connectFailures_data()
@@ -310,6 +301,33 @@ void tst_Thread::modeSwitch()
     QCOMPARE(result.text(), outcome);
     QCOMPARE(module.atReceived(), atReceived);
     QCOMPARE(module.dataReceived(), QByteArray());
+}
+
+// A reply that comes in two TCP pieces is collected within the wait.
+void tst_Thread::atReplyInPieces()
+{
+    QVERIFY(writeFile("update.bin", testImage(300)));
+    ScriptedModule module(Protocol::Stk500v1);
+    QVERIFY(module.listen());
+    module.setAtReplyGap(50);
+    UploadOutcome outcome;
+    uploadTo(module, "UNO", &outcome);
+    QCOMPARE(outcome.text(), QStringLiteral("upload complete"));
+}
+
+// A board that took pages before its module vanished for good is not untouched.
+void tst_Thread::moduleLostAfterPartialWrite()
+{
+    QVERIFY(writeFile("update.bin", testImage(600)));
+    ScriptedModule module(Protocol::Stk500v1);
+    QVERIFY(module.listen());
+    module.addFault(QByteArray::fromHex("64"), 1, ScriptedModule::Fault::Vanish);
+    Thread worker(QString::number(module.atPort()), QString::number(module.dataPort()), "127.0.0.1", "UNO");
+    worker.setTimeouts(fastTimeouts());
+    worker.setRetries(1);
+    runWorker(worker);
+    QCOMPARE(worker.retriesMade(), 1);
+    QCOMPARE(worker.outcome().text(), QStringLiteral("module data port unreachable after a partial write"));
 }
 
 // Every run lets go of its connections, whichever way it ends.

@@ -217,9 +217,9 @@ void tst_UploadWindow::announcedModuleUpload()
     QCOMPARE(sim.flash().left(image.size()), image);
 }
 
-// A user's main road: the sketch build tool that Debian ships (scripts/test installs it) builds a
-// sketch; the window's default source finds its output and an Upload press puts exactly that image
-// into a simulated UNO.
+// A user's main road: with the window open and looking, the sketch build tool that Debian ships
+// (scripts/test installs it) builds a sketch; the window's default source finds its output and an
+// Upload press puts exactly that image into a simulated UNO.
 void tst_UploadWindow::ideBuildUpload()
 {
     const QString ide = QStandardPaths::findExecutable(QStringLiteral("arduino"));
@@ -236,13 +236,22 @@ void tst_UploadWindow::ideBuildUpload()
     const QString home = QDir::current().absoluteFilePath("home"); // the IDE's preferences stay here
     env.insert("HOME", home);
     env.insert("JAVA_TOOL_OPTIONS", "-Djava.io.tmpdir=" + box.temp.path() + " -Duser.home=" + home);
+    // The compiler's scratch files go elsewhere: the temporary directory then changes only when the
+    // build directory is made, and has settled long before the HEX file comes.
+    env.insert("TMPDIR", home);
     build.setProcessEnvironment(env);
     build.setProcessChannelMode(QProcess::MergedChannels);
+    // The temporary directory has settled before the window's first look.
+    QVERIFY(setDirectoryTime(box.temp.path(), 10));
+    Widget w;
+    WidgetInspector in{w};
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists("log.txt"), 5000);
     QElapsedTimer clock;
     clock.start();
+    QSignalSpy built(&build, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished));
     build.start(xvfb, {"-a", ide, "--board", "arduino:avr:uno", "--verify", "--preserve-temp-files", "--pref",
                        "build.extra_flags=-DDECIMAL_DIG=17", QDir::current().absoluteFilePath("Blink/Blink.ino")});
-    QVERIFY(build.waitForFinished(IdeBuildMs));
+    QVERIFY(built.wait(IdeBuildMs)); // the window goes on looking meanwhile
     const QByteArray said = build.readAll();
     QVERIFY2(build.exitStatus() == QProcess::NormalExit && build.exitCode() == 0, said.constData());
     qDebug("the IDE built the sketch in %lld ms", clock.elapsed());
@@ -258,8 +267,6 @@ void tst_UploadWindow::ideBuildUpload()
     const QByteArray image = readFile("expected.bin");
     QVERIFY(image.size() > 400);
 
-    Widget w;
-    WidgetInspector in{w};
     QTRY_COMPARE_WITH_TIMEOUT(in.ui()->lineEdit_2->text(), hex, 5000);
     QCOMPARE(in.ui()->lineEdit_3->text(), QStringLiteral("Blink.ino.hex"));
     SimProcess sim;

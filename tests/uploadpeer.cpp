@@ -135,8 +135,15 @@ void ScriptedModule::atReady(QTcpSocket *socket)
     const bool firstComplete = atAnswered == 0 && atBytes == client;
     const bool secondComplete = atAnswered == 1 && atBytes.startsWith(client)
                                 && (rest == "AT+MCUUPDATE=MEGA" || rest == "AT+MCUUPDATE=UNO");
-    if (firstComplete || secondComplete)
-        socket->write(atReplies[atAnswered++]);
+    if (!firstComplete && !secondComplete)
+        return;
+    const QByteArray reply = atReplies[atAnswered++];
+    if (atGap <= 0) {
+        socket->write(reply);
+        return;
+    }
+    socket->write(reply.left(1));
+    QTimer::singleShot(atGap, socket, [socket, rest = reply.mid(1)] { socket->write(rest); });
 }
 
 qint64 ScriptedModule::nextRequestLength() const
@@ -208,6 +215,9 @@ QByteArray ScriptedModule::applyFault(QByteArray reply, const QByteArray &key, i
             continue;
         switch (rule.fault) {
         case Fault::Silent:
+            return {};
+        case Fault::Vanish:
+            stopListening();
             return {};
         case Fault::ExtraByte:
             return reply.append(char(0x10));
@@ -403,7 +413,7 @@ UploadTimeouts fastTimeouts()
 {
     UploadTimeouts t;
     t.reply = 250;
-    t.leaveProgrammingV1 = 250;
+    t.leaveProgramming = 250;
     return t;
 }
 
@@ -514,6 +524,11 @@ void checkFaultRow(ScriptedModule::Protocol protocol, const QString &board, int 
     // A wrong reply is named on standard error too, where the window's user sees it.
     if (!result.reply.isEmpty())
         QVERIFY2(diagnostics.contains(result.reply.toUtf8() + '\n'), diagnostics.constData());
+    // A whole image with leaving programming mode unanswered is complete, with a warning.
+    const QByteArray leave = QByteArray::fromHex(protocol == ScriptedModule::Protocol::Stk500v1 ? "51" : "11");
+    QCOMPARE(diagnostics.contains("warning: no answer to leave programming mode within 0.25 s; every page was "
+                                  "acknowledged; reset the board if its program does not start\n"),
+             match == leave);
 }
 
 void checkVerifyRow(ScriptedModule::Protocol protocol, const QString &board, int size, int pageSize,

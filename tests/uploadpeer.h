@@ -46,6 +46,7 @@ public:
         Joined,          // held back, then sent with the next reply in one write
         JoinedInThree,   // held back, then sent with the next reply in three pieces: the first
                          // byte, the bytes up to the last, the last byte
+        Vanish,          // no reply, and both ports refuse connections from now on (power lost)
     };
 
     explicit ScriptedModule(Protocol protocol,
@@ -62,6 +63,8 @@ public:
     // the message body), for the occurrence-th such request (0-based), or for all when -1.
     void addFault(const QByteArray &match, int occurrence, Fault fault);
     void setAtReplies(const QByteArray &first, const QByteArray &second);
+    // Each AT reply goes out as its first byte and, ms later, the rest.
+    void setAtReplyGap(int ms) { atGap = ms; }
     void setFlippedFlashByte(qint64 address); // a byte written there is stored inverted
     // Bytes sent on every data connection as soon as it is accepted, as a board's program
     // prints before the upload resets it.
@@ -111,6 +114,7 @@ private:
     QByteArray dataBytes;
     QByteArray atReplies[2] = {QByteArrayLiteral("OK\r\n"), QByteArrayLiteral("OK\r\n")};
     int atAnswered = 0;
+    int atGap = 0; // ms
     int dataAccepted = 0;
     int atAccepted = 0;
     int closed = 0;

@@ -16,14 +16,18 @@ struct Board
     Protocol protocol;
     int pageSize;              // bytes per flash page, the unit of each write
     const char *updateCommand; // the AT command that hands the data port to its bootloader
+    // bytes of flash below the bootloader; a larger image would overwrite the bootloader itself
+    qint64 applicationSize;
 };
 
 // The board types, in the order of the Device box; the first is the default.
 inline constexpr Board Boards[] = {
-    {"MEGA2560", Protocol::Stk500v2, 256, "AT+MCUUPDATE=MEGA"},
-    {"UNO", Protocol::Stk500v1, 128, "AT+MCUUPDATE=UNO"},
-    {"zariV3", Protocol::Stk500v2, 256, "AT+MCUUPDATE=MEGA"},
-    {"zureD0", Protocol::Stk500v2, 256, "AT+MCUUPDATE=MEGA"},
+    // 256 KiB of flash, 8 KiB of it the stk500v2 bootloader
+    {"MEGA2560", Protocol::Stk500v2, 256, "AT+MCUUPDATE=MEGA", 253952},
+    // 32 KiB of flash, 512 bytes of it Optiboot
+    {"UNO", Protocol::Stk500v1, 128, "AT+MCUUPDATE=UNO", 32256},
+    {"zariV3", Protocol::Stk500v2, 256, "AT+MCUUPDATE=MEGA", 253952},
+    {"zureD0", Protocol::Stk500v2, 256, "AT+MCUUPDATE=MEGA", 253952},
 };
 
 // The row whose name is `name`, compared in `sensitivity`; null when there is none.

@@ -132,12 +132,17 @@ ModuleLink::Connect ModuleLink::connectTo(const QString &ip, const QString &data
 
 quint8 ModuleLink::modeSwitch(const Board &board, int *refusedCommand)
 {
-    // Only the first read after each command counts; later bytes stay in the socket's buffer.
+    // A reply may come in pieces: collected until it has two bytes or the wait is over. Bytes
+    // beyond the first read that has two stay in the socket's buffer.
     const auto command = [this](const QByteArray &bytes) {
         atSocket->write(bytes);
         atSocket->flush();
-        waitForData(atSocket.get(), QDeadlineTimer(timeouts.atReply));
-        return atSocket->read(ReadChunk);
+        const QDeadlineTimer deadline(timeouts.atReply);
+        QByteArray reply;
+        while (reply.size() < MinimumAtReply
+               && (atSocket->bytesAvailable() > 0 || waitForData(atSocket.get(), deadline)))
+            reply += atSocket->read(ReadChunk - reply.size());
+        return reply;
     };
 
     if (command(ClientModeCommand).size() < MinimumAtReply) {

@@ -205,15 +205,17 @@ quint8 Thread::stk500v1WritePage(quint32 wordAddress, qint64 page)
     return 0;
 }
 
-void Thread::stk500v1LeaveProgramming()
+quint8 Thread::stk500v1LeaveProgramming()
 {
     const auto trace = [](const QByteArray &attempt, qint64) {
         qDebug() << "read send_q reply =" << ModuleLink::untilZero(attempt).toHex();
     };
     if (link->exchange(bytes({STK_LEAVE_PROGMODE, CRC_EOP}), ReplyPattern::stk500v1(InSyncOk),
-                       timeouts.leaveProgrammingV1 * Attempts, trace)
-        != 0)
-        perror("send q error");
+                       timeouts.leaveProgramming, trace)
+        == 0)
+        return 0;
+    perror("send q error");
+    return 1;
 }
 
 quint8 Thread::stk500v1ReadPage(quint32 wordAddress, QByteArray *data)

@@ -131,12 +131,12 @@ QByteArray Thread::stk500v2Frame(const QByteArray &body)
 }
 
 quint8 Thread::stk500v2Message(const QByteArray &body, int answerSize, const QVector<int> &okAt,
-                               const ModuleLink::AttemptTrace &trace, QByteArray *reply)
+                               const ModuleLink::AttemptTrace &trace, QByteArray *reply, int timeMs)
 {
     const QByteArray frame = stk500v2Frame(body);
     return link->exchange(frame,
                           ReplyPattern::stk500v2(sequenceNumber, quint8(body.at(0)), answerSize, okAt),
-                          timeouts.reply * Attempts, trace, reply);
+                          timeMs > 0 ? timeMs : timeouts.reply * Attempts, trace, reply);
 }
 
 quint8 Thread::stk500v2Startup()
@@ -179,10 +179,10 @@ quint8 Thread::stk500v2WritePage(quint32 wordAddress, qint64 page)
     return 0;
 }
 
-void Thread::stk500v2LeaveProgramming()
+quint8 Thread::stk500v2LeaveProgramming()
 {
-    // Its answer does not matter: every page is already acknowledged or not.
-    stk500v2Message(bytes({CMD_LEAVE_PROGMODE_ISP, 1, 1}), StatusAnswer, {});
+    return stk500v2Message(bytes({CMD_LEAVE_PROGMODE_ISP, 1, 1}), StatusAnswer, {}, {}, nullptr,
+                           timeouts.leaveProgramming);
 }
 
 quint8 Thread::stk500v2ReadPage(quint32 wordAddress, QByteArray *data)

@@ -3,20 +3,13 @@
 #include "platform.h"
 
 #include <QDebug>
+#include <QFileInfo>
 
 #include <cstdio>
 #include <cstring>
 #include <utility>
 
 namespace upload {
-
-namespace {
-
-// Largest image whose every page start a load address can express, in bytes.
-constexpr qint64 Stk500v1AddressableBytes = qint64(1) << 17; // 16-bit word address
-constexpr qint64 Stk500v2AddressableBytes = qint64(1) << 25; // 24-bit word address
-
-} // namespace
 
 Thread::Thread(QString atPort, QString dataPort, QString ip, QString board)
     : ip(std::move(ip)), atPort(std::move(atPort)), dataPort(std::move(dataPort)),
@@ -76,6 +69,7 @@ void Thread::uploadRun(void (Thread::*driver)())
         if (connectStep()) {
             (this->*driver)();
         } else if (!mayResume()) {
+            result.partlyWritten = writing;
             emit updateover(ip, ReportUnreachable, 1.0f);
             link.reset();
             dropImage();
@@ -129,9 +123,7 @@ quint8 Thread::imageStep()
 
     // The whole image now: a conversion for a later press may replace the file while this run
     // is still sending, and this run must go on sending the image it started with.
-    const qint64 addressable = target->protocol == Protocol::Stk500v1 ? Stk500v1AddressableBytes
-                                                                   : Stk500v2AddressableBytes;
-    if (!platform::readRegularFile(imagePath, addressable, &image)) {
+    if (!platform::readRegularFile(imagePath, target->applicationSize, &image)) {
         perror("open file error");
         result = UploadOutcome::of(UploadOutcome::Kind::ImageMissing);
         return 1;
@@ -139,11 +131,13 @@ quint8 Thread::imageStep()
     imageSize = image.size();
     qDebug() << "TotalBytes =" << imageSize << "\n";
 
-    if (imageSize <= 0 || imageSize > addressable) {
-        fprintf(stderr, imageSize <= 0 ? "image file is empty\n"
-                                       : "image is larger than the bootloader can address\n");
-        result = UploadOutcome::of(imageSize <= 0 ? UploadOutcome::Kind::ImageEmpty
-                                                  : UploadOutcome::Kind::ImageTooLarge);
+    // Pages past the application area would overwrite the bootloader, which then never answers
+    // again: such an image is refused before anything is sent.
+    if (imageSize <= 0 || imageSize > target->applicationSize) {
+        // Reading stopped one byte past the area; the file tells the whole size.
+        result = imageSize <= 0 ? UploadOutcome::of(UploadOutcome::Kind::ImageEmpty)
+                                : UploadOutcome::imageTooLarge(qMax(imageSize, QFileInfo(imagePath).size()), *target);
+        fprintf(stderr, "%s\n", qPrintable(result.text()));
         dropImage();
         return 1;
     }
@@ -227,7 +221,12 @@ void Thread::pageLoop(const PageProtocol &p)
     }
     if (verify && ackedBytes == imageSize && verifyFlash(p) != 0)
         return;
-    (this->*p.leaveProgramming)();
+    // The image is in the board whatever comes now; a missing answer is worth a warning only.
+    if ((this->*p.leaveProgramming)() != 0)
+        fprintf(stderr,
+                "warning: no answer to leave programming mode within %s s; every page was acknowledged; "
+                "reset the board if its program does not start\n",
+                qPrintable(QString::number(timeouts.leaveProgramming / 1000.0)));
 }
 
 quint8 Thread::verifyFlash(const PageProtocol &p)

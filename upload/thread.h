@@ -64,7 +64,7 @@ private:
         char fill; // pads a short page
         quint8 (Thread::*writePage)(quint32 wordAddress, qint64 page);
         quint8 (Thread::*readPage)(quint32 wordAddress, QByteArray *data);
-        void (Thread::*leaveProgramming)();
+        quint8 (Thread::*leaveProgramming)();
         // The bootloader erases, at each page it is sent, the next page of a count of its own
         // that a reset starts at 0, whatever the page's address: after a reconnection every
         // page must be written again, from the first.
@@ -89,18 +89,20 @@ private:
     quint8 stk500v1Startup();
     quint8 stk500v1WritePage(quint32 wordAddress, qint64 page);
     quint8 stk500v1ReadPage(quint32 wordAddress, QByteArray *data);
-    void stk500v1LeaveProgramming();
+    quint8 stk500v1LeaveProgramming();
 
     void stk500v2Driver();
     quint8 stk500v2Startup();
     QByteArray stk500v2Frame(const QByteArray &body);
     // Sends one message and checks that the answer is its frame, with answerSize body bytes and
-    // STATUS_CMD_OK after the command and at the body offsets okAt.
+    // STATUS_CMD_OK after the command and at the body offsets okAt, within timeMs (the reply
+    // wait when 0).
     quint8 stk500v2Message(const QByteArray &body, int answerSize, const QVector<int> &okAt,
-                           const ModuleLink::AttemptTrace &trace = {}, QByteArray *reply = nullptr);
+                           const ModuleLink::AttemptTrace &trace = {}, QByteArray *reply = nullptr,
+                           int timeMs = 0);
     quint8 stk500v2WritePage(quint32 wordAddress, qint64 page);
     quint8 stk500v2ReadPage(quint32 wordAddress, QByteArray *data);
-    void stk500v2LeaveProgramming();
+    quint8 stk500v2LeaveProgramming();
 
     QString ip;
     QString atPort;

@@ -9,6 +9,14 @@ UploadOutcome UploadOutcome::of(Kind kind)
     return o;
 }
 
+UploadOutcome UploadOutcome::imageTooLarge(qint64 imageBytes, const Board &board)
+{
+    UploadOutcome o = of(Kind::ImageTooLarge);
+    o.imageBytes = imageBytes;
+    o.board = &board;
+    return o;
+}
+
 UploadOutcome UploadOutcome::modeSwitchRefused(int command)
 {
     UploadOutcome o = of(Kind::ModeSwitchRefused);
@@ -55,6 +63,11 @@ UploadOutcome UploadOutcome::verifyMismatch(qint64 address)
     return o;
 }
 
+static QString afterPartialWrite(const UploadOutcome &o)
+{
+    return o.partlyWritten ? QStringLiteral(" after a partial write") : QString();
+}
+
 static QString hexAddress(qint64 address)
 {
     return QStringLiteral("0x%1").arg(address, 5, 16, QLatin1Char('0'));
@@ -74,13 +87,16 @@ QString UploadOutcome::text() const
     case Kind::ImageEmpty:
         return QStringLiteral("image file is empty");
     case Kind::ImageTooLarge:
-        return QStringLiteral("image is larger than the bootloader can address");
+        return QStringLiteral("image of %1 bytes is larger than the application area of a %2 (%3 bytes)")
+            .arg(imageBytes)
+            .arg(QLatin1String(board->name))
+            .arg(board->applicationSize);
     case Kind::Incomplete:
         return QStringLiteral("upload ended before every page was acknowledged");
     case Kind::DataPortUnreachable:
-        return QStringLiteral("module data port unreachable");
+        return QStringLiteral("module data port unreachable") + afterPartialWrite(*this);
     case Kind::AtPortUnreachable:
-        return QStringLiteral("module AT-command port unreachable");
+        return QStringLiteral("module AT-command port unreachable") + afterPartialWrite(*this);
     case Kind::ModeSwitchRefused:
         return QStringLiteral("module refused the upload mode at AT command %1").arg(command);
     case Kind::BootloaderSilent:

@@ -1,6 +1,8 @@
 #ifndef UPLOADOUTCOME_H
 #define UPLOADOUTCOME_H
 
+#include "boardtable.h"
+
 #include <QString>
 #include <QtGlobal>
 
@@ -15,7 +17,7 @@ struct UploadOutcome
         UnknownBoard,
         ImageMissing,
         ImageEmpty,
-        ImageTooLarge,
+        ImageTooLarge, // imageBytes, board: larger than the board's application area
         Incomplete, // the page loop ended short of the image with no failed step (a guard: never "Successful")
         DataPortUnreachable,
         AtPortUnreachable,
@@ -33,12 +35,18 @@ struct UploadOutcome
     QString reply; // what a wrong reply was: "expected 14 10, got 15 15"
     qint64 page = -1;
     qint64 address = -1;
+    qint64 imageBytes = -1;
+    const Board *board = nullptr; // a row of the board table
+    // With an unreachable module: a resumed run lost it after pages had gone out, so the flash
+    // may hold part of the image; the board is not untouched.
+    bool partlyWritten = false;
 
     bool succeeded() const { return kind == Kind::Success; }
     // One line for a person, for example "page 3 not acknowledged (program page)".
     QString text() const;
 
     static UploadOutcome of(Kind kind);
+    static UploadOutcome imageTooLarge(qint64 imageBytes, const Board &board);
     static UploadOutcome modeSwitchRefused(int command);
     static UploadOutcome bootloaderSilent(const QString &step);
     static UploadOutcome wrongReply(const QString &step, const QString &reply);

@@ -7,11 +7,12 @@ namespace upload {
 struct UploadTimeouts
 {
     int connect = 3000;             // ms, per TCP connection
-    int atReply = 1000;             // ms, per AT-command reply
+    int atReply = 1000;             // ms, for the first two bytes of an AT-command reply
     // A bootloader reply may take the step's number of attempts (5; 10 for an STK500v1 program
-    // page) times these, however many pieces it comes in.
+    // page) times this, however many pieces it comes in.
     int reply = 3000;               // ms, per attempt
-    int leaveProgrammingV1 = 30000; // ms, per attempt, for the STK500v1 leave-programming reply
+    // ms, the whole wait for the answer to leave programming mode, once the image is in
+    int leaveProgramming = 3000;
     int retryPause = 250;           // ms, before a resumed run connects again
 };
 
