@@ -32,6 +32,7 @@ static void putText(const char *s)
         put(*s++);
 }
 
+#ifndef FLOOD
 static void putNumber(uint32_t n, uint8_t width)
 {
     char digits[10];
@@ -47,6 +48,7 @@ static void putNumber(uint32_t n, uint8_t width)
     while (i)
         put(digits[--i]);
 }
+#endif
 
 int main(void)
 {
@@ -56,11 +58,14 @@ int main(void)
     UCSR0C = (1 << UCSZ01) | (1 << UCSZ00);
     UCSR0B = (1 << RXEN0) | (1 << TXEN0);
 #ifdef FLOOD
-    uint32_t line = 0;
+    /* The line number counts in ASCII: a division per digit would keep the transmitter waiting. */
+    char number[9] = "00000000";
     for (;;) {
         if (room() >= 64) {
-            putNumber(line++, 8);
+            putText(number);
             putText(" abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ.\r\n");
+            for (int8_t i = 7; i >= 0 && ++number[i] > '9'; --i)
+                number[i] = '0';
         }
         if ((UCSR0A & (1 << UDRE0)) && head != tail) {
             UDR0 = (uint8_t)out[tail];
