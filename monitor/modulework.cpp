@@ -46,17 +46,6 @@ void ModuleWork::uploadEnded(const QString &ip)
     forgetIfIdle(ip);
 }
 
-bool ModuleWork::uploading(const QString &ip) const
-{
-    return byIp.value(ip).uploads > 0;
-}
-
-bool ModuleWork::busy(const QString &ip) const
-{
-    const Work work = byIp.value(ip);
-    return work.uploads > 0 || work.monitor != nullptr;
-}
-
 void ModuleWork::forgetIfIdle(const QString &ip)
 {
     const Work work = byIp.value(ip);

@@ -11,7 +11,7 @@ class MonitorConnection;
 // What runs on each module of the window (keyed by its IP): an upload, a serial monitor, or
 // both in turn. The module's data port serves one client at a time, so an upload that starts
 // makes the module's monitor let go of it, and the monitor connects again once the upload has
-// ended. The one place that says whether a module is busy.
+// ended. The one place that knows what a module is busy with.
 class ModuleWork
 {
 public:
@@ -25,10 +25,6 @@ public:
     void uploadStarting(const QString &ip);
     // The upload's verdict has come: the monitor connects again.
     void uploadEnded(const QString &ip);
-
-    bool uploading(const QString &ip) const;
-    // An upload runs on the module, or a monitor holds or wants its data port.
-    bool busy(const QString &ip) const;
 
 private:
     struct Work
