@@ -16,8 +16,9 @@ const int MaxPort = 65535;
 
 const char OverviewHelp[] =
     "Usage: quarnel-cli COMMAND [options]\n"
-    "Finds Wi-Fi serial modules, writes firmware into the AVR boards behind them and renames\n"
-    "them, without a window; the same discovery, conversion and upload code as the window.\n"
+    "Finds Wi-Fi serial modules, writes firmware into the AVR boards behind them, renames them\n"
+    "and shows what the boards print, without a window; the same discovery, conversion, upload\n"
+    "and monitor code as the window.\n"
     "\n"
     "Commands:\n"
     "  scan      list the modules announcing themselves on UDP port 3333\n"
