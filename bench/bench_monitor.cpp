@@ -204,7 +204,7 @@ bool terminalMonitor(quint16 dataPort, int seconds)
     QEventLoop loop;
     QObject::connect(&cli, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished), &loop, &QEventLoop::quit);
     double cpu = -1;
-    QTimer::singleShot(qMax(0, seconds * 1000 - 200), &loop, [&] { cpu = processCpuSeconds(cli.processId()); });
+    QTimer::singleShot(qMax(0, seconds * 1000 - 1000), &loop, [&] { cpu = processCpuSeconds(cli.processId()); });
     QTimer::singleShot((seconds + 10) * 1000, &loop, &QEventLoop::quit);
     loop.exec();
     const Result r = compare(relay.stop(), got);
