@@ -4,6 +4,7 @@
 #include "devicecolumns.h"
 #include "devicerowindex.h"
 #include "discoveryconstants.h"
+#include "modulelistener.h"
 #include "thread.h"
 #include "ui_widget.h"
 
@@ -11,6 +12,8 @@
 #include <QMessageBox>
 #include <QTimer>
 #include <QUdpSocket>
+
+#include <cstdio>
 
 namespace {
 const int RefreshInterval = 2000; // ms, firmware refresh and presence sweep
@@ -25,11 +28,24 @@ Widget::Widget(QWidget *parent)
     setFixedSize(1078, 490);
     rowIndex = new discovery::DeviceRowIndex(ui->userTableWidget->model(), discovery::ColumnIp);
 
-    udpSocket = new QUdpSocket(this);
+    listener = new discovery::ModuleListener(this);
+    udpSocket = listener->socket();
     port = discovery::AnnouncementPort;
-    // Shared binding lets a second copy of the tool listen too; a failed bind leaves the table empty.
-    udpSocket->bind(port, QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint);
+    listener->setDropOwnAddress(true);
+    listener->setRoster([this](const QString &ip) { return rowOfIp(ip) >= 0; },
+                        [this] { return ui->userTableWidget->rowCount(); });
+    QString bindError;
+    if (!listener->listen(port, &bindError))
+        std::fprintf(stderr, "cannot listen on UDP port %u: %s; no module will be listed\n", unsigned(port),
+                     bindError.toLocal8Bit().constData());
     connect(udpSocket, SIGNAL(readyRead()), this, SLOT(processPendingDatagrams()));
+    connect(listener, &discovery::ModuleListener::heard, this, &Widget::showModule);
+    connect(listener, &discovery::ModuleListener::overflowed, this, [this] {
+        if (!tableFullReported)
+            std::fprintf(stderr, "device table full (%d rows): new modules are not listed until rows leave\n",
+                         discovery::MaxModules);
+        tableFullReported = true;
+    });
 
     ui->userTableWidget->verticalHeader()->setHidden(true);
     ui->lineEdit->setReadOnly(true);
@@ -58,11 +74,12 @@ Widget::~Widget()
 {
     closeMonitors();
     // Uploads still running are told to stop; their reports no longer have a window to go to.
-    for (upload::Thread *worker : qAsConst(workers)) {
+    const QList<upload::Thread *> workers = work.uploads();
+    for (upload::Thread *worker : workers) {
         disconnect(worker, nullptr, this, nullptr);
         worker->requestInterruption();
     }
-    for (upload::Thread *worker : qAsConst(workers)) {
+    for (upload::Thread *worker : workers) {
         if (worker->wait(WorkerShutdownWait))
             delete worker;
     }

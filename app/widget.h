@@ -8,7 +8,6 @@
 #include <QHash>
 #include <QHostAddress>
 #include <QPointer>
-#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QWidget>
@@ -28,6 +27,8 @@ class Widget;
 
 namespace discovery {
 class DeviceRowIndex;
+class ModuleListener;
+struct Announcement;
 }
 
 // The main window: device table, firmware source, upload launch and rename.
@@ -64,7 +65,21 @@ private:
                       const QString &hostName);
     void lockNonNameCells();
     int rowOfIp(const QString &ip) const;
-    QString localIPv4Address() const;
+    // The module a row shows, read from its cells and its board box.
+    struct RowModule
+    {
+        QString ip;
+        QString dataPort; // the cells' texts, as announced
+        QString atPort;
+        QString board;
+    };
+    RowModule moduleOfRow(int row) const;
+    // The row holding this cell widget (an Upload button, a board box), or -1. Found by the widget
+    // itself, not by its place on screen: a widget scrolled half out of view has its corner above
+    // the table, and a hidden table has no layout yet.
+    int rowOfCellWidget(const QWidget *widget, int column) const;
+    // An announcement the listener accepted: the module's row and its presence.
+    void showModule(const discovery::Announcement &announcement);
     // Removes the rows of these modules and shows the new count.
     void removeRowsOf(const QStringList &ips);
 
@@ -83,18 +98,16 @@ private:
 
     // State, built by the constructor (app/widget.cpp); the logic objects own what they keep.
     Ui::Widget *ui;
-    QUdpSocket *udpSocket;
+    discovery::ModuleListener *listener; // hears the announcements: the one module listener
+    QUdpSocket *udpSocket;               // the listener's socket
     quint16 port;
-    upload::Thread *uploadThread = nullptr;
     firmware::FirmwareSource source; // manual mode, the file paths, currentFileName, generateTime, the conversion
     QTimer *timer;
     discovery::Presence presence; // presenceMap and sweepRunning
     bool addingRow;
-    bool drainQueued = false;       // a turn of processPendingDatagrams is queued
     bool tableFullReported = false; // the full table was reported and no row has left since
     discovery::DeviceRowIndex *rowIndex; // IP -> row of userTableWidget, and rows to lock
-    QSet<upload::Thread *> workers; // started and not yet finished; released when they finish
-    monitor::ModuleWork moduleWork; // per module: its upload and its monitor, taking turns on the data port
+    ModuleWork work; // per module what runs on it: uploadThread, the uploads not yet finished, the monitor
     QHash<QString, QPointer<MonitorWindow>> monitors; // open monitor windows by IP, one per module
 };
 

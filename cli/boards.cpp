@@ -1,9 +1,8 @@
 #include "boards.h"
 
-#include "commandline.h"
+#include "moduleports.h"
 #include "scanoutput.h"
 
-#include <QHostAddress>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -17,18 +16,46 @@ namespace {
 // Per-board statuses from the most to the least harmful; see worstExitCode.
 const int FailureOrder[] = {ExitUploadFailed, ExitVerifyFailed, ExitUnreachable};
 
+// The one mapping of a board's state to its texts: as the display shows it while the upload runs
+// ("%1": the failure, or the retry count), and its result in the summary, where a board that did
+// not end as written, interrupted or not started has failed.
+struct StateTexts
+{
+    Board::State state;
+    const char *shown;
+    const char *result;
+};
+
+const StateTexts StateTable[] = {
+    {Board::State::Waiting, "waiting", "failed"},
+    {Board::State::Connecting, "connecting", "failed"},
+    {Board::State::Writing, "writing", "failed"},
+    {Board::State::Verifying, "verifying", "failed"},
+    {Board::State::Retrying, "retry %1", "failed"},
+    {Board::State::Done, "done", "written"},
+    {Board::State::Failed, "failed: %1", "failed"},
+    {Board::State::Interrupted, "interrupted", "interrupted"},
+    {Board::State::NotStarted, "not started", "not started"},
+};
+
+const StateTexts &textsOf(Board::State state)
+{
+    return *std::find_if(std::begin(StateTable), std::end(StateTable),
+                         [state](const StateTexts &row) { return row.state == state; });
+}
+
+// The result word: "written", "failed", "interrupted" or "not started".
+QString resultWord(const Board &b)
+{
+    return QLatin1String(textsOf(b.state).result);
+}
+
 QString resultText(const Board &b, bool verify)
 {
-    switch (b.state) {
-    case Board::State::Done:
-        return verify ? QStringLiteral("written and verified") : QStringLiteral("written");
-    case Board::State::Interrupted:
-        return QStringLiteral("interrupted");
-    case Board::State::NotStarted:
-        return QStringLiteral("not started");
-    default:
-        return QStringLiteral("failed: ") + b.failure;
-    }
+    const QString word = resultWord(b);
+    if (word == QLatin1String("failed"))
+        return word + QLatin1String(": ") + b.failure;
+    return b.state == Board::State::Done && verify ? word + QLatin1String(" and verified") : word;
 }
 
 QString secondsText(double seconds)
@@ -52,27 +79,15 @@ bool Board::finished() const
 
 QString stateText(const Board &board)
 {
+    const QString shown = QLatin1String(textsOf(board.state).shown);
     switch (board.state) {
-    case Board::State::Waiting:
-        return QStringLiteral("waiting");
-    case Board::State::Connecting:
-        return QStringLiteral("connecting");
-    case Board::State::Writing:
-        return QStringLiteral("writing");
-    case Board::State::Verifying:
-        return QStringLiteral("verifying");
     case Board::State::Retrying:
-        return QStringLiteral("retry %1").arg(board.retries);
-    case Board::State::Done:
-        return QStringLiteral("done");
+        return shown.arg(board.retries);
     case Board::State::Failed:
-        return QStringLiteral("failed: ") + board.failure;
-    case Board::State::Interrupted:
-        return QStringLiteral("interrupted");
-    case Board::State::NotStarted:
-        return QStringLiteral("not started");
+        return shown.arg(board.failure);
+    default:
+        return shown;
     }
-    return QString();
 }
 
 bool globMatches(const QString &glob, const QString &text)
@@ -123,15 +138,11 @@ void takeAnnouncement(Board *board, const discovery::Announcement *announcement,
         return;
     }
     board->hostName = announcement->hostName;
-    const auto take = [&](const QString &announced, const char *what, quint16 *port) {
-        if (*port != 0 || parsePort(announced, port))
-            return true;
+    const std::optional<MissingPort> missing =
+        resolvePorts(*announcement, &board->target.dataPort, &board->target.atPort);
+    if (missing)
         failBefore(board, QStringLiteral("announces the %1 \"%2\", which is no port number")
-                       .arg(QLatin1String(what), printableText(announced, true)));
-        return false;
-    };
-    if (take(announcement->dataPort, "data port", &board->target.dataPort))
-        take(announcement->atPort, "AT-command port", &board->target.atPort);
+                              .arg(QLatin1String(missing->what), printableText(missing->announced, true)));
 }
 
 QVector<Board> boardsHeard(const QVector<discovery::Announcement> &heard, const QString &glob, const UploadTarget &given)
@@ -142,13 +153,9 @@ QVector<Board> boardsHeard(const QVector<discovery::Announcement> &heard, const 
             continue;
         Board board;
         board.target = given;
-        if (parseIpv4(a.hostIp, &board.target.ip)) {
-            takeAnnouncement(&board, &a, 0);
-        } else {
-            board.target.ip = printableText(a.hostIp, true);
-            board.hostName = a.hostName;
-            failBefore(&board, QStringLiteral("the announced address is no IPv4 address"));
-        }
+        // The announcement rule admits only a dotted IPv4 address, already in its plain form.
+        board.target.ip = a.hostIp;
+        takeAnnouncement(&board, &a, 0);
         boards.append(board);
     }
     return boards;
@@ -181,10 +188,7 @@ QByteArray summaryJson(const QVector<Board> &boards, bool verify, int exitCode)
         list.append(QJsonObject{
             {QStringLiteral("ip"), b.target.ip},
             {QStringLiteral("hostname"), b.hostName},
-            {QStringLiteral("result"), b.state == Board::State::Done ? QStringLiteral("written")
-                                       : b.state == Board::State::Interrupted ? QStringLiteral("interrupted")
-                                       : b.state == Board::State::NotStarted ? QStringLiteral("not started")
-                                                                              : QStringLiteral("failed")},
+            {QStringLiteral("result"), resultWord(b)},
             {QStringLiteral("error"), b.failure.isEmpty() ? QJsonValue() : QJsonValue(b.failure)},
             {QStringLiteral("exitCode"), b.exitCode},
             {QStringLiteral("bytes"), double(b.bytes)},

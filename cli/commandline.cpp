@@ -1,8 +1,11 @@
 #include "commandline.h"
 
 #include "boardtable.h"
+#include "commands.h"
+#include "exitcodes.h"
 #include "hostname.h"
 #include "pluggablemonitor.h"
+#include "portnumber.h"
 
 #include <QCommandLineParser>
 
@@ -13,26 +16,19 @@ namespace cli {
 namespace {
 
 const int MaxPort = 65535;
+const QString NotAnAddress = QStringLiteral("--ip %1: not an IPv4 address (four numbers 0..255, as 192.168.1.20)");
 
-const char OverviewHelp[] =
+const char OverviewUsage[] =
     "Usage: quarnel-cli COMMAND [options]\n"
     "Finds Wi-Fi serial modules, writes firmware into the AVR boards behind them, renames them\n"
     "and shows what the boards print, without a window; the same discovery, conversion, upload\n"
     "and monitor code as the window.\n"
     "\n"
-    "Commands:\n"
-    "  scan      list the modules announcing themselves on UDP port 3333\n"
-    "  upload    convert an Intel HEX file and write it into one board or many\n"
-    "  rename    give a module a new host name\n"
-    "  monitor   show what the board sends on its serial line, send what is typed\n"
-    "  pluggable-monitor\n"
-    "            the serial monitor for the sketch build tools (arduino-cli, IDE 2)\n"
+    "Commands:\n";
+const char OverviewTail[] =
     "\n"
     "quarnel-cli COMMAND --help describes each command; quarnel-cli --version prints the version.\n"
-    "\n"
-    "Exit status: 0 success, 1 upload failed, 2 usage error, 3 module unreachable or not heard,\n"
-    "4 HEX file error, 5 verify failed, 6 local failure (port 3333, temporary image),\n"
-    "130 interrupted (Ctrl-C), 143 terminated (SIGTERM), 129 hung up (SIGHUP).\n";
+    "\n";
 
 const char ScanHelp[] =
     "Usage: quarnel-cli scan [--seconds N] [--json]\n"
@@ -45,8 +41,7 @@ const char ScanHelp[] =
     "  --json        print a JSON array of {ip, dataPort, atPort, hostname, secondsSinceHeard};\n"
     "                ports are the announced texts\n"
     "  -h, --help    this text\n"
-    "\n"
-    "Exit status: 0 at least one module heard, 3 none heard, 2 usage error, 6 port not bound.\n";
+    "\n";
 
 const char UploadHelp[] =
     "Usage: quarnel-cli upload (--ip IP [--ip IP ...] | --all [--name GLOB]) --board BOARD\n"
@@ -81,11 +76,22 @@ const char UploadHelp[] =
     "  --json           print the summary as JSON (the display goes to standard error)\n"
     "  --verbose        the protocol trace lines on standard error\n"
     "  -h, --help       this text\n"
+    "\n";
+
+const char RenameHelp[] =
+    "Usage: quarnel-cli rename --ip IP [--at-port P] NAME\n"
+    "Sends \"AT+HOSTNAME=NAME\" to the module's AT-command port, as the window does when a\n"
+    "Name cell is edited. The module's answer is not examined; its next announcements carry\n"
+    "the new name. NAME must be 1 to 32 characters of Latin-1 text without control\n"
+    "characters; put -- before a name that begins with '-'.\n"
     "\n"
-    "Exit status: 0 every board written (and verified); otherwise, of the boards' failures,\n"
-    "the first in this order: 1 upload failed, 5 verify failed, 3 module unreachable or not\n"
-    "heard; 2 usage error, 4 HEX file error, 6 local failure; 130 interrupted (Ctrl-C),\n"
-    "143 terminated (SIGTERM), 129 hung up (SIGHUP).\n";
+    "Options:\n"
+    "  --ip IP          the module's IPv4 address\n"
+    "  --at-port P      the module's AT-command port; when not given it is taken from the\n"
+    "                   module's announcement on UDP port 3333\n"
+    "  --seconds N      wait at most N seconds for that announcement (default 5)\n"
+    "  -h, --help       this text\n"
+    "\n";
 
 const char MonitorHelp[] =
     "Usage: quarnel-cli monitor --ip IP [--data-port P] [--seconds N] [--eol lf|cr|crlf|none]\n"
@@ -106,13 +112,10 @@ const char MonitorHelp[] =
     "  --eol END        the line end sent after each typed line: lf (default), cr, crlf, none\n"
     "  --timestamps     put the time each line began before it (HH:MM:SS.mmm -> )\n"
     "  -h, --help       this text\n"
-    "\n"
-    "Exit status: 0 ended after --seconds, 2 usage error, 3 module unreachable or not heard,\n"
-    "6 local failure (port 3333), 130 interrupted (Ctrl-C), 143 terminated (SIGTERM), 129 hung\n"
-    "up (SIGHUP).\n";
+    "\n";
 
 const char PluggableMonitorHelp[] =
-    "Usage: quarnel-cli pluggable-monitor\n"
+    "Usage: quarnel-cli pluggable-monitor [--seconds N]\n"
     "The serial monitor that arduino-cli and the Arduino IDE 2 start for the modules' ports\n"
     "(pluggable monitor protocol, version 1): commands on standard input (HELLO, DESCRIBE,\n"
     "CONFIGURE, OPEN, CLOSE, QUIT), one JSON reply each on standard output. OPEN CLIENT PORT\n"
@@ -120,23 +123,10 @@ const char PluggableMonitorHelp[] =
     "its announcement, or IP:DATAPORT) with the client's TCP address. The line speed (baudrate)\n"
     "is the module's, %1, and cannot be changed.\n"
     "\n"
-    "Exit status: 0 after QUIT or at the end of standard input.\n";
-
-const char RenameHelp[] =
-    "Usage: quarnel-cli rename --ip IP [--at-port P] NAME\n"
-    "Sends \"AT+HOSTNAME=NAME\" to the module's AT-command port, as the window does when a\n"
-    "Name cell is edited. The module's answer is not examined; its next announcements carry\n"
-    "the new name. NAME must be 1 to 32 characters of Latin-1 text without control\n"
-    "characters; put -- before a name that begins with '-'.\n"
-    "\n"
     "Options:\n"
-    "  --ip IP          the module's IPv4 address\n"
-    "  --at-port P      the module's AT-command port; when not given it is taken from the\n"
-    "                   module's announcement on UDP port 3333\n"
-    "  --seconds N      wait at most N seconds for that announcement (default 5)\n"
+    "  --seconds N      wait at most N seconds for a module's announcement (default 5)\n"
     "  -h, --help       this text\n"
-    "\n"
-    "Exit status: 0 sent, 2 usage error, 3 module unreachable or not heard, 6 local failure.\n";
+    "\n";
 
 bool allDigits(const QString &text, int maxLength)
 {
@@ -163,237 +153,333 @@ QString spoken(const QStringList &names, const char *conjunction)
            + QLatin1String(conjunction) + QLatin1Char(' ') + names.last();
 }
 
-Command commandNamed(const QString &name)
-{
-    if (name == QLatin1String("scan"))
-        return Command::Scan;
-    if (name == QLatin1String("upload"))
-        return Command::Upload;
-    if (name == QLatin1String("rename"))
-        return Command::Rename;
-    if (name == QLatin1String("monitor"))
-        return Command::Monitor;
-    if (name == QLatin1String("pluggable-monitor"))
-        return Command::PluggableMonitor;
-    return Command::None;
-}
-
 // Upload's boards: every --ip (each once), or --all with an optional --name.
-template <typename Fail>
-void parseTargets(const QCommandLineParser &parser, const QCommandLineOption &ip, const QCommandLineOption &all,
-                  const QCommandLineOption &nameGlob, Invocation *inv, const Fail &fail)
+void parseTargets(Arguments &args, Invocation *inv)
 {
-    inv->all = parser.isSet(all);
-    if (inv->all && parser.isSet(ip))
-        fail(QStringLiteral("--ip and --all exclude each other"));
-    else if (!inv->all && !parser.isSet(ip))
-        fail(QStringLiteral("--ip or --all is required"));
-    if (parser.isSet(nameGlob) && !inv->all)
-        fail(QStringLiteral("--name needs --all"));
-    inv->nameGlob = parser.isSet(nameGlob) ? parser.value(nameGlob) : QStringLiteral("*");
+    inv->all = args.isSet("all");
+    if (inv->all && args.isSet("ip"))
+        args.fail(QStringLiteral("--ip and --all exclude each other"));
+    else if (!inv->all && !args.isSet("ip"))
+        args.fail(QStringLiteral("--ip or --all is required"));
+    if (args.isSet("name") && !inv->all)
+        args.fail(QStringLiteral("--name needs --all"));
+    inv->nameGlob = args.isSet("name") ? args.value("name") : QStringLiteral("*");
     if (inv->nameGlob.isEmpty())
-        fail(QStringLiteral("--name: the pattern is empty"));
-    for (const QString &text : parser.values(ip)) {
+        args.fail(QStringLiteral("--name: the pattern is empty"));
+    for (const QString &text : args.values("ip")) {
         QString canonical;
         if (!parseIpv4(text, &canonical))
-            fail(QStringLiteral("--ip %1: not an IPv4 address (four numbers 0..255, as 192.168.1.20)").arg(text));
+            args.fail(NotAnAddress.arg(text));
         else if (inv->ips.contains(canonical))
-            fail(QStringLiteral("--ip %1: given twice").arg(text));
+            args.fail(QStringLiteral("--ip %1: given twice").arg(text));
         else
             inv->ips << canonical;
     }
 }
 
-// Parses the options of `command`; the arguments start with the command's name.
-void parseCommand(Command command, const QStringList &arguments, Invocation *inv, QString *error)
+QCommandLineOption valued(const char *name, const char *valueName)
 {
-    const QCommandLineOption help(QStringList{"h", "help"});
-    const QCommandLineOption seconds(QStringLiteral("seconds"), QString(), QStringLiteral("N"));
-    const QCommandLineOption json(QStringLiteral("json"));
-    const QCommandLineOption ip(QStringLiteral("ip"), QString(), QStringLiteral("IP"));
-    const QCommandLineOption board(QStringLiteral("board"), QString(), QStringLiteral("BOARD"));
-    const QCommandLineOption dataPort(QStringLiteral("data-port"), QString(), QStringLiteral("P"));
-    const QCommandLineOption atPort(QStringLiteral("at-port"), QString(), QStringLiteral("P"));
-    const QCommandLineOption verify(QStringLiteral("verify"));
-    const QCommandLineOption verbose(QStringLiteral("verbose"));
-    const QCommandLineOption all(QStringLiteral("all"));
-    const QCommandLineOption nameGlob(QStringLiteral("name"), QString(), QStringLiteral("GLOB"));
-    const QCommandLineOption jobs(QStringLiteral("jobs"), QString(), QStringLiteral("N"));
-    const QCommandLineOption retries(QStringLiteral("retries"), QString(), QStringLiteral("K"));
-    const QCommandLineOption eol(QStringLiteral("eol"), QString(), QStringLiteral("END"));
-    const QCommandLineOption timestamps(QStringLiteral("timestamps"));
+    return QCommandLineOption(QLatin1String(name), QString(), QLatin1String(valueName));
+}
 
-    QCommandLineParser parser;
-    parser.addOption(help);
-    if (command != Command::PluggableMonitor)
-        parser.addOption(seconds);
-    switch (command) {
-    case Command::Scan:
-        parser.addOption(json);
-        break;
-    case Command::Upload:
-        parser.addOptions({ip, board, dataPort, atPort, verify, verbose, all, nameGlob, jobs, retries, json});
-        break;
-    case Command::Rename:
-        parser.addOptions({ip, atPort});
-        break;
-    case Command::Monitor:
-        parser.addOptions({ip, dataPort, eol, timestamps});
-        break;
-    case Command::PluggableMonitor:
-    case Command::None:
-        break;
-    }
+QCommandLineOption flag(const char *name)
+{
+    return QCommandLineOption(QLatin1String(name));
+}
 
-    const QString &name = arguments.first();
-    if (!parser.parse(arguments)) {
-        *error = name + QLatin1String(": ") + parser.errorText();
-        return;
-    }
-    inv->command = command;
-    if (parser.isSet(help)) {
-        inv->help = true;
-        return;
-    }
+// scan: how long to listen, and the output form.
+QList<QCommandLineOption> scanOptions()
+{
+    return {flag("json")};
+}
 
-    if (command == Command::PluggableMonitor) {
-        if (!parser.positionalArguments().isEmpty())
-            *error = name + QStringLiteral(": unexpected argument \"%1\"").arg(parser.positionalArguments().first());
-        return;
-    }
+void parseScan(Arguments &args, Invocation *inv)
+{
+    args.seconds(DefaultScanSeconds, &inv->seconds);
+    inv->json = args.isSet("json");
+    if (!args.positional().isEmpty())
+        args.fail(QStringLiteral("unexpected argument \"%1\"").arg(args.positional().first()));
+}
 
-    // Each check sets the error once; later checks do not overwrite the first.
-    const auto fail = [&](const QString &text) {
-        if (error->isEmpty())
-            *error = name + QLatin1String(": ") + text;
-    };
-    const auto value = [&](const QCommandLineOption &option) { return parser.value(option); };
+QString scanHelp()
+{
+    return QString::fromLatin1(ScanHelp) + QLatin1String(ScanExitHelp);
+}
 
-    const bool listening = command == Command::Scan || (command == Command::Upload && parser.isSet(all));
-    inv->seconds = listening ? DefaultScanSeconds : DefaultAnnouncementSeconds;
-    if (parser.isSet(seconds) && !parseSeconds(value(seconds), &inv->seconds))
-        fail(QStringLiteral("--seconds %1: expected a number of seconds above 0, at most %2")
-                 .arg(value(seconds))
-                 .arg(MaxSeconds));
+// upload: the boards, their board type and ports, the run's settings, the HEX file.
+QList<QCommandLineOption> uploadOptions()
+{
+    return {valued("ip", "IP"),        valued("board", "BOARD"), valued("data-port", "P"), valued("at-port", "P"),
+            flag("verify"),            flag("verbose"),          flag("all"),              valued("name", "GLOB"),
+            valued("jobs", "N"),       valued("retries", "K"),   flag("json")};
+}
 
-    const QStringList positional = parser.positionalArguments();
-    if (command == Command::Monitor) {
-        // --seconds is how long the monitor runs; the announcement is waited for as long as ever.
-        inv->runSeconds = parser.isSet(seconds) ? inv->seconds : 0;
-        inv->seconds = DefaultAnnouncementSeconds;
-        inv->timestamps = parser.isSet(timestamps);
-        if (parser.isSet(eol) && !monitor::parseLineEnd(value(eol), &inv->lineEnd))
-            fail(QStringLiteral("--eol %1: expected one of %2")
-                     .arg(value(eol), monitor::lineEndNames().join(QLatin1String(", "))));
-    }
-    if (command == Command::Scan) {
-        inv->json = parser.isSet(json);
-        if (!positional.isEmpty())
-            fail(QStringLiteral("unexpected argument \"%1\"").arg(positional.first()));
-        return;
-    }
+void parseUpload(Arguments &args, Invocation *inv)
+{
+    args.seconds(args.isSet("all") ? DefaultScanSeconds : DefaultAnnouncementSeconds, &inv->seconds);
+    parseTargets(args, inv);
+    args.port("at-port", &inv->atPort);
+    args.port("data-port", &inv->dataPort);
+    if (!args.isSet("board"))
+        args.fail(QStringLiteral("--board is required (one of %1)").arg(boardList()));
+    else if (!parseBoard(args.value("board"), &inv->board))
+        args.fail(QStringLiteral("--board %1: unknown board; expected one of %2").arg(args.value("board"), boardList()));
+    inv->verify = args.isSet("verify");
+    inv->verbose = args.isSet("verbose");
+    inv->json = args.isSet("json");
+    if (args.isSet("jobs") && !parseCount(args.value("jobs"), 1, MaxJobs, &inv->jobs))
+        args.fail(QStringLiteral("--jobs %1: expected a number of boards 1..%2").arg(args.value("jobs")).arg(MaxJobs));
+    if (args.isSet("retries") && !parseCount(args.value("retries"), 0, MaxRetries, &inv->retries))
+        args.fail(QStringLiteral("--retries %1: expected a number 0..%2").arg(args.value("retries")).arg(MaxRetries));
+    const QStringList positional = args.positional();
+    if (positional.size() != 1)
+        args.fail(QStringLiteral("expected one HEX file, got %1 arguments").arg(positional.size()));
+    else
+        inv->hexPath = positional.first();
+}
 
-    if (command == Command::Upload)
-        parseTargets(parser, ip, all, nameGlob, inv, fail);
-    else if (!parser.isSet(ip))
-        fail(QStringLiteral("--ip is required"));
-    else if (!parseIpv4(value(ip), &inv->ip))
-        fail(QStringLiteral("--ip %1: not an IPv4 address (four numbers 0..255, as 192.168.1.20)").arg(value(ip)));
+QString uploadHelp()
+{
+    const upload::Protocol v1 = upload::Protocol::Stk500v1;
+    const upload::Protocol v2 = upload::Protocol::Stk500v2;
+    const QStringList v1Boards = upload::boardNames(&v1);
+    const QStringList v2Boards = upload::boardNames(&v2);
+    return QString::fromLatin1(UploadHelp).arg(spoken(v1Boards, "and"), spoken(v2Boards, "and"),
+                                               spoken(v1Boards + v2Boards, "or"))
+           + QLatin1String(UploadExitHelp);
+}
 
-    const auto port = [&](const QCommandLineOption &option, quint16 *out) {
-        if (parser.isSet(option) && !parsePort(value(option), out))
-            fail(QStringLiteral("--%1 %2: not a port number (1..%3)")
-                     .arg(option.names().first(), value(option))
-                     .arg(MaxPort));
-    };
-    if (command != Command::Monitor)
-        port(atPort, &inv->atPort);
-    if (command != Command::Rename)
-        port(dataPort, &inv->dataPort);
-    if (command == Command::Monitor) {
-        if (!positional.isEmpty())
-            fail(QStringLiteral("unexpected argument \"%1\"").arg(positional.first()));
-        return;
-    }
+// rename: the module and its new name.
+QList<QCommandLineOption> renameOptions()
+{
+    return {valued("ip", "IP"), valued("at-port", "P")};
+}
 
-    if (command == Command::Upload) {
-        if (!parser.isSet(board))
-            fail(QStringLiteral("--board is required (one of %1)").arg(boardList()));
-        else if (!parseBoard(value(board), &inv->board))
-            fail(QStringLiteral("--board %1: unknown board; expected one of %2").arg(value(board), boardList()));
-        inv->verify = parser.isSet(verify);
-        inv->verbose = parser.isSet(verbose);
-        inv->json = parser.isSet(json);
-        if (parser.isSet(jobs) && !parseCount(value(jobs), 1, MaxJobs, &inv->jobs))
-            fail(QStringLiteral("--jobs %1: expected a number of boards 1..%2").arg(value(jobs)).arg(MaxJobs));
-        if (parser.isSet(retries) && !parseCount(value(retries), 0, MaxRetries, &inv->retries))
-            fail(QStringLiteral("--retries %1: expected a number 0..%2").arg(value(retries)).arg(MaxRetries));
-        if (positional.size() != 1)
-            fail(QStringLiteral("expected one HEX file, got %1 arguments").arg(positional.size()));
-        else
-            inv->hexPath = positional.first();
-        return;
-    }
-
+void parseRename(Arguments &args, Invocation *inv)
+{
+    args.seconds(DefaultAnnouncementSeconds, &inv->seconds);
+    args.ip(&inv->ip);
+    args.port("at-port", &inv->atPort);
+    const QStringList positional = args.positional();
     if (positional.size() != 1) {
-        fail(QStringLiteral("expected one NAME, got %1 arguments").arg(positional.size()));
+        args.fail(QStringLiteral("expected one NAME, got %1 arguments").arg(positional.size()));
         return;
     }
     inv->name = positional.first();
-    const QString problem = hostNameProblem(inv->name);
+    const QString problem = config::hostNameProblem(inv->name, config::OutsideLatin1::Refused);
     if (!problem.isEmpty())
-        fail(problem);
+        args.fail(problem);
+}
+
+QString renameHelp()
+{
+    return QString::fromLatin1(RenameHelp) + QLatin1String(RenameExitHelp);
+}
+
+// monitor: the module, its data port, how long to run, the line end and the time stamps.
+QList<QCommandLineOption> monitorOptions()
+{
+    return {valued("ip", "IP"), valued("data-port", "P"), valued("eol", "END"), flag("timestamps")};
+}
+
+void parseMonitor(Arguments &args, Invocation *inv)
+{
+    // --seconds is how long the monitor runs; the announcement is waited for as long as ever.
+    double runSeconds = 0;
+    args.seconds(0, &runSeconds);
+    inv->runSeconds = runSeconds;
+    inv->seconds = DefaultAnnouncementSeconds;
+    args.ip(&inv->ip);
+    args.port("data-port", &inv->dataPort);
+    inv->timestamps = args.isSet("timestamps");
+    if (args.isSet("eol") && !monitor::parseLineEnd(args.value("eol"), &inv->lineEnd))
+        args.fail(QStringLiteral("--eol %1: expected one of %2")
+                      .arg(args.value("eol"), monitor::lineEndNames().join(QLatin1String(", "))));
+    if (!args.positional().isEmpty())
+        args.fail(QStringLiteral("unexpected argument \"%1\"").arg(args.positional().first()));
+}
+
+QString monitorHelp()
+{
+    return QString::fromLatin1(MonitorHelp) + QLatin1String(MonitorExitHelp);
+}
+
+// pluggable-monitor: only how long an OPEN waits for a module's announcement.
+QList<QCommandLineOption> pluggableMonitorOptions()
+{
+    return {};
+}
+
+void parsePluggableMonitor(Arguments &args, Invocation *inv)
+{
+    args.seconds(DefaultAnnouncementSeconds, &inv->seconds);
+    if (!args.positional().isEmpty())
+        args.fail(QStringLiteral("unexpected argument \"%1\"").arg(args.positional().first()));
+}
+
+QString pluggableMonitorHelp()
+{
+    return QString::fromLatin1(PluggableMonitorHelp).arg(monitor::PluggableMonitor::ModuleBaud)
+           + QLatin1String(PluggableMonitorExitHelp);
+}
+
+// "scan, upload or rename"
+QString commandNames()
+{
+    QStringList names;
+    for (const CommandRow &row : commandTable())
+        names << QLatin1String(row.name);
+    return spoken(names, "or");
+}
+
+QString overviewHelp()
+{
+    QString text = QLatin1String(OverviewUsage);
+    for (const CommandRow &row : commandTable())
+        text += QStringLiteral("  %1 %2\n").arg(QLatin1String(row.name), -9).arg(QLatin1String(row.summary));
+    return text + QLatin1String(OverviewTail) + QLatin1String(OverviewExitHelp);
 }
 
 } // namespace
+
+const QList<CommandRow> &commandTable()
+{
+    static const QList<CommandRow> rows = {
+        {Command::Scan, "scan", "list the modules announcing themselves on UDP port 3333", scanOptions, parseScan,
+         scanHelp, runScan},
+        {Command::Upload, "upload", "convert an Intel HEX file and write it into one board or many", uploadOptions,
+         parseUpload, uploadHelp, runUpload},
+        {Command::Rename, "rename", "give a module a new host name", renameOptions, parseRename, renameHelp,
+         runRename},
+        {Command::Monitor, "monitor", "show what the board sends on its serial line, send what is typed",
+         monitorOptions, parseMonitor, monitorHelp, runMonitor},
+        {Command::PluggableMonitor, "pluggable-monitor",
+         "the serial monitor for the sketch build tools (arduino-cli, IDE 2)", pluggableMonitorOptions,
+         parsePluggableMonitor, pluggableMonitorHelp, runPluggableMonitor},
+    };
+    return rows;
+}
+
+const CommandRow *findCommand(Command command)
+{
+    for (const CommandRow &row : commandTable()) {
+        if (row.command == command)
+            return &row;
+    }
+    return nullptr;
+}
+
+const CommandRow *findCommand(const QString &name)
+{
+    for (const CommandRow &row : commandTable()) {
+        if (name == QLatin1String(row.name))
+            return &row;
+    }
+    return nullptr;
+}
+
+Arguments::Arguments(const QCommandLineParser &parser, const QString &command, QString *error)
+    : parser(parser), command(command), error(error)
+{
+}
+
+bool Arguments::isSet(const char *option) const
+{
+    return parser.isSet(QLatin1String(option));
+}
+
+QString Arguments::value(const char *option) const
+{
+    return parser.value(QLatin1String(option));
+}
+
+QStringList Arguments::values(const char *option) const
+{
+    return parser.values(QLatin1String(option));
+}
+
+QStringList Arguments::positional() const
+{
+    return parser.positionalArguments();
+}
+
+void Arguments::fail(const QString &text)
+{
+    if (error->isEmpty())
+        *error = command + QLatin1String(": ") + text;
+}
+
+void Arguments::seconds(double defaultSeconds, double *seconds)
+{
+    *seconds = defaultSeconds;
+    if (isSet("seconds") && !parseSeconds(value("seconds"), seconds))
+        fail(QStringLiteral("--seconds %1: expected a number of seconds above 0, at most %2")
+                 .arg(value("seconds"))
+                 .arg(MaxSeconds));
+}
+
+void Arguments::port(const char *option, quint16 *port)
+{
+    if (!isSet(option))
+        return;
+    const std::optional<quint16> parsed = discovery::parsePort(value(option));
+    if (parsed)
+        *port = *parsed;
+    else
+        fail(QStringLiteral("--%1 %2: not a port number (1..%3)").arg(QLatin1String(option), value(option)).arg(MaxPort));
+}
+
+void Arguments::ip(QString *canonical)
+{
+    if (!isSet("ip"))
+        fail(QStringLiteral("--ip is required"));
+    else if (!parseIpv4(value("ip"), canonical))
+        fail(NotAnAddress.arg(value("ip")));
+}
 
 Invocation parseCommandLine(const QStringList &arguments, QString *error)
 {
     Invocation inv;
     error->clear();
     if (arguments.isEmpty()) {
-        *error = QStringLiteral("no command given; expected scan, upload, rename, monitor or pluggable-monitor (quarnel-cli --help)");
+        *error = QStringLiteral("no command given; expected %1 (quarnel-cli --help)").arg(commandNames());
         return inv;
     }
     const QString &first = arguments.first();
     if (first == QLatin1String("-h") || first == QLatin1String("--help") || first == QLatin1String("help")) {
         inv.help = true;
-        if (first == QLatin1String("help") && arguments.size() > 1)
-            inv.command = commandNamed(arguments.at(1));
+        const CommandRow *row = arguments.size() > 1 ? findCommand(arguments.at(1)) : nullptr;
+        if (first == QLatin1String("help") && row)
+            inv.command = row->command;
         return inv;
     }
-    const Command command = commandNamed(first);
-    if (command == Command::None) {
-        *error = QStringLiteral("unknown command \"%1\"; expected scan, upload, rename, monitor or pluggable-monitor (quarnel-cli --help)").arg(first);
+    const CommandRow *row = findCommand(first);
+    if (!row) {
+        *error = QStringLiteral("unknown command \"%1\"; expected %2 (quarnel-cli --help)").arg(first, commandNames());
         return inv;
     }
-    parseCommand(command, arguments, &inv, error);
+
+    QCommandLineParser parser;
+    parser.addOptions({QCommandLineOption(QStringList{"h", "help"}), valued("seconds", "N")});
+    parser.addOptions(row->options());
+    if (!parser.parse(arguments)) {
+        *error = first + QLatin1String(": ") + parser.errorText();
+        return inv;
+    }
+    inv.command = row->command;
+    if (parser.isSet(QStringLiteral("help"))) {
+        inv.help = true;
+        return inv;
+    }
+    Arguments args(parser, first, error);
+    row->parse(args, &inv);
     return inv;
 }
 
 QString helpText(Command command)
 {
-    switch (command) {
-    case Command::Scan:
-        return QString::fromLatin1(ScanHelp);
-    case Command::Upload: {
-        const upload::Protocol v1 = upload::Protocol::Stk500v1;
-        const upload::Protocol v2 = upload::Protocol::Stk500v2;
-        const QStringList v1Boards = upload::boardNames(&v1);
-        const QStringList v2Boards = upload::boardNames(&v2);
-        return QString::fromLatin1(UploadHelp)
-            .arg(spoken(v1Boards, "and"), spoken(v2Boards, "and"), spoken(v1Boards + v2Boards, "or"));
-    }
-    case Command::Rename:
-        return QString::fromLatin1(RenameHelp);
-    case Command::Monitor:
-        return QString::fromLatin1(MonitorHelp);
-    case Command::PluggableMonitor:
-        return QString::fromLatin1(PluggableMonitorHelp).arg(monitor::PluggableMonitor::ModuleBaud);
-    case Command::None:
-        break;
-    }
-    return QString::fromLatin1(OverviewHelp);
+    const CommandRow *row = findCommand(command);
+    return row ? row->help() : overviewHelp();
 }
 
 bool parseIpv4(const QString &text, QString *canonical)
@@ -408,17 +494,6 @@ bool parseIpv4(const QString &text, QString *canonical)
         numbers << QString::number(part.toInt());
     }
     *canonical = numbers.join(QLatin1Char('.'));
-    return true;
-}
-
-bool parsePort(const QString &text, quint16 *port)
-{
-    if (!allDigits(text, 5))
-        return false;
-    const int value = text.toInt();
-    if (value < 1 || value > MaxPort)
-        return false;
-    *port = quint16(value);
     return true;
 }
 
@@ -449,15 +524,6 @@ bool parseCount(const QString &text, int min, int max, int *count)
         return false;
     *count = value;
     return true;
-}
-
-QString hostNameProblem(const QString &name)
-{
-    for (const QChar c : name) {
-        if (c.unicode() > 0xFF)
-            return QStringLiteral("the name holds \"%1\", which is not a Latin-1 character").arg(c);
-    }
-    return config::hostNameProblem(name);
 }
 
 } // namespace cli

@@ -3,9 +3,13 @@
 
 #include "monitortext.h"
 
+#include <QCommandLineOption>
+#include <QList>
 #include <QString>
 #include <QStringList>
 #include <QtGlobal>
+
+class QCommandLineParser;
 
 namespace cli {
 
@@ -42,6 +46,49 @@ const double MaxSeconds = 3600;
 const int MaxJobs = 4096;   // as many modules as a scan lists
 const int MaxRetries = 100;
 
+// One command's arguments as its parser reads them; the first usage error found is the one kept.
+class Arguments
+{
+public:
+    Arguments(const QCommandLineParser &parser, const QString &command, QString *error);
+
+    bool isSet(const char *option) const;
+    QString value(const char *option) const;
+    QStringList values(const char *option) const;
+    QStringList positional() const;
+    // A usage error: "COMMAND: text", unless an earlier one was found.
+    void fail(const QString &text);
+
+    // The shared option readers; each reports its own usage error.
+    void seconds(double defaultSeconds, double *seconds);
+    void port(const char *option, quint16 *port);
+    void ip(QString *canonical); // --ip, required
+
+private:
+    const QCommandLineParser &parser;
+    QString command;
+    QString *error;
+};
+
+// One command of quarnel-cli: a row of the command table. Adding a command is adding a row (and
+// its Command value): its options, the parser of its arguments, its help text and its handler.
+struct CommandRow
+{
+    Command command;
+    const char *name;
+    const char *summary;                      // its line in the overview
+    QList<QCommandLineOption> (*options)();   // besides -h/--help and --seconds
+    void (*parse)(Arguments &args, Invocation *inv);
+    QString (*help)();
+    int (*run)(const Invocation &inv);        // needs a running QCoreApplication; the exit status
+};
+
+// The rows, in the order of the overview.
+const QList<CommandRow> &commandTable();
+// The row of a command; nothing for Command::None or a name no row has.
+const CommandRow *findCommand(Command command);
+const CommandRow *findCommand(const QString &name);
+
 // Parses the arguments after the program name. On a usage error returns an Invocation and sets
 // *error to one line saying what is wrong; *error stays empty otherwise.
 Invocation parseCommandLine(const QStringList &arguments, QString *error);
@@ -51,12 +98,9 @@ QString helpText(Command command);
 
 // Checked forms of the values a user types. Each gives false for anything but the plain form.
 bool parseIpv4(const QString &text, QString *canonical);       // four decimal parts 0..255
-bool parsePort(const QString &text, quint16 *port);            // decimal 1..65535
 bool parseBoard(const QString &text, QString *board);          // a board name, any letter case
 bool parseSeconds(const QString &text, double *seconds);       // decimal, above 0, at most MaxSeconds
 bool parseCount(const QString &text, int min, int max, int *count); // decimal min..max
-// Empty when `name` can be sent as it is; else why not.
-QString hostNameProblem(const QString &name);
 
 } // namespace cli
 

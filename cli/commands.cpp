@@ -7,6 +7,7 @@
 #include "firmwarefile.h"
 #include "hostname.h"
 #include "interruptsignal.h"
+#include "moduleports.h"
 #include "modulescan.h"
 #include "platform.h"
 #include "progress.h"
@@ -51,6 +52,17 @@ void warnOverflow(const ModuleScan &scan)
 
 } // namespace
 
+void printLine(FILE *stream, const QString &line)
+{
+    std::fprintf(stream, "%s\n", line.toLocal8Bit().constData());
+    std::fflush(stream);
+}
+
+void fail(const QString &line)
+{
+    printLine(stderr, QStringLiteral("quarnel-cli: ") + line);
+}
+
 bool portsFromAnnouncement(const Invocation &inv, InterruptSignal *stop, const QString &ip, quint16 *dataPort,
                            quint16 *atPort, int *exitCode)
 {
@@ -83,16 +95,13 @@ bool portsFromAnnouncement(const Invocation &inv, InterruptSignal *stop, const Q
         *exitCode = ExitUnreachable;
         return false;
     }
-    const auto take = [&](const QString &announced, const char *what, const char *option, quint16 *port) {
-        if (*port != 0 || parsePort(announced, port))
-            return true;
-        fail(QStringLiteral("%1 announces the %2 \"%3\", which is no port number; give it with %4")
-                 .arg(ip, QLatin1String(what), announced, QLatin1String(option)));
-        *exitCode = ExitUnreachable;
-        return false;
-    };
-    return (!dataPort || take(heard->dataPort, "data port", "--data-port", dataPort))
-           && (!atPort || take(heard->atPort, "AT-command port", "--at-port", atPort));
+    const std::optional<MissingPort> missing = resolvePorts(*heard, dataPort, atPort);
+    if (!missing)
+        return true;
+    fail(QStringLiteral("%1 announces the %2 \"%3\", which is no port number; give it with %4")
+             .arg(ip, QLatin1String(missing->what), missing->announced, QLatin1String(missing->option)));
+    *exitCode = ExitUnreachable;
+    return false;
 }
 
 namespace {
@@ -169,17 +178,6 @@ bool findBoards(const Invocation &inv, InterruptSignal *stop, QVector<Board> *bo
 }
 
 } // namespace
-
-void printLine(FILE *stream, const QString &line)
-{
-    std::fprintf(stream, "%s\n", line.toLocal8Bit().constData());
-    std::fflush(stream);
-}
-
-void fail(const QString &line)
-{
-    printLine(stderr, QStringLiteral("quarnel-cli: ") + line);
-}
 
 bool testTimeoutScale(double *scale, QString *error)
 {

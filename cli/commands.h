@@ -16,7 +16,7 @@ int runScan(const Invocation &inv);
 int runUpload(const Invocation &inv);
 int runRename(const Invocation &inv);
 int runMonitor(const Invocation &inv);   // monitorcommands.cpp
-int runPluggableMonitor();               // monitorcommands.cpp
+int runPluggableMonitor(const Invocation &inv); // monitorcommands.cpp
 
 // The ports still missing (those given as 0; null for a port not wanted), from the module's
 // announcement, waiting at most inv.seconds. False (reported, *exitCode set) when none is heard

@@ -19,6 +19,24 @@ enum ExitCode {
     ExitTerminated = 143,  // SIGTERM
 };
 
+// The "Exit status" paragraphs of the help texts, beside the codes they explain.
+const char OverviewExitHelp[] =
+    "Exit status: 0 success, 1 upload failed, 2 usage error, 3 module unreachable or not heard,\n"
+    "4 HEX file error, 5 verify failed, 6 local failure (port 3333, temporary image),\n"
+    "130 interrupted (Ctrl-C), 143 terminated (SIGTERM), 129 hung up (SIGHUP).\n";
+const char ScanExitHelp[] = "Exit status: 0 at least one module heard, 3 none heard, 2 usage error, 6 port not bound.\n";
+const char UploadExitHelp[] =
+    "Exit status: 0 every board written (and verified); otherwise, of the boards' failures,\n"
+    "the first in this order: 1 upload failed, 5 verify failed, 3 module unreachable or not\n"
+    "heard; 2 usage error, 4 HEX file error, 6 local failure; 130 interrupted (Ctrl-C),\n"
+    "143 terminated (SIGTERM), 129 hung up (SIGHUP).\n";
+const char RenameExitHelp[] = "Exit status: 0 sent, 2 usage error, 3 module unreachable or not heard, 6 local failure.\n";
+const char MonitorExitHelp[] =
+    "Exit status: 0 ended after --seconds, 2 usage error, 3 module unreachable or not heard,\n"
+    "6 local failure (port 3333), 130 interrupted (Ctrl-C), 143 terminated (SIGTERM), 129 hung\n"
+    "up (SIGHUP).\n";
+const char PluggableMonitorExitHelp[] = "Exit status: 0 after QUIT or at the end of standard input, 2 usage error.\n";
+
 } // namespace cli
 
 #endif // CLI_EXITCODES_H

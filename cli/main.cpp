@@ -1,5 +1,4 @@
 #include "commandline.h"
-#include "commands.h"
 #include "exitcodes.h"
 #include "quarnelversion.h"
 
@@ -27,19 +26,5 @@ int main(int argc, char *argv[])
         std::fputs(cli::helpText(inv.command).toLocal8Bit().constData(), stdout);
         return cli::ExitSuccess;
     }
-    switch (inv.command) {
-    case cli::Command::Scan:
-        return cli::runScan(inv);
-    case cli::Command::Upload:
-        return cli::runUpload(inv);
-    case cli::Command::Rename:
-        return cli::runRename(inv);
-    case cli::Command::Monitor:
-        return cli::runMonitor(inv);
-    case cli::Command::PluggableMonitor:
-        return cli::runPluggableMonitor();
-    case cli::Command::None:
-        break;
-    }
-    return cli::ExitUsage;
+    return cli::findCommand(inv.command)->run(inv);
 }

@@ -8,7 +8,7 @@ namespace cli {
 
 namespace {
 
-// Sort key: the address as a number (take() keeps only announcements with a dotted IPv4 "host ip").
+// Sort key: the address as a number (the listener accepts only a dotted IPv4 "host ip").
 bool earlier(const HeardModule &a, const HeardModule &b)
 {
     return QHostAddress(a.announcement.hostIp).toIPv4Address()
@@ -20,45 +20,27 @@ bool earlier(const HeardModule &a, const HeardModule &b)
 ModuleScan::ModuleScan()
 {
     clock.start();
-    connect(&socket, &QUdpSocket::readyRead, this, &ModuleScan::readPending);
+    listener.setRoster([this](const QString &ip) { return byIp.contains(ip); }, [this] { return int(byIp.size()); });
+    connect(listener.socket(), &QUdpSocket::readyRead, &listener, &discovery::ModuleListener::readPending);
+    connect(&listener, &discovery::ModuleListener::heard, this, &ModuleScan::record);
 }
 
 bool ModuleScan::listen(quint16 port, QString *error)
 {
-    if (socket.bind(port, QAbstractSocket::ShareAddress | QAbstractSocket::ReuseAddressHint))
-        return true;
-    *error = socket.errorString();
-    return false;
+    return listener.listen(port, error);
 }
 
 bool ModuleScan::take(const QByteArray &datagram)
 {
-    const std::optional<discovery::Announcement> announcement = discovery::acceptAnnouncement(datagram);
-    if (!announcement)
-        return false;
-    auto it = byIp.find(announcement->hostIp);
-    if (it == byIp.end()) {
-        if (byIp.size() >= MaxModules) {
-            ++overflowCount;
-            return false;
-        }
-        it = byIp.insert(announcement->hostIp, HeardModule());
-    }
-    it->announcement = *announcement;
-    it->lastHeardMs = clock.elapsed();
-    emit heard(announcement->hostIp);
-    return true;
+    return listener.take(datagram);
 }
 
-void ModuleScan::readPending()
+void ModuleScan::record(const discovery::Announcement &announcement)
 {
-    while (socket.hasPendingDatagrams()) {
-        QByteArray datagram;
-        datagram.resize(int(qMax<qint64>(0, socket.pendingDatagramSize())));
-        if (socket.readDatagram(datagram.data(), datagram.size()) < 0)
-            continue;
-        take(datagram);
-    }
+    HeardModule &module = byIp[announcement.hostIp];
+    module.announcement = announcement;
+    module.lastHeardMs = clock.elapsed();
+    emit heard(announcement.hostIp);
 }
 
 void ModuleScan::runLoop(QEventLoop *loop, int ms)

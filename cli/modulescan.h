@@ -3,13 +3,13 @@
 
 #include "announcement.h"
 #include "discoveryconstants.h"
+#include "modulelistener.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QHash>
 #include <QHostAddress>
 #include <QObject>
-#include <QUdpSocket>
 #include <QVector>
 
 #include <optional>
@@ -23,10 +23,10 @@ struct HeardModule
     qint64 lastHeardMs = 0;               // on the scan's clock
 };
 
-// Collects module announcements on the discovery port with the window's acceptance rule
-// (discovery::acceptAnnouncement). Rows are keyed
-// on the "host ip" text, as in the window, but keep each module's latest values. The sender's
-// address is not compared with this machine's: a module simulated on this machine is listed.
+// Collects the modules that the module listener hears, with the window's acceptance rule and row
+// limit. Rows are keyed on the "host ip" text, as in the window, but keep each module's latest
+// values. The sender's address is not compared with this machine's: a module simulated on this
+// machine is listed.
 class ModuleScan : public QObject
 {
     Q_OBJECT
@@ -51,24 +51,23 @@ public:
     void interrupt();
     bool interrupted() const { return stopped; }
 
-    // Every module heard, ordered by address (texts that are no IPv4 address last).
+    // Every module heard, ordered by address.
     QVector<HeardModule> modules() const;
     // Milliseconds on the scan's clock, for the age of a HeardModule.
     qint64 nowMs() const { return clock.elapsed(); }
     // Announcements dropped because MaxModules were listed already.
-    int overflow() const { return overflowCount; }
+    int overflow() const { return listener.overflow(); }
 
 signals:
     void heard(const QString &hostIp);
 
 private:
-    void readPending();
+    void record(const discovery::Announcement &announcement);
     void runLoop(QEventLoop *loop, int ms);
 
-    QUdpSocket socket;
+    discovery::ModuleListener listener;
     QElapsedTimer clock;
     QHash<QString, HeardModule> byIp;
-    int overflowCount = 0;
     QEventLoop *waiting = nullptr; // the loop of the listenFor() or waitFor() under way
     bool stopped = false;
 };

@@ -5,6 +5,7 @@
 
 #include "exitcodes.h"
 #include "interruptsignal.h"
+#include "moduleports.h"
 #include "modulescan.h"
 #include "monitorconnection.h"
 #include "monitortext.h"
@@ -22,8 +23,6 @@ namespace cli {
 
 namespace {
 
-const int AnnouncementWaitMs = int(DefaultAnnouncementSeconds * 1000);
-
 void writeOut(const QByteArray &bytes)
 {
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
@@ -31,7 +30,7 @@ void writeOut(const QByteArray &bytes)
 }
 
 // The data port of a module from its announcement, for an OPEN that names only the address.
-quint16 announcedDataPort(const QString &ip, QString *error)
+quint16 announcedDataPort(const QString &ip, int waitMs, QString *error)
 {
     ModuleScan scan;
     if (!scan.listen(discovery::AnnouncementPort, error)) {
@@ -41,15 +40,17 @@ quint16 announcedDataPort(const QString &ip, QString *error)
                      .arg(ip, *error);
         return 0;
     }
-    const std::optional<discovery::Announcement> heard = scan.waitFor(QHostAddress(ip), AnnouncementWaitMs);
+    const std::optional<discovery::Announcement> heard = scan.waitFor(QHostAddress(ip), waitMs);
     quint16 port = 0;
     if (!heard)
         *error = QStringLiteral("unknown port %1: no announcement from it on UDP port %2 within %3 ms")
                      .arg(ip)
                      .arg(discovery::AnnouncementPort)
-                     .arg(AnnouncementWaitMs);
-    else if (!parsePort(heard->dataPort, &port))
-        *error = QStringLiteral("%1 announces the data port \"%2\", which is no port number").arg(ip, heard->dataPort);
+                     .arg(waitMs);
+    else if (const std::optional<MissingPort> missing = resolvePorts(*heard, &port, nullptr))
+        *error = QStringLiteral("%1 announces the data port \"%2\", which is no port number; give the port as "
+                                "%1:DATAPORT")
+                     .arg(ip, missing->announced);
     return port;
 }
 
@@ -119,9 +120,11 @@ int runMonitor(const Invocation &inv)
     return exitCode;
 }
 
-int runPluggableMonitor()
+int runPluggableMonitor(const Invocation &inv)
 {
-    monitor::PortBridge bridge(announcedDataPort);
+    const int waitMs = int(std::lround(inv.seconds * 1000));
+    monitor::PortBridge bridge(
+        [waitMs](const QString &ip, QString *error) { return announcedDataPort(ip, waitMs, error); });
     monitor::PluggableMonitor protocol(&bridge);
     StdinLines input;
     QEventLoop loop;

@@ -62,8 +62,7 @@ void UploadBatch::startNext()
         return;
     const int index = next++;
     Board &b = list[index];
-    auto worker = std::make_unique<upload::Thread>(QString::number(b.target.atPort), QString::number(b.target.dataPort),
-                                           b.target.ip, b.target.board);
+    auto worker = std::make_unique<upload::Thread>(b.target.atPort, b.target.dataPort, b.target.ip, b.target.board);
     worker->setImagePath(settings.imagePath);
     worker->setVerify(settings.verify);
     worker->setTimeouts(settings.timeouts);

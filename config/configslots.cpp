@@ -20,15 +20,13 @@ void Widget::on_userTableWidget_itemChanged(QTableWidgetItem *item)
         return;
 
     const int row = item->row();
-    const QTableWidgetItem *ipItem = ui->userTableWidget->item(row, discovery::ColumnIp);
-    const QTableWidgetItem *atPortItem = ui->userTableWidget->item(row, discovery::ColumnAtPort);
-    if (!ipItem || !atPortItem)
+    if (!ui->userTableWidget->item(row, discovery::ColumnIp) || !ui->userTableWidget->item(row, discovery::ColumnAtPort))
         return;
+    const RowModule module = moduleOfRow(row);
     const QString name = item->text();
-    const QString ip = ipItem->text();
-    qDebug() << name << ip;
+    qDebug() << name << module.ip;
 
-    const QString problem = config::hostNameProblem(name);
+    const QString problem = config::hostNameProblem(name, config::OutsideLatin1::SentAsQuestionMark);
     if (!problem.isEmpty()) {
         // Restored before the box runs its event loop; the blocker keeps this slot from
         // taking the restored text for another edit.
@@ -39,7 +37,7 @@ void Widget::on_userTableWidget_itemChanged(QTableWidgetItem *item)
         QMessageBox::warning(this, tr("rename fail"), tr("The name was not sent: %1.").arg(problem), QMessageBox::Ok);
         return;
     }
-    if (!config::sendHostName(ip, upload::portNumber(atPortItem->text()), name)) {
+    if (!config::sendHostName(module.ip, discovery::portNumber(module.atPort), name)) {
         showConnectServerFail();
         return;
     }

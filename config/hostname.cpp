@@ -1,11 +1,15 @@
 #include "hostname.h"
 
-#include <QTcpSocket>
+#include "atsession.h"
 
 namespace config {
 
-QString hostNameProblem(const QString &name)
+QString hostNameProblem(const QString &name, OutsideLatin1 outside)
 {
+    for (const QChar c : name) {
+        if (outside == OutsideLatin1::Refused && c.unicode() > 0xFF)
+            return QStringLiteral("the name holds \"%1\", which is not a Latin-1 character").arg(c);
+    }
     if (name.isEmpty())
         return QStringLiteral("the name is empty");
     for (const QChar c : name) {
@@ -18,24 +22,12 @@ QString hostNameProblem(const QString &name)
     return QString();
 }
 
-QByteArray hostNameCommand(const QString &name)
-{
-    return QByteArrayLiteral("AT+HOSTNAME=") + name.toLatin1();
-}
-
 bool sendHostName(const QString &ip, quint16 atPort, const QString &name, int connectTimeout, int replyTimeout)
 {
-    QTcpSocket socket;
-    socket.connectToHost(ip, atPort, QIODevice::ReadWrite, QAbstractSocket::AnyIPProtocol);
-    if (!socket.waitForConnected(connectTimeout))
+    upload::AtSession session(connectTimeout, replyTimeout);
+    if (!session.connectTo(ip, atPort))
         return false;
-
-    socket.write(hostNameCommand(name));
-    socket.flush();
-    // The module's answer carries nothing the tool uses; one wait gives it the chance to arrive.
-    socket.waitForReadyRead(replyTimeout);
-    socket.read(100);
-    socket.close();
+    session.rename(name);
     return true;
 }
 

@@ -1,7 +1,6 @@
 #ifndef HOSTNAME_H
 #define HOSTNAME_H
 
-#include <QByteArray>
 #include <QString>
 
 namespace config {
@@ -11,13 +10,14 @@ const int RenameReplyTimeout = 1000;   // ms
 // The longest host name the module takes; it refuses a longer one.
 const int MaxHostNameLength = 32; // bytes
 
-// Empty when the module can be given `name`; else why not. An empty name, one longer than
-// MaxHostNameLength in Latin-1, or one with a control character (a line end would let the name
-// carry a second AT command) is not sent.
-QString hostNameProblem(const QString &name);
+// A character outside Latin-1: the window sends it as '?', as the rename command has always
+// carried it; quarnel-cli refuses it, so that a script learns of it before the module does.
+enum class OutsideLatin1 { SentAsQuestionMark, Refused };
 
-// "AT+HOSTNAME=" followed by the name in Latin-1 (characters outside it become '?'), no line end.
-QByteArray hostNameCommand(const QString &name);
+// The one host-name rule: empty when the module can be given `name`; else why not. An empty
+// name, one longer than MaxHostNameLength in Latin-1, or one with a control character (a line end
+// would let the name carry a second AT command) is not sent.
+QString hostNameProblem(const QString &name, OutsideLatin1 outside);
 
 // Connects to the module's AT-command port, sends the rename command and waits once for an
 // answer, which is not examined. False only when the connection could not be made in time.

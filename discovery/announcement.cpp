@@ -1,6 +1,7 @@
 #include "announcement.h"
 
 #include "objectliteral.h"
+#include "portnumber.h"
 
 #include <QStringList>
 #include <QVector>
@@ -38,19 +39,10 @@ bool isIpv4Text(const QString &text)
     return true;
 }
 
-// Empty (not announced) or decimal 1..65535.
+// Empty (not announced) or a port number.
 bool isPortText(const QString &text)
 {
-    if (text.isEmpty())
-        return true;
-    if (text.size() > 5)
-        return false;
-    for (const QChar c : text) {
-        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
-            return false;
-    }
-    const int port = text.toInt();
-    return port >= 1 && port <= 65535;
+    return text.isEmpty() || parsePort(text).has_value();
 }
 
 // The first `bytes` bytes of the UTF-8 form of `text`, never half a character.

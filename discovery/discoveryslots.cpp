@@ -3,30 +3,46 @@
 
 #include "widget.h"
 
-#include "announcement.h"
 #include "boardtable.h"
 #include "buttonstyle.h"
 #include "devicecolumns.h"
 #include "devicerowindex.h"
-#include "discoveryconstants.h"
+#include "modulelistener.h"
 #include "platform.h"
 #include "ui_widget.h"
 
 #include <QComboBox>
-#include <QElapsedTimer>
-#include <QNetworkInterface>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTimer>
-#include <QUdpSocket>
 
 #include <algorithm>
-#include <cstdio>
 #include <functional>
 
 int Widget::rowOfIp(const QString &ip) const
 {
     return rowIndex->row(ip);
+}
+
+Widget::RowModule Widget::moduleOfRow(int row) const
+{
+    const QTableWidget *table = ui->userTableWidget;
+    const auto text = [table, row](int column) {
+        const QTableWidgetItem *item = table->item(row, column);
+        return item ? item->text() : QString();
+    };
+    const auto *boardBox = qobject_cast<const QComboBox *>(table->cellWidget(row, discovery::ColumnDevice));
+    return {text(discovery::ColumnIp), text(discovery::ColumnDataPort), text(discovery::ColumnAtPort),
+            boardBox ? boardBox->currentText() : QString()};
+}
+
+int Widget::rowOfCellWidget(const QWidget *widget, int column) const
+{
+    const QTableWidget *table = ui->userTableWidget;
+    int row = table->rowCount() - 1;
+    while (row >= 0 && table->cellWidget(row, column) != widget)
+        --row;
+    return row;
 }
 
 void Widget::addDeviceRow(const QString &hostIp, const QString &dataPort, const QString &atPort,
@@ -93,75 +109,26 @@ void Widget::lockNonNameCells()
 
 namespace {
 
-// A flood is read in slices with the window served between them, not in one call that lasts
-// as long as the flood. A new row costs more the longer the table, hence the time limit.
-const int DatagramBatch = 64; // datagrams per slice, at most
-const int BatchMs = 20;       // ms per slice, at most
 const int ManyRows = 64;      // rows leaving at once after which the freed memory is handed back
 const int ReleaseDelay = 500; // ms, for the rows' widgets to be deleted first
-
-// The socket listens on both address families, so an IPv4 sender may arrive in its IPv6-mapped
-// form; the own-address check compares the IPv4 text.
-QString senderText(const QHostAddress &sender)
-{
-    bool isMapped = false;
-    const quint32 ipv4 = sender.toIPv4Address(&isMapped);
-    return isMapped ? QHostAddress(ipv4).toString() : sender.toString();
-}
 
 } // namespace
 
 void Widget::processPendingDatagrams()
 {
-    // Looked up once per call rather than once per datagram: a burst shares one answer.
-    QElapsedTimer slice;
-    slice.start();
-    const QString ownAddress = localIPv4Address();
-    for (int taken = 0; taken < DatagramBatch && slice.elapsed() < BatchMs && udpSocket->hasPendingDatagrams();
-         ++taken) {
-        QByteArray datagram;
-        datagram.resize(int(qMax<qint64>(0, udpSocket->pendingDatagramSize())));
-        QHostAddress sender;
-        quint16 senderPort = 0;
-        if (udpSocket->readDatagram(datagram.data(), datagram.size(), &sender, &senderPort) < 0)
-            continue;
-
-        if (presence.sweepRunning() || senderText(sender) == ownAddress)
-            continue;
-        const std::optional<discovery::Announcement> announcement = discovery::acceptAnnouncement(datagram);
-        if (!announcement)
-            continue;
-        if (rowOfIp(announcement->hostIp) < 0 && ui->userTableWidget->rowCount() >= discovery::MaxModules) {
-            if (!tableFullReported)
-                std::fprintf(stderr, "device table full (%d rows): new modules are not listed until rows leave\n",
-                             discovery::MaxModules);
-            tableFullReported = true;
-            continue;
-        }
-
-        addingRow = true;
-        addDeviceRow(announcement->hostIp, announcement->dataPort, announcement->atPort, announcement->hostName);
-        addingRow = false;
-        lockNonNameCells();
-        presence.refreshPresence(announcement->hostIp);
-    }
-    if (udpSocket->hasPendingDatagrams() && !drainQueued) {
-        drainQueued = true;
-        QTimer::singleShot(0, this, [this] {
-            drainQueued = false;
-            processPendingDatagrams();
-        });
-    }
+    listener->readPending();
 }
 
-QString Widget::localIPv4Address() const
+void Widget::showModule(const discovery::Announcement &announcement)
 {
-    const QList<QHostAddress> addresses = QNetworkInterface::allAddresses();
-    for (const QHostAddress &address : addresses) {
-        if (address.protocol() == QAbstractSocket::IPv4Protocol)
-            return address.toString();
-    }
-    return QString();
+    // A departed module's row is being removed: what arrives meanwhile is dropped, not deferred.
+    if (presence.sweepRunning())
+        return;
+    addingRow = true;
+    addDeviceRow(announcement.hostIp, announcement.dataPort, announcement.atPort, announcement.hostName);
+    addingRow = false;
+    lockNonNameCells();
+    presence.refreshPresence(announcement.hostIp);
 }
 
 void Widget::participantLeft(QString ip)

@@ -37,4 +37,10 @@ void Presence::setHeld(bool on)
     held = on;
 }
 
+void Presence::sweepEvery(int intervalMs)
+{
+    connect(&sweepTimer, &QTimer::timeout, this, &Presence::sweepPresence, Qt::UniqueConnection);
+    sweepTimer.start(intervalMs);
+}
+
 } // namespace discovery

@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 
 namespace discovery {
 
@@ -29,6 +30,9 @@ public:
 
     // While held (the manual firmware source is selected), sweeps change nothing.
     void setHeld(bool held);
+    // Sweeps every intervalMs on a timer of its own, for whatever hears modules without the
+    // window (the window sweeps from its firmware refresh, after the build-output finder).
+    void sweepEvery(int intervalMs);
 
     // True only while departed() is being emitted; the window drops announcements meanwhile.
     bool sweepRunning() const { return sweepRunning_; }
@@ -44,6 +48,7 @@ private:
     QMap<QString, int> presenceMap; // IP text as announced -> remaining life count
     bool sweepRunning_ = false;
     bool held = false;
+    QTimer sweepTimer;
 };
 
 } // namespace discovery

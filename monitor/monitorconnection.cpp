@@ -1,10 +1,5 @@
 #include "monitorconnection.h"
 
-#include "platform.h"
-
-#include <QDeadlineTimer>
-#include <QTcpSocket>
-
 namespace monitor {
 
 MonitorConnection::MonitorConnection(const QString &ip, quint16 dataPort, const MonitorTimeouts &timeouts,
@@ -17,15 +12,23 @@ MonitorConnection::MonitorConnection(const QString &ip, quint16 dataPort, const 
     connectTimer.setSingleShot(true);
     retryTimer.setSingleShot(true);
     connect(&connectTimer, &QTimer::timeout, this, [this] {
+        pipe.close();
         onFailure(QStringLiteral("no connection within %1 ms").arg(this->timeouts.connect));
     });
     connect(&retryTimer, &QTimer::timeout, this, &MonitorConnection::attempt);
+    connect(&pipe, &upload::DataPipe::opened, this, [this] {
+        connectTimer.stop();
+        wasConnected = true;
+        setState(State::Connected);
+    });
+    connect(&pipe, &upload::DataPipe::received, this, [this](const QByteArray &bytes) {
+        if (!bytes.isEmpty())
+            emit received(bytes);
+    });
+    connect(&pipe, &upload::DataPipe::closed, this, &MonitorConnection::onFailure);
 }
 
-MonitorConnection::~MonitorConnection()
-{
-    dropSocket();
-}
+MonitorConnection::~MonitorConnection() = default;
 
 void MonitorConnection::open()
 {
@@ -36,7 +39,8 @@ void MonitorConnection::open()
 void MonitorConnection::close()
 {
     retryTimer.stop();
-    dropSocket();
+    connectTimer.stop();
+    pipe.close();
     setState(State::Closed);
 }
 
@@ -44,17 +48,12 @@ void MonitorConnection::release()
 {
     retryTimer.stop();
     connectTimer.stop();
-    if (socket && current == State::Connected) {
-        current = State::Released; // the module's close that follows is no failure
-        // What the board sent before the module saw the end still comes, and is shown.
-        socket->flush();
-        platform::shutdownSending(socket->socketDescriptor());
-        const QDeadlineTimer deadline(timeouts.release);
-        while (socket->state() == QAbstractSocket::ConnectedState && !deadline.hasExpired())
-            socket->waitForReadyRead(int(deadline.remainingTime()));
-        onReadyRead();
+    if (current == State::Connected) {
+        current = State::Released; // what comes while letting go is still shown
+        pipe.letGo(timeouts.release);
+    } else {
+        pipe.close();
     }
-    dropSocket();
     setState(State::Released);
 }
 
@@ -66,65 +65,24 @@ void MonitorConnection::resume()
 
 bool MonitorConnection::send(const QByteArray &bytes)
 {
-    if (current != State::Connected)
-        return false;
-    socket->write(bytes);
-    return true;
+    return current == State::Connected && pipe.write(bytes);
 }
 
 void MonitorConnection::attempt()
 {
-    dropSocket();
-    socket = new QTcpSocket(this);
-    connect(socket, &QTcpSocket::connected, this, &MonitorConnection::onConnected);
-    connect(socket, &QTcpSocket::readyRead, this, &MonitorConnection::onReadyRead);
-    connect(socket, &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError) {
-        onFailure(socket->errorString());
-    });
-    connect(socket, &QTcpSocket::disconnected, this, [this] {
-        onFailure(QStringLiteral("the module closed the connection"));
-    });
     setState(State::Connecting);
     connectTimer.start(timeouts.connect);
-    socket->connectToHost(host, port);
-}
-
-void MonitorConnection::onConnected()
-{
-    connectTimer.stop();
-    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-    wasConnected = true;
-    setState(State::Connected);
-}
-
-void MonitorConnection::onReadyRead()
-{
-    const QByteArray bytes = socket->readAll();
-    if (!bytes.isEmpty())
-        emit received(bytes);
+    pipe.open(host, port);
 }
 
 void MonitorConnection::onFailure(const QString &reason)
 {
     if (current != State::Connecting && current != State::Connected)
-        return; // a second report of the same end, or one of a socket let go on purpose
+        return; // a second report of the same end, or one of a connection let go on purpose
     connectTimer.stop();
-    if (socket && socket->bytesAvailable() > 0)
-        onReadyRead();
-    dropSocket();
+    pipe.close();
     setState(State::Waiting, reason);
     retryTimer.start(timeouts.reconnect);
-}
-
-void MonitorConnection::dropSocket()
-{
-    connectTimer.stop();
-    if (!socket)
-        return;
-    socket->disconnect(this);
-    socket->abort();
-    socket->deleteLater();
-    socket = nullptr;
 }
 
 void MonitorConnection::setState(State state, const QString &reason)

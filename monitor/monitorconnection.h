@@ -1,12 +1,12 @@
 #ifndef MONITORCONNECTION_H
 #define MONITORCONNECTION_H
 
+#include "datapipe.h"
+
 #include <QByteArray>
 #include <QObject>
 #include <QString>
 #include <QTimer>
-
-class QTcpSocket;
 
 namespace monitor {
 
@@ -22,8 +22,8 @@ struct MonitorTimeouts
 // serial line: connects (never switching the module to upload mode, so the board runs on),
 // hands on what comes, sends what is typed, and after a failed attempt or a dropped link tries
 // again every second until closed. For an upload it lets go of the port (the module serves one
-// client at a time) and connects again when told. Lives on the thread that created it and runs
-// through its event loop; no widgets.
+// client at a time) and connects again when told. Talks through the module's data pipe, used
+// asynchronously; lives on the thread that created it and runs through its event loop; no widgets.
 class MonitorConnection : public QObject
 {
     Q_OBJECT
@@ -67,10 +67,7 @@ signals:
 
 private:
     void attempt();
-    void onConnected();
-    void onReadyRead();
     void onFailure(const QString &reason);
-    void dropSocket();
     void setState(State state, const QString &reason = QString());
 
     QString host;
@@ -78,7 +75,7 @@ private:
     MonitorTimeouts timeouts;
     State current = State::Closed;
     bool wasConnected = false;
-    QTcpSocket *socket = nullptr;
+    upload::DataPipe pipe;
     QTimer connectTimer; // the connect wait of the attempt under way
     QTimer retryTimer;   // the next attempt
 };

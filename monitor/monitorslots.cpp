@@ -44,10 +44,10 @@ void Widget::openMonitor(int row)
     monitors.insert(ip, window);
     connect(window, &QObject::destroyed, this, [this, ip] {
         monitors.remove(ip);
-        moduleWork.removeMonitor(ip);
+        work.removeMonitor(ip);
     });
     window->show();
-    moduleWork.addMonitor(ip, window->connection());
+    work.addMonitor(ip, window->connection());
 }
 
 void Widget::closeMonitors()

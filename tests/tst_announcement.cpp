@@ -1,5 +1,6 @@
 #include "announcement.h"
 #include "objectliteral.h"
+#include "portnumber.h"
 
 #include <QRandomGenerator>
 #include <QScriptEngine>
@@ -157,6 +158,8 @@ private slots:
     void readsAnnouncement();
     void acceptsAnnouncement_data();
     void acceptsAnnouncement();
+    void parsePort_data();
+    void parsePort();
     void longHostNameIsCut();
     void refusesNonLiteral_data();
     void refusesNonLiteral();
@@ -241,12 +244,7 @@ void tst_Announcement::acceptsAnnouncement_data()
     QTest::addColumn<bool>("accepted");
     QTest::newRow("module") << "192.168.1.20" << "8000" << true;
     QTest::newRow("ports not announced") << "10.0.0.7" << "" << true;
-    QTest::newRow("port 65535") << "10.0.0.7" << "65535" << true;
-    QTest::newRow("port beyond 16 bits") << "10.0.0.7" << "73536" << false;
-    QTest::newRow("port -1") << "10.0.0.7" << "-1" << false;
     QTest::newRow("port 0") << "10.0.0.7" << "0" << false;
-    QTest::newRow("port with a fraction") << "10.0.0.7" << "8000.5" << false;
-    QTest::newRow("port with a blank") << "10.0.0.7" << "80 80" << false;
     QTest::newRow("empty host ip") << "" << "8000" << false;
     QTest::newRow("host ip of three parts") << "10.0.7" << "8000" << false;
     QTest::newRow("host ip part above 255") << "10.0.0.256" << "8000" << false;
@@ -269,6 +267,35 @@ void tst_Announcement::acceptsAnnouncement()
     QCOMPARE(bool(announcement), accepted);
     if (accepted)
         QCOMPARE(announcement->dataPort, port);
+}
+
+// The one reading of a port, for announcements, row cells and command-line options alike.
+void tst_Announcement::parsePort_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("port"); // 0: no port
+
+    QTest::newRow("decimal") << "8000" << 8000;
+    QTest::newRow("leading zero is still decimal") << "08000" << 8000;
+    QTest::newRow("highest port") << "65535" << 65535;
+    QTest::newRow("above 65535") << "65536" << 0;
+    QTest::newRow("beyond 16 bits, not wrapped") << "73536" << 0;
+    QTest::newRow("port 0") << "0" << 0;
+    QTest::newRow("minus sign") << "-1" << 0;
+    QTest::newRow("plus sign") << "+80" << 0;
+    QTest::newRow("fraction") << "8000.5" << 0;
+    QTest::newRow("blank inside") << "80 80" << 0;
+    QTest::newRow("hexadecimal") << "0x1F40" << 0;
+    QTest::newRow("trailing letter") << "8000a" << 0;
+    QTest::newRow("empty, as a port not announced") << "" << 0;
+}
+
+void tst_Announcement::parsePort()
+{
+    QFETCH(QString, text);
+    QFETCH(int, port);
+    QCOMPARE(int(discovery::parsePort(text).value_or(0)), port);
+    QCOMPARE(int(discovery::portNumber(text)), port);
 }
 
 // A host name is kept up to 255 bytes of UTF-8, never cut inside a character.

@@ -1,8 +1,7 @@
 // The serial monitor's logic without a window: the received text (time stamps, line ends,
 // characters split between reads, the line length bound), the line ends sent, the monitor
-// protocol of the sketch build tools as a table of exchanges, the connection to a data port
-// (served here by a plain TCP server), and the turns of an upload and a monitor on one module.
-#include "modulework.h"
+// protocol of the sketch build tools as a table of exchanges, and the connection to a data port
+// (served here by a plain TCP server).
 #include "monitorconnection.h"
 #include "monitortext.h"
 #include "pluggablemonitor.h"
@@ -51,7 +50,6 @@ private slots:
     void protocolExchanges_data();
     void protocolExchanges();
     void connectionLifecycle();
-    void uploadAndMonitorTakeTurns();
 };
 
 void tst_MonitorLogic::receivedText_data()
@@ -234,39 +232,6 @@ void tst_MonitorLogic::connectionLifecycle()
     moduleThread.join();
     QCOMPARE(typed, QByteArray("typed\n"));
     QVERIFY(endSeen);
-}
-
-void tst_MonitorLogic::uploadAndMonitorTakeTurns()
-{
-    QTcpServer closed; // a port nobody listens on: the monitor keeps trying
-    QVERIFY(closed.listen(QHostAddress::LocalHost));
-    const quint16 port = closed.serverPort();
-    closed.close();
-    monitor::ModuleWork work;
-    const QString ip = QStringLiteral("127.0.0.1");
-    MonitorConnection link(ip, port, {3000, 50, 100});
-    QSignalSpy states(&link, &MonitorConnection::stateChanged);
-
-    work.uploadStarting(ip);
-    work.addMonitor(ip, &link); // opened while the row uploads: it waits for the verdict
-    QCOMPARE(link.state(), State::Released);
-    work.uploadEnded(ip);
-    QVERIFY(link.state() == State::Connecting || link.state() == State::Waiting);
-
-    work.uploadStarting(ip);
-    QCOMPARE(link.state(), State::Released);
-    states.clear();
-    QVERIFY(!states.wait(200)); // no attempt while released, though the retry wait has passed
-    work.uploadEnded(ip);
-    QVERIFY(link.state() != State::Released);
-
-    // Once its monitor is gone, an upload touches nothing of it.
-    work.removeMonitor(ip);
-    link.close();
-    work.uploadStarting(ip);
-    QCOMPARE(link.state(), State::Closed);
-    work.uploadEnded(ip);
-    QCOMPARE(link.state(), State::Closed);
 }
 
 QTEST_GUILESS_MAIN(tst_MonitorLogic)

@@ -35,6 +35,7 @@ private slots:
     void sweepRunningWhileReporting();
     void noSweepInsideSweep();
     void emptyIpIgnored();
+    void sweepsOnItsOwnTimer();
 };
 
 void tst_Presence::leavesAtFourthSweep_data()
@@ -190,6 +191,22 @@ void tst_Presence::emptyIpIgnored()
     QVERIFY(presence.counts().isEmpty());
     presence.refreshPresence(QStringLiteral("192.168.1.20"));
     QCOMPARE(presence.lifeCount("192.168.1.20"), 5);
+}
+
+// Without the window's refresh timer: a module that falls silent still leaves, and the hold
+// still holds.
+void tst_Presence::sweepsOnItsOwnTimer()
+{
+    Presence presence;
+    QSignalSpy departed(&presence, &Presence::departed);
+    presence.refreshPresence("192.168.1.20");
+    presence.setHeld(true);
+    presence.sweepEvery(5);
+    QVERIFY(!departed.wait(100));
+    QCOMPARE(presence.lifeCount("192.168.1.20"), 5);
+    presence.setHeld(false);
+    QVERIFY(departed.wait());
+    QCOMPARE(departures(departed), QList<QStringList>{{"192.168.1.20"}});
 }
 
 QTEST_GUILESS_MAIN(tst_Presence)

@@ -1,4 +1,3 @@
-#include "portnumber.h"
 #include "stderrcapture.h"
 #include "uploadpeer.h"
 
@@ -19,17 +18,6 @@ Q_DECLARE_METATYPE(UploadOutcome)
 Q_DECLARE_METATYPE(ReplyPattern)
 
 namespace {
-
-// A port on which nothing listens.
-quint16 refusedPort()
-{
-    QTcpServer server;
-    if (!server.listen(QHostAddress::LocalHost, 0))
-        return 0;
-    const quint16 port = server.serverPort();
-    server.close();
-    return port;
-}
 
 Protocol protocolOf(const QString &board)
 {
@@ -77,8 +65,6 @@ private slots:
     void traceLines();
     void outcomeText_data();
     void outcomeText();
-    void portNumber_data();
-    void portNumber();
     void replyPattern_data();
     void replyPattern();
 };
@@ -165,10 +151,6 @@ void tst_Thread::connectFailures_data()
                                                   << Kind::DataPortUnreachable << 0;
     QTest::newRow("AT port refused") << "live" << "refused" << unreachable
                                      << Kind::AtPortUnreachable << 0;
-    QTest::newRow("port text above 65535 keeps its low 16 bits")
-        << "live+65536" << "live" << QStringList{reportLine("127.0.0.1", 2, 1.0f),
-                                                 reportLine("127.0.0.1", 1, 1.0f)}
-        << Kind::Success << 1;
 }
 
 void tst_Thread::connectFailures()
@@ -185,8 +167,6 @@ void tst_Thread::connectFailures()
     const auto port = [](const QString &text, quint16 live) {
         if (text == "live")
             return QString::number(live);
-        if (text == "live+65536")
-            return QString::number(live + 65536);
         if (text == "refused")
             return QString::number(refusedPort());
         return text;
@@ -504,27 +484,6 @@ void tst_Thread::outcomeText()
     QFETCH(UploadOutcome, outcome);
     QFETCH(QString, text);
     QCOMPARE(outcome.text(), text);
-}
-
-// The port cells' text, as the worker and the rename read it.
-void tst_Thread::portNumber_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<int>("port");
-
-    QTest::newRow("decimal") << "8000" << 8000;
-    QTest::newRow("leading zero is still decimal") << "08000" << 8000;
-    QTest::newRow("above 65535 keeps its low 16 bits") << "73536" << 8000;
-    QTest::newRow("hexadecimal is no number") << "0x1F40" << 0;
-    QTest::newRow("trailing letter") << "8000a" << 0;
-    QTest::newRow("empty") << "" << 0;
-}
-
-void tst_Thread::portNumber()
-{
-    QFETCH(QString, text);
-    QFETCH(int, port);
-    QCOMPARE(int(::portNumber(text)), port);
 }
 
 // What a reply must be, field by field, and the diagnostic that names what came instead.

@@ -417,6 +417,16 @@ UploadTimeouts fastTimeouts()
     return t;
 }
 
+quint16 refusedPort()
+{
+    QTcpServer server;
+    if (!server.listen(QHostAddress::LocalHost, 0))
+        return 0;
+    const quint16 port = server.serverPort();
+    server.close();
+    return port;
+}
+
 QByteArray testImage(int size, int seed)
 {
     QByteArray image(size, '\0');

@@ -182,6 +182,9 @@ upload::UploadTimeouts fastTimeouts();
 // An image of `size` bytes with no two neighbouring pages alike.
 QByteArray testImage(int size, int seed = 1);
 
+// A loopback port on which nothing listens.
+quint16 refusedPort();
+
 
 // The fault and read-back cases that both STK500 tests run, each on its own rows. The *Columns
 // functions add the columns from the rows' _data function; the others run the current row.

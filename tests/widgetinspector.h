@@ -5,6 +5,7 @@
 #include "widget.h"
 
 #include "devicecolumns.h"
+#include "modulelistener.h"
 
 #include <QMetaObject>
 #include <QUdpSocket>
@@ -35,7 +36,7 @@ struct WidgetInspector
     discovery::Presence &presence() const { return w.presence; }
     firmware::FirmwareSource &source() const { return w.source; }
     bool addingRow() const { return w.addingRow; }
-    upload::Thread *uploadThread() const { return w.uploadThread; }
+    upload::Thread *uploadThread() const { return w.work.uploadThread(); }
 
     // The row-adding path as the listener takes it: addingRow set around addDeviceRow.
     void addDeviceRow(const QString &ip, const QString &dataPort, const QString &atPort, const QString &name)
@@ -45,7 +46,7 @@ struct WidgetInspector
         w.addingRow = false;
     }
     void lockNonNameCells() { w.lockNonNameCells(); }
-    QString localIPv4Address() const { return w.localIPv4Address(); }
+    QString localIPv4Address() const { return discovery::ModuleListener::localIPv4Address(); }
     // A file picked with Open File, without converting it: ./update.bin stays what it is.
     void pickManualFile(const QString &path)
     {
@@ -58,8 +59,8 @@ struct WidgetInspector
     // The port, or 0 when it could not be bound.
     quint16 listenPrivately()
     {
-        w.udpSocket->close();
-        return w.udpSocket->bind(QHostAddress(QHostAddress::LocalHost), 0) ? w.udpSocket->localPort() : 0;
+        QString error;
+        return w.listener->listen(0, &error, QHostAddress(QHostAddress::LocalHost)) ? w.udpSocket->localPort() : 0;
     }
 
     // Private slots, called as their signals would call them.

@@ -108,21 +108,21 @@ const QVector<StartupStep> &startupSteps()
     return steps;
 }
 
-ModuleLink::AttemptTrace traceFor(const StartupStep &step)
+DataPipe::AttemptTrace traceFor(const StartupStep &step)
 {
     switch (step.style) {
     case Trace::HexLen:
         return [label = step.trace](const QByteArray &attempt, qint64 count) {
-            qDebug() << label << ModuleLink::untilZero(attempt).toHex() << "len=" << count;
+            qDebug() << label << DataPipe::untilZero(attempt).toHex() << "len=" << count;
         };
     case Trace::ParameterHex:
         return [label = step.trace, p = int(quint8(step.command.at(1)))](const QByteArray &attempt,
                                                                          qint64) {
-            qDebug() << label << p << ModuleLink::untilZero(attempt).toHex();
+            qDebug() << label << p << DataPipe::untilZero(attempt).toHex();
         };
     case Trace::Hex:
         return [label = step.trace](const QByteArray &attempt, qint64) {
-            qDebug() << label << ModuleLink::untilZero(attempt).toHex();
+            qDebug() << label << DataPipe::untilZero(attempt).toHex();
         };
     case Trace::CommandBefore:
         break;
@@ -136,10 +136,10 @@ QByteArray loadAddressCommand(quint32 wordAddress)
                   CRC_EOP});
 }
 
-ModuleLink::AttemptTrace countHexTrace(const char *label)
+DataPipe::AttemptTrace countHexTrace(const char *label)
 {
     return [label](const QByteArray &attempt, qint64 count) {
-        qDebug() << label << count << ModuleLink::untilZero(attempt).toHex();
+        qDebug() << label << count << DataPipe::untilZero(attempt).toHex();
     };
 }
 
@@ -159,9 +159,9 @@ quint8 Thread::stk500v1Startup()
 {
     for (const StartupStep &step : startupSteps()) {
         if (step.style == Trace::CommandBefore)
-            qDebug() << "send v data =" << ModuleLink::untilZero(step.command).toHex()
+            qDebug() << "send v data =" << DataPipe::untilZero(step.command).toHex()
                      << step.command.size();
-        if (link->exchange(step.command, ReplyPattern::stk500v1(step.expected),
+        if (pipe->exchange(step.command, ReplyPattern::stk500v1(step.expected),
                            timeouts.reply * Attempts, traceFor(step))
             == 0)
             continue;
@@ -187,17 +187,17 @@ quint8 Thread::stk500v1WritePage(quint32 wordAddress, qint64 page)
     QByteArray programPage = bytes({STK_PROG_PAGE, 0x00, quint8(lastReadCount), STK_MEMTYPE_FLASH});
     programPage.append(pageBuffer.constData(), lastReadCount);
     programPage.append(char(CRC_EOP));
-    link->send(loadAddressCommand(wordAddress) + programPage);
+    pipe->send(loadAddressCommand(wordAddress) + programPage);
 
     const ReplyPattern insyncOk = ReplyPattern::stk500v1(InSyncOk);
-    if (link->receive(insyncOk, timeouts.reply * Attempts, countHexTrace("send header lenght ="), nullptr,
-                      ModuleLink::Behind::AnotherReply)
+    if (pipe->receive(insyncOk, timeouts.reply * Attempts, countHexTrace("send header lenght ="), nullptr,
+                      DataPipe::Behind::AnotherReply)
         != 0) {
         perror("send header erro");
         result = pageFailed(page, QStringLiteral("load address"));
         return 1;
     }
-    if (link->receive(insyncOk, timeouts.reply * ProgramPageAttempts, countHexTrace("send data lenght =")) != 0) {
+    if (pipe->receive(insyncOk, timeouts.reply * ProgramPageAttempts, countHexTrace("send data lenght =")) != 0) {
         perror("send data error");
         result = pageFailed(page, QStringLiteral("program page"));
         return 1;
@@ -208,9 +208,9 @@ quint8 Thread::stk500v1WritePage(quint32 wordAddress, qint64 page)
 quint8 Thread::stk500v1LeaveProgramming()
 {
     const auto trace = [](const QByteArray &attempt, qint64) {
-        qDebug() << "read send_q reply =" << ModuleLink::untilZero(attempt).toHex();
+        qDebug() << "read send_q reply =" << DataPipe::untilZero(attempt).toHex();
     };
-    if (link->exchange(bytes({STK_LEAVE_PROGMODE, CRC_EOP}), ReplyPattern::stk500v1(InSyncOk),
+    if (pipe->exchange(bytes({STK_LEAVE_PROGMODE, CRC_EOP}), ReplyPattern::stk500v1(InSyncOk),
                        timeouts.leaveProgramming, trace)
         == 0)
         return 0;
@@ -221,12 +221,12 @@ quint8 Thread::stk500v1LeaveProgramming()
 quint8 Thread::stk500v1ReadPage(quint32 wordAddress, QByteArray *data)
 {
     const int time = timeouts.reply * Attempts;
-    if (link->exchange(loadAddressCommand(wordAddress), ReplyPattern::stk500v1(InSyncOk), time) != 0)
+    if (pipe->exchange(loadAddressCommand(wordAddress), ReplyPattern::stk500v1(InSyncOk), time) != 0)
         return 1;
     const QByteArray read = bytes({STK_READ_PAGE, 0x00, quint8(target->pageSize), STK_MEMTYPE_FLASH,
                                    CRC_EOP});
     QByteArray reply;
-    if (link->exchange(read, ReplyPattern::stk500v1(target->pageSize + 2), time, {}, &reply) != 0)
+    if (pipe->exchange(read, ReplyPattern::stk500v1(target->pageSize + 2), time, {}, &reply) != 0)
         return 1;
     *data = reply.mid(1, target->pageSize);
     return 0;

@@ -85,17 +85,17 @@ QByteArray loadAddressBody(quint32 wordAddress)
                   quint8(wordAddress & 0xFF)});
 }
 
-ModuleLink::AttemptTrace hexCountTrace(const char *label)
+DataPipe::AttemptTrace hexCountTrace(const char *label)
 {
     return [label](const QByteArray &attempt, qint64 count) {
-        qDebug() << label << ModuleLink::untilZero(attempt).toHex() << count;
+        qDebug() << label << DataPipe::untilZero(attempt).toHex() << count;
     };
 }
 
-ModuleLink::AttemptTrace hexTrace(const char *label)
+DataPipe::AttemptTrace hexTrace(const char *label)
 {
     return [label](const QByteArray &attempt, qint64) {
-        qDebug() << label << ModuleLink::untilZero(attempt).toHex();
+        qDebug() << label << DataPipe::untilZero(attempt).toHex();
     };
 }
 
@@ -131,10 +131,10 @@ QByteArray Thread::stk500v2Frame(const QByteArray &body)
 }
 
 quint8 Thread::stk500v2Message(const QByteArray &body, int answerSize, const QVector<int> &okAt,
-                               const ModuleLink::AttemptTrace &trace, QByteArray *reply, int timeMs)
+                               const DataPipe::AttemptTrace &trace, QByteArray *reply, int timeMs)
 {
     const QByteArray frame = stk500v2Frame(body);
-    return link->exchange(frame,
+    return pipe->exchange(frame,
                           ReplyPattern::stk500v2(sequenceNumber, quint8(body.at(0)), answerSize, okAt),
                           timeMs > 0 ? timeMs : timeouts.reply * Attempts, trace, reply);
 }
@@ -142,10 +142,10 @@ quint8 Thread::stk500v2Message(const QByteArray &body, int answerSize, const QVe
 quint8 Thread::stk500v2Startup()
 {
     // Whatever the module passed on before the bootloader was spoken to is not an answer.
-    qDebug() << "read send_sign_on reply 1=" << ModuleLink::untilZero(link->readPending()).toHex();
+    qDebug() << "read send_sign_on reply 1=" << DataPipe::untilZero(pipe->readPending()).toHex();
     for (const StartupStep &step : startupSteps()) {
         if (stk500v2Message(step.body, step.answerSize, step.okAt,
-                            step.trace ? hexCountTrace(step.trace) : ModuleLink::AttemptTrace())
+                            step.trace ? hexCountTrace(step.trace) : DataPipe::AttemptTrace())
             != 0) {
             result = startupFailed(step.name);
             return 1;

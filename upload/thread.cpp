@@ -1,6 +1,7 @@
 #include "thread.h"
 
 #include "platform.h"
+#include "portnumber.h"
 
 #include <QDebug>
 #include <QFileInfo>
@@ -12,8 +13,12 @@
 namespace upload {
 
 Thread::Thread(QString atPort, QString dataPort, QString ip, QString board)
-    : ip(std::move(ip)), atPort(std::move(atPort)), dataPort(std::move(dataPort)),
-      board(std::move(board))
+    : Thread(discovery::portNumber(atPort), discovery::portNumber(dataPort), std::move(ip), std::move(board))
+{
+}
+
+Thread::Thread(quint16 atPort, quint16 dataPort, QString ip, QString board)
+    : ip(std::move(ip)), atPort(atPort), dataPort(dataPort), board(std::move(board))
 {
 }
 
@@ -65,17 +70,16 @@ void Thread::uploadRun(void (Thread::*driver)())
     retryCount = 0;
     writing = false;
     for (;;) {
-        link = std::make_unique<ModuleLink>(timeouts);
         if (connectStep()) {
             (this->*driver)();
         } else if (!mayResume()) {
             result.partlyWritten = writing;
             emit updateover(ip, ReportUnreachable, 1.0f);
-            link.reset();
+            closeLink();
             dropImage();
             return;
         }
-        link.reset();
+        closeLink();
         if (!mayResume())
             break;
         ++retryCount;
@@ -144,25 +148,36 @@ quint8 Thread::imageStep()
     return 0;
 }
 
+// Data port first, then the AT-command port; the second is not tried when the first fails.
 bool Thread::connectStep()
 {
-    switch (link->connectTo(ip, dataPort, atPort)) {
-    case ModuleLink::Connect::Connected:
-        return true;
-    case ModuleLink::Connect::DataPortUnreachable:
+    pipe = std::make_unique<DataPipe>();
+    at = std::make_unique<AtSession>(timeouts.connect, timeouts.atReply);
+    qDebug() << "current_ip =" << ip << QString::number(dataPort) << QString::number(atPort);
+    if (!pipe->connectTo(ip, dataPort, timeouts.connect)) {
+        perror("connect data server error");
         result = UploadOutcome::of(UploadOutcome::Kind::DataPortUnreachable);
         return false;
-    case ModuleLink::Connect::AtPortUnreachable:
+    }
+    if (!at->connectTo(ip, atPort)) {
+        perror("connect at server error");
+        closeLink();
         result = UploadOutcome::of(UploadOutcome::Kind::AtPortUnreachable);
         return false;
     }
-    return false;
+    return true;
+}
+
+void Thread::closeLink()
+{
+    pipe.reset();
+    at.reset();
 }
 
 quint8 Thread::modeSwitchStep()
 {
     int refusedCommand = 0;
-    if (link->modeSwitch(*target, &refusedCommand) == 0)
+    if (at->modeSwitch(*target, &refusedCommand) == 0)
         return 0;
     result = UploadOutcome::modeSwitchRefused(refusedCommand);
     emit updateover(ip, ReportUnreachable, 1.0f);
@@ -177,14 +192,14 @@ void Thread::dropImage()
 
 UploadOutcome Thread::startupFailed(const QString &step) const
 {
-    const QString wrong = link->wrongReply();
+    const QString wrong = pipe->wrongReply();
     return wrong.isEmpty() ? UploadOutcome::bootloaderSilent(step)
                            : UploadOutcome::wrongReply(step, wrong);
 }
 
 UploadOutcome Thread::pageFailed(qint64 page, const QString &step) const
 {
-    return UploadOutcome::pageNotAcknowledged(page, step, link->wrongReply());
+    return UploadOutcome::pageNotAcknowledged(page, step, pipe->wrongReply());
 }
 
 float Thread::progress() const

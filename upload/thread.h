@@ -2,7 +2,8 @@
 #define THREAD_H
 
 #include "boardtable.h"
-#include "modulelink.h"
+#include "atsession.h"
+#include "datapipe.h"
 #include "uploadoutcome.h"
 #include "uploadtimeouts.h"
 
@@ -22,7 +23,9 @@ class Thread : public QThread
     Q_OBJECT
 
 public:
+    // The ports as a row's cells show them, read with discovery::portNumber.
     Thread(QString atPort, QString dataPort, QString ip, QString board);
+    Thread(quint16 atPort, quint16 dataPort, QString ip, QString board);
     ~Thread() override;
 
     // Settings for the command-line tool and the tests; set before start().
@@ -76,6 +79,7 @@ private:
     void pauseBeforeRetry();
     quint8 imageStep();
     bool connectStep();
+    void closeLink();
     quint8 modeSwitchStep();
     void dropImage();
     void pageLoop(const PageProtocol &protocol);
@@ -98,17 +102,19 @@ private:
     // STATUS_CMD_OK after the command and at the body offsets okAt, within timeMs (the reply
     // wait when 0).
     quint8 stk500v2Message(const QByteArray &body, int answerSize, const QVector<int> &okAt,
-                           const ModuleLink::AttemptTrace &trace = {}, QByteArray *reply = nullptr,
+                           const DataPipe::AttemptTrace &trace = {}, QByteArray *reply = nullptr,
                            int timeMs = 0);
     quint8 stk500v2WritePage(quint32 wordAddress, qint64 page);
     quint8 stk500v2ReadPage(quint32 wordAddress, QByteArray *data);
     quint8 stk500v2LeaveProgramming();
 
     QString ip;
-    QString atPort;
-    QString dataPort;
+    quint16 atPort;
+    quint16 dataPort;
     QString board;
-    std::unique_ptr<ModuleLink> link; // atSocket and dataSocket, for one run
+    // dataSocket and atSocket, for one connection of a run
+    std::unique_ptr<DataPipe> pipe;
+    std::unique_ptr<AtSession> at;
     QByteArray image;      // the whole image, read when the run starts
     qint64 ackedBytes = 0; // also the image offset, and twice the word address, of the next page
     qint64 imageSize = 0;

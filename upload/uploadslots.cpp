@@ -17,12 +17,6 @@
 
 namespace {
 
-QString cellText(const QTableWidget *table, int row, int column)
-{
-    const QTableWidgetItem *item = table->item(row, column);
-    return item ? item->text() : QString();
-}
-
 QPushButton *uploadButton(const QTableWidget *table, int row)
 {
     return qobject_cast<QPushButton *>(table->cellWidget(row, discovery::ColumnSend));
@@ -46,46 +40,34 @@ void Widget::OnBtnClicked()
     auto *button = qobject_cast<QPushButton *>(sender());
     if (!button)
         return;
-    // The row is the one holding this button. Its place on screen would not do: a button scrolled
-    // half out of view has its corner above the table, and a hidden table has no layout yet.
     QTableWidget *table = ui->userTableWidget;
-    int row = table->rowCount() - 1;
-    while (row >= 0 && table->cellWidget(row, discovery::ColumnSend) != button)
-        --row;
+    const int row = rowOfCellWidget(button, discovery::ColumnSend);
     qDebug() << "row:" << row;
     auto *boardBox = qobject_cast<QComboBox *>(table->cellWidget(row, discovery::ColumnDevice));
     if (row < 0 || !boardBox)
         return;
-    const QString board = boardBox->currentText();
-    qDebug() << board << boardBox->currentIndex();
+    const RowModule module = moduleOfRow(row);
+    qDebug() << module.board << boardBox->currentIndex();
 
     if (QPushButton *rowButton = uploadButton(table, row))
         rowButton->setEnabled(false);
-    const QString atPort = cellText(table, row, discovery::ColumnAtPort);
-    const QString ip = cellText(table, row, discovery::ColumnIp);
-    const QString dataPort = cellText(table, row, discovery::ColumnDataPort);
     // ./update.bin would be an older image, or none: the press ends as a failed upload.
     if (!source.imageConverted()) {
         std::fprintf(stderr, "%s was not converted; nothing sent to %s\n",
-                     QFile::encodeName(source.currentFileName()).constData(), ip.toLocal8Bit().constData());
-        deal_ui(ip, upload::Thread::ReportVerdict, 0.0f);
+                     QFile::encodeName(source.currentFileName()).constData(), module.ip.toLocal8Bit().constData());
+        deal_ui(module.ip, upload::Thread::ReportVerdict, 0.0f);
         return;
     }
 
-    uploadThread = new upload::Thread(atPort, dataPort, ip, board);
-    upload::Thread *worker = uploadThread;
-    workers.insert(worker);
+    auto *worker = new upload::Thread(module.atPort, module.dataPort, module.ip, module.board);
+    // A monitor open on the module lets go of the data port first; it connects again after the verdict.
+    work.uploadStarted(module.ip, worker);
     connect(worker, SIGNAL(updateover(QString, int, float)), this, SLOT(deal_ui(QString, int, float)));
     // The verdict is queued before finished(), so every report is shown before the worker goes.
-    connect(worker, &QThread::finished, this, [this, worker, ip] {
-        moduleWork.uploadEnded(ip);
-        workers.remove(worker);
-        if (uploadThread == worker)
-            uploadThread = nullptr;
+    connect(worker, &QThread::finished, this, [this, worker] {
+        work.uploadEnded(worker);
         worker->deleteLater();
     });
-    // A monitor open on the module lets go of the data port first; it connects again after the verdict.
-    moduleWork.uploadStarting(ip);
     worker->start(QThread::InheritPriority);
 }
 

@@ -1,0 +1,22 @@
+#include "moduleports.h"
+
+#include "portnumber.h"
+
+namespace cli {
+
+std::optional<MissingPort> resolvePorts(const discovery::Announcement &announcement, quint16 *dataPort,
+                                        quint16 *atPort)
+{
+    const auto take = [](const QString &announced, quint16 *port) {
+        if (*port == 0)
+            *port = discovery::portNumber(announced);
+        return *port != 0;
+    };
+    if (dataPort && !take(announcement.dataPort, dataPort))
+        return MissingPort{"data port", "--data-port", announcement.dataPort};
+    if (atPort && !take(announcement.atPort, atPort))
+        return MissingPort{"AT-command port", "--at-port", announcement.atPort};
+    return std::nullopt;
+}
+
+} // namespace cli

@@ -1,0 +1,140 @@
+#include "datapipe.h"
+
+#include "modulesocket.h"
+#include "platform.h"
+
+#include <QDeadlineTimer>
+#include <QTcpSocket>
+
+#include <cstdio>
+
+namespace upload {
+
+namespace {
+
+// Reads of what is already waiting before a request; a board that never stops talking is then
+// caught by the reply check rather than drained for ever.
+const int DiscardRounds = 16;
+
+} // namespace
+
+DataPipe::DataPipe() = default;
+
+DataPipe::~DataPipe()
+{
+    close();
+}
+
+QByteArray DataPipe::untilZero(const QByteArray &bytes)
+{
+    const int zero = bytes.indexOf('\0');
+    return zero < 0 ? bytes : bytes.left(zero);
+}
+
+bool DataPipe::connectTo(const QString &ip, quint16 port, int timeoutMs)
+{
+    socket = std::make_unique<QTcpSocket>();
+    return connectSocket(socket.get(), ip, port, timeoutMs);
+}
+
+quint8 DataPipe::exchange(const QByteArray &request, const ReplyPattern &pattern, int timeMs,
+                          const AttemptTrace &trace, QByteArray *reply)
+{
+    send(request);
+    return receive(pattern, timeMs, trace, reply);
+}
+
+void DataPipe::send(const QByteArray &requests)
+{
+    discardPending();
+    socket->write(requests);
+    socket->flush();
+}
+
+quint8 DataPipe::receive(const ReplyPattern &pattern, int timeMs, const AttemptTrace &trace, QByteArray *reply,
+                         Behind behind)
+{
+    lastWrongReply.clear();
+    const QDeadlineTimer deadline(timeMs);
+    QByteArray received;
+    // Bytes already buffered are read at once; waiting is only for bytes still to come.
+    while (received.size() < pattern.size() && pattern.admits(received)
+           && (socket->bytesAvailable() > 0 || waitForData(socket.get(), deadline))) {
+        // The bytes of a reply behind this one are left for it.
+        const QByteArray bytes =
+            socket->read(behind == Behind::AnotherReply ? pattern.size() - received.size() : ReadChunk);
+        received += bytes;
+        if (trace)
+            trace(bytes, received.size());
+    }
+    if (reply)
+        *reply = received;
+    if (pattern.matches(received))
+        return 0;
+    const QString diagnostic = pattern.mismatch(received);
+    fprintf(stderr, "%s\n", qPrintable(diagnostic));
+    if (!pattern.admits(received) || received.size() >= pattern.size())
+        lastWrongReply = diagnostic;
+    return 1;
+}
+
+void DataPipe::discardPending()
+{
+    for (int round = 0; round < DiscardRounds; ++round) {
+        socket->readAll();
+        // Takes in what the system has received meanwhile, without waiting.
+        if (!socket->waitForReadyRead(0))
+            return;
+    }
+}
+
+QByteArray DataPipe::readPending()
+{
+    return socket->read(ReadChunk);
+}
+
+void DataPipe::open(const QString &ip, quint16 port)
+{
+    close();
+    socket = std::make_unique<QTcpSocket>();
+    QTcpSocket *s = socket.get();
+    connect(s, &QTcpSocket::connected, this, &DataPipe::opened);
+    connect(s, &QTcpSocket::readyRead, this, [this, s] { emit received(s->readAll()); });
+    connect(s, &QTcpSocket::errorOccurred, this, [this, s] { emit closed(s->errorString()); });
+    s->connectToHost(ip, port, QIODevice::ReadWrite, QAbstractSocket::AnyIPProtocol);
+}
+
+bool DataPipe::write(const QByteArray &bytes)
+{
+    if (!socket || socket->state() != QAbstractSocket::ConnectedState)
+        return false;
+    return socket->write(bytes) == bytes.size();
+}
+
+void DataPipe::letGo(int waitMs)
+{
+    QTcpSocket *s = socket.get();
+    if (s && s->state() == QAbstractSocket::ConnectedState) {
+        disconnect(s, &QTcpSocket::errorOccurred, this, nullptr);
+        s->flush();
+        platform::shutdownSending(s->socketDescriptor());
+        const QDeadlineTimer deadline(waitMs);
+        while (s->state() == QAbstractSocket::ConnectedState && !deadline.hasExpired())
+            s->waitForReadyRead(int(deadline.remainingTime()));
+        const QByteArray tail = s->readAll();
+        if (!tail.isEmpty())
+            emit received(tail);
+    }
+    close();
+}
+
+void DataPipe::close()
+{
+    // Deleted later: close() may be called from a slot of the socket's own signals.
+    QTcpSocket *s = socket.release();
+    closeSocket(s);
+    if (s)
+        s->deleteLater();
+}
+
+} // namespace upload
