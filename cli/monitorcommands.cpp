@@ -132,10 +132,18 @@ int runPluggableMonitor(const Invocation &inv)
         if (!message.isEmpty())
             writeOut(message + '\n');
     };
+    // One command at a time: OPEN runs the event loop while it connects, and a line that comes
+    // meanwhile waits for its reply.
+    QByteArrayList waiting;
+    bool handling = false;
     QObject::connect(&input, &StdinLines::line, &loop, [&](const QByteArray &line) {
-        if (protocol.quitRequested())
+        waiting << line;
+        if (handling)
             return;
-        reply(protocol.handle(line));
+        handling = true;
+        while (!waiting.isEmpty() && !protocol.quitRequested())
+            reply(protocol.handle(waiting.takeFirst()));
+        handling = false;
         if (protocol.quitRequested())
             loop.quit();
     });

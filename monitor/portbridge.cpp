@@ -1,7 +1,9 @@
 #include "portbridge.h"
 
+#include <QEventLoop>
 #include <QHostAddress>
 #include <QTcpSocket>
+#include <QTimer>
 
 namespace monitor {
 
@@ -31,7 +33,32 @@ bool PortBridge::splitAddress(const QString &text, QString *host, quint16 *port)
     return number && value >= 1 && value <= 65535 && !host->isEmpty();
 }
 
-QTcpSocket *PortBridge::connected(const QString &host, quint16 port, QString *error)
+bool PortBridge::openBoard(const QString &ip, quint16 port, QString *error)
+{
+    board = new upload::DataPipe;
+    QEventLoop wait;
+    bool opened = false;
+    connect(board, &upload::DataPipe::opened, &wait, [&] {
+        opened = true;
+        wait.quit();
+    });
+    connect(board, &upload::DataPipe::closed, &wait, [&](const QString &why) {
+        *error = why;
+        wait.quit();
+    });
+    QTimer connectWait;
+    connectWait.setSingleShot(true);
+    connect(&connectWait, &QTimer::timeout, &wait, [&] {
+        *error = QStringLiteral("no connection within %1 ms").arg(timeouts.connect);
+        wait.quit();
+    });
+    connectWait.start(timeouts.connect);
+    board->open(ip, port);
+    wait.exec();
+    return opened;
+}
+
+QTcpSocket *PortBridge::connectedClient(const QString &host, quint16 port, QString *error)
 {
     auto *socket = new QTcpSocket(this);
     socket->connectToHost(host, port);
@@ -61,51 +88,48 @@ QString PortBridge::open(const QString &clientAddress, const QString &portAddres
     QString error;
     if (dataPort == 0 && (dataPort = resolver(ip, &error)) == 0)
         return error;
-    board = connected(ip, dataPort, &error);
-    if (!board)
+    if (!openBoard(ip, dataPort, &error)) {
+        close();
         return connectFailureText(ip, dataPort, error);
-    client = connected(clientHost, clientPort, &error);
+    }
+    // What the board sends meanwhile waits in the pipe's socket until the loop runs again.
+    client = connectedClient(clientHost, clientPort, &error);
     if (!client) {
         close();
         return QStringLiteral("cannot connect to the client at %1: %2").arg(clientAddress, error);
     }
-    connect(board, &QTcpSocket::readyRead, this, [this] { pass(board, client); });
-    connect(client, &QTcpSocket::readyRead, this, [this] { pass(client, board); });
-    connect(board, &QTcpSocket::disconnected, this,
+    connect(board, &upload::DataPipe::received, client, [this](const QByteArray &bytes) { client->write(bytes); });
+    connect(client, &QTcpSocket::readyRead, board, [this] { board->write(client->readAll()); });
+    connect(board, &upload::DataPipe::closed, this,
             [this] { onEnded(QStringLiteral("lost the connection with the module's data port")); });
     connect(client, &QTcpSocket::disconnected, this,
             [this] { onEnded(QStringLiteral("lost TCP/IP connection with the client!")); });
-    // Bytes that came while the second connection was made.
-    pass(board, client);
     return QString();
-}
-
-void PortBridge::pass(QTcpSocket *from, QTcpSocket *to)
-{
-    if (from && to && from->bytesAvailable() > 0)
-        to->write(from->readAll());
 }
 
 void PortBridge::onEnded(const QString &why)
 {
     if (!board && !client)
         return;
-    pass(board, client);
-    pass(client, board);
     close();
     emit dropped(why);
 }
 
 void PortBridge::close()
 {
-    for (QTcpSocket **socket : {&board, &client}) {
-        if (!*socket)
-            continue;
-        (*socket)->disconnect(this);
-        (*socket)->flush();
-        (*socket)->disconnectFromHost();
-        (*socket)->deleteLater();
-        *socket = nullptr;
+    // Deleted later: close() may run in a slot of their own signals.
+    if (board) {
+        board->disconnect();
+        board->close();
+        board->deleteLater();
+        board = nullptr;
+    }
+    if (client) {
+        client->disconnect();
+        client->flush();
+        client->disconnectFromHost();
+        client->deleteLater();
+        client = nullptr;
     }
 }
 

@@ -12,10 +12,11 @@ class QTcpSocket;
 
 namespace monitor {
 
-// The OPEN of the monitor protocol: connects a module's data port and the client's TCP address
-// and passes bytes both ways unchanged until either side ends or CLOSE comes. Blocking while it
-// connects (at most the connect wait per connection), then runs through the event loop of the
-// thread that created it.
+// The OPEN of the monitor protocol: connects a module's data port (through its data pipe) and the
+// client's TCP address and passes bytes both ways unchanged until either side ends or CLOSE comes.
+// open() returns once both connections stand or one failed (at most the connect wait each; it runs
+// the event loop meanwhile); then the bridge runs through the event loop of the thread that
+// created it.
 class PortBridge : public QObject, public PluggableMonitor::Bridge
 {
     Q_OBJECT
@@ -38,13 +39,13 @@ signals:
 
 private:
     static bool splitAddress(const QString &text, QString *host, quint16 *port);
-    QTcpSocket *connected(const QString &host, quint16 port, QString *error);
-    void pass(QTcpSocket *from, QTcpSocket *to);
+    bool openBoard(const QString &ip, quint16 port, QString *error);
+    QTcpSocket *connectedClient(const QString &host, quint16 port, QString *error);
     void onEnded(const QString &why);
 
     PortResolver resolver;
     MonitorTimeouts timeouts;
-    QTcpSocket *board = nullptr;
+    upload::DataPipe *board = nullptr;
     QTcpSocket *client = nullptr;
 };
 
