@@ -5,19 +5,33 @@
 #include <QList>
 #include <QString>
 
+namespace monitor {
+class MonitorConnection;
+}
+
 namespace upload {
 class Thread;
 }
 
 // What runs on each module, keyed by its IP text (the row key): its uploads (a module that left
-// and came back may have a second), later its monitor. The one answer to "is this module busy".
-// Knows no widgets and owns nothing; the window keeps it on its thread.
+// and came back may have a second) and its serial monitor. The module's data port serves one
+// client at a time, so the two take turns: an upload that starts makes the module's monitor let
+// go of the port, and the monitor connects again once the module's last upload has ended. The
+// one answer to "is this module busy". Knows no widgets and owns nothing; the window keeps it on
+// its thread.
 class ModuleWork
 {
 public:
+    // Before the worker starts: the module's monitor, if any, lets go of the data port first
+    // (returns once the port is free).
     void uploadStarted(const QString &ip, upload::Thread *worker);
-    // The worker has finished; it leaves the registry.
+    // The worker has finished (its verdict came before); it leaves the registry, and the module's
+    // monitor connects again when no other upload runs on it.
     void uploadEnded(upload::Thread *worker);
+
+    // The module's monitor; it connects now, or once the module's uploads have ended.
+    void addMonitor(const QString &ip, monitor::MonitorConnection *monitor);
+    void removeMonitor(const QString &ip);
 
     bool busy(const QString &ip) const;
     // The worker most recently started and still running; null when none is.
@@ -29,7 +43,9 @@ private:
     struct Work
     {
         QList<upload::Thread *> uploads;
+        monitor::MonitorConnection *monitor = nullptr;
     };
+    void forgetIfIdle(QHash<QString, Work>::iterator it);
     QHash<QString, Work> byModule;
     upload::Thread *latest = nullptr;
 };

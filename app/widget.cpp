@@ -66,10 +66,12 @@ Widget::Widget(QWidget *parent)
     startKnownModules();
 
     ui->pushButton_4->setStyleSheet(QString::fromLatin1(ButtonStyleSheet));
+
 }
 
 Widget::~Widget()
 {
+    closeMonitors();
     // Uploads still running are told to stop; their reports no longer have a window to go to.
     const QList<upload::Thread *> workers = work.uploads();
     for (upload::Thread *worker : workers) {

@@ -7,12 +7,15 @@
 #include "modulework.h"
 #include "presence.h"
 
+#include <QHash>
 #include <QHostAddress>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <QWidget>
 
 class QMenu;
+class MonitorWindow;
 class QTableWidgetItem;
 class QTimer;
 class QUdpSocket;
@@ -88,8 +91,8 @@ private:
     void startKnownModules();
     // An announcement from a known module updates it, and its row.
     void takeKnownAnnouncement(const discovery::Announcement &announcement);
-    // The table's context menu for `row` (-1: no row): "Add module by address…", and on the row
-    // of a known module "Forget module".
+    // The table's context menu for `row` (-1: no row): on a row "Serial monitor", then "Add
+    // module by address…", and on the row of a known module "Forget module".
     QMenu *tableMenu(int row);
     void showTableMenu(const QPoint &position);
     void addModuleByAddress();
@@ -97,6 +100,10 @@ private:
 
     // Runs the build-output finder and shows the default file and its time (firmware/firmwareslots.cpp)
     void refreshDefaultFile();
+
+    // The serial monitors that the table's context menu opens (monitor/monitorslots.cpp)
+    void openMonitor(int row);
+    void closeMonitors();
 
     // The modal "connect server fail" box of uploads and renames (app/widget.cpp)
     void showConnectServerFail();
@@ -116,7 +123,8 @@ private:
     bool addingRow;
     bool tableFullReported = false; // the full table was reported and no row has left since
     discovery::DeviceRowIndex *rowIndex; // IP -> row of userTableWidget, and rows to lock
-    ModuleWork work; // per module what runs on it: uploadThread and the uploads not yet finished
+    ModuleWork work; // per module what runs on it: uploadThread, the uploads not yet finished, the monitor
+    QHash<QString, QPointer<MonitorWindow>> monitors; // open monitor windows by IP, one per module
 };
 
 #endif // WIDGET_H

@@ -40,7 +40,6 @@ using namespace bench;
 namespace {
 
 const int AnnounceMs = 2000;
-const int ProbeMs = 10;        // the timer whose lateness is measured
 const int PollMs = 100;        // how often the harness looks at the table
 const int FillLimitMs = 15000; // every row should be there after one announcement round
 const int GoneLimitMs = 20000; // waited for departed rows, well past the 8 s they may take
@@ -50,42 +49,6 @@ const quint16 DataPort = 8000;
 const quint32 FloodFirstIp = (127u << 24) | (64u << 16); // 127.64.0.0
 const int FloodGoneLimitMs = 120000; // waited for the flood's rows to leave
 const int SettleMs = 2000;           // after the last row left, for deferred deletions
-
-// Measures how late a single-shot timer of ProbeMs fires, again and again, on the GUI thread.
-class LatencyProbe : public QObject
-{
-public:
-    LatencyProbe()
-    {
-        timer.setSingleShot(true);
-        timer.setTimerType(Qt::PreciseTimer);
-        connect(&timer, &QTimer::timeout, this, [this] {
-            const double late = double(armed.nsecsElapsed()) / 1e6 - ProbeMs;
-            if (recording)
-                samples << qMax(0.0, late);
-            arm();
-        });
-        arm();
-    }
-    void record(bool on) { recording = on; }
-    QVector<double> take()
-    {
-        QVector<double> out;
-        out.swap(samples);
-        return out;
-    }
-
-private:
-    void arm()
-    {
-        armed.start();
-        timer.start(ProbeMs);
-    }
-    QTimer timer;
-    QElapsedTimer armed;
-    QVector<double> samples;
-    bool recording = false;
-};
 
 // Runs the event loop until `done` holds (checked every PollMs) or limitMs pass; the time taken
 // in ms, or -1.

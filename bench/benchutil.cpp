@@ -171,4 +171,30 @@ void say(const QString &line)
     std::fflush(stdout);
 }
 
+LatencyProbe::LatencyProbe()
+{
+    timer.setSingleShot(true);
+    timer.setTimerType(Qt::PreciseTimer);
+    connect(&timer, &QTimer::timeout, this, [this] {
+        const double late = double(armed.nsecsElapsed()) / 1e6 - ProbeMs;
+        if (recording)
+            samples << qMax(0.0, late);
+        arm();
+    });
+    arm();
+}
+
+QVector<double> LatencyProbe::take()
+{
+    QVector<double> out;
+    out.swap(samples);
+    return out;
+}
+
+void LatencyProbe::arm()
+{
+    armed.start();
+    timer.start(ProbeMs);
+}
+
 } // namespace bench

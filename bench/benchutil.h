@@ -7,9 +7,11 @@
 #include "testfiles.h" // readFile, writeFile
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QHostAddress>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 #include <QVector>
 
 class QTcpSocket;
@@ -74,6 +76,27 @@ QList<int> intList(const QString &text);
 
 // Prints a line at once (stdout is a pipe under CTest and in scripts).
 void say(const QString &line);
+
+// Measures how late a single-shot timer of ProbeMs fires, again and again, on the thread that
+// created it: the stalls of its event loop.
+class LatencyProbe : public QObject
+{
+public:
+    static const int ProbeMs = 10;
+
+    LatencyProbe();
+    void record(bool on) { recording = on; }
+    // The lateness of each firing while recording, in ms; the list starts again.
+    QVector<double> take();
+
+private:
+    void arm();
+
+    QTimer timer;
+    QElapsedTimer armed;
+    QVector<double> samples;
+    bool recording = false;
+};
 
 } // namespace bench
 

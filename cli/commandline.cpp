@@ -6,6 +6,7 @@
 #include "exitcodes.h"
 #include "hostname.h"
 #include "idesetup.h"
+#include "pluggablemonitor.h"
 #include "portnumber.h"
 
 #include <QCommandLineParser>
@@ -21,8 +22,9 @@ const QString NotAnAddress = QStringLiteral("--ip %1: not an IPv4 address (four 
 
 const char OverviewUsage[] =
     "Usage: quarnel-cli COMMAND [options]\n"
-    "Finds Wi-Fi serial modules, writes firmware into the AVR boards behind them and renames\n"
-    "them, without a window; the same discovery, conversion and upload code as the window.\n"
+    "Finds Wi-Fi serial modules, writes firmware into the AVR boards behind them, renames them\n"
+    "and shows what the boards print, without a window; the same discovery, conversion, upload\n"
+    "and monitor code as the window.\n"
     "\n"
     "Commands:\n";
 const char OverviewTail[] =
@@ -124,6 +126,41 @@ const char IdeSetupHelp[] =
     "Options:\n"
     "  --sketchbook DIR the sketchbook (default: the Arduino IDE's, from its preferences, else\n"
     "                   ~/Arduino; Documents\\Arduino on Windows)\n"
+    "  -h, --help       this text\n"
+    "\n";
+
+const char MonitorHelp[] =
+    "Usage: quarnel-cli monitor --ip IP [--data-port P] [--seconds N] [--eol lf|cr|crlf|none]\n"
+    "                           [--timestamps]\n"
+    "A serial monitor over Wi-Fi: connects to the module's data port, a transparent pipe to the\n"
+    "board's serial line at the module's line speed, without switching the module to upload\n"
+    "mode or resetting the board. What the board sends goes to standard output as it comes,\n"
+    "bytes unchanged; each line read from standard input is sent with the chosen line end. The\n"
+    "end of standard input does not end the monitor; Ctrl-C does. A link that drops is reported\n"
+    "in one line on standard error and connected again every second. The data port serves one\n"
+    "client at a time: an upload to the module fails while a monitor holds it.\n"
+    "\n"
+    "Options:\n"
+    "  --ip IP          the module's IPv4 address\n"
+    "  --data-port P    the module's data port; when not given it is taken from the module's\n"
+    "                   announcement on UDP port 3333 (waiting at most 5 s)\n"
+    "  --seconds N      end after N seconds with status 0 (decimals allowed; at most 3600)\n"
+    "  --eol END        the line end sent after each typed line: lf (default), cr, crlf, none\n"
+    "  --timestamps     put the time each line began before it (HH:MM:SS.mmm -> )\n"
+    "  -h, --help       this text\n"
+    "\n";
+
+const char PluggableMonitorHelp[] =
+    "Usage: quarnel-cli pluggable-monitor [--seconds N]\n"
+    "The serial monitor that arduino-cli and the Arduino IDE 2 start for the modules' ports\n"
+    "(pluggable monitor protocol, version 1): commands on standard input (HELLO, DESCRIBE,\n"
+    "CONFIGURE, OPEN, CLOSE, QUIT), one JSON reply each on standard output. OPEN CLIENT PORT\n"
+    "connects the module's data port (PORT: the module's IP address, its data port taken from\n"
+    "its announcement, or IP:DATAPORT) with the client's TCP address. The line speed (baudrate)\n"
+    "is the module's, %1, and cannot be changed.\n"
+    "\n"
+    "Options:\n"
+    "  --seconds N      wait at most N seconds for a module's announcement (default 5)\n"
     "  -h, --help       this text\n"
     "\n";
 
@@ -337,8 +374,54 @@ QString ideSetupHelp()
     return QString::fromLatin1(IdeSetupHelp) + QLatin1String(IdeSetupExitHelp);
 }
 
-// "scan, upload or rename"
-// "scan, upload, rename or modules"
+// monitor: the module, its data port, how long to run, the line end and the time stamps.
+QList<QCommandLineOption> monitorOptions()
+{
+    return {valued("ip", "IP"), valued("data-port", "P"), valued("eol", "END"), flag("timestamps")};
+}
+
+void parseMonitor(Arguments &args, Invocation *inv)
+{
+    // --seconds is how long the monitor runs; the announcement is waited for as long as ever.
+    double runSeconds = 0;
+    args.seconds(0, &runSeconds);
+    inv->runSeconds = runSeconds;
+    inv->seconds = DefaultAnnouncementSeconds;
+    args.ip(&inv->ip);
+    args.port("data-port", &inv->dataPort);
+    inv->timestamps = args.isSet("timestamps");
+    if (args.isSet("eol") && !monitor::parseLineEnd(args.value("eol"), &inv->lineEnd))
+        args.fail(QStringLiteral("--eol %1: expected one of %2")
+                      .arg(args.value("eol"), monitor::lineEndNames().join(QLatin1String(", "))));
+    if (!args.positional().isEmpty())
+        args.fail(QStringLiteral("unexpected argument \"%1\"").arg(args.positional().first()));
+}
+
+QString monitorHelp()
+{
+    return QString::fromLatin1(MonitorHelp) + QLatin1String(MonitorExitHelp);
+}
+
+// pluggable-monitor: only how long an OPEN waits for a module's announcement.
+QList<QCommandLineOption> pluggableMonitorOptions()
+{
+    return {};
+}
+
+void parsePluggableMonitor(Arguments &args, Invocation *inv)
+{
+    args.seconds(DefaultAnnouncementSeconds, &inv->seconds);
+    if (!args.positional().isEmpty())
+        args.fail(QStringLiteral("unexpected argument \"%1\"").arg(args.positional().first()));
+}
+
+QString pluggableMonitorHelp()
+{
+    return QString::fromLatin1(PluggableMonitorHelp).arg(monitor::PluggableMonitor::ModuleBaud)
+           + QLatin1String(PluggableMonitorExitHelp);
+}
+
+// "scan, upload, rename, modules, discovery, ide-setup, monitor or pluggable-monitor"
 QString commandNames()
 {
     QStringList names;
@@ -351,7 +434,7 @@ QString overviewHelp()
 {
     QString text = QLatin1String(OverviewUsage);
     for (const CommandRow &row : commandTable())
-        text += QStringLiteral("  %1%2\n").arg(QLatin1String(row.name), -10).arg(QLatin1String(row.summary));
+        text += QStringLiteral("  %1 %2\n").arg(QLatin1String(row.name), -9).arg(QLatin1String(row.summary));
     return text + QLatin1String(OverviewTail) + QLatin1String(OverviewExitHelp);
 }
 
@@ -373,6 +456,11 @@ const QList<CommandRow> &commandTable()
          parseDiscovery, discoveryHelp, runDiscovery},
         {Command::IdeSetup, "ide-setup", "put the boards for uploads over Wi-Fi into the Arduino IDE's sketchbook",
          ideSetupOptions, parseIdeSetup, ideSetupHelp, runIdeSetup},
+        {Command::Monitor, "monitor", "show what the board sends on its serial line, send what is typed",
+         monitorOptions, parseMonitor, monitorHelp, runMonitor},
+        {Command::PluggableMonitor, "pluggable-monitor",
+         "the serial monitor for the sketch build tools (arduino-cli, IDE 2)", pluggableMonitorOptions,
+         parsePluggableMonitor, pluggableMonitorHelp, runPluggableMonitor},
     };
     return rows;
 }

@@ -2,6 +2,7 @@
 #define CLI_COMMANDLINE_H
 
 #include "modulescommand.h"
+#include "monitortext.h"
 
 #include <QCommandLineOption>
 #include <QList>
@@ -13,7 +14,7 @@ class QCommandLineParser;
 
 namespace cli {
 
-enum class Command { None, Scan, Upload, Rename, Modules, Discovery, IdeSetup };
+enum class Command { None, Scan, Upload, Rename, Modules, Discovery, IdeSetup, Monitor, PluggableMonitor };
 
 // What one quarnel-cli run was asked to do, checked and in the form the libraries take.
 struct Invocation
@@ -37,6 +38,9 @@ struct Invocation
     QString name;          // rename
     ModulesRequest modules; // modules
     QString sketchbook;    // ide-setup: empty for the sketch build tool's own
+    double runSeconds = 0; // monitor: end after this long; 0 runs until Ctrl-C
+    monitor::LineEnd lineEnd = monitor::LineEnd::Lf; // monitor: sent after each typed line
+    bool timestamps = false; // monitor: the time before each line received
 };
 
 const double DefaultScanSeconds = 3;

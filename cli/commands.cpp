@@ -31,17 +31,6 @@ namespace {
 
 const char TimeoutScaleVariable[] = "QUARNEL_TEST_TIMEOUT_SCALE";
 
-void printLine(FILE *stream, const QString &line)
-{
-    std::fprintf(stream, "%s\n", line.toLocal8Bit().constData());
-    std::fflush(stream);
-}
-
-void fail(const QString &line)
-{
-    printLine(stderr, QStringLiteral("quarnel-cli: ") + line);
-}
-
 int milliseconds(double seconds)
 {
     return int(std::lround(seconds * 1000));
@@ -62,8 +51,19 @@ void warnOverflow(const ModuleScan &scan)
                  .arg(scan.overflow()));
 }
 
-// The ports still missing, from the module's announcement. False (reported, *exitCode set) when
-// none is heard in time, an announced port is no port number, or `stop` (if any) stopped the wait.
+} // namespace
+
+void printLine(FILE *stream, const QString &line)
+{
+    std::fprintf(stream, "%s\n", line.toLocal8Bit().constData());
+    std::fflush(stream);
+}
+
+void fail(const QString &line)
+{
+    printLine(stderr, QStringLiteral("quarnel-cli: ") + line);
+}
+
 bool portsFromAnnouncement(const Invocation &inv, InterruptSignal *stop, const QString &ip, quint16 *dataPort,
                            quint16 *atPort, int *exitCode)
 {
@@ -91,7 +91,8 @@ bool portsFromAnnouncement(const Invocation &inv, InterruptSignal *stop, const Q
                  .arg(ip)
                  .arg(discovery::AnnouncementPort)
                  .arg(secondsText(inv.seconds))
-                 .arg(dataPort ? QStringLiteral("--data-port and --at-port") : QStringLiteral("--at-port")));
+                 .arg(dataPort && atPort ? QStringLiteral("--data-port and --at-port")
+                                         : dataPort ? QStringLiteral("--data-port") : QStringLiteral("--at-port")));
         *exitCode = ExitUnreachable;
         return false;
     }
@@ -103,6 +104,8 @@ bool portsFromAnnouncement(const Invocation &inv, InterruptSignal *stop, const Q
     *exitCode = ExitUnreachable;
     return false;
 }
+
+namespace {
 
 // The boards of an upload: those named with --ip, their missing ports from their announcements,
 // or with --all those heard whose host name matches --name. False (reported, *exitCode set)

@@ -5,12 +5,28 @@
 
 #include <QString>
 
+#include <cstdio>
+
 namespace cli {
 
-// The three commands; each needs a running QCoreApplication and returns the exit status.
+class InterruptSignal;
+
+// The commands; each needs a running QCoreApplication and returns the exit status.
 int runScan(const Invocation &inv);
 int runUpload(const Invocation &inv);
 int runRename(const Invocation &inv);
+int runMonitor(const Invocation &inv);   // monitorcommands.cpp
+int runPluggableMonitor(const Invocation &inv); // monitorcommands.cpp
+
+// The ports still missing (those given as 0; null for a port not wanted), from the module's
+// announcement, waiting at most inv.seconds. False (reported, *exitCode set) when none is heard
+// in time, an announced port is no port number, or `stop` (if any) stopped the wait.
+bool portsFromAnnouncement(const Invocation &inv, InterruptSignal *stop, const QString &ip, quint16 *dataPort,
+                           quint16 *atPort, int *exitCode);
+
+// One line on a stream, flushed; fail() puts "quarnel-cli: " before it, on standard error.
+void printLine(FILE *stream, const QString &line);
+void fail(const QString &line);
 
 // Test-only: QUARNEL_TEST_TIMEOUT_SCALE, a factor in (0, 1] applied to the upload's waits for
 // bootloader replies so that the tests of silent bootloaders stay short. 1 when unset; false

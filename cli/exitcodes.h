@@ -33,6 +33,11 @@ const char UploadExitHelp[] =
 const char DiscoveryExitHelp[] = "Exit status: 0 after QUIT or the end of standard input, 2 usage error.\n";
 const char IdeSetupExitHelp[] = "Exit status: 0 written, 2 usage error, 6 the files could not be written.\n";
 const char RenameExitHelp[] = "Exit status: 0 sent, 2 usage error, 3 module unreachable or not heard, 6 local failure.\n";
+const char MonitorExitHelp[] =
+    "Exit status: 0 ended after --seconds, 2 usage error, 3 module unreachable or not heard,\n"
+    "6 local failure (port 3333), 130 interrupted (Ctrl-C), 143 terminated (SIGTERM), 129 hung\n"
+    "up (SIGHUP).\n";
+const char PluggableMonitorExitHelp[] = "Exit status: 0 after QUIT or at the end of standard input, 2 usage error.\n";
 
 } // namespace cli
 

@@ -14,7 +14,7 @@ std::optional<MissingPort> resolvePorts(const discovery::Announcement &announcem
     };
     if (dataPort && !take(announcement.dataPort, dataPort))
         return MissingPort{"data port", "--data-port", announcement.dataPort};
-    if (!take(announcement.atPort, atPort))
+    if (atPort && !take(announcement.atPort, atPort))
         return MissingPort{"AT-command port", "--at-port", announcement.atPort};
     return std::nullopt;
 }

@@ -18,7 +18,7 @@ struct MissingPort
 };
 
 // The one resolver of a module's ports for every command: each port still 0 is taken from the
-// module's announcement (dataPort null: the command needs none). Nothing when every port is
+// module's announcement (a port null: the command needs none). Nothing when every port is
 // there; else the first one missing, the other ports left as they were taken.
 std::optional<MissingPort> resolvePorts(const discovery::Announcement &announcement, quint16 *dataPort,
                                         quint16 *atPort);

@@ -13,7 +13,8 @@ QString advice(const upload::UploadOutcome &outcome, const UploadTarget &t)
     switch (outcome.kind) {
     case Kind::DataPortUnreachable:
         return QStringLiteral("check that the module is on and on this network, that %1 is its data port "
-                              "(quarnel-cli scan lists it) and that no other program holds the connection")
+                              "(quarnel-cli scan lists it) and that it is not busy: it serves one client at a "
+                              "time, so no serial monitor or other program may hold it")
             .arg(t.dataPort);
     case Kind::AtPortUnreachable:
         return QStringLiteral("check that %1 is the module's AT-command port (quarnel-cli scan lists it) "

@@ -69,7 +69,16 @@ void Widget::takeKnownAnnouncement(const discovery::Announcement &announcement)
 
 QMenu *Widget::tableMenu(int row)
 {
-    auto *menu = new QMenu(this);
+    QTableWidget *table = ui->userTableWidget;
+    auto *menu = new QMenu(table);
+    if (row >= 0) {
+        connect(menu->addAction(tr("Serial monitor")), &QAction::triggered, this, [this, table, row] {
+            // The row the menu was opened on, unless rows moved meanwhile: the menu is modeless.
+            if (row < table->rowCount())
+                openMonitor(row);
+        });
+        menu->addSeparator();
+    }
     menu->addAction(tr("Add module by address\342\200\246"), this, &Widget::addModuleByAddress);
     const QTableWidgetItem *ipItem = row < 0 ? nullptr : ui->userTableWidget->item(row, discovery::ColumnIp);
     if (ipItem && knownModules.find(ipItem->text())) {

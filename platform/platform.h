@@ -81,6 +81,10 @@ bool replaceFile(const QString &from, const QString &to);
 // Hands memory freed inside the process's heap back to the system, after many objects went at once.
 void releaseFreeMemory();
 
+// Ends the sending half of a connected TCP socket (its native descriptor): the peer reads the
+// end of the stream while this side can still receive. False when the system refuses.
+bool shutdownSending(qintptr socketDescriptor);
+
 // Characters per line of the terminal or console behind `stream`, 0 when unknown.
 int terminalColumns(FILE *stream);
 

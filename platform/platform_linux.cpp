@@ -9,6 +9,7 @@
 #include <pwd.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -163,6 +164,11 @@ void releaseFreeMemory()
 {
     // glibc keeps freed pages below the heap's top in use by the process until asked.
     malloc_trim(0);
+}
+
+bool shutdownSending(qintptr socketDescriptor)
+{
+    return ::shutdown(int(socketDescriptor), SHUT_WR) == 0;
 }
 
 int terminalColumns(FILE *stream)

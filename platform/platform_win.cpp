@@ -4,6 +4,7 @@
 #include <QProcess>
 #include <QStandardPaths>
 
+#include <winsock2.h> // before windows.h, which would bring the older winsock.h
 #include <windows.h>
 
 #include <fcntl.h>
@@ -327,6 +328,11 @@ bool replaceFile(const QString &from, const QString &to)
 void releaseFreeMemory()
 {
     // The Windows heap decommits freed pages by itself.
+}
+
+bool shutdownSending(qintptr socketDescriptor)
+{
+    return ::shutdown(static_cast<SOCKET>(socketDescriptor), SD_SEND) == 0;
 }
 
 int terminalColumns(FILE *stream)

@@ -95,7 +95,13 @@ void ServicePort::acceptClient()
     server.close();
     current = socket;
     socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-    connect(socket, &QTcpSocket::disconnected, this, &ServicePort::onClientGone);
+    // The port is free again as soon as the connection starts to close, before its close reaches
+    // the client: a client that lets go (half-closes) and connects again once it sees the close
+    // is served, never refused.
+    connect(socket, &QTcpSocket::stateChanged, this, [this](QAbstractSocket::SocketState state) {
+        if (state == QAbstractSocket::ClosingState || state == QAbstractSocket::UnconnectedState)
+            onClientGone();
+    });
     emit clientConnected(socket);
 }
 
@@ -108,9 +114,13 @@ void ServicePort::dropClient()
 void ServicePort::onClientGone()
 {
     QTcpSocket *socket = current;
+    if (!socket)
+        return;
     current = nullptr;
     socket->disconnect(this);
-    socket->deleteLater();
+    connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+    if (socket->state() == QAbstractSocket::UnconnectedState)
+        socket->deleteLater();
     emit clientDisconnected();
     if (!server.listen(address, boundPort))
         qWarning("quarnel-sim: cannot listen again on %s:%u: %s", qPrintable(address.toString()), boundPort,

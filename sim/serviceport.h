@@ -12,7 +12,8 @@ class QTcpSocket;
 namespace sim {
 
 // One TCP service of a module. Like a real module it serves one client at a time: while a client
-// is connected the port stops listening, so a second client is refused. As a fault the port can
+// is connected the port stops listening, so a second client is refused; it listens again as soon
+// as the client's connection starts to close. As a fault the port can
 // instead refuse every connection, or leave every handshake unanswered.
 class ServicePort : public QObject
 {

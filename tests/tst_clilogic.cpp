@@ -190,11 +190,20 @@ void tst_CliLogic::usageErrors_data()
     QTest::newRow("nothing") << QStringList{} << "no command given";
     QTest::newRow("unknown command") << QStringList{"flash"} << "unknown command \"flash\"";
     QTest::newRow("unknown command names the commands")
-        << QStringList{"monitor", "--ip", "127.0.0.2"} << "unknown command \"monitor\"; expected scan, upload, rename, modules, discovery or ide-setup";
+        << QStringList{"flash", "--ip", "127.0.0.2"}
+        << "unknown command \"flash\"; expected scan, upload, rename, modules, discovery, ide-setup, monitor or "
+           "pluggable-monitor";
     QTest::newRow("unknown option") << QStringList{"scan", "--colour"} << "scan: Unknown option 'colour'";
     QTest::newRow("option of another command") << QStringList{"scan", "--verify"} << "scan: Unknown option 'verify'";
     QTest::newRow("option without its value") << QStringList{"scan", "--seconds"} << "scan: Missing value after '--seconds'";
     QTest::newRow("scan, extra argument") << QStringList{"scan", "now"} << "unexpected argument \"now\"";
+    QTest::newRow("monitor, unknown line end") << QStringList{"monitor", "--ip", "127.0.0.2", "--eol", "LF"}
+                                               << "monitor: --eol LF: expected one of none, lf, cr, crlf";
+    QTest::newRow("monitor without --ip") << QStringList{"monitor", "--seconds", "2"} << "monitor: --ip is required";
+    QTest::newRow("monitor, option of upload") << QStringList{"monitor", "--ip", "127.0.0.2", "--at-port", "1"}
+                                               << "monitor: Unknown option 'at-port'";
+    QTest::newRow("pluggable-monitor takes no arguments") << QStringList{"pluggable-monitor", "now"}
+                                                          << "pluggable-monitor: unexpected argument \"now\"";
     QTest::newRow("seconds zero") << QStringList{"scan", "--seconds", "0"} << "--seconds 0: expected a number";
     QTest::newRow("seconds negative") << QStringList{"scan", "--seconds=-2"} << "--seconds -2: expected a number";
     QTest::newRow("seconds not a number") << QStringList{"scan", "--seconds", "ten"} << "--seconds ten: expected";

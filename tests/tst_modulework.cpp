@@ -1,7 +1,13 @@
 #include "modulework.h"
+#include "monitorconnection.h"
 #include "thread.h"
 
+#include <QSignalSpy>
+#include <QTcpServer>
 #include <QTest>
+
+using monitor::MonitorConnection;
+using State = MonitorConnection::State;
 
 // What runs on each module: the one answer to "is it busy", kept as uploads start and end.
 class tst_ModuleWork : public QObject
@@ -10,6 +16,7 @@ class tst_ModuleWork : public QObject
 
 private slots:
     void busyWhileAnUploadRuns();
+    void monitorTakesTurnsWithUploads();
 };
 
 void tst_ModuleWork::busyWhileAnUploadRuns()
@@ -35,6 +42,46 @@ void tst_ModuleWork::busyWhileAnUploadRuns()
     QVERIFY(!work.busy("10.0.0.2"));
     QCOMPARE(work.uploadThread(), static_cast<upload::Thread *>(nullptr));
     QVERIFY(work.uploads().isEmpty());
+}
+
+// The module's data port serves one client: its monitor lets go while an upload runs on it.
+void tst_ModuleWork::monitorTakesTurnsWithUploads()
+{
+    qRegisterMetaType<State>();
+    QTcpServer closed; // a port nobody listens on: the monitor keeps trying
+    QVERIFY(closed.listen(QHostAddress::LocalHost));
+    const quint16 port = closed.serverPort();
+    closed.close();
+    const QString ip = QStringLiteral("127.0.0.1");
+    MonitorConnection link(ip, port, {3000, 50, 100});
+    QSignalSpy states(&link, &MonitorConnection::stateChanged);
+    upload::Thread first("8001", "8000", ip, "UNO");
+    upload::Thread second("8001", "8000", ip, "UNO");
+    ModuleWork work;
+
+    work.uploadStarted(ip, &first);
+    work.addMonitor(ip, &link); // opened while the row uploads: it waits for the verdict
+    QCOMPARE(link.state(), State::Released);
+    work.uploadEnded(&first);
+    QVERIFY(link.state() == State::Connecting || link.state() == State::Waiting);
+    QVERIFY(work.busy(ip)); // the monitor wants the port
+
+    work.uploadStarted(ip, &first);
+    work.uploadStarted(ip, &second); // the module left and came back
+    QCOMPARE(link.state(), State::Released);
+    states.clear();
+    QVERIFY(!states.wait(200)); // no attempt while released, though the retry wait has passed
+    work.uploadEnded(&first);
+    QCOMPARE(link.state(), State::Released);
+    work.uploadEnded(&second);
+    QVERIFY(link.state() != State::Released);
+
+    work.removeMonitor(ip);
+    QVERIFY(!work.busy(ip));
+    link.close();
+    work.uploadStarted(ip, &first); // a monitor no longer registered is not touched
+    work.uploadEnded(&first);
+    QCOMPARE(link.state(), State::Closed);
 }
 
 QTEST_GUILESS_MAIN(tst_ModuleWork)

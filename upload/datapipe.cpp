@@ -1,7 +1,9 @@
 #include "datapipe.h"
 
 #include "modulesocket.h"
+#include "platform.h"
 
+#include <QDeadlineTimer>
 #include <QTcpSocket>
 
 #include <cstdio>
@@ -107,6 +109,23 @@ bool DataPipe::write(const QByteArray &bytes)
     if (!socket || socket->state() != QAbstractSocket::ConnectedState)
         return false;
     return socket->write(bytes) == bytes.size();
+}
+
+void DataPipe::letGo(int waitMs)
+{
+    QTcpSocket *s = socket.get();
+    if (s && s->state() == QAbstractSocket::ConnectedState) {
+        disconnect(s, &QTcpSocket::errorOccurred, this, nullptr);
+        s->flush();
+        platform::shutdownSending(s->socketDescriptor());
+        const QDeadlineTimer deadline(waitMs);
+        while (s->state() == QAbstractSocket::ConnectedState && !deadline.hasExpired())
+            s->waitForReadyRead(int(deadline.remainingTime()));
+        const QByteArray tail = s->readAll();
+        if (!tail.isEmpty())
+            emit received(tail);
+    }
+    close();
 }
 
 void DataPipe::close()

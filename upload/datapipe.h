@@ -64,6 +64,12 @@ public:
     // Asynchronous: queues bytes for the board; false when the pipe is not open.
     bool write(const QByteArray &bytes);
 
+    // Asynchronous side, blocking for at most waitMs: lets go of the port for another client.
+    // Ends the sending half, hands on (received()) what the board still sends until the module
+    // closes its side, then closes; the module's close is no closed(). Returns when the port is
+    // free (or waitMs have passed).
+    void letGo(int waitMs);
+
     // Closes the connection (again, if already closed).
     void close();
 

@@ -1,0 +1,126 @@
+// The serial monitor in the window, as a user meets it: a right click on a row opens the
+// module's monitor, which shows what the board prints and sends a typed line; an Upload of that
+// row goes through while the monitor is open, and the monitor comes back after the verdict;
+// a module that leaves the table leaves its monitor open and trying.
+#include "monitorwindow.h"
+#include "simprocess.h"
+#include "widgetinspector.h"
+#include "windowharness.h"
+
+#include <QComboBox>
+#include <QContextMenuEvent>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+
+using harness::Sandbox;
+
+namespace {
+
+const int UploadMs = 90000;
+
+QPushButton *buttonNamed(QWidget *window, const QString &text)
+{
+    for (QPushButton *button : window->findChildren<QPushButton *>()) {
+        if (button->text() == text)
+            return button;
+    }
+    return nullptr;
+}
+
+// Right click on the row's Name cell, then the menu's "Serial monitor".
+MonitorWindow *openFromMenu(WidgetInspector &in, const QString &ip)
+{
+    QTableWidget *table = in.table();
+    const QPoint pos = table->visualItemRect(table->item(rowWithIp(table, ip), discovery::ColumnName)).center();
+    QContextMenuEvent click(QContextMenuEvent::Mouse, pos, table->viewport()->mapToGlobal(pos));
+    QCoreApplication::sendEvent(table->viewport(), &click);
+    auto *menu = table->findChild<QMenu *>();
+    QAction *monitor = menu ? menu->actions().value(0) : nullptr;
+    if (!monitor || monitor->text() != QLatin1String("Serial monitor"))
+        return nullptr;
+    monitor->trigger();
+    menu->close();
+    for (MonitorWindow *window : in.w.findChildren<MonitorWindow *>()) {
+        if (window->ip() == ip)
+            return window;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+class tst_MonitorWindow : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void monitorAcrossUploadAndDeparture();
+};
+
+void tst_MonitorWindow::monitorAcrossUploadAndDeparture()
+{
+    qRegisterMetaType<monitor::MonitorConnection::State>();
+    Sandbox box;
+    const QString ip = QStringLiteral("127.0.0.211");
+    SimProcess sim;
+    QVERIFY2(sim.start({"--ip", ip, "--board", "UNO", "--announce-ms", "0", "--app", avrPath("serialecho.hex")}),
+             qPrintable(sim.errorText()));
+    Widget w;
+    WidgetInspector in{w};
+    in.timer()->stop();
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    in.ui()->radioButton->click();
+    // The upload writes a program that prints as well, so the monitor has something to show after.
+    QVERIFY(writeFile("./update.bin", readFile(avrPath("serialecho.bin"))));
+    in.pickManualFile(avrPath("serialecho.hex"));
+    in.addDeviceRow(ip, QString::number(sim.dataPort()), QString::number(sim.atPort()), "echo-board");
+    in.lockNonNameCells();
+    qobject_cast<QComboBox *>(in.table()->cellWidget(rowWithIp(in.table(), ip), discovery::ColumnDevice))
+        ->setCurrentText("UNO");
+
+    MonitorWindow *monitor = openFromMenu(in, ip);
+    QVERIFY(monitor);
+    QVERIFY(monitor->isVisible());
+    QCOMPARE(monitor->windowTitle(), QStringLiteral("Serial monitor - echo-board (127.0.0.211)"));
+    auto *output = monitor->findChild<QPlainTextEdit *>();
+    QTRY_VERIFY_WITH_TIMEOUT(output->toPlainText().contains("tick"), 10000);
+    monitor->findChild<QLineEdit *>()->setText("echo me");
+    buttonNamed(monitor, "Send")->click();
+    QTRY_VERIFY_WITH_TIMEOUT(output->toPlainText().contains("echo me\n"), 5000);
+    QCOMPARE(openFromMenu(in, ip), monitor); // one monitor per module
+
+    qobject_cast<QPushButton *>(in.table()->cellWidget(rowWithIp(in.table(), ip), discovery::ColumnSend))->click();
+    QVERIFY(output->toPlainText().contains("[upload started: the monitor let go of the data port until it ends]"));
+    QTRY_COMPARE_WITH_TIMEOUT(in.table()->item(rowWithIp(in.table(), ip), discovery::ColumnProgress)->text(),
+                              QStringLiteral("Successful"), UploadMs);
+    const QByteArray image = readFile(avrPath("serialecho.bin"));
+    QCOMPARE(sim.flash().left(image.size()), image);
+    // Connected again after the verdict, and the new program's lines come.
+    QTRY_VERIFY_WITH_TIMEOUT(output->toPlainText().section("[upload started", 1).contains("tick"), 10000);
+    QVERIFY(output->toPlainText().section("[upload started", 1).contains("[connected to"));
+    output->clear();
+
+    // The module leaves the table and goes silent: the monitor stays, says so, and keeps trying.
+    QVERIFY(QMetaObject::invokeMethod(&w, "participantLeft", Qt::DirectConnection, Q_ARG(QString, ip)));
+    QCOMPARE(rowWithIp(in.table(), ip), -1);
+    QSignalSpy states(monitor->connection(), &monitor::MonitorConnection::stateChanged);
+    QVERIFY(sim.stop());
+    QTRY_VERIFY_WITH_TIMEOUT(output->toPlainText().contains("[disconnected from"), 5000);
+    QVERIFY(monitor->isVisible());
+    const auto attempts = [&states] {
+        int n = 0;
+        for (const QList<QVariant> &change : qAsConst(states))
+            n += change.first().value<monitor::MonitorConnection::State>() == monitor::MonitorConnection::State::Connecting;
+        return n;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(attempts() >= 2, 5000);
+    QCOMPARE(output->toPlainText().count("[disconnected from"), 1); // one note, however many attempts
+}
+
+QTEST_MAIN(tst_MonitorWindow)
+#include "tst_monitorwindow.moc"
