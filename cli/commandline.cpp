@@ -432,9 +432,14 @@ QString commandNames()
 
 QString overviewHelp()
 {
+    const int nameWidth = 9; // a longer name puts its summary on a line of its own, in that column
     QString text = QLatin1String(OverviewUsage);
-    for (const CommandRow &row : commandTable())
-        text += QStringLiteral("  %1 %2\n").arg(QLatin1String(row.name), -9).arg(QLatin1String(row.summary));
+    for (const CommandRow &row : commandTable()) {
+        const QLatin1String name(row.name);
+        const QString gap = name.size() > nameWidth ? QLatin1String("\n") + QString(nameWidth + 3, QLatin1Char(' '))
+                                                    : QString(nameWidth + 1 - name.size(), QLatin1Char(' '));
+        text += QLatin1String("  ") + name + gap + QLatin1String(row.summary) + QLatin1Char('\n');
+    }
     return text + QLatin1String(OverviewTail) + QLatin1String(OverviewExitHelp);
 }
 
