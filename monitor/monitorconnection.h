@@ -15,7 +15,9 @@ struct MonitorTimeouts
 {
     int connect = 3000;   // ms, per connection attempt, as an upload's
     int reconnect = 1000; // ms, between the end of a connection or failed attempt and the next
-    int release = 500;    // ms, for the module to close its side once the monitor let go
+    // ms, for the module to close its side once the monitor let go: normally at once, but a busy
+    // module that has not yet taken the close in would refuse the upload that follows
+    int release = 3000;
 };
 
 // A serial monitor's connection to one module's data port, a transparent pipe to the board's
