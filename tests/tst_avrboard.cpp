@@ -612,9 +612,7 @@ void tst_AvrBoard::applicationFromPowerOn()
 
 void tst_AvrBoard::resetWhileApplicationPrints_data()
 {
-    QTest::addColumn<bool>("uno");
-    QTest::newRow("UNO") << true;
-    QTest::newRow("MEGA2560") << false;
+    applicationFromPowerOn_data(); // both boards
 }
 
 // The application prints without a pause when the reset comes: what it sent before comes out
