@@ -26,6 +26,8 @@ const char ExtraByte = '\0';
 // bootloader listens (a real AVR needs some 65 ms to start its crystal), so a host that talks
 // right after the answer is heard.
 const int ResetAnswerDelayMs = 100;
+// A module that answers first pulls the reset line this long after its answer went out.
+const int ResetAfterAnswerMs = 10;
 
 int quietMs(int baud, int minimumMs)
 {
@@ -59,6 +61,12 @@ Module::Module(const Config &config, QObject *parent)
     quietTimer.setInterval(quietMs(config.baud, config.quietMs));
     connect(&quietTimer, &QTimer::timeout, this, &Module::flushToHost);
     connect(&announceTimer, &QTimer::timeout, this, &Module::announce);
+    resetTimer.setSingleShot(true);
+    resetTimer.setInterval(ResetAfterAnswerMs);
+    connect(&resetTimer, &QTimer::timeout, this, [this] {
+        if (board)
+            board->resetIntoBootloader();
+    });
     connect(&atAnswers, &DelayLine::delivered, this, [this](const QByteArray &bytes) {
         if (QTcpSocket *client = atService ? atService->client() : nullptr)
             client->write(bytes);
@@ -91,13 +99,13 @@ bool Module::start(QString *error)
             board.reset();
             return false;
         }
-        dataService = new ServicePort(config.faults.dataConnection, this);
+        dataService = new ServicePort(config.faults.dataConnection, config.relistenMs, this);
         connect(dataService, &ServicePort::clientConnected, this, &Module::onDataClient);
         connect(dataService, &ServicePort::clientDisconnected, this, &Module::onDataGone);
         if (!dataService->open(config.ip, config.dataPort, error))
             return false;
     }
-    atService = new ServicePort(config.faults.atConnection, this);
+    atService = new ServicePort(config.faults.atConnection, 0, this);
     connect(atService, &ServicePort::clientConnected, this, &Module::onAtClient);
     if (!atService->open(config.ip, config.atPort, error))
         return false;
@@ -121,6 +129,7 @@ bool Module::start(QString *error)
 void Module::stop()
 {
     announceTimer.stop();
+    resetTimer.stop();
     if (board) {
         writeFlashOut();
         board->stop();
@@ -136,6 +145,11 @@ quint16 Module::dataPort() const
 quint16 Module::atPort() const
 {
     return atService ? atService->port() : config.atPort;
+}
+
+bool Module::hasDataClient() const
+{
+    return dataService && dataService->client();
 }
 
 QByteArray Module::flash() const
@@ -183,7 +197,11 @@ QByteArray Module::handleAtCommand(const QByteArray &command, int *answerDelayMs
     case AtCommand::Kind::U2wClient:
         return AtOk;
     case AtCommand::Kind::McuUpdate:
-        if (board) {
+        if (!board)
+            return AtOk;
+        if (config.answerBeforeReset) {
+            resetTimer.start();
+        } else {
             board->resetIntoBootloader();
             *answerDelayMs = ResetAnswerDelayMs;
         }

@@ -2,6 +2,8 @@
 // bootloaders (Optiboot on the ATmega328P, stk500v2 on the ATmega2560) under libsimavr at real time.
 // Times are read on the board's own clock, so a loaded machine slows the board but skews no result.
 #include "avrboard.h"
+#include "floodlines.h"
+#include "testfiles.h"
 // The upload path's AVR061 and AVR068 constants: the real bootloaders here judge them on their own.
 #include "protocolbytes.h"
 #include "stk500v1.h"
@@ -28,6 +30,9 @@ const qint64 SpmUs = 4000;    // one page erase or page write
 const qint64 SliceUs = 1000;  // the board hands out what it sent once per 1 ms slice
 const int ReplyTimeout = 2000; // ms of wall time: generous, the board may run slow on a loaded machine
 const qint64 SettleUs = 25000; // board time to wait after a reply for any byte more
+// Board time from power-on by which the bootloader has handed over and the application printed.
+const qint64 ApplicationStartUs = 3000000;
+const int BoardTimeWaitMs = 60000; // wall time for a wait in board time, on a loaded machine
 
 QByteArray bytes(std::initializer_list<int> list)
 {
@@ -214,6 +219,10 @@ private slots:
     void stk500v2PageTiming();
     void backToBack_data();
     void backToBack();
+    void applicationFromPowerOn_data();
+    void applicationFromPowerOn();
+    void resetWhileApplicationPrints_data();
+    void resetWhileApplicationPrints();
 };
 
 void tst_AvrBoard::geometry()
@@ -582,6 +591,63 @@ void tst_AvrBoard::backToBack()
     QCOMPARE(rig.board.flash().mid(int(address), page.size()) == page, answered);
     if (receiver == AvrBoard::Receiver::Real)
         QCOMPARE(rig.board.overrunBytes() == 0, answered);
+}
+
+void tst_AvrBoard::applicationFromPowerOn_data()
+{
+    QTest::addColumn<bool>("uno");
+    QTest::newRow("UNO") << true;
+    QTest::newRow("MEGA2560") << false;
+}
+
+// Powered on, the bootloader hands over to the application, which prints without a host byte.
+void tst_AvrBoard::applicationFromPowerOn()
+{
+    QFETCH(bool, uno);
+    const QByteArray application = readFile(avrPath(uno ? QStringLiteral("serialecho.bin") : QStringLiteral("serialecho_mega.bin")));
+    QVERIFY(!application.isEmpty());
+    Rig rig(uno ? AvrBoard::Kind::Uno : AvrBoard::Kind::Mega2560, application);
+    QVERIFY(rig.started);
+    const QByteArray ready("serialecho ready\r\n");
+    const qint64 until = rig.board.elapsedMicroseconds() + ApplicationStartUs;
+    QVERIFY(QTest::qWaitFor([&] { return rig.data().size() >= ready.size() || rig.board.elapsedMicroseconds() > until; },
+                            BoardTimeWaitMs));
+    QVERIFY2(rig.data().startsWith(ready), rig.data().constData());
+}
+
+void tst_AvrBoard::resetWhileApplicationPrints_data()
+{
+    applicationFromPowerOn_data(); // both boards
+}
+
+// The application prints without a pause when the reset comes: what it sent before comes out
+// whole and in order, then the line is quiet and the bootloader answers.
+void tst_AvrBoard::resetWhileApplicationPrints()
+{
+    QFETCH(bool, uno);
+    const int printedLines = 3;
+    const QByteArray application = readFile(avrPath(uno ? QStringLiteral("serialflood.bin") : QStringLiteral("serialflood_mega.bin")));
+    QVERIFY(!application.isEmpty());
+    Rig rig(uno ? AvrBoard::Kind::Uno : AvrBoard::Kind::Mega2560, application);
+    QVERIFY(rig.started);
+    int lines = 0;
+    const qint64 until = rig.board.elapsedMicroseconds() + ApplicationStartUs;
+    QVERIFY(QTest::qWaitFor([&] { return (floodRunUnbroken(rig.data(), nullptr, &lines) && lines >= printedLines)
+                                         || rig.board.elapsedMicroseconds() > until; },
+                            BoardTimeWaitMs));
+    QVERIFY2(lines >= printedLines, rig.data().left(FloodLineBytes).toHex().constData());
+    rig.board.resetIntoBootloader();
+    QVERIFY(rig.waitBoardTime(SettleUs));
+    const QByteArray printed = rig.data();
+    QVERIFY2(floodRunUnbroken(printed), printed.right(FloodLineBytes).constData());
+    QVERIFY(rig.waitBoardTime(SettleUs));
+    QCOMPARE(rig.data().size(), printed.size());
+    if (uno) {
+        QCOMPARE(rig.exchange(Sync, 2), InsyncOk);
+    } else {
+        rig.seq = 1;
+        QCOMPARE(rig.exchange(stk500v2Frame(rig.seq++, SignOn), 17).size(), 17);
+    }
 }
 
 QTEST_GUILESS_MAIN(tst_AvrBoard)
