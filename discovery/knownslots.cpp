@@ -4,6 +4,7 @@
 #include "widget.h"
 
 #include "addmoduledialog.h"
+#include "bulkupload.h"
 #include "devicecolumns.h"
 #include "modulelistener.h"
 #include "ui_widget.h"
@@ -78,8 +79,12 @@ QMenu *Widget::tableMenu(int row)
                 openMonitor(row);
         });
         menu->addSeparator();
+        menu->addAction(uploadSelectedAction);
+        if (!upload::failedRows(tableSnapshot()).isEmpty())
+            menu->addAction(retryFailedAction);
+        menu->addSeparator();
     }
-    menu->addAction(tr("Add module by address\342\200\246"), this, &Widget::addModuleByAddress);
+    menu->addAction(addModuleAction);
     const QTableWidgetItem *ipItem = row < 0 ? nullptr : ui->userTableWidget->item(row, discovery::ColumnIp);
     if (ipItem && knownModules.find(ipItem->text())) {
         const QString ip = ipItem->text();
