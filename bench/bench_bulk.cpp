@@ -1,0 +1,199 @@
+// Uploads of several rows in the real window (offscreen): 1, 8 and 30 simulated UNO boards
+// selected and written with one "Upload to selected rows", each round timed from the press until
+// every row reads "Successful", with the flash of each board checked against its image; and how
+// late a 10 ms timer fires on the window's thread meanwhile.
+//
+//   bench_bulk [--reps N] [--boards 1,8,30] [--smoke]
+#include "benchutil.h"
+#include "devicecolumns.h"
+#include "simprocess.h"
+#include "widget.h"
+#include "widgetinspector.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QItemSelectionModel>
+#include <QLoggingCategory>
+#include <QMessageBox>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <cstdio>
+
+using namespace bench;
+
+namespace {
+
+const int RunMs = 600000; // the longest one round is waited for
+const int PollMs = 20;    // how often the harness looks at the rows
+const int DefaultReps = 3;
+const char FirstIp[] = "127.0.3.10";
+
+QString progressOf(const QTableWidget *table, const QString &ip)
+{
+    const int row = rowWithIp(table, ip);
+    const QTableWidgetItem *item = row < 0 ? nullptr : table->item(row, discovery::ColumnProgress);
+    return item ? item->text() : QString();
+}
+
+// One press for the first `count` modules; the seconds until every row has its verdict, or -1
+// when a row failed or the round took too long.
+double uploadRound(WidgetInspector &in, const QStringList &ips, int count)
+{
+    QTableWidget *table = in.table();
+    table->clearSelection();
+    for (int i = 0; i < count; ++i) {
+        table->selectionModel()->select(table->model()->index(rowWithIp(table, ips.at(i)), 0),
+                                        QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        // The previous round's verdict would count as this round's.
+        table->setItem(rowWithIp(table, ips.at(i)), discovery::ColumnProgress, new QTableWidgetItem);
+    }
+    QElapsedTimer clock;
+    clock.start();
+    in.uploadSelectedAction()->trigger();
+    QEventLoop loop;
+    QTimer poll;
+    bool failed = false;
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        // A failed row ends the round with one box: close it, and say so.
+        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+            std::fprintf(stderr, "%s\n", qPrintable(box->text()));
+            box->close();
+            failed = true;
+        }
+        int ended = 0;
+        for (int i = 0; i < count; ++i) {
+            const QString text = progressOf(table, ips.at(i));
+            ended += text == QLatin1String("Successful") || text == QLatin1String("Fail");
+        }
+        if ((ended == count && in.uploadSelectedAction()->isEnabled()) || failed || clock.elapsed() > RunMs)
+            loop.quit();
+    });
+    poll.start(PollMs);
+    loop.exec();
+    const double seconds = double(clock.nsecsElapsed()) / 1e9;
+    for (int i = 0; i < count; ++i) {
+        if (progressOf(table, ips.at(i)) != QLatin1String("Successful")) {
+            std::fprintf(stderr, "%s: \"%s\"\n", qPrintable(ips.at(i)), qPrintable(progressOf(table, ips.at(i))));
+            return -1;
+        }
+    }
+    return seconds;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QTemporaryDir work;
+    if (!work.isValid())
+        return 1;
+    enterWindowSandbox(work.path());
+    QApplication app(argc, argv);
+    QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
+    const CommonOptions options = parseCommon(app.arguments().mid(1));
+    const int reps = options.repetitions(DefaultReps);
+    QList<int> counts{1, 8, 30};
+    for (int i = 0; i + 1 < options.rest.size(); ++i) {
+        if (options.rest.at(i) == QLatin1String("--boards")) {
+            counts.clear();
+            for (int n : intList(options.rest.at(i + 1)))
+                counts << qBound(1, n, 64);
+        }
+    }
+    if (options.smoke)
+        counts = {1, 2};
+    int most = 0;
+    for (int n : counts)
+        most = qMax(most, n);
+    const int imageSize = options.smoke ? 2048 : 8192;
+    const QByteArray images[2] = {sleepingImage(imageSize, 2000), sleepingImage(imageSize, 2001)};
+
+    SimProcess sim;
+    if (!sim.start({"--ip", FirstIp, "--board", "UNO", "--count", QString::number(most), "--announce-ms", "0"},
+                   60000)) {
+        std::fprintf(stderr, "quarnel-sim: %s\n", qPrintable(sim.errorText()));
+        return 1;
+    }
+    Widget w;
+    WidgetInspector in{w};
+    in.timer()->stop();
+    if (in.listenPrivately() == 0)
+        return 1;
+    in.ui()->radioButton->click();
+    in.pickManualFile(QStringLiteral("bench.hex"));
+    QStringList ips;
+    for (int i = 0; i < most; ++i) {
+        ips << sim.ip(i).toString();
+        in.addDeviceRow(ips.last(), QString::number(sim.dataPort()), QString::number(sim.atPort()),
+                        QStringLiteral("bench-%1").arg(i));
+        qobject_cast<QComboBox *>(in.table()->cellWidget(rowWithIp(in.table(), ips.last()), discovery::ColumnDevice))
+            ->setCurrentText(QStringLiteral("UNO"));
+    }
+    in.lockNonNameCells();
+
+    say(QStringLiteral("# Upload to selected rows in the window: %1-byte images to simulated UNO boards at 115200 "
+                       "baud, %2 repetition(s)")
+            .arg(imageSize)
+            .arg(reps));
+    say(QStringLiteral("# %1").arg(machineLine()));
+    struct Result
+    {
+        int boards;
+        QVector<double> wall;
+        QVector<double> late; // ms, every firing of the probe during this count's rounds
+    };
+    QVector<Result> results;
+    for (int n : counts)
+        results.append({n, {}, {}});
+    LatencyProbe probe;
+    int round = 0;
+    // Rounds interleave the board counts, so that a change in the machine's load touches all alike.
+    for (int rep = 0; rep < reps; ++rep) {
+        for (Result &r : results) {
+            const QByteArray &image = images[round++ % 2];
+            if (!writeFile(QStringLiteral("./update.bin"), image))
+                return 1;
+            probe.take();
+            probe.record(true);
+            const double seconds = uploadRound(in, ips, r.boards);
+            probe.record(false);
+            if (seconds < 0)
+                return 1;
+            r.wall << seconds;
+            r.late += probe.take();
+            for (int i = 0; i < r.boards; ++i) {
+                if (sim.flash(i).left(image.size()) != image) {
+                    std::fprintf(stderr, "the flash of %s does not hold its image\n", qPrintable(ips.at(i)));
+                    return 1;
+                }
+            }
+        }
+    }
+    if (!sim.stop())
+        std::fprintf(stderr, "quarnel-sim did not stop cleanly: %s\n", qPrintable(sim.errorText()));
+
+    for (const Result &r : results)
+        say(QStringLiteral("%1 board(s): wall %2 s; window's 10 ms timer late by p50 %3 ms, p99 %4 ms, max %5 ms")
+                .arg(r.boards)
+                .arg(describe(statsOf(r.wall)))
+                .arg(percentile(r.late, 50), 0, 'f', 2)
+                .arg(percentile(r.late, 99), 0, 'f', 2)
+                .arg(percentile(r.late, 100), 0, 'f', 2));
+    const double one = statsOf(results.first().wall).median;
+    say(QStringLiteral("# Ratios (median wall time relative to %1 board(s); goal for 30: at most 1.5; %2 CPUs on "
+                       "this machine)")
+            .arg(results.first().boards)
+            .arg(QThread::idealThreadCount()));
+    for (const Result &r : results)
+        say(QStringLiteral("%1 board(s) / %2: %3")
+                .arg(r.boards)
+                .arg(results.first().boards)
+                .arg(statsOf(r.wall).median / one, 0, 'f', 3));
+    return 0;
+}
