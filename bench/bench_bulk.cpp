@@ -1,7 +1,8 @@
 // Uploads of several rows in the real window (offscreen): 1, 8 and 30 simulated UNO boards
 // selected and written with one "Upload to selected rows", each round timed from the press until
-// every row reads "Successful", with the flash of each board checked against its image; and how
-// late a 10 ms timer fires on the window's thread meanwhile.
+// every row reads "Successful", with the flash of each board checked against its image; how late
+// a 10 ms timer fires on the window's thread meanwhile (and, side by side, in the same window with
+// nothing to do); and the CPU the simulator, the whole process and the window's thread took.
 //
 //   bench_bulk [--reps N] [--boards 1,8,30] [--smoke]
 #include "benchutil.h"
@@ -24,6 +25,7 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <unistd.h>
 
 using namespace bench;
 
@@ -33,6 +35,17 @@ const int RunMs = 600000; // the longest one round is waited for
 const int PollMs = 20;    // how often the harness looks at the rows
 const int DefaultReps = 3;
 const char FirstIp[] = "127.0.3.10";
+
+// CPU time of this process's main thread (the window's), in seconds; -1 when it cannot be read.
+double windowThreadCpuSeconds()
+{
+    const QByteArray stat = readFile(QStringLiteral("/proc/self/task/%1/stat").arg(getpid()));
+    // utime and stime are fields 14 and 15, counted after the command's closing parenthesis.
+    const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
+    if (fields.size() < 13)
+        return -1;
+    return double(fields.at(11).toLongLong() + fields.at(12).toLongLong()) / double(sysconf(_SC_CLK_TCK));
+}
 
 QString progressOf(const QTableWidget *table, const QString &ip)
 {
@@ -147,11 +160,20 @@ int main(int argc, char *argv[])
         int boards;
         QVector<double> wall;
         QVector<double> late; // ms, every firing of the probe during this count's rounds
+        QVector<double> simCpu, ownCpu, windowCpu; // CPU seconds per second of each round
     };
     QVector<Result> results;
     for (int n : counts)
-        results.append({n, {}, {}});
+        results.append({n, {}, {}, {}, {}, {}});
     LatencyProbe probe;
+    // The same window with nothing to do first: what the machine's load alone costs the timer.
+    probe.record(true);
+    {
+        QEventLoop loop;
+        QTimer::singleShot(options.smoke ? 200 : 3000, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+    const QVector<double> idle = probe.take();
     int round = 0;
     // Rounds interleave the board counts, so that a change in the machine's load touches all alike.
     for (int rep = 0; rep < reps; ++rep) {
@@ -161,11 +183,17 @@ int main(int argc, char *argv[])
                 return 1;
             probe.take();
             probe.record(true);
+            const double simBefore = processCpuSeconds(sim.qprocess().processId());
+            const double ownBefore = ownCpuSeconds();
+            const double windowBefore = windowThreadCpuSeconds();
             const double seconds = uploadRound(in, ips, r.boards);
             probe.record(false);
             if (seconds < 0)
                 return 1;
             r.wall << seconds;
+            r.simCpu << (processCpuSeconds(sim.qprocess().processId()) - simBefore) / seconds;
+            r.ownCpu << (ownCpuSeconds() - ownBefore) / seconds;
+            r.windowCpu << (windowThreadCpuSeconds() - windowBefore) / seconds;
             r.late += probe.take();
             for (int i = 0; i < r.boards; ++i) {
                 if (sim.flash(i).left(image.size()) != image) {
@@ -178,13 +206,22 @@ int main(int argc, char *argv[])
     if (!sim.stop())
         std::fprintf(stderr, "quarnel-sim did not stop cleanly: %s\n", qPrintable(sim.errorText()));
 
+    const auto lateness = [](const QVector<double> &samples) {
+        return QStringLiteral("p50 %1 ms, p99 %2 ms, max %3 ms")
+            .arg(percentile(samples, 50), 0, 'f', 2)
+            .arg(percentile(samples, 99), 0, 'f', 2)
+            .arg(percentile(samples, 100), 0, 'f', 2);
+    };
+    say(QStringLiteral("idle window: 10 ms timer late by %1").arg(lateness(idle)));
     for (const Result &r : results)
-        say(QStringLiteral("%1 board(s): wall %2 s; window's 10 ms timer late by p50 %3 ms, p99 %4 ms, max %5 ms")
+        say(QStringLiteral("%1 board(s): wall %2 s; 10 ms timer late by %3; CPUs: simulator %4, this process %5, "
+                           "window's thread %6")
                 .arg(r.boards)
                 .arg(describe(statsOf(r.wall)))
-                .arg(percentile(r.late, 50), 0, 'f', 2)
-                .arg(percentile(r.late, 99), 0, 'f', 2)
-                .arg(percentile(r.late, 100), 0, 'f', 2));
+                .arg(lateness(r.late))
+                .arg(statsOf(r.simCpu).median, 0, 'f', 2)
+                .arg(statsOf(r.ownCpu).median, 0, 'f', 2)
+                .arg(statsOf(r.windowCpu).median, 0, 'f', 3));
     const double one = statsOf(results.first().wall).median;
     say(QStringLiteral("# Ratios (median wall time relative to %1 board(s); goal for 30: at most 1.5; %2 CPUs on "
                        "this machine)")
