@@ -93,12 +93,16 @@ void Widget::buildToolRow()
     retryFailedAction = new QAction(tr("Retry failed rows"), this);
     connect(retryFailedAction, &QAction::triggered, this, &Widget::retryFailedRows);
 
+    // The commands for the selected rows; a new one (such as "Identify board") is one more entry
+    // here, and shows under the table and in a row's context menu alike.
+    rowCommands = {uploadSelectedAction, retryFailedAction};
+
     // Under the table, in the controls' small font, so that a user who never right-clicks finds
-    // the row commands. A new row command is one more action here and in tableMenu().
+    // every row command.
     auto *row = new QHBoxLayout;
     row->setSpacing(6);
     const QFont small = ui->radioButton_2->font();
-    for (QAction *action : {monitorAction, addModuleAction, uploadSelectedAction, retryFailedAction}) {
+    for (QAction *action : QList<QAction *>{monitorAction, addModuleAction} + rowCommands) {
         auto *button = new QToolButton(this);
         button->setDefaultAction(action);
         button->setAutoRaise(true);

@@ -155,6 +155,7 @@ private:
     QAction *addModuleAction = nullptr;
     QAction *uploadSelectedAction = nullptr;
     QAction *retryFailedAction = nullptr;
+    QList<QAction *> rowCommands; // the commands for the selected rows, in the tool row and the row's menu
 };
 
 #endif // WIDGET_H

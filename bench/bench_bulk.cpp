@@ -2,12 +2,14 @@
 // selected and written with one "Upload to selected rows", each round timed from the press until
 // every row reads "Successful", with the flash of each board checked against its image; how late
 // a 10 ms timer fires on the window's thread meanwhile (and, side by side, in the same window with
-// nothing to do); and the CPU the simulator, the whole process and the window's thread took.
+// nothing to do); the CPU the simulator, the whole process and the window's thread took; and the
+// largest count once more through the same queue without the window, for what the window adds.
 //
 //   bench_bulk [--reps N] [--boards 1,8,30] [--smoke]
 #include "benchutil.h"
 #include "devicecolumns.h"
 #include "simprocess.h"
+#include "uploadbatch.h"
 #include "widget.h"
 #include "widgetinspector.h"
 
@@ -99,6 +101,32 @@ double uploadRound(WidgetInspector &in, const QStringList &ips, int count)
     return seconds;
 }
 
+// The same press without a window: the first `count` modules through the queue alone; the
+// seconds until it finished, or -1 when a board failed.
+double batchRound(const SimProcess &sim, int count)
+{
+    QVector<upload::BatchJob> jobs(count);
+    for (int i = 0; i < count; ++i)
+        jobs[i].target = {sim.ip(i).toString(), sim.dataPort(), sim.atPort(), QStringLiteral("UNO")};
+    upload::UploadBatch::Settings settings;
+    settings.imagePath = QStringLiteral("./update.bin");
+    upload::UploadBatch batch(jobs, settings);
+    QEventLoop loop;
+    QObject::connect(&batch, &upload::UploadBatch::finished, &loop, &QEventLoop::quit);
+    QElapsedTimer clock;
+    clock.start();
+    batch.start();
+    loop.exec();
+    const double seconds = double(clock.nsecsElapsed()) / 1e9;
+    for (const upload::BatchJob &job : batch.jobs()) {
+        if (job.state != upload::BatchJob::State::Done) {
+            std::fprintf(stderr, "%s: %s\n", qPrintable(job.target.ip), qPrintable(job.failure));
+            return -1;
+        }
+    }
+    return seconds;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -158,13 +186,15 @@ int main(int argc, char *argv[])
     struct Result
     {
         int boards;
+        bool windowless;
         QVector<double> wall;
         QVector<double> late; // ms, every firing of the probe during this count's rounds
         QVector<double> simCpu, ownCpu, windowCpu; // CPU seconds per second of each round
     };
     QVector<Result> results;
     for (int n : counts)
-        results.append({n, {}, {}, {}, {}, {}});
+        results.append({n, false, {}, {}, {}, {}, {}});
+    results.append({most, true, {}, {}, {}, {}, {}});
     LatencyProbe probe;
     // The same window with nothing to do first: what the machine's load alone costs the timer.
     probe.record(true);
@@ -186,7 +216,7 @@ int main(int argc, char *argv[])
             const double simBefore = processCpuSeconds(sim.qprocess().processId());
             const double ownBefore = ownCpuSeconds();
             const double windowBefore = windowThreadCpuSeconds();
-            const double seconds = uploadRound(in, ips, r.boards);
+            const double seconds = r.windowless ? batchRound(sim, r.boards) : uploadRound(in, ips, r.boards);
             probe.record(false);
             if (seconds < 0)
                 return 1;
@@ -214,9 +244,10 @@ int main(int argc, char *argv[])
     };
     say(QStringLiteral("idle window: 10 ms timer late by %1").arg(lateness(idle)));
     for (const Result &r : results)
-        say(QStringLiteral("%1 board(s): wall %2 s; 10 ms timer late by %3; CPUs: simulator %4, this process %5, "
-                           "window's thread %6")
+        say(QStringLiteral("%1 board(s)%2: wall %3 s; 10 ms timer late by %4; CPUs: simulator %5, this process %6, "
+                           "window's thread %7")
                 .arg(r.boards)
+                .arg(r.windowless ? QStringLiteral(" without the window") : QString())
                 .arg(describe(statsOf(r.wall)))
                 .arg(lateness(r.late))
                 .arg(statsOf(r.simCpu).median, 0, 'f', 2)
@@ -228,8 +259,9 @@ int main(int argc, char *argv[])
             .arg(results.first().boards)
             .arg(QThread::idealThreadCount()));
     for (const Result &r : results)
-        say(QStringLiteral("%1 board(s) / %2: %3")
+        say(QStringLiteral("%1 board(s)%2 / %3: %4")
                 .arg(r.boards)
+                .arg(r.windowless ? QStringLiteral(" without the window") : QString())
                 .arg(results.first().boards)
                 .arg(statsOf(r.wall).median / one, 0, 'f', 3));
     return 0;

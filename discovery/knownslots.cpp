@@ -4,7 +4,6 @@
 #include "widget.h"
 
 #include "addmoduledialog.h"
-#include "bulkupload.h"
 #include "devicecolumns.h"
 #include "modulelistener.h"
 #include "ui_widget.h"
@@ -79,9 +78,7 @@ QMenu *Widget::tableMenu(int row)
                 openMonitor(row);
         });
         menu->addSeparator();
-        menu->addAction(uploadSelectedAction);
-        if (!upload::failedRows(tableSnapshot()).isEmpty())
-            menu->addAction(retryFailedAction);
+        menu->addActions(rowCommands);
         menu->addSeparator();
     }
     menu->addAction(addModuleAction);
