@@ -109,10 +109,12 @@ void Widget::buildToolRow()
         button->setFont(small);
         row->addWidget(button);
     }
-    auto *hint = new QLabel(tr("Ctrl/Shift-click or Ctrl+A selects several rows; right-click a row for its menu"), this);
+    auto *hint = new QLabel(tr("Ctrl/Shift-click, Ctrl+A: select rows \302\267 right-click: row menu"), this);
     hint->setFont(small);
-    row->addStretch(1);
-    row->addWidget(hint);
+    // Row commands added later take room from the hint first.
+    hint->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    hint->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    row->addWidget(hint, 1);
     ui->verticalLayout_2->insertLayout(1, row);
 
     connect(table->selectionModel(), &QItemSelectionModel::selectionChanged, this, &Widget::updateRowActions);
