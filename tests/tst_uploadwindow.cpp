@@ -379,6 +379,9 @@ void tst_UploadWindow::modeSwitchRefused()
     QTRY_COMPARE(modal.boxes, QStringList{ConnectFailBox});
     QVERIFY(button->isEnabled());
     QCOMPARE(sim.pagesWritten(), 0);
+    // The reason stays with the "Fail", once the worker has ended.
+    QTRY_COMPARE(in.table()->item(rowWithIp(in.table(), "127.0.0.79"), discovery::ColumnProgress)->toolTip(),
+                 QStringLiteral("module refused the upload mode at AT command 1"));
 }
 
 // The row is found from the pressed button's place in the scrolled table.
