@@ -24,7 +24,7 @@ QPushButton *uploadButton(const QTableWidget *table, int row)
 
 } // namespace
 
-void Widget::OnBtnClicked()
+bool Widget::prepareImage()
 {
     if (!source.manualMode()) {
         refreshDefaultFile();
@@ -34,8 +34,22 @@ void Widget::OnBtnClicked()
     }
     if (source.currentFileName().isEmpty()) {
         QMessageBox::warning(this, QStringLiteral("Waring"), QStringLiteral("Please Selcet File"), QMessageBox::Ok);
-        return;
+        return false;
     }
+    return true;
+}
+
+void Widget::setFailReason(int row, const QString &reason)
+{
+    QTableWidgetItem *progress = ui->userTableWidget->item(row, discovery::ColumnProgress);
+    if (progress && progress->text() == QLatin1String("Fail"))
+        progress->setToolTip(reason);
+}
+
+void Widget::OnBtnClicked()
+{
+    if (!prepareImage())
+        return;
 
     auto *button = qobject_cast<QPushButton *>(sender());
     if (!button)
@@ -56,6 +70,7 @@ void Widget::OnBtnClicked()
         std::fprintf(stderr, "%s was not converted; nothing sent to %s\n",
                      QFile::encodeName(source.currentFileName()).constData(), module.ip.toLocal8Bit().constData());
         deal_ui(module.ip, upload::Thread::ReportVerdict, 0.0f);
+        setFailReason(row, tr("%1 could not be converted").arg(source.currentFileName()));
         return;
     }
 
@@ -64,7 +79,10 @@ void Widget::OnBtnClicked()
     work.uploadStarted(module.ip, worker);
     connect(worker, SIGNAL(updateover(QString, int, float)), this, SLOT(deal_ui(QString, int, float)));
     // The verdict is queued before finished(), so every report is shown before the worker goes.
-    connect(worker, &QThread::finished, this, [this, worker] {
+    connect(worker, &QThread::finished, this, [this, worker, ip = module.ip] {
+        const int rowNow = rowOfIp(ip);
+        if (rowNow >= 0)
+            setFailReason(rowNow, worker->outcome().text());
         work.uploadEnded(worker);
         worker->deleteLater();
     });
