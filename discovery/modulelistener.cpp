@@ -59,7 +59,7 @@ void ModuleListener::readPending()
     // The first datagram is read whatever the time: a readyRead() answered without a read is the
     // last one (the socket waits for a read before it notifies again; on Windows the system
     // itself posts no new notice until one).
-    for (int taken = 0; taken < DatagramBatch && (taken == 0 || slice.elapsed() < BatchMs) && udp.hasPendingDatagrams();
+    for (int taken = 0; taken < DatagramBatch && (taken == 0 || slice.elapsed() < sliceMs) && udp.hasPendingDatagrams();
          ++taken) {
         QByteArray datagram;
         datagram.resize(int(qMax<qint64>(0, udp.pendingDatagramSize())));

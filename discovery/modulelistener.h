@@ -45,6 +45,8 @@ public:
     // dropped, with overflowed(), while it lists MaxModules already. Without a roster: no limit.
     void setRoster(std::function<bool(const QString &ip)> isListed, std::function<int()> listedCount);
 
+    // How long one slice may read (BatchMs); tests shorten it.
+    void setSliceMs(int ms) { sliceMs = ms; }
     // Reads one slice of what waits; what is left is read at the socket's next readyRead(), in a
     // later turn of the event loop.
     void readPending();
@@ -63,6 +65,7 @@ signals:
 private:
     QUdpSocket udp;
     bool dropOwnAddress = false;
+    int sliceMs = BatchMs;
     std::function<bool(const QString &)> isListed;
     std::function<int()> listedCount;
     QString ownAddress;
