@@ -101,6 +101,9 @@ bool RecentModules::write(qint64 nowMs)
         writtenMs[e.module.ip] = e.heardMs;
     }
     heard.clear();
+    // A flood of addresses must not grow it without end; forgetting only costs earlier rewrites.
+    if (writtenMs.size() > 4 * MaxEntries)
+        writtenMs.clear();
     QVector<Entry> kept;
     for (const Entry &e : qAsConst(entries)) {
         if (nowMs - e.heardMs <= KeepMs)
