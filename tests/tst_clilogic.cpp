@@ -11,6 +11,7 @@
 #include "idesetup.h"
 #include "modulescan.h"
 #include "modulescommand.h"
+#include "outputqueue.h"
 #include "progress.h"
 #include "quarnelversion.h"
 #include "protocolbytes.h"
@@ -23,6 +24,8 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QMutex>
+#include <QSemaphore>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -90,6 +93,7 @@ private slots:
 
     void sketchbookFromPreferences_data();
     void sketchbookFromPreferences();
+    void outputQueue();
     void lostOutput_data();
     void lostOutput();
     void platformPatterns_data();
@@ -745,6 +749,48 @@ void tst_CliLogic::sketchbookFromPreferences_data()
                       "sketchbook.path=/d\nsketchbook.path.linux = /e\n")
         << "/e";
 #endif
+}
+
+// The monitor's standard output: a reader that does not read holds up nothing, what waits is
+// bounded, and what did not get out is counted.
+void tst_CliLogic::outputQueue()
+{
+    struct Stream
+    {
+        QSemaphore entered;
+        QSemaphore go;
+        QMutex mutex;
+        QByteArray taken;
+    };
+    const auto stream = std::make_shared<Stream>();
+    const int max = cli::OutputQueue::MaxQueuedBytes;
+    {
+        cli::OutputQueue queue([stream](const char *bytes, qint64 size) {
+            stream->entered.release();
+            stream->go.acquire(); // a reader that does not read until told
+            const QMutexLocker lock(&stream->mutex);
+            stream->taken.append(bytes, int(size));
+            return size;
+        });
+        queue.write("abc");
+        QVERIFY(stream->entered.tryAcquire(1, 5000)); // the first write is under way, and blocked
+        queue.write(QByteArray(max, 'm'));
+        queue.write("x"); // beyond the bound: dropped
+        QElapsedTimer clock;
+        clock.start();
+        QCOMPARE(queue.finish(10), qint64(3 + max + 1));
+        QVERIFY(clock.elapsed() < 5000);
+        stream->go.release(2);
+        QCOMPARE(queue.finish(5000), qint64(1));
+        QVERIFY(!queue.failed());
+    }
+    const QMutexLocker lock(&stream->mutex);
+    QCOMPARE(stream->taken, "abc" + QByteArray(max, 'm'));
+
+    cli::OutputQueue refused([](const char *, qint64) { return qint64(-1); });
+    refused.write("lost");
+    QCOMPARE(refused.finish(5000), qint64(4));
+    QVERIFY(refused.failed());
 }
 
 // A result that did not reach standard output is a failure, said on standard error.
