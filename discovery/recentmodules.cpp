@@ -2,10 +2,9 @@
 
 #include "portnumber.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QDir>
-#include <QSaveFile>
 
 #include <algorithm>
 
@@ -115,9 +114,16 @@ bool RecentModules::write(qint64 nowMs)
     for (const Entry &e : qAsConst(kept))
         text += QByteArray::number(e.heardMs) + ' ' + e.module.ip.toLatin1() + ' ' + QByteArray::number(e.module.dataPort)
                 + ' ' + QByteArray::number(e.module.atPort) + " =" + e.module.name.toUtf8().toPercentEncoding() + '\n';
+    // Written beside it and put in its place, without the sync to disk of a QSaveFile: the window
+    // writes from its own thread, and a file lost in a crash costs only a slower first discovery.
+    // A reader in the moment between the two steps finds no file.
     QDir().mkpath(QFileInfo(filePath).absolutePath());
-    QSaveFile out(filePath);
-    return out.open(QIODevice::WriteOnly) && out.write(text) == text.size() && out.commit();
+    const QString fresh = filePath + QStringLiteral(".new");
+    QFile out(fresh);
+    const bool written = out.open(QIODevice::WriteOnly | QIODevice::Truncate) && out.write(text) == text.size();
+    out.close();
+    QFile::remove(filePath);
+    return written && QFile::rename(fresh, filePath);
 }
 
 } // namespace discovery

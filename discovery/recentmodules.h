@@ -18,6 +18,7 @@ namespace discovery {
 // a line that does not read so is skipped, as is a module heard more than KeepMs ago. At most
 // MaxEntries, the newest. Each program writes the file at most every WriteGapMs, and a module
 // heard again only when its time there is RefreshMs old; a write replaces the file whole.
+// Two programs writing at once may lose one's news until its next write.
 class RecentModules
 {
 public:
