@@ -69,7 +69,8 @@ const char UploadHelp[] =
     "                   module's announcement on UDP port 3333\n"
     "  --module-ports DATA:AT\n"
     "                   the data and AT-command ports in one argument, as the sketch build\n"
-    "                   tools pass them; a side left empty is taken from the announcement\n"
+    "                   tools pass them; a side left empty (or an unexpanded {...} placeholder)\n"
+    "                   is taken from the known modules or the announcement\n"
     "  --seconds N      wait at most N seconds for those announcements (default 5)\n"
     "  --jobs N         write at most N boards at the same time (default: all, as many as\n"
     "                   the open-file limit allows)\n"
@@ -608,7 +609,10 @@ bool parseModulePorts(const QString &text, quint16 *dataPort, quint16 *atPort)
         return false;
     quint16 ports[2] = {0, 0};
     for (int i = 0; i < 2; ++i) {
-        if (sides.at(i).isEmpty())
+        // A placeholder the tool left unexpanded, e.g. "{upload.port.properties.dataport}" when
+        // arduino-cli found no port in time: the tool did not know the port.
+        const bool unexpanded = sides.at(i).startsWith(QLatin1Char('{')) && sides.at(i).endsWith(QLatin1Char('}'));
+        if (sides.at(i).isEmpty() || unexpanded)
             continue;
         const std::optional<quint16> port = discovery::parsePort(sides.at(i));
         if (!port)

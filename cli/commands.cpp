@@ -22,8 +22,10 @@
 #include <QLoggingCategory>
 #include <QTemporaryDir>
 
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 
 namespace cli {
 
@@ -64,9 +66,24 @@ void fail(const QString &line)
     printLine(stderr, QStringLiteral("quarnel-cli: ") + line);
 }
 
-bool portsFromAnnouncement(const Invocation &inv, InterruptSignal *stop, const QString &ip, quint16 *dataPort,
-                           quint16 *atPort, int *exitCode)
+int outputChecked(FILE *stream, bool wasOpen, int exitCode)
 {
+    QString why;
+    if (!wasOpen)
+        why = QStringLiteral("is closed");
+    else if (std::fflush(stream) != 0 || std::ferror(stream))
+        why = QStringLiteral("could not be written (%1)").arg(QString::fromLocal8Bit(std::strerror(errno)));
+    if (why.isEmpty())
+        return exitCode;
+    fail(QStringLiteral("standard output %1: the result is lost").arg(why));
+    return exitCode == ExitSuccess ? ExitOutputLost : exitCode;
+}
+
+bool modulePorts(const Invocation &inv, const discovery::KnownModules &known, InterruptSignal *stop, const QString &ip,
+                 quint16 *dataPort, quint16 *atPort, int *exitCode)
+{
+    if (portsFromKnown(known, ip, dataPort, atPort))
+        return true;
     ModuleScan scan;
     if (stop)
         QObject::connect(stop, &InterruptSignal::interrupted, &scan, &ModuleScan::interrupt);
@@ -123,8 +140,8 @@ bool findBoards(const Invocation &inv, InterruptSignal *stop, QVector<Board> *bo
             const discovery::Announcement listed = module->announcement();
             takeAnnouncement(&board, &listed, inv.seconds);
         } else if (needPorts
-                   && !portsFromAnnouncement(inv, stop, board.target.ip, &board.target.dataPort,
-                                             &board.target.atPort, exitCode)) {
+                   && !modulePorts(inv, known, stop, board.target.ip, &board.target.dataPort, &board.target.atPort,
+                                   exitCode)) {
             return false;
         }
         boards->append(board);
@@ -352,14 +369,9 @@ int runRename(const Invocation &inv)
 {
     discovery::KnownModules known = loadKnownModules();
     quint16 atPort = inv.atPort;
-    // A module added by address has its port on the list: no announcement to wait for.
-    if (const discovery::KnownModule *listed = known.find(inv.ip))
-        resolvePorts(listed->announcement(), nullptr, &atPort);
-    if (atPort == 0) {
-        int exitCode = ExitSuccess;
-        if (!portsFromAnnouncement(inv, nullptr, inv.ip, nullptr, &atPort, &exitCode))
-            return exitCode;
-    }
+    int exitCode = ExitSuccess;
+    if (atPort == 0 && !modulePorts(inv, known, nullptr, inv.ip, nullptr, &atPort, &exitCode))
+        return exitCode;
     if (!config::sendHostName(inv.ip, atPort, inv.name)) {
         fail(QStringLiteral("cannot connect to the AT-command port %1 of %2 within %3 ms; check that the module "
                             "is on, that %1 is its AT-command port (quarnel-cli scan lists it) and that no other "

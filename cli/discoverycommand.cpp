@@ -6,13 +6,16 @@
 #include "modulelistener.h"
 #include "modulescommand.h"
 #include "presence.h"
+#include "recentmodules.h"
 #include "stdinlines.h"
 
+#include <QDateTime>
 #include <QEventLoop>
 #include <QLoggingCategory>
 #include <QTimer>
 #include <QUdpSocket>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 
@@ -38,6 +41,7 @@ struct Hearing
 {
     discovery::ModuleListener listener;
     discovery::KnownModuleProbe probe;
+    discovery::KnownModuleProbe recentProbe; // once, at the start
     discovery::Presence presence;
 };
 
@@ -57,6 +61,7 @@ public:
             QTimer::singleShot(discovery::DiscoveryProtocol::EventsDelay, &hearing->listener,
                                [this] { write(protocol.startEvents()); });
     }
+    void tooLong() { write(protocol.tooLong(StdinLines::MaxLineBytes)); }
     bool quitting() const { return protocol.quitting(); }
 
 private:
@@ -74,10 +79,28 @@ private:
             presence->refreshPresence(a.hostIp);
             write(protocol.portHeard({a.hostIp, a.hostName, a.dataPort, a.atPort}));
         };
-        QObject::connect(&h->listener, &discovery::ModuleListener::heard, presence, heard);
+        QObject::connect(&h->listener, &discovery::ModuleListener::heard, presence,
+                         [heard](const discovery::Announcement &a) {
+                             discovery::RecentModules::shared().note(a, QDateTime::currentMSecsSinceEpoch());
+                             heard(a);
+                         });
         QObject::connect(&h->probe, &discovery::KnownModuleProbe::answered, presence, heard);
-        h->probe.setModules(loadKnownModules().modules());
+        QObject::connect(&h->recentProbe, &discovery::KnownModuleProbe::answered, presence, heard);
+        const QVector<discovery::KnownModule> known = loadKnownModules().modules();
+        h->probe.setModules(known);
         h->probe.start();
+        // A client that gives the discovery a second (arduino-cli's default) would otherwise miss
+        // a module announcing every two seconds: the modules heard lately that answer are
+        // reported at once, with their last announced values; their announcements or the presence
+        // rule take over from there.
+        QVector<discovery::KnownModule> recent;
+        for (const discovery::KnownModule &m : discovery::RecentModules::shared().heardSince(
+                 QDateTime::currentMSecsSinceEpoch())) {
+            if (std::none_of(known.begin(), known.end(), [&m](const discovery::KnownModule &k) { return k.ip == m.ip; }))
+                recent << m;
+        }
+        h->recentProbe.setModules(recent);
+        h->recentProbe.probeAll();
         QObject::connect(presence, &discovery::Presence::departed, presence,
                          [this](const QStringList &ips) { write(protocol.portsGone(ips)); });
         presence->sweepEvery(discovery::Presence::SweepInterval);
@@ -98,12 +121,13 @@ int runDiscovery(const Invocation &)
 
     Session session;
     QEventLoop loop;
-    StdinLines input;
+    StdinLines input(monitor::LineCutter::Overlong::Refuse);
     QObject::connect(&input, &StdinLines::line, &loop, [&](const QByteArray &line) {
         session.command(line);
         if (session.quitting())
             loop.quit();
     });
+    QObject::connect(&input, &StdinLines::tooLong, &loop, [&] { session.tooLong(); });
     QObject::connect(&input, &StdinLines::closed, &loop, &QEventLoop::quit);
     loop.exec();
     return ExitSuccess;

@@ -1,14 +1,17 @@
 #include "commandline.h"
+#include "commands.h"
 #include "exitcodes.h"
+#include "platform.h"
 #include "quarnelversion.h"
 
 #include <QCoreApplication>
 
 #include <cstdio>
 
-int main(int argc, char *argv[])
+namespace {
+
+int run()
 {
-    QCoreApplication app(argc, argv);
     QStringList arguments = QCoreApplication::arguments();
     arguments.removeFirst();
     if (arguments == QStringList{QStringLiteral("--version")}) {
@@ -27,4 +30,14 @@ int main(int argc, char *argv[])
         return cli::ExitSuccess;
     }
     return cli::findCommand(inv.command)->run(inv);
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    // Before any socket is opened: one could take a closed output's descriptor.
+    const bool outputOpen = platform::claimStandardOutput();
+    QCoreApplication app(argc, argv);
+    return cli::outputChecked(stdout, outputOpen, run());
 }

@@ -19,4 +19,14 @@ std::optional<MissingPort> resolvePorts(const discovery::Announcement &announcem
     return std::nullopt;
 }
 
+bool portsFromKnown(const discovery::KnownModules &known, const QString &ip, quint16 *dataPort, quint16 *atPort)
+{
+    const discovery::KnownModule *listed = known.find(ip);
+    if (!listed)
+        return false;
+    // A listed port is always a port number: nothing can be missing.
+    resolvePorts(listed->announcement(), dataPort, atPort);
+    return true;
+}
+
 } // namespace cli

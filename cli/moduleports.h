@@ -2,6 +2,7 @@
 #define CLI_MODULEPORTS_H
 
 #include "announcement.h"
+#include "knownmodules.h"
 
 #include <QString>
 
@@ -22,6 +23,10 @@ struct MissingPort
 // there; else the first one missing, the other ports left as they were taken.
 std::optional<MissingPort> resolvePorts(const discovery::Announcement &announcement, quint16 *dataPort,
                                         quint16 *atPort);
+
+// The same from the known-modules list: false when it does not list `ip`. A module added by
+// address may never announce itself; its listed ports stand for its announcement.
+bool portsFromKnown(const discovery::KnownModules &known, const QString &ip, quint16 *dataPort, quint16 *atPort);
 
 } // namespace cli
 

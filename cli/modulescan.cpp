@@ -1,5 +1,8 @@
 #include "modulescan.h"
 
+#include "recentmodules.h"
+
+#include <QDateTime>
 #include <QTimer>
 
 #include <algorithm>
@@ -38,6 +41,7 @@ bool ModuleScan::take(const QByteArray &datagram)
 
 void ModuleScan::record(const discovery::Announcement &announcement)
 {
+    discovery::RecentModules::shared().note(announcement, QDateTime::currentMSecsSinceEpoch());
     HeardModule &module = byIp[announcement.hostIp];
     module.announcement = announcement;
     module.lastHeardMs = clock.elapsed();

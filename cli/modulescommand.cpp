@@ -35,7 +35,7 @@ const char ModulesHelp[] =
     "\n"
     "The list is the file %1.\n"
     "Exit status: 0 done, 2 usage error (also: remove of an address not listed), 6 the list\n"
-    "could not be written.\n";
+    "could not be written, 7 standard output not written.\n";
 
 void printLine(FILE *stream, const QString &line)
 {

@@ -7,10 +7,13 @@
 #include "interruptsignal.h"
 #include "moduleports.h"
 #include "modulescan.h"
+#include "modulescommand.h"
 #include "monitorconnection.h"
 #include "monitorlog.h"
 #include "monitortext.h"
 #include "pluggablemonitor.h"
+#include "outputqueue.h"
+#include "platform.h"
 #include "portbridge.h"
 #include "stdinlines.h"
 
@@ -19,6 +22,7 @@
 #include <QTimer>
 
 #include <cmath>
+#include <optional>
 
 namespace cli {
 
@@ -30,9 +34,13 @@ void writeOut(const QByteArray &bytes)
     std::fflush(stdout);
 }
 
-// The data port of a module from its announcement, for an OPEN that names only the address.
+// The data port of a module from the known-modules list or its announcement, for an OPEN that
+// names only the address.
 quint16 announcedDataPort(const QString &ip, int waitMs, QString *error)
 {
+    quint16 port = 0;
+    if (portsFromKnown(loadKnownModules(), ip, &port, nullptr))
+        return port;
     ModuleScan scan;
     if (!scan.listen(discovery::AnnouncementPort, error)) {
         *error = QStringLiteral("cannot listen on UDP port %1 for the announcement of %2: %3; give the port as "
@@ -42,7 +50,6 @@ quint16 announcedDataPort(const QString &ip, int waitMs, QString *error)
         return 0;
     }
     const std::optional<discovery::Announcement> heard = scan.waitFor(QHostAddress(ip), waitMs);
-    quint16 port = 0;
     if (!heard)
         *error = QStringLiteral("unknown port %1: no announcement from it on UDP port %2 within %3 ms")
                      .arg(ip)
@@ -62,15 +69,17 @@ int runMonitor(const Invocation &inv)
     InterruptSignal interrupt;
     quint16 dataPort = inv.dataPort;
     int exitCode = ExitSuccess;
-    if (dataPort == 0 && !portsFromAnnouncement(inv, &interrupt, inv.ip, &dataPort, nullptr, &exitCode))
+    if (dataPort == 0 && !modulePorts(inv, loadKnownModules(), &interrupt, inv.ip, &dataPort, nullptr, &exitCode))
         return exitCode;
 
     monitor::MonitorConnection link(inv.ip, dataPort);
     monitor::LineStamper stamper;
-    StdinLines input;
+    StdinLines input(monitor::LineCutter::Overlong::Pieces);
+    platform::binaryStream(stdout);
+    OutputQueue output(platform::writeStandardOutput);
     QEventLoop loop;
     bool dropReported = false;
-    QByteArrayList early; // lines typed (or piped) before the first connection stood; sent once it does
+    QByteArrayList early; // bytes typed (or piped) before the first connection stood; sent once it does
     monitor::MonitorLog log;
     QObject::connect(&log, &monitor::MonitorLog::failed, &loop, [](const QString &message) { fail(message); });
     QString logError;
@@ -79,7 +88,7 @@ int runMonitor(const Invocation &inv)
 
     QObject::connect(&link, &monitor::MonitorConnection::received, &loop, [&](const QByteArray &bytes) {
         const QByteArray shown = inv.timestamps ? stamper.stamp(bytes, QTime::currentTime()) : bytes;
-        writeOut(shown);
+        output.write(shown);
         log.write(shown);
     });
     QObject::connect(&link, &monitor::MonitorConnection::stateChanged, &loop,
@@ -105,13 +114,15 @@ int runMonitor(const Invocation &inv)
                              dropReported = true;
                          }
                      });
-    QObject::connect(&input, &StdinLines::line, &loop, [&](const QByteArray &text) {
-        const QByteArray bytes = monitor::lineToSend(QString::fromUtf8(text), inv.lineEnd);
+    const auto send = [&](const QByteArray &bytes) {
         if (!link.everConnected())
             early << bytes;
         else if (!link.send(bytes))
             fail(QStringLiteral("%1: not connected; the line was not sent").arg(inv.ip));
-    });
+    };
+    QObject::connect(&input, &StdinLines::piece, &loop, send);
+    QObject::connect(&input, &StdinLines::line, &loop,
+                     [&](const QByteArray &text) { send(monitor::lineToSend(text, inv.lineEnd)); });
     QObject::connect(&interrupt, &InterruptSignal::interrupted, &loop, [&](int status) {
         exitCode = status;
         loop.quit();
@@ -125,6 +136,15 @@ int runMonitor(const Invocation &inv)
     link.open();
     loop.exec();
     link.close();
+    if (const qint64 lost = output.finish(OutputQueue::FinishWait)) {
+        fail(QStringLiteral("%1: %2 bytes the board sent were not written: standard output %3")
+                 .arg(inv.ip)
+                 .arg(lost)
+                 .arg(output.failed() ? QStringLiteral("cannot be written")
+                                      : QStringLiteral("did not take them in time")));
+        if (exitCode == ExitSuccess)
+            exitCode = ExitOutputLost;
+    }
     return exitCode;
 }
 
@@ -134,27 +154,31 @@ int runPluggableMonitor(const Invocation &inv)
     monitor::PortBridge bridge(
         [waitMs](const QString &ip, QString *error) { return announcedDataPort(ip, waitMs, error); });
     monitor::PluggableMonitor protocol(&bridge);
-    StdinLines input;
+    StdinLines input(monitor::LineCutter::Overlong::Refuse);
     QEventLoop loop;
     const auto reply = [](const QByteArray &message) {
         if (!message.isEmpty())
             writeOut(message + '\n');
     };
     // One command at a time: OPEN runs the event loop while it connects, and a line that comes
-    // meanwhile waits for its reply.
-    QByteArrayList waiting;
+    // meanwhile waits for its reply. Nothing stands for a line too long to take.
+    QList<std::optional<QByteArray>> waiting;
     bool handling = false;
-    QObject::connect(&input, &StdinLines::line, &loop, [&](const QByteArray &line) {
+    const auto take = [&](const std::optional<QByteArray> &line) {
         waiting << line;
         if (handling)
             return;
         handling = true;
-        while (!waiting.isEmpty() && !protocol.quitRequested())
-            reply(protocol.handle(waiting.takeFirst()));
+        while (!waiting.isEmpty() && !protocol.quitRequested()) {
+            const std::optional<QByteArray> next = waiting.takeFirst();
+            reply(next ? protocol.handle(*next) : protocol.tooLong(StdinLines::MaxLineBytes));
+        }
         handling = false;
         if (protocol.quitRequested())
             loop.quit();
-    });
+    };
+    QObject::connect(&input, &StdinLines::line, &loop, take);
+    QObject::connect(&input, &StdinLines::tooLong, &loop, [&] { take(std::nullopt); });
     // The client is gone: nobody reads the replies any more.
     QObject::connect(&input, &StdinLines::closed, &loop, &QEventLoop::quit);
     QObject::connect(&bridge, &monitor::PortBridge::dropped, &loop,

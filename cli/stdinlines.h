@@ -1,6 +1,8 @@
 #ifndef CLI_STDINLINES_H
 #define CLI_STDINLINES_H
 
+#include "monitortext.h"
+
 #include <QByteArray>
 #include <QObject>
 
@@ -8,22 +10,27 @@
 
 namespace cli {
 
-// Standard input, line by line, as signals on the thread that created it. A thread of its own
-// blocks in the read (the one way that works for pipes on every platform); it is never joined:
-// it ends with the input or with the process, and stops delivering once this object is gone.
+// Standard input, cut by monitor::LineCutter, as signals on the thread that created it. A thread
+// of its own blocks in the read (the one way that works for pipes on every platform); it is
+// never joined: it ends with the input or with the process, and stops delivering once this
+// object is gone. It reads ahead at most QueuedParts parts, so input that comes faster than it
+// is taken waits in the pipe, not in memory.
 class StdinLines : public QObject
 {
     Q_OBJECT
 
 public:
-    StdinLines();
+    static const int MaxLineBytes = 65536;
+    static const int QueuedParts = 16;
+
+    explicit StdinLines(monitor::LineCutter::Overlong overlong);
     ~StdinLines() override;
 
-    static const int MaxLineBytes = 65536; // a longer line is delivered in pieces of this size
-
 signals:
-    void line(const QByteArray &text); // without its line end
-    void closed();                     // end of input
+    void line(const QByteArray &text);  // without its line end
+    void piece(const QByteArray &bytes); // Overlong::Pieces: part of a long line, more follows
+    void tooLong();                      // Overlong::Refuse: a line longer than MaxLineBytes, dropped
+    void closed();                       // end of input
 
 private:
     struct Link;

@@ -35,6 +35,13 @@ DiscoveryProtocol::DiscoveryProtocol(Listener listener)
 {
 }
 
+QList<QByteArray> DiscoveryProtocol::tooLong(int maxBytes) const
+{
+    if (state == State::Dead)
+        return {};
+    return {errorReply("command_error", QStringLiteral("Command line longer than %1 bytes").arg(maxBytes))};
+}
+
 QList<QByteArray> DiscoveryProtocol::command(const QByteArray &line)
 {
     if (state == State::Dead)

@@ -55,6 +55,8 @@ public:
 
     // One command line, without its line end. The messages to write, in order.
     QList<QByteArray> command(const QByteArray &line);
+    // The reply to a command line longer than `maxBytes`, which was not read.
+    QList<QByteArray> tooLong(int maxBytes) const;
     // A module heard: an add event when syncing and the port is new or changed.
     QList<QByteArray> portHeard(const ToolPort &port);
     // Modules that fell silent: one remove event each for those known, when syncing.

@@ -9,9 +9,11 @@
 #include "devicerowindex.h"
 #include "modulelistener.h"
 #include "platform.h"
+#include "recentmodules.h"
 #include "ui_widget.h"
 
 #include <QComboBox>
+#include <QDateTime>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTimer>
@@ -124,6 +126,7 @@ void Widget::showModule(const discovery::Announcement &announcement)
     // A departed module's row is being removed: what arrives meanwhile is dropped, not deferred.
     if (presence.sweepRunning())
         return;
+    discovery::RecentModules::shared().note(announcement, QDateTime::currentMSecsSinceEpoch());
     addingRow = true;
     addDeviceRow(announcement.hostIp, announcement.dataPort, announcement.atPort, announcement.hostName);
     addingRow = false;

@@ -7,6 +7,7 @@
 #include <QStringList>
 #include <QVector>
 
+#include <functional>
 #include <optional>
 
 namespace discovery {
@@ -40,9 +41,12 @@ std::optional<KnownModule> knownModuleFromTexts(const QString &ip, const QString
                                                 const QString &name, QString *problem);
 
 // The list of known modules, kept in a settings file that the window and quarnel-cli share
-// (defaultPath()): one group per address with the keys dataPort, atPort and name. Each change
-// is written at once, and only its own keys, so two programs changing different modules do not
-// undo each other. A file damaged by hand or by a crash costs its bad entries, never the start.
+// (defaultPath()): one section per address, "[10.0.0.5]", with the keys dataPort, atPort and
+// name (the INI form QSettings reads). The file is read line by line: a damaged entry (a value
+// cut short, a quote never closed, a bad address or port) is left out and named, and the
+// entries after it are read as usual. Each change is written at once, under a lock, into the
+// file as it is then: only the changed module's section is rewritten; every other line, damaged
+// or not, stays as it was, so two programs changing different modules do not undo each other.
 class KnownModules
 {
 public:
@@ -68,7 +72,9 @@ public:
     // Adds the module, or replaces the one with its address. False, with *error, when the file
     // cannot be written (the list then stays as it was) or MaxEntries are listed already.
     bool add(const KnownModule &module, QString *error);
-    // False, with *error, when `ip` is not known or the file cannot be written.
+    // Removes every section of `ip` (however its address is written, e.g. "[010.0.0.1]"). False,
+    // with *error, when `ip` is not known, the file holds no section of it, or it cannot be
+    // written.
     bool remove(const QString &ip, QString *error);
 
     // A known module that announces itself is the same module: its announced name and ports
@@ -80,6 +86,9 @@ public:
 
 private:
     QVector<KnownModule>::iterator entry(const QString &ip);
+    // Rewrites the file under its lock: `change` edits its lines and returns false, with
+    // *error, to leave it as it is.
+    bool rewrite(const std::function<bool(QList<QByteArray> *lines, QString *error)> &change, QString *error) const;
     bool write(const KnownModule &module, QString *error) const;
     bool update(const KnownModule &module, QString *error);
 

@@ -47,10 +47,20 @@ QString ModuleListener::localIPv4Address()
 
 void ModuleListener::readPending()
 {
+    if (dropOwnAddress && !ownAddressAge.isValid()) {
+        ownAddress = localIPv4Address();
+        ownAddressAge.start();
+    } else if (dropOwnAddress && ownAddressAge.hasExpired(OwnAddressMs)) {
+        ownAddress = localIPv4Address();
+        ownAddressAge.restart();
+    }
     QElapsedTimer slice;
     slice.start();
-    ownAddress = dropOwnAddress ? localIPv4Address() : QString();
-    for (int taken = 0; taken < DatagramBatch && slice.elapsed() < BatchMs && udp.hasPendingDatagrams(); ++taken) {
+    // The first datagram is read whatever the time: a readyRead() answered without a read is the
+    // last one (the socket waits for a read before it notifies again; on Windows the system
+    // itself posts no new notice until one).
+    for (int taken = 0; taken < DatagramBatch && (taken == 0 || slice.elapsed() < sliceMs) && udp.hasPendingDatagrams();
+         ++taken) {
         QByteArray datagram;
         datagram.resize(int(qMax<qint64>(0, udp.pendingDatagramSize())));
         QHostAddress sender;

@@ -4,6 +4,7 @@
 #include "announcement.h"
 #include "discoveryconstants.h"
 
+#include <QElapsedTimer>
 #include <QHostAddress>
 #include <QObject>
 #include <QUdpSocket>
@@ -25,6 +26,9 @@ public:
     // lasts as long as the flood.
     static const int DatagramBatch = 64; // datagrams per slice, at most
     static const int BatchMs = 20;       // ms per slice, at most
+    // This machine's address is looked up again after this long; the lookup can take longer
+    // than a slice (under Wine, with a busy machine).
+    static const int OwnAddressMs = 10000;
 
     explicit ModuleListener(QObject *parent = nullptr);
 
@@ -41,6 +45,8 @@ public:
     // dropped, with overflowed(), while it lists MaxModules already. Without a roster: no limit.
     void setRoster(std::function<bool(const QString &ip)> isListed, std::function<int()> listedCount);
 
+    // How long one slice may read (BatchMs); tests shorten it.
+    void setSliceMs(int ms) { sliceMs = ms; }
     // Reads one slice of what waits; what is left is read at the socket's next readyRead(), in a
     // later turn of the event loop.
     void readPending();
@@ -59,9 +65,11 @@ signals:
 private:
     QUdpSocket udp;
     bool dropOwnAddress = false;
+    int sliceMs = BatchMs;
     std::function<bool(const QString &)> isListed;
     std::function<int()> listedCount;
-    QString ownAddress;        // looked up once per slice: a burst shares one answer
+    QString ownAddress;
+    QElapsedTimer ownAddressAge; // since ownAddress was looked up
     int overflowCount = 0;
 };
 

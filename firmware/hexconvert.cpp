@@ -123,8 +123,10 @@ void HexImage::takeLine(bool hasLineEnd)
     if (hasLineEnd && length > 0 && lastChar_ == '\r')
         --length;
     // Any other text would leave a hole of zeros in the image: only a blank line is passed over.
-    if (length > 0 && line_[0] == ':')
-        takeRecord(int(qMin<qint64>(length, MaxRecordLength)));
+    if (length > 0 && line_[0] == ':') {
+        if (!ended_)
+            takeRecord(int(qMin<qint64>(length, MaxRecordLength)));
+    }
     else if (!lineBlank_)
         diagnose(QStringLiteral("not a record: it does not begin with ':'"));
     line_.clear();

@@ -28,11 +28,12 @@ public:
     // Ends the input: a last line without a line end is still a record.
     void finish();
 
-    // An end record (type 01, in any letter case, checksum right) was read; later input is ignored.
+    // An end record (type 01, in any letter case, checksum right) was read; later records are
+    // ignored, and later lines are still held to "blank or a record".
     bool ended() const { return ended_; }
     // A record reached beyond MaxImageSize; there is no image to write.
     bool refused() const { return refused_; }
-    bool done() const { return ended_ || refused_; }
+    bool done() const { return refused_; }
 
     const QByteArray &image() const { return image_; }
     // Problems found, one per line ("line N: ..."), the first MaxDiagnostics of them

@@ -41,14 +41,70 @@ bool parseLineEnd(const QString &name, LineEnd *end)
     return false;
 }
 
-QByteArray lineToSend(const QString &line, LineEnd end)
+QByteArray lineToSend(const QByteArray &line, LineEnd end)
 {
-    QByteArray bytes = line.toUtf8();
+    QByteArray bytes = line;
     for (const LineEndName &e : LineEnds) {
         if (e.end == end)
             bytes += e.bytes;
     }
     return bytes;
+}
+
+LineCutter::LineCutter(Overlong mode, int maxBytes)
+    : mode(mode)
+    , maxBytes(maxBytes)
+{
+}
+
+QVector<LineCutter::Part> LineCutter::take(const QByteArray &bytes)
+{
+    QVector<Part> parts;
+    int start = 0;
+    while (start < bytes.size()) {
+        const int lineFeed = bytes.indexOf('\n', start);
+        const int stop = lineFeed < 0 ? bytes.size() : lineFeed;
+        if (!dropping)
+            pending += bytes.mid(start, stop - start);
+        cut(&parts);
+        if (lineFeed < 0)
+            break;
+        if (pending.endsWith('\r'))
+            pending.chop(1);
+        if (!dropping)
+            parts.append({Part::Line, pending});
+        pending.clear();
+        dropping = false;
+        start = lineFeed + 1;
+    }
+    return parts;
+}
+
+QVector<LineCutter::Part> LineCutter::end()
+{
+    QVector<Part> parts;
+    if (!pending.isEmpty() && !dropping)
+        parts.append({Part::Line, pending});
+    pending.clear();
+    dropping = false;
+    return parts;
+}
+
+void LineCutter::cut(QVector<Part> *parts)
+{
+    if (pending.size() <= maxBytes)
+        return;
+    if (mode == Overlong::Refuse) {
+        parts->append({Part::TooLong, QByteArray()});
+        pending.clear();
+        dropping = true;
+        return;
+    }
+    // Only bytes followed by more are cut off: a carriage return at the end may begin the line end.
+    while (pending.size() > maxBytes) {
+        parts->append({Part::Piece, pending.left(maxBytes)});
+        pending.remove(0, maxBytes);
+    }
 }
 
 QByteArray LineStamper::prefix(const QTime &time)

@@ -6,6 +6,7 @@
 #include <QStringList>
 #include <QTextDecoder>
 #include <QTime>
+#include <QVector>
 
 #include <memory>
 
@@ -18,8 +19,39 @@ enum class LineEnd { None, Lf, Cr, CrLf };
 QStringList lineEndNames();
 // False for a name not in lineEndNames().
 bool parseLineEnd(const QString &name, LineEnd *end);
-// The line as UTF-8, followed by its line end.
-QByteArray lineToSend(const QString &line, LineEnd end);
+// The line's bytes as they are, followed by its line end.
+QByteArray lineToSend(const QByteArray &line, LineEnd end);
+
+// Cuts what is typed or piped into lines at each line feed (a carriage return before it goes
+// with it), passing every other byte unchanged: no decoding, NUL included. A line longer than
+// `maxBytes` either comes out in pieces of that size and then its end (Overlong::Pieces: a serial
+// monitor, which sends the pieces as they are and the line end once), or is dropped as one
+// Part::TooLong (Overlong::Refuse: a protocol, which answers one error for it).
+class LineCutter
+{
+public:
+    enum class Overlong { Pieces, Refuse };
+    struct Part
+    {
+        enum Kind { Line, Piece, TooLong } kind;
+        QByteArray bytes; // without the line end; empty for TooLong
+        bool operator==(const Part &other) const { return kind == other.kind && bytes == other.bytes; }
+    };
+
+    LineCutter(Overlong mode, int maxBytes);
+    // The parts that the bytes complete; the rest waits for more.
+    QVector<Part> take(const QByteArray &bytes);
+    // At the end of input: what waits, as a last line without a line end.
+    QVector<Part> end();
+
+private:
+    void cut(QVector<Part> *parts);
+
+    Overlong mode;
+    int maxBytes;
+    QByteArray pending;
+    bool dropping = false; // Refuse: the rest of a line already answered as too long
+};
 
 // Puts the time of its first byte before every line that the board sends; the bytes themselves
 // pass unchanged. A line ends with a line feed; the state carries over from one read to the next.

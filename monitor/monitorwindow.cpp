@@ -131,7 +131,7 @@ void MonitorWindow::showState(State state, const QString &reason)
 
 void MonitorWindow::sendLine()
 {
-    if (link->send(monitor::lineToSend(input->text(), LineEndValues[lineEndBox->currentIndex()])))
+    if (link->send(monitor::lineToSend(input->text().toUtf8(), LineEndValues[lineEndBox->currentIndex()])))
         input->clear();
 }
 

@@ -128,6 +128,11 @@ QByteArray PluggableMonitor::open(const QList<QByteArray> &words)
     return ok("open");
 }
 
+QByteArray PluggableMonitor::tooLong(int maxBytes)
+{
+    return failure("command_error", QStringLiteral("Command line longer than %1 bytes").arg(maxBytes));
+}
+
 QByteArray PluggableMonitor::portClosed(const QString &why)
 {
     opened = false;

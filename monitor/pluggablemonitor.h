@@ -37,6 +37,8 @@ public:
 
     // The reply to one line; empty for an empty line.
     QByteArray handle(const QByteArray &line);
+    // The reply to a command line longer than `maxBytes`, which was not read.
+    QByteArray tooLong(int maxBytes);
     // The unprompted message when a link of an open port drops; the port counts as closed.
     QByteArray portClosed(const QString &why);
     bool quitRequested() const { return quitting; }

@@ -68,6 +68,16 @@ bool endsAtPrompt(const QByteArray &output);
 // fopen() by Unicode path; errno tells why on failure.
 FILE *openFile(const QString &path, const char *mode);
 
+// A standard stream that carries bytes as they are: on Windows the C runtime's text mode would
+// turn CR LF into LF and take Ctrl-Z for the end of input.
+void binaryStream(FILE *stream);
+// False when standard output was closed at the start; it then leads to the null device, so that
+// a socket opened later cannot take its descriptor and receive what was meant for the output.
+bool claimStandardOutput();
+// write() to standard output's file descriptor, past the C library's buffer and lock: the bytes
+// written (blocking until at least one is), or -1 with errno.
+qint64 writeStandardOutput(const char *bytes, qint64 size);
+
 // Reads the regular file at `path` whole into *contents, but never more than limit + 1 bytes,
 // so that a caller can tell a longer file. The file is open only during the call, and opened so
 // that another process may replace it meanwhile. False, with errno telling why, when it cannot

@@ -120,6 +120,29 @@ QString hexFileListing(const QString &userName, const QString &dir)
     return buildDirListing(userName) + formatListing(enteredDirectory(temp, dir), QLatin1String(HexPattern));
 }
 
+void binaryStream(FILE *) {}
+
+bool claimStandardOutput()
+{
+    if (::fcntl(STDOUT_FILENO, F_GETFD) != -1 || errno != EBADF)
+        return true;
+    const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (null >= 0 && null != STDOUT_FILENO) {
+        ::dup2(null, STDOUT_FILENO);
+        ::close(null);
+    }
+    return false;
+}
+
+qint64 writeStandardOutput(const char *bytes, qint64 size)
+{
+    qint64 written = 0;
+    do
+        written = ::write(STDOUT_FILENO, bytes, size_t(size));
+    while (written < 0 && errno == EINTR);
+    return written;
+}
+
 FILE *openFile(const QString &path, const char *mode)
 {
     return std::fopen(QFile::encodeName(path).constData(), mode);

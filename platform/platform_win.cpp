@@ -241,6 +241,26 @@ QString hexFileListing(const QString &userName, const QString &dir)
     return runInterpreter(lines);
 }
 
+void binaryStream(FILE *stream)
+{
+    _setmode(_fileno(stream), _O_BINARY);
+}
+
+bool claimStandardOutput()
+{
+    // -2: no stream is associated with the descriptor (a program started without one).
+    const intptr_t handle = _get_osfhandle(1);
+    if (handle != -1 && handle != -2)
+        return true;
+    std::freopen("NUL", "w", stdout);
+    return false;
+}
+
+qint64 writeStandardOutput(const char *bytes, qint64 size)
+{
+    return _write(1, bytes, unsigned(qMin<qint64>(size, 1 << 30)));
+}
+
 FILE *openFile(const QString &path, const char *mode)
 {
     // The C library's modes (always binary), through CreateFileW: "x" as CREATE_NEW, which the

@@ -10,6 +10,7 @@
 #include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
+#include <QTemporaryDir>
 
 struct CliRun
 {
@@ -33,11 +34,20 @@ struct CliRun
     QByteArray printed() const { return "stdout:\n" + out + "\nstderr:\n" + err; }
 };
 
+// The configuration directory (known and recently heard modules) of the tool's runs in one test
+// program, unless a run is given its own: nothing of the user's, nor of an earlier test run.
+inline QString testConfigDirectory()
+{
+    static const QTemporaryDir dir;
+    return dir.path();
+}
+
 // Starts the tool; the caller waits with finishCli(). `environment` entries are NAME=VALUE.
 inline void startCli(QProcess &process, const QStringList &arguments, const QString &workingDirectory = QString(),
                      const QStringList &environment = {})
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), testConfigDirectory());
     for (const QString &entry : environment)
         env.insert(entry.section(QLatin1Char('='), 0, 0), entry.section(QLatin1Char('='), 1));
     process.setProcessEnvironment(env);

@@ -11,16 +11,20 @@
 #include "idesetup.h"
 #include "modulescan.h"
 #include "modulescommand.h"
+#include "outputqueue.h"
 #include "progress.h"
 #include "quarnelversion.h"
 #include "protocolbytes.h"
 #include "scanoutput.h"
+#include "stderrcapture.h"
 #include "testfiles.h"
 #include "uploadverdict.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QMutex>
+#include <QSemaphore>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -88,6 +92,11 @@ private slots:
 
     void sketchbookFromPreferences_data();
     void sketchbookFromPreferences();
+    void outputQueue();
+    void lostOutput_data();
+    void lostOutput();
+    void platformPatterns_data();
+    void platformPatterns();
     void platformWrittenAndUpdated();
 
     void glob_data();
@@ -141,6 +150,10 @@ void tst_CliLogic::acceptedCommandLines_data()
     QTest::newRow("upload, the tool knew no ports, no verify")
         << QStringList{"upload", "--ip", "127.0.0.2", "--module-ports", ":", "--board", "UNO", "--verify-upload", "false",
                        "a.hex"}
+        << cli::Command::Upload << "127.0.0.2" << "UNO" << 0 << 0 << false << 5.0 << "a.hex";
+    QTest::newRow("upload as arduino-cli runs it when no port came in time: placeholders left")
+        << QStringList{"upload", "--ip", "127.0.0.2", "--module-ports",
+                       "{upload.port.properties.dataport}:{upload.port.properties.atport}", "--board", "UNO", "a.hex"}
         << cli::Command::Upload << "127.0.0.2" << "UNO" << 0 << 0 << false << 5.0 << "a.hex";
     QTest::newRow("ide-setup into a sketchbook") << QStringList{"ide-setup", "--sketchbook", "/t/sb"}
                                                  << cli::Command::IdeSetup << "" << "" << 0 << 0 << false << 0.0 << "/t/sb";
@@ -247,8 +260,8 @@ void tst_CliLogic::usageErrors_data()
                                                << "rename: Unknown option 'data-port'";
     QTest::newRow("module ports without the AT side") << upload + QStringList{"--module-ports", "8000", "a.hex"}
                                                       << "--module-ports 8000: expected DATA:AT";
-    QTest::newRow("module ports the sketch tool did not know")
-        << upload + QStringList{"--module-ports", "{upload.port.properties.dataport}:{upload.port.properties.atport}", "a.hex"}
+    QTest::newRow("module ports of a placeholder and a word")
+        << upload + QStringList{"--module-ports", "{upload.port.properties.dataport}:eighty", "a.hex"}
         << "did not know the module's ports";
     QTest::newRow("module ports and --data-port") << upload + QStringList{"--module-ports", "1:2", "--data-port", "1", "a.hex"}
                                                   << "exclude each other";
@@ -522,8 +535,6 @@ void tst_CliLogic::firmwareFile_data()
     QTest::newRow("CRLF line ends") << QByteArray(two).replace("\n", "\r\n") + ":00000001FF\r\n" << ""
                                     << QByteArray::fromHex("0c945c00");
     QTest::newRow("end record without a line end") << two + ":00000001FF" << "" << QByteArray::fromHex("0c945c00");
-    QTest::newRow("text after the end record is ignored") << two + EndRecord + "junk\n" << ""
-                                                          << QByteArray::fromHex("0c945c00");
     QByteArray badSum = two;
     badSum[badSum.size() - 2] = badSum.at(badSum.size() - 2) == '0' ? '1' : '0';
     QTest::newRow("wrong checksum") << badSum + EndRecord << "not a well-formed Intel HEX file" << QByteArray();
@@ -729,6 +740,138 @@ void tst_CliLogic::sketchbookFromPreferences_data()
     QTest::newRow("Windows line ends and path") << QByteArray("sketchbook.path=C:\\Users\\u\\Arduino\r\n")
                                                 << "C:\\Users\\u\\Arduino";
     QTest::newRow("none named") << QByteArray("sketchbook.path.old=/x\nsketchbook.path=\n") << "";
+#ifdef Q_OS_LINUX
+    QTest::newRow("the last line wins, this system's key as the plain one")
+        << QByteArray("sketchbook.path=/a\n#sketchbook.path=/b\nsketchbook.path.linux=/c\nsketchbook.path.windows=D:\\x\n"
+                      "sketchbook.path=/d\nsketchbook.path.linux = /e\n")
+        << "/e";
+#endif
+}
+
+// The monitor's standard output: a reader that does not read holds up nothing, what waits is
+// bounded, and what did not get out is counted.
+void tst_CliLogic::outputQueue()
+{
+    struct Stream
+    {
+        QSemaphore entered;
+        QSemaphore go;
+        QMutex mutex;
+        QByteArray taken;
+    };
+    const auto stream = std::make_shared<Stream>();
+    const int max = cli::OutputQueue::MaxQueuedBytes;
+    {
+        cli::OutputQueue queue([stream](const char *bytes, qint64 size) {
+            stream->entered.release();
+            stream->go.acquire(); // a reader that does not read until told
+            const QMutexLocker lock(&stream->mutex);
+            stream->taken.append(bytes, int(size));
+            return size;
+        });
+        queue.write("abc");
+        QVERIFY(stream->entered.tryAcquire(1, 5000)); // the first write is under way, and blocked
+        queue.write(QByteArray(max, 'm'));
+        queue.write("x"); // beyond the bound: dropped
+        QElapsedTimer clock;
+        clock.start();
+        QCOMPARE(queue.finish(10), qint64(3 + max + 1));
+        QVERIFY(clock.elapsed() < 5000);
+        stream->go.release(2);
+        QCOMPARE(queue.finish(5000), qint64(1));
+        QVERIFY(!queue.failed());
+    }
+    const QMutexLocker lock(&stream->mutex);
+    QCOMPARE(stream->taken, "abc" + QByteArray(max, 'm'));
+
+    cli::OutputQueue refused([](const char *, qint64) { return qint64(-1); });
+    refused.write("lost");
+    QCOMPARE(refused.finish(5000), qint64(4));
+    QVERIFY(refused.failed());
+}
+
+// A result that did not reach standard output is a failure, said on standard error.
+void tst_CliLogic::lostOutput_data()
+{
+    QTest::addColumn<bool>("wasOpen");
+    QTest::addColumn<bool>("writable");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<int>("checked");
+    QTest::addColumn<QByteArray>("said");
+    QTest::newRow("written") << true << true << int(cli::ExitSuccess) << int(cli::ExitSuccess) << QByteArray();
+    QTest::newRow("write refused") << true << false << int(cli::ExitSuccess) << int(cli::ExitOutputLost)
+                                   << QByteArray("quarnel-cli: standard output could not be written (");
+    QTest::newRow("closed from the start") << false << true << int(cli::ExitSuccess) << int(cli::ExitOutputLost)
+                                           << QByteArray("quarnel-cli: standard output is closed: the result is lost\n");
+    QTest::newRow("a failure keeps its code") << true << false << int(cli::ExitUnreachable) << int(cli::ExitUnreachable)
+                                              << QByteArray("quarnel-cli: standard output could not be written (");
+}
+
+void tst_CliLogic::lostOutput()
+{
+    QFETCH(bool, wasOpen);
+    QFETCH(bool, writable);
+    QFETCH(int, exitCode);
+    QFETCH(int, checked);
+    QFETCH(QByteArray, said);
+    QTemporaryDir dir;
+    const QByteArray path = QFile::encodeName(dir.filePath("out.txt"));
+    std::fclose(std::fopen(path.constData(), "w"));
+    FILE *out = std::fopen(path.constData(), writable ? "w" : "r"); // "r": every write fails
+    QVERIFY(out);
+    std::fputs("the result\n", out);
+    StderrCapture captured;
+    QCOMPARE(cli::outputChecked(out, wasOpen, exitCode), checked);
+    std::fclose(out);
+    QVERIFY2(captured.text().startsWith(said) && captured.text().isEmpty() == said.isEmpty(), captured.text().constData());
+}
+
+// The path of quarnel-cli as the platform's patterns carry it: each pattern splits, under the
+// sketch build tools' rule, into the program and its arguments; a path no quoting carries, or
+// one the tools would expand, is refused.
+void tst_CliLogic::platformPatterns_data()
+{
+    QTest::addColumn<QString>("cli");
+    QTest::addColumn<QString>("problem");
+    QTest::newRow("blanks") << "/opt/my  tools/quarnel-cli" << "";
+    QTest::newRow("a quote ending a word") << "/home/u/\"x\" y'/quarnel-cli" << "";
+    QTest::newRow("an apostrophe ending a word") << "/home/u's' \"b/quarnel-cli" << "";
+    QTest::newRow("both quotes ending words") << "/a\" b' c/quarnel-cli" << "it holds both quotes";
+    QTest::newRow("a placeholder") << "/home/u/brace{path}/quarnel-cli" << "the sketch build tools would read its";
+    QTest::newRow("a lone brace") << "/home/u/{x/quarnel-cli" << "";
+    QTest::newRow("a line end") << "/home/u/a\nb/quarnel-cli" << "it holds a line end";
+}
+
+void tst_CliLogic::platformPatterns()
+{
+    QFETCH(QString, cli);
+    QFETCH(QString, problem);
+    QString found;
+    const QVector<cli::PlatformFile> files = cli::idePlatformFiles(cli, &found);
+    QVERIFY2(problem.isEmpty() ? found.isEmpty() : found.startsWith(problem), qPrintable(found));
+    QCOMPARE(files.isEmpty(), !problem.isEmpty());
+    if (files.isEmpty())
+        return;
+    // Each pattern as the tools expand it: the keys it names, then split.
+    QHash<QString, QString> keys;
+    for (const QByteArray &line : files.last().contents.split('\n')) {
+        const int equals = line.indexOf('=');
+        if (!line.startsWith('#') && equals > 0)
+            keys[QString::fromUtf8(line.left(equals))] = QString::fromUtf8(line.mid(equals + 1));
+    }
+    const QVector<QPair<QString, QString>> patterns{
+        {"discovery.quarnel.pattern", "discovery"},
+        {"pluggable_discovery.quarnel.pattern", "discovery"},
+        {"pluggable_monitor.pattern.network", "pluggable-monitor"},
+        {"tools.quarnel.upload.pattern", "upload"},
+        {"tools.quarnel.upload.network_pattern", "upload"}};
+    for (const auto &pattern : patterns) {
+        QString line = keys.value(pattern.first);
+        line.replace("{path}", keys.value("discovery.quarnel.path")).replace("{cmd.path}", keys.value("tools.quarnel.cmd.path"));
+        const std::optional<QStringList> arguments = cli::toolArguments(line);
+        QVERIFY2(arguments && arguments->size() >= 2, qPrintable(line));
+        QCOMPARE(arguments->mid(0, 2), (QStringList{cli, pattern.second}));
+    }
 }
 
 void tst_CliLogic::sketchbookFromPreferences()
@@ -745,8 +888,8 @@ void tst_CliLogic::platformWrittenAndUpdated()
     const QString dir = cli::platformDirectory(sketchbook.path() + "/");
     QCOMPARE(dir, sketchbook.path() + "/hardware/quarnel/avr");
     QString error;
-    QVERIFY(cli::writePlatform(dir, cli::idePlatformFiles("/old/quarnel-cli"), &error));
-    QVERIFY(cli::writePlatform(dir, cli::idePlatformFiles("/opt/q/quarnel-cli"), &error));
+    QVERIFY(cli::writePlatform(dir, cli::idePlatformFiles("/old/quarnel-cli", &error), &error));
+    QVERIFY(cli::writePlatform(dir, cli::idePlatformFiles("/opt/q/quarnel-cli", &error), &error));
     QCOMPARE(QDir(dir).entryList(QDir::Files), QStringList({"boards.txt", "platform.txt"}));
     const QByteArray platformTxt = readFile(dir + "/platform.txt");
     QVERIFY(platformTxt.contains("\ntools.quarnel.cmd.path=/opt/q/quarnel-cli\n"));
@@ -756,7 +899,7 @@ void tst_CliLogic::platformWrittenAndUpdated()
     QVERIFY(readFile(dir + "/boards.txt").contains("\nuno.name=Arduino UNO via Wi-Fi\n"));
 
     QVERIFY(QFile::remove(dir + "/boards.txt") && QDir().mkdir(dir + "/boards.txt"));
-    QVERIFY(!cli::writePlatform(dir, cli::idePlatformFiles("/opt/q/quarnel-cli"), &error));
+    QVERIFY(!cli::writePlatform(dir, cli::idePlatformFiles("/opt/q/quarnel-cli", &error), &error));
     QVERIFY2(error.startsWith("cannot write " + QDir::toNativeSeparators(dir + "/boards.txt")), qPrintable(error));
 }
 

@@ -79,6 +79,7 @@ private slots:
     void interruptWhileListening();
     void moduleAddedByAddress();
     void discoveryPortComesAndGoes();
+    void discoveryStartsWithModulesHeardLately();
 };
 
 void tst_CliScan::initTestCase()
@@ -423,6 +424,34 @@ void tst_CliScan::discoveryPortComesAndGoes()
                            "{\"eventType\":\"start_sync\",\"message\":\"OK\"}\n"));
     QVERIFY2(run.out.endsWith("{\"eventType\":\"quit\",\"message\":\"OK\"}\n"), run.printed().constData());
     QCOMPARE(run.err, QByteArray());
+}
+
+// arduino-cli gives a discovery one second by default, and a module announces every two: a
+// discovery started after another program (here a scan) heard the module reports it at once,
+// long before its next announcement.
+void tst_CliScan::discoveryStartsWithModulesHeardLately()
+{
+    QTemporaryDir config;
+    const QStringList env{"XDG_CONFIG_HOME=" + config.path()};
+    QProcess scanning;
+    startCli(scanning, {"scan", "--seconds", "2", "--json"}, QString(), env);
+    QVERIFY(scanning.waitForStarted());
+    SimProcess sim; // announces as it starts, then a minute later
+    QVERIFY2(sim.start({"--ip", "127.0.0.122", "--board", "none", "--name", "heard-once", "--announce-ms", "60000"}),
+             qPrintable(sim.errorText()));
+    const CliRun scan = finishCli(scanning, RunMs);
+    QVERIFY2(scan.finished && scan.exitCode == 0, scan.printed().constData());
+
+    QProcess discovery;
+    startCli(discovery, {"discovery"}, QString(), env);
+    QVERIFY(discovery.waitForStarted());
+    discovery.write("HELLO 1 \"arduino-cli arduino-cli/1.5.1\"\nSTART_SYNC\n");
+    QByteArray out;
+    QTRY_VERIFY2_WITH_TIMEOUT((out += discovery.readAllStandardOutput()).contains(R"("address":"127.0.0.122")"),
+                              out.constData(), 10000);
+    discovery.write("QUIT\n");
+    QVERIFY(finishCli(discovery, RunMs).finished);
+    QVERIFY(sim.stop());
 }
 
 QTEST_GUILESS_MAIN(tst_CliScan)

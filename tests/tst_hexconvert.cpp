@@ -158,6 +158,9 @@ void tst_HexConvert::convert_data()
         << lines({data(0, a), ":00000001ff", data(0x10, b)}) << "" << a << QStringList();
     QTest::newRow("end record with trailing blank stops")
         << lines({data(0, a), End + " ", data(0x10, b)}) << "" << a << QStringList();
+    QTest::newRow("text after the end record refused")
+        << lines({data(0, a), End, "", "built by hand"}) << QString(Malformed) << QByteArray()
+        << QStringList{notRecord.arg(4)};
     QTest::newRow("end record with a wrong checksum")
         << lines({data(0, a), ":00000001FE"}) << QString(Malformed) << QByteArray()
         << QStringList{QStringLiteral("line 2: checksum 0xfe, expected 0xff")};

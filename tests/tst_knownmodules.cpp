@@ -3,6 +3,7 @@
 #include "knownmodules.h"
 #include "knownprobe.h"
 #include "presence.h"
+#include "recentmodules.h"
 
 #include <QFile>
 #include <QSignalSpy>
@@ -13,6 +14,7 @@
 using discovery::KnownModule;
 using discovery::KnownModuleProbe;
 using discovery::KnownModules;
+using discovery::RecentModules;
 
 namespace {
 
@@ -43,6 +45,8 @@ private slots:
     void keptInItsFile();
     void damagedFile_data();
     void damagedFile();
+    void changedInPlace();
+    void recentlyHeard();
     void unwritableFile();
     void announcementUpdates_data();
     void announcementUpdates();
@@ -114,9 +118,13 @@ void tst_KnownModules::damagedFile_data()
                        "[my-module] left out: \"my-module\" is not a module's IPv4 address (four numbers 0..255, as 192.168.1.20)"};
     QTest::newRow("cut short in a value, binary bytes")
         << "\x01\x02\xff\n" + good + "[10.0.0.9]\nname=\"unterminated\n" << QStringList{"10.0.0.7"}
-        << QStringList{"[10.0.0.9] left out: the name holds a control character"};
+        << QStringList{"line 1 is in no [address] section; ignored", "[10.0.0.9] left out: line 7: a quote is never closed"};
+    QTest::newRow("a quote never closed costs its entry alone")
+        << good + "[10.0.0.9]\nname=\"unterminated\n[10.0.0.10]\nname=\"fine, \\\"quoted\\\"\"\n[10.0.0.11]\natPort=81\n"
+        << QStringList{"10.0.0.7", "10.0.0.10", "10.0.0.11"}
+        << QStringList{"[10.0.0.9] left out: line 6: a quote is never closed"};
     QTest::newRow("one address twice") << good + "[010.0.0.7]\natPort=1\n" << QStringList{"10.0.0.7"}
-                                       << QStringList{"[10.0.0.7] left out: listed twice"};
+                                       << QStringList{"[010.0.0.7] left out: listed twice"};
 }
 
 // A file damaged by hand or by a crash costs its bad entries, not the start; and it can still be
@@ -138,11 +146,69 @@ void tst_KnownModules::damagedFile()
     for (int i = 0; i < lines.size(); ++i)
         QVERIFY2(lines[i].startsWith(path) && lines[i].endsWith(problems[i]), qPrintable(lines[i]));
 
+    // A change elsewhere leaves every line of the damaged file as it was.
     QString error;
     QVERIFY2(list.add(module("10.0.0.50"), &error), qPrintable(error));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QVERIFY(file.readAll().startsWith(content));
     KnownModules again(path);
     again.load();
     QCOMPARE(ipsOf(again.modules()), listed + QStringList{"10.0.0.50"});
+}
+
+// An entry written by hand as "[010.0.0.1]" is listed as 10.0.0.1 and removed as such; the
+// other sections, and the changed one's other lines, stay as they were written.
+void tst_KnownModules::changedInPlace()
+{
+    const QString path = dir.filePath("by-hand.ini");
+    const QByteArray other = "[10.0.0.2]\r\n; by hand\r\ndataPort = 80\r\n";
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("[010.0.0.1]\natPort=81\n" + other + "[10.0.0.3]\nname=old\nnote=kept\n");
+    file.close();
+    KnownModules list(path);
+    QCOMPARE(list.load(), QStringList());
+    QString error;
+    QVERIFY2(list.remove("10.0.0.1", &error), qPrintable(error));
+    QVERIFY2(list.add(module("10.0.0.3", 8000, 8001, "new \"one\""), &error), qPrintable(error));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), other + "[10.0.0.3]\nname=\"new \\\"one\\\"\"\nnote=kept\ndataPort=8000\natPort=8001\n");
+    file.close();
+    KnownModules again(path);
+    QCOMPARE(again.load(), QStringList());
+    QCOMPARE(again.modules(), (QVector<KnownModule>{module("10.0.0.2", 80), module("10.0.0.3", 8000, 8001, "new \"one\"")}));
+    QVERIFY(!again.remove("10.0.0.1", &error));
+}
+
+// The modules heard lately: the newest MaxEntries, none older than KeepMs, lines that do not
+// read as a module skipped.
+void tst_KnownModules::recentlyHeard()
+{
+    const QString path = dir.filePath("recent/heard.txt");
+    const qint64 now = Q_INT64_C(1800000000000);
+    const int heard = RecentModules::MaxEntries + 6;
+    {
+        RecentModules store(path);
+        for (int i = 0; i < heard; ++i) {
+            discovery::Announcement a;
+            a.hostIp = QStringLiteral("10.0.1.%1").arg(i);
+            a.dataPort = QStringLiteral("8000");
+            a.atPort = QStringLiteral("8001");
+            a.hostName = QStringLiteral("bench %1%").arg(i);
+            QVERIFY(store.note(a, now - (heard - i) * 1000));
+        }
+    }
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::Append));
+    file.write("garbage\n123 10.0.0.1 80 81\nx 10.0.0.2 80 81 =n\n");
+    file.write(QByteArray::number(now - RecentModules::KeepMs - 1) + " 10.0.0.3 8000 8001 =old\n");
+    file.close();
+
+    const QVector<KnownModule> recent = RecentModules(path).heardSince(now);
+    QCOMPARE(recent.size(), RecentModules::MaxEntries);
+    QCOMPARE(recent.first(), module(QStringLiteral("10.0.1.%1").arg(heard - 1), 8000, 8001,
+                                    QStringLiteral("bench %1%").arg(heard - 1)));
+    QCOMPARE(recent.last().ip, QStringLiteral("10.0.1.%1").arg(heard - RecentModules::MaxEntries));
 }
 
 void tst_KnownModules::unwritableFile()

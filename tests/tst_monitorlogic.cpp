@@ -19,6 +19,7 @@
 using monitor::MonitorConnection;
 using State = MonitorConnection::State;
 Q_DECLARE_METATYPE(monitor::LineEnd)
+Q_DECLARE_METATYPE(monitor::LineCutter::Overlong)
 
 namespace {
 
@@ -49,6 +50,8 @@ private slots:
     void receivedText();
     void lineToSend_data();
     void lineToSend();
+    void typedInput_data();
+    void typedInput();
     void protocolExchanges_data();
     void protocolExchanges();
     void connectionLifecycle();
@@ -118,7 +121,48 @@ void tst_MonitorLogic::lineToSend()
     monitor::LineEnd end = monitor::LineEnd::None;
     QCOMPARE(monitor::parseLineEnd(name, &end), !sent.isEmpty());
     if (!sent.isEmpty())
-        QCOMPARE(monitor::lineToSend(QString::fromUtf8("h\xc3\xa9"), end), sent);
+        QCOMPARE(monitor::lineToSend("h\xc3\xa9", end), sent);
+}
+
+// What is typed or piped, cut into what is sent: each part "L" (a line, sent with its line
+// end), "P" (a piece of a long line, sent as it is) or "T" (a protocol line too long to take,
+// answered once), followed by its bytes. Lines are cut at 8 bytes here.
+void tst_MonitorLogic::typedInput_data()
+{
+    using Overlong = monitor::LineCutter::Overlong;
+    QTest::addColumn<Overlong>("overlong");
+    QTest::addColumn<QList<QByteArray>>("reads");
+    QTest::addColumn<QList<QByteArray>>("parts");
+
+    const QByteArray raw("a\xff\xfe" "b\0cd\xe9", 8);
+    QTest::newRow("bytes pass unchanged: invalid UTF-8, NUL")
+        << Overlong::Pieces << QList<QByteArray>{raw + "\n"} << QList<QByteArray>{"L" + raw};
+    QTest::newRow("long line in pieces, nothing inserted")
+        << Overlong::Pieces << QList<QByteArray>{QByteArray(12, 'x'), QByteArray(8, 'y') + "\r\nz"}
+        << QList<QByteArray>{"P" + QByteArray(8, 'x'), "P" + QByteArray(4, 'x') + QByteArray(4, 'y'),
+                             "L" + QByteArray(4, 'y'), "Lz"};
+    QTest::newRow("CR at a cut waits for its LF")
+        << Overlong::Pieces << QList<QByteArray>{"abcdefgh\r", "\n"}
+        << QList<QByteArray>{"Pabcdefgh", "L"};
+    QTest::newRow("protocol line too long: one part, then the next line")
+        << Overlong::Refuse << QList<QByteArray>{QByteArray(20, 'x'), QByteArray(20, 'y') + "\nQUIT\n"}
+        << QList<QByteArray>{"T", "LQUIT"};
+}
+
+void tst_MonitorLogic::typedInput()
+{
+    QFETCH(monitor::LineCutter::Overlong, overlong);
+    QFETCH(QList<QByteArray>, reads);
+    QFETCH(QList<QByteArray>, parts);
+    monitor::LineCutter cutter(overlong, 8);
+    QVector<monitor::LineCutter::Part> cut;
+    for (const QByteArray &bytes : reads)
+        cut += cutter.take(bytes);
+    cut += cutter.end();
+    QList<QByteArray> shown;
+    for (const monitor::LineCutter::Part &part : cut)
+        shown << QByteArray(1, "LPT"[part.kind]) + part.bytes;
+    QCOMPARE(shown, parts);
 }
 
 void tst_MonitorLogic::protocolExchanges_data()
