@@ -160,7 +160,7 @@ void tst_UploadWindow::uploadToBoard_data()
     QTest::newRow("manual source, UNO") << true << "UNO" << "full_uno" << "127.0.0.73" << "";
     QTest::newRow("manual source, MEGA2560") << true << "MEGA2560" << "blink_mega" << "127.0.0.74" << "";
     QTest::newRow("default source, MEGA2560 printing without a pause")
-        << false << "MEGA2560" << "blink_mega" << "127.0.0.89" << "serialflood.hex";
+        << false << "MEGA2560" << "blink_mega" << "127.0.0.89" << "serialflood_mega.hex";
 }
 
 void tst_UploadWindow::uploadToBoard()
