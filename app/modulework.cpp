@@ -2,13 +2,12 @@
 
 #include "monitorconnection.h"
 
-void ModuleWork::uploadStarted(const QString &ip, upload::Thread *worker)
+bool ModuleWork::uploadStarted(const QString &ip, upload::Thread *worker)
 {
     Work &work = byModule[ip];
     work.uploads.append(worker);
-    if (work.monitor)
-        work.monitor->release();
     latest = worker;
+    return work.monitor && work.monitor->release();
 }
 
 void ModuleWork::uploadEnded(upload::Thread *worker)

@@ -23,8 +23,9 @@ class ModuleWork
 {
 public:
     // Before the worker starts: the module's monitor, if any, lets go of the data port first
-    // (returns once the port is free).
-    void uploadStarted(const QString &ip, upload::Thread *worker);
+    // (returns once the port is free). True when it let go of a port it held or was taking: the
+    // module then refuses the upload's connection until it has taken the close in.
+    bool uploadStarted(const QString &ip, upload::Thread *worker);
     // The worker has finished (its verdict came before); it leaves the registry, and the module's
     // monitor connects again when no other upload runs on it.
     void uploadEnded(upload::Thread *worker);

@@ -15,7 +15,7 @@ MonitorConnection::MonitorConnection(const QString &ip, quint16 dataPort, const 
         pipe.close();
         onFailure(QStringLiteral("no connection within %1 ms").arg(this->timeouts.connect));
     });
-    connect(&retryTimer, &QTimer::timeout, this, &MonitorConnection::attempt);
+    connect(&retryTimer, &QTimer::timeout, this, [this] { attempt(); });
     connect(&pipe, &upload::DataPipe::opened, this, [this] {
         connectTimer.stop();
         wasConnected = true;
@@ -44,10 +44,11 @@ void MonitorConnection::close()
     setState(State::Closed);
 }
 
-void MonitorConnection::release()
+bool MonitorConnection::release()
 {
     retryTimer.stop();
     connectTimer.stop();
+    const bool held = current == State::Connected || current == State::Connecting;
     if (current == State::Connected) {
         current = State::Released; // what comes while letting go is still shown
         pipe.letGo(timeouts.release);
@@ -55,12 +56,13 @@ void MonitorConnection::release()
         pipe.close();
     }
     setState(State::Released);
+    return held;
 }
 
 void MonitorConnection::resume()
 {
     if (current == State::Released)
-        attempt();
+        attempt(upload::Refusal::Retried);
 }
 
 bool MonitorConnection::send(const QByteArray &bytes)
@@ -68,11 +70,11 @@ bool MonitorConnection::send(const QByteArray &bytes)
     return current == State::Connected && pipe.write(bytes);
 }
 
-void MonitorConnection::attempt()
+void MonitorConnection::attempt(upload::Refusal refusal)
 {
     setState(State::Connecting);
     connectTimer.start(timeouts.connect);
-    pipe.open(host, port);
+    pipe.open(host, port, {refusal, timeouts.connect});
 }
 
 void MonitorConnection::onFailure(const QString &reason)

@@ -54,9 +54,11 @@ public:
     void close();
     // Lets go of the data port: ends the sending half, takes what the board still sends until
     // the module closes its side (at most the release wait), then closes. Returns when the port
-    // is free for another client.
-    void release();
-    // After release(): connects again.
+    // is free for another client: true when this monitor held it or was taking it, so that the
+    // module may refuse the next client a moment longer.
+    bool release();
+    // After release(): connects again, trying again while the module refuses, within the connect
+    // wait (it listens again a moment after the upload left).
     void resume();
 
     // Sends bytes to the board; false (nothing sent) when not connected.
@@ -68,7 +70,7 @@ signals:
     void stateChanged(monitor::MonitorConnection::State state, const QString &reason);
 
 private:
-    void attempt();
+    void attempt(upload::Refusal refusal = upload::Refusal::Fails);
     void onFailure(const QString &reason);
     void setState(State state, const QString &reason = QString());
 

@@ -12,4 +12,4 @@ add_dependencies(tst_cliscan quarnel-cli quarnel-sim avr_blink_uno)
 # Debian's Arduino IDE with the boards ide-setup writes: its discovery and upload through quarnel-cli
 # into simulated boards with the real bootloaders.
 quarnel_add_test(tst_ideupload SOURCES tst_ideupload.cpp arduinoide.h simprocess.h LIBS Qt5::Network UDP3333 TIMEOUT 400)
-add_dependencies(tst_ideupload quarnel-cli quarnel-sim)
+add_dependencies(tst_ideupload quarnel-cli quarnel-sim avr_serialflood)

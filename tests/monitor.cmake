@@ -8,4 +8,4 @@ add_dependencies(tst_monitor quarnel-cli quarnel-sim avr_serialecho avr_blink_un
 
 quarnel_add_test(tst_monitorwindow SOURCES tst_monitorwindow.cpp simprocess.h windowharness.h
     LIBS quarnel_widget UDP3333 TIMEOUT 180)
-add_dependencies(tst_monitorwindow quarnel-sim avr_serialecho)
+add_dependencies(tst_monitorwindow quarnel-sim avr_serialecho avr_serialflood)

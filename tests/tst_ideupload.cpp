@@ -1,7 +1,7 @@
 // The sketch build tool's own loop: quarnel-cli ide-setup puts the boards into a test sketchbook,
 // then Debian's Arduino IDE builds a sketch and uploads it to the module given as its port, which
 // its discovery (quarnel-cli discovery) reported, through quarnel-cli upload into a simulated
-// board running its real bootloader.
+// board running its real bootloader, also while the board's application prints without a pause.
 #include "arduinoide.h"
 #include "simprocess.h"
 #include "testfiles.h"
@@ -74,8 +74,12 @@ void tst_IdeUpload::upload_data()
     QTest::addColumn<QString>("board");
     QTest::addColumn<QString>("verify"); // the IDE's "Verify code after upload"
     QTest::addColumn<QString>("ip");
-    QTest::newRow("Arduino UNO via Wi-Fi, verified") << "quarnel:avr:uno" << "UNO" << "true" << "127.0.0.91";
-    QTest::newRow("Arduino Mega 2560 via Wi-Fi") << "quarnel:avr:mega2560" << "MEGA2560" << "false" << "127.0.0.92";
+    QTest::addColumn<QString>("running"); // the application the board runs before the upload
+    QTest::newRow("Arduino UNO via Wi-Fi, verified")
+        << "quarnel:avr:uno" << "UNO" << "true" << "127.0.0.91" << "";
+    QTest::newRow("Arduino Mega 2560 via Wi-Fi") << "quarnel:avr:mega2560" << "MEGA2560" << "false" << "127.0.0.92" << "";
+    QTest::newRow("Arduino UNO via Wi-Fi, verified, printing without a pause")
+        << "quarnel:avr:uno" << "UNO" << "true" << "127.0.0.94" << "serialflood.hex";
 }
 
 void tst_IdeUpload::upload()
@@ -84,9 +88,12 @@ void tst_IdeUpload::upload()
     QFETCH(QString, board);
     QFETCH(QString, verify);
     QFETCH(QString, ip);
+    QFETCH(QString, running);
     SimProcess sim;
-    QVERIFY2(sim.start({"--ip", ip, "--board", board, "--name", "ide-" + board, "--announce-ms", "300"}),
-             qPrintable(sim.errorText()));
+    QStringList simArguments{"--ip", ip, "--board", board, "--name", "ide-" + board, "--announce-ms", "300"};
+    if (!running.isEmpty())
+        simArguments << "--app" << avrPath(running);
+    QVERIFY2(sim.start(simArguments), qPrintable(sim.errorText()));
 
     const QString buildPath = dir.filePath("build-" + board);
     QCOMPARE(ideUpload(fqbn, ip, buildPath, verify), 0);

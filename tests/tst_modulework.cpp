@@ -44,14 +44,16 @@ void tst_ModuleWork::busyWhileAnUploadRuns()
     QVERIFY(work.uploads().isEmpty());
 }
 
-// The module's data port serves one client: its monitor lets go while an upload runs on it.
+// The module's data port serves one client: its monitor lets go while an upload runs on it, and
+// the upload is told when the module may still refuse it for a moment; after the verdict the
+// monitor takes the port back as soon as the module listens again.
 void tst_ModuleWork::monitorTakesTurnsWithUploads()
 {
     qRegisterMetaType<State>();
-    QTcpServer closed; // a port nobody listens on: the monitor keeps trying
-    QVERIFY(closed.listen(QHostAddress::LocalHost));
-    const quint16 port = closed.serverPort();
-    closed.close();
+    QTcpServer module; // not listening: refuses, as a module that has not taken a close in yet
+    QVERIFY(module.listen(QHostAddress::LocalHost));
+    const quint16 port = module.serverPort();
+    module.close();
     const QString ip = QStringLiteral("127.0.0.1");
     MonitorConnection link(ip, port, {3000, 50, 100});
     QSignalSpy states(&link, &MonitorConnection::stateChanged);
@@ -59,27 +61,31 @@ void tst_ModuleWork::monitorTakesTurnsWithUploads()
     upload::Thread second("8001", "8000", ip, "UNO");
     ModuleWork work;
 
-    work.uploadStarted(ip, &first);
+    QVERIFY(!work.uploadStarted(ip, &first)); // no monitor let go
     work.addMonitor(ip, &link); // opened while the row uploads: it waits for the verdict
     QCOMPARE(link.state(), State::Released);
     work.uploadEnded(&first);
-    QVERIFY(link.state() == State::Connecting || link.state() == State::Waiting);
+    QCOMPARE(link.state(), State::Connecting); // the module refuses: tried again within the connect wait
     QVERIFY(work.busy(ip)); // the monitor wants the port
 
-    work.uploadStarted(ip, &first);
-    work.uploadStarted(ip, &second); // the module left and came back
+    QVERIFY(work.uploadStarted(ip, &first)); // the monitor was taking the port
+    QVERIFY(!work.uploadStarted(ip, &second)); // the module left and came back; the port was let go already
     QCOMPARE(link.state(), State::Released);
     states.clear();
     QVERIFY(!states.wait(200)); // no attempt while released, though the retry wait has passed
     work.uploadEnded(&first);
     QCOMPARE(link.state(), State::Released);
     work.uploadEnded(&second);
-    QVERIFY(link.state() != State::Released);
+    QCOMPARE(link.state(), State::Connecting);
+    QVERIFY(module.listen(QHostAddress::LocalHost, port)); // the module listens again
+    QTRY_COMPARE(link.state(), State::Connected);
+    for (const QList<QVariant> &change : qAsConst(states))
+        QVERIFY(change.first().value<State>() != State::Waiting); // no failure shown meanwhile
 
     work.removeMonitor(ip);
     QVERIFY(!work.busy(ip));
     link.close();
-    work.uploadStarted(ip, &first); // a monitor no longer registered is not touched
+    QVERIFY(!work.uploadStarted(ip, &first)); // a monitor no longer registered is not touched
     work.uploadEnded(&first);
     QCOMPARE(link.state(), State::Closed);
 }

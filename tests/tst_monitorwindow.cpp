@@ -1,7 +1,8 @@
 // The serial monitor in the window, as a user meets it: a right click on a row opens the
 // module's monitor, which shows what the board prints and sends a typed line; an Upload of that
 // row goes through while the monitor is open, and the monitor comes back after the verdict;
-// a module that leaves the table leaves its monitor open and trying.
+// a module that leaves the table leaves its monitor open and trying. Uploads one after the other
+// hand the port over with a module that listens again only a moment after its client left.
 #include "monitorwindow.h"
 #include "simprocess.h"
 #include "widgetinspector.h"
@@ -17,6 +18,7 @@
 #include <QSignalSpy>
 #include <QTest>
 
+using harness::ModalDriver;
 using harness::Sandbox;
 
 namespace {
@@ -61,6 +63,7 @@ class tst_MonitorWindow : public QObject
 private slots:
     void monitorAcrossUploadAndDeparture();
     void logAndSaveKeepWhatIsShown();
+    void uploadsInARowWithMonitorOpen();
 };
 
 void tst_MonitorWindow::monitorAcrossUploadAndDeparture()
@@ -169,6 +172,56 @@ void tst_MonitorWindow::logAndSaveKeepWhatIsShown()
     buttonNamed(monitor, QStringLiteral("Save\u2026"))->click();
     QCOMPARE(readFile(savePath), output->toPlainText().toUtf8());
     QVERIFY(picker.boxes.isEmpty());
+}
+
+// A user trying one program after another on a board that prints, the monitor open all along,
+// through a module that listens again 150 ms after the monitor or the upload let go of its data
+// port: every press succeeds without a box, and the monitor shows each new program's output.
+void tst_MonitorWindow::uploadsInARowWithMonitorOpen()
+{
+    Sandbox box;
+    const QString ip = QStringLiteral("127.0.0.213");
+    SimProcess sim;
+    QVERIFY2(sim.start({"--ip", ip, "--board", "UNO", "--announce-ms", "0", "--relisten-ms", "150", "--app",
+                        avrPath("serialecho.hex")}),
+             qPrintable(sim.errorText()));
+    Widget w;
+    WidgetInspector in{w};
+    in.timer()->stop();
+    in.ui()->radioButton->click();
+    in.addDeviceRow(ip, QString::number(sim.dataPort()), QString::number(sim.atPort()), "bench");
+    in.lockNonNameCells();
+    qobject_cast<QComboBox *>(in.table()->cellWidget(rowWithIp(in.table(), ip), discovery::ColumnDevice))
+        ->setCurrentText("UNO");
+    MonitorWindow *monitor = openFromMenu(in, ip);
+    QVERIFY(monitor);
+    auto *output = monitor->findChild<QPlainTextEdit *>();
+    QTRY_VERIFY_WITH_TIMEOUT(output->toPlainText().contains("tick"), 10000);
+
+    // What each program prints and the other never does.
+    const QList<QPair<QString, QString>> programs{{"serialflood", "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ."},
+                                                  {"serialecho", "tick"},
+                                                  {"serialflood", "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ."}};
+    for (const auto &program : programs) {
+        {
+            ModalDriver picker(avrPath(program.first + ".hex"));
+            in.ui()->pushButton_4->click();
+            QCOMPARE(picker.boxes, QStringList{"tip / open file successful"});
+        }
+        ModalDriver modal;
+        const int row = rowWithIp(in.table(), ip);
+        in.table()->setItem(row, discovery::ColumnProgress, new QTableWidgetItem());
+        output->clear();
+        auto *button = qobject_cast<QPushButton *>(in.table()->cellWidget(row, discovery::ColumnSend));
+        button->click();
+        QTRY_VERIFY_WITH_TIMEOUT(button->isEnabled(), UploadMs); // after the verdict, or after the box
+        QCOMPARE(modal.boxes, QStringList());
+        QCOMPARE(in.table()->item(row, discovery::ColumnProgress)->text(), QStringLiteral("Successful"));
+        const QByteArray image = readFile(avrPath(program.first + ".bin"));
+        QCOMPARE(sim.flash().left(image.size()), image);
+        QTRY_VERIFY2_WITH_TIMEOUT(output->toPlainText().section("[upload started", 1).contains(program.second),
+                                  qPrintable(output->toPlainText().right(2000)), 10000);
+    }
 }
 
 QTEST_MAIN(tst_MonitorWindow)

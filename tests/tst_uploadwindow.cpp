@@ -155,10 +155,13 @@ void tst_UploadWindow::uploadToBoard_data()
     QTest::addColumn<QString>("board");
     QTest::addColumn<QString>("program");
     QTest::addColumn<QString>("ip");
-    QTest::newRow("default source, UNO") << false << "UNO" << "blink_uno" << "127.0.0.71";
-    QTest::newRow("default source, MEGA2560") << false << "MEGA2560" << "blink_mega" << "127.0.0.72";
-    QTest::newRow("manual source, UNO") << true << "UNO" << "full_uno" << "127.0.0.73";
-    QTest::newRow("manual source, MEGA2560") << true << "MEGA2560" << "blink_mega" << "127.0.0.74";
+    QTest::addColumn<QString>("running"); // the application the board runs before the press
+    QTest::newRow("default source, UNO") << false << "UNO" << "blink_uno" << "127.0.0.71" << "";
+    QTest::newRow("default source, MEGA2560") << false << "MEGA2560" << "blink_mega" << "127.0.0.72" << "";
+    QTest::newRow("manual source, UNO") << true << "UNO" << "full_uno" << "127.0.0.73" << "";
+    QTest::newRow("manual source, MEGA2560") << true << "MEGA2560" << "blink_mega" << "127.0.0.74" << "";
+    QTest::newRow("default source, MEGA2560 printing without a pause")
+        << false << "MEGA2560" << "blink_mega" << "127.0.0.89" << "serialflood_mega.hex";
 }
 
 void tst_UploadWindow::uploadToBoard()
@@ -167,6 +170,7 @@ void tst_UploadWindow::uploadToBoard()
     QFETCH(QString, board);
     QFETCH(QString, program);
     QFETCH(QString, ip);
+    QFETCH(QString, running);
     Sandbox box;
     const QByteArray hex = readFile(avrPath(program + ".hex"));
     const QByteArray image = readFile(avrPath(program + ".bin"));
@@ -188,7 +192,10 @@ void tst_UploadWindow::uploadToBoard()
         QVERIFY(!box.makeBuild("build1.tmp", program + ".ino.hex", hex).isEmpty());
     }
     SimProcess sim;
-    QVERIFY2(sim.start({"--ip", ip, "--board", board, "--announce-ms", "0"}), qPrintable(sim.errorText()));
+    QStringList simArguments{"--ip", ip, "--board", board, "--announce-ms", "0"};
+    if (!running.isEmpty())
+        simArguments << "--app" << avrPath(running);
+    QVERIFY2(sim.start(simArguments), qPrintable(sim.errorText()));
     addModule(in, ip, sim.dataPort(), sim.atPort(), board);
     ProgressLog log(in.table(), ip);
     ModalDriver modal;

@@ -6,6 +6,7 @@
 #include <QDeadlineTimer>
 #include <QTcpSocket>
 #include <QThread>
+#include <QTimer>
 
 #include <cstdio>
 
@@ -32,10 +33,10 @@ QByteArray DataPipe::untilZero(const QByteArray &bytes)
     return zero < 0 ? bytes : bytes.left(zero);
 }
 
-bool DataPipe::connectTo(const QString &ip, quint16 port, int timeoutMs)
+bool DataPipe::connectTo(const QString &ip, quint16 port, int timeoutMs, Refusal refusal)
 {
     socket = std::make_unique<QTcpSocket>();
-    return connectSocket(socket.get(), ip, port, timeoutMs);
+    return connectSocket(socket.get(), ip, port, timeoutMs, refusal);
 }
 
 quint8 DataPipe::exchange(const QByteArray &request, const ReplyPattern &pattern, int timeMs,
@@ -126,15 +127,25 @@ QByteArray DataPipe::readPending()
     return socket->read(ReadChunk);
 }
 
-void DataPipe::open(const QString &ip, quint16 port)
+void DataPipe::open(const QString &ip, quint16 port, const RefusalRetry &retry)
 {
     close();
     socket = std::make_unique<QTcpSocket>();
     QTcpSocket *s = socket.get();
+    const auto attempt = [this, s, ip, port] {
+        if (socket.get() == s) // not closed meanwhile
+            s->connectToHost(ip, port, QIODevice::ReadWrite, QAbstractSocket::AnyIPProtocol);
+    };
     connect(s, &QTcpSocket::connected, this, &DataPipe::opened);
     connect(s, &QTcpSocket::readyRead, this, [this, s] { emit received(s->readAll()); });
-    connect(s, &QTcpSocket::errorOccurred, this, [this, s] { emit closed(s->errorString()); });
-    s->connectToHost(ip, port, QIODevice::ReadWrite, QAbstractSocket::AnyIPProtocol);
+    connect(s, &QTcpSocket::errorOccurred, this, [this, s, retry, attempt](QAbstractSocket::SocketError error) {
+        // Only before the connection stood: a refusal cannot come later.
+        if (retry.again(error))
+            QTimer::singleShot(RefusalRetry::Pause, s, attempt);
+        else
+            emit closed(s->errorString());
+    });
+    attempt();
 }
 
 bool DataPipe::write(const QByteArray &bytes)

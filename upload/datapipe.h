@@ -1,6 +1,7 @@
 #ifndef DATAPIPE_H
 #define DATAPIPE_H
 
+#include "modulesocket.h"
 #include "replypattern.h"
 
 #include <QByteArray>
@@ -33,9 +34,9 @@ public:
     DataPipe();
     ~DataPipe() override;
 
-    // Blocking: connects within timeoutMs (a stop request ends the wait at once); true when the
-    // connection stands.
-    bool connectTo(const QString &ip, quint16 port, int timeoutMs);
+    // Blocking: connects within timeoutMs (a stop request ends the wait at once), trying again
+    // after a refusal as `refusal` says; true when the connection stands.
+    bool connectTo(const QString &ip, quint16 port, int timeoutMs, Refusal refusal = Refusal::Fails);
 
     // One request and its reply. Bytes already waiting are discarded first: they answer nothing
     // asked now (an application printing on the board's serial line). The request is written
@@ -68,8 +69,9 @@ public:
     // Up to ReadChunk bytes that have already arrived, without waiting.
     QByteArray readPending();
 
-    // Asynchronous: starts connecting and returns; opened() or closed() follows.
-    void open(const QString &ip, quint16 port);
+    // Asynchronous: starts connecting and returns; opened() or closed() follows. A refused
+    // attempt is made again as `retry` says, with no signal between attempts.
+    void open(const QString &ip, quint16 port, const RefusalRetry &retry = {Refusal::Fails, 0});
     // Asynchronous: queues bytes for the board; false when the pipe is not open.
     bool write(const QByteArray &bytes);
 

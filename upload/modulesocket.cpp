@@ -49,20 +49,38 @@ bool waitForHandshake(QTcpSocket *socket, int timeoutMs)
         if (!stopRequested())
             loop.exec();
     }
-    if (socket->state() == QAbstractSocket::ConnectedState)
-        return true;
-    socket->abort();
-    return false;
+    return socket->state() == QAbstractSocket::ConnectedState;
 }
 
 } // namespace
 
-bool connectSocket(QTcpSocket *socket, const QString &ip, quint16 port, int timeoutMs)
+RefusalRetry::RefusalRetry(Refusal refusal, int connectWaitMs)
+    : refusal(refusal)
+    , deadline(connectWaitMs)
 {
-    socket->connectToHost(ip, port, QIODevice::ReadWrite, QAbstractSocket::AnyIPProtocol);
-    // The window blocks while it waits; an event loop there would run its slots meanwhile.
-    if (onWindowThread() ? !socket->waitForConnected(timeoutMs) : !waitForHandshake(socket, timeoutMs))
-        return false;
+}
+
+bool RefusalRetry::again(QAbstractSocket::SocketError error) const
+{
+    return refusal == Refusal::Retried && error == QAbstractSocket::ConnectionRefusedError
+           && deadline.remainingTime() > Pause;
+}
+
+bool connectSocket(QTcpSocket *socket, const QString &ip, quint16 port, int timeoutMs, Refusal refusal)
+{
+    const RefusalRetry retry(refusal, timeoutMs);
+    for (;;) {
+        socket->connectToHost(ip, port, QIODevice::ReadWrite, QAbstractSocket::AnyIPProtocol);
+        // The window blocks while it waits; an event loop there would run its slots meanwhile.
+        const int waitMs = retry.remainingMs();
+        if (onWindowThread() ? socket->waitForConnected(waitMs) : waitForHandshake(socket, waitMs))
+            break;
+        const QAbstractSocket::SocketError error = socket->error();
+        socket->abort();
+        if (stopRequested() || !retry.again(error))
+            return false;
+        QThread::msleep(RefusalRetry::Pause);
+    }
     // Every exchange is a small request waiting for a small reply: never hold a segment back.
     socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     socket->setReadBufferSize(ReadBufferLimit);

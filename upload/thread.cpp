@@ -45,6 +45,11 @@ void Thread::setRetries(int retries)
     maxRetries = retries;
 }
 
+void Thread::setRefusal(Refusal refusal)
+{
+    dataRefusal = refusal;
+}
+
 UploadOutcome Thread::outcome() const
 {
     return result;
@@ -153,7 +158,7 @@ bool Thread::connectStep()
     pipe = std::make_unique<DataPipe>();
     at = std::make_unique<AtSession>(timeouts.connect, timeouts.atReply);
     qDebug() << "current_ip =" << ip << QString::number(dataPort) << QString::number(atPort);
-    if (!pipe->connectTo(ip, dataPort, timeouts.connect)) {
+    if (!pipe->connectTo(ip, dataPort, timeouts.connect, dataRefusal)) {
         perror("connect data server error");
         result = UploadOutcome::of(UploadOutcome::Kind::DataPortUnreachable);
         return false;

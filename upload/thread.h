@@ -38,6 +38,9 @@ public:
     // again, switch the module to upload mode again and go on from the first page whose
     // program-page reply did not come, at most `retries` times. 0 (the window's) never does.
     void setRetries(int retries);
+    // How a refused data connection is taken: Refusal::Retried when a monitor of this program has
+    // just let go of the data port for this run; Refusal::Fails (the default) otherwise.
+    void setRefusal(Refusal refusal);
 
     // Valid once the thread has finished.
     UploadOutcome outcome() const;
@@ -91,6 +94,7 @@ private:
     UploadTimeouts timeouts;
     bool verify = false;
     int maxRetries = 0;
+    Refusal dataRefusal = Refusal::Fails;
     int retryCount = 0;
     bool writing = false; // the page loop has begun in this run: the bootloader is there
     UploadOutcome result;

@@ -76,7 +76,7 @@ void Widget::OnBtnClicked()
 
     auto *worker = new upload::Thread(module.atPort, module.dataPort, module.ip, module.board);
     // A monitor open on the module lets go of the data port first; it connects again after the verdict.
-    work.uploadStarted(module.ip, worker);
+    worker->setRefusal(work.uploadStarted(module.ip, worker) ? upload::Refusal::Retried : upload::Refusal::Fails);
     connect(worker, SIGNAL(updateover(QString, int, float)), this, SLOT(deal_ui(QString, int, float)));
     // The verdict is queued before finished(), so every report is shown before the worker goes.
     connect(worker, &QThread::finished, this, [this, worker, ip = module.ip] {
