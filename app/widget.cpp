@@ -63,6 +63,8 @@ Widget::Widget(QWidget *parent)
     connect(&presence, &discovery::Presence::departed, this, &Widget::removeRowsOf);
 
     addingRow = false;
+    for (const QString &problem : moduleBoards.load())
+        std::fprintf(stderr, "quarnel-uploader: %s\n", problem.toLocal8Bit().constData());
     startKnownModules();
 
     ui->pushButton_4->setStyleSheet(QString::fromLatin1(ButtonStyleSheet));

@@ -4,6 +4,7 @@
 #include "firmwaresource.h"
 #include "knownmodules.h"
 #include "knownprobe.h"
+#include "moduleboards.h"
 #include "modulework.h"
 #include "presence.h"
 
@@ -14,6 +15,7 @@
 #include <QStringList>
 #include <QWidget>
 
+class QComboBox;
 class QMenu;
 class MonitorWindow;
 class QTableWidgetItem;
@@ -86,6 +88,10 @@ private:
     void showModule(const discovery::Announcement &announcement);
     // Removes the rows of these modules and shows the new count.
     void removeRowsOf(const QStringList &ips);
+    // What each module is: the board a new row shows, kept when the user chooses one in a Device
+    // box and when an upload succeeds.
+    void rememberBoard(const QString &ip, const QString &hostName, const upload::Board *board);
+    void boardChosen(const QComboBox *boardBox);
 
     // Modules added by address (discovery/knownslots.cpp)
     void startKnownModules();
@@ -120,6 +126,7 @@ private:
     discovery::Presence presence; // presenceMap and sweepRunning
     discovery::KnownModules knownModules; // modules added by address, shared with quarnel-cli
     discovery::KnownModuleProbe knownProbe; // keeps their rows while they answer
+    upload::ModuleBoards moduleBoards; // each module's board type, shared with quarnel-cli
     bool addingRow;
     bool tableFullReported = false; // the full table was reported and no row has left since
     discovery::DeviceRowIndex *rowIndex; // IP -> row of userTableWidget, and rows to lock

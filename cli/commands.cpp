@@ -7,6 +7,7 @@
 #include "firmwarefile.h"
 #include "hostname.h"
 #include "interruptsignal.h"
+#include "moduleboards.h"
 #include "moduleports.h"
 #include "modulescan.h"
 #include "modulescommand.h"
@@ -369,6 +370,10 @@ int runRename(const Invocation &inv)
                           .arg(atPort));
     QString error;
     known.takeName(inv.ip, inv.name, &error);
+    // The board behind the module stays its own under the new name.
+    upload::ModuleBoards boards;
+    boards.load();
+    boards.takeName(inv.ip, inv.name, &error);
     if (!error.isEmpty())
         fail(error);
     return ExitSuccess;

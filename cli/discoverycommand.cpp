@@ -2,8 +2,10 @@
 
 #include "discoveryprotocol.h"
 #include "exitcodes.h"
+#include "idesetup.h"
 #include "knownprobe.h"
 #include "modulelistener.h"
+#include "moduleboards.h"
 #include "modulescommand.h"
 #include "presence.h"
 #include "stdinlines.h"
@@ -28,6 +30,26 @@ void write(const QList<QByteArray> &lines)
         std::fputc('\n', stdout);
     }
     std::fflush(stdout);
+}
+
+// The platform's board id of a board type: the UNO's, or the Mega 2560's for the boards with its
+// chip.
+QString ideBoardOf(const upload::Board &board)
+{
+    return QLatin1String(board.protocol == upload::Protocol::Stk500v1 ? "uno" : "mega2560");
+}
+
+// The port of a module heard: its announced values, and the board behind it when that is known
+// (quarnel-cli identify or upload, or the window, may have learned it since the last time).
+discovery::ToolPort toolPort(const discovery::Announcement &a, upload::ModuleBoards *boards)
+{
+    discovery::ToolPort port{a.hostIp, a.hostName, a.dataPort, a.atPort, QString(), QString()};
+    boards->refresh();
+    if (const upload::Board *board = boards->boardOf(a.hostIp, a.hostName)) {
+        port.board = ideBoardOf(*board);
+        port.boardName = ideBoardName(port.board);
+    }
+    return port;
 }
 
 // The modules heard while the client has the discovery started: the module listener (the
@@ -72,7 +94,7 @@ private:
             return false;
         const auto heard = [this, presence](const discovery::Announcement &a) {
             presence->refreshPresence(a.hostIp);
-            write(protocol.portHeard({a.hostIp, a.hostName, a.dataPort, a.atPort}));
+            write(protocol.portHeard(toolPort(a, &boards)));
         };
         QObject::connect(&h->listener, &discovery::ModuleListener::heard, presence, heard);
         QObject::connect(&h->probe, &discovery::KnownModuleProbe::answered, presence, heard);
@@ -86,6 +108,7 @@ private:
     }
 
     std::unique_ptr<Hearing> hearing; // while started or syncing
+    upload::ModuleBoards boards;
     discovery::DiscoveryProtocol protocol;
 };
 

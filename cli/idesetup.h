@@ -20,6 +20,10 @@ struct PlatformFile
 // that the tools run for discovery and upload.
 QVector<PlatformFile> idePlatformFiles(const QString &cliPath);
 
+// The name the platform gives its board `id` ("Arduino UNO via Wi-Fi" for "uno"); empty for an
+// id it lacks.
+QString ideBoardName(const QString &id);
+
 // `sketchbook.path` of an Arduino IDE 1.8 preferences.txt; empty when it names none.
 QString sketchbookFromPreferences(const QByteArray &preferences);
 

@@ -1,12 +1,11 @@
 #include "knownmodules.h"
 
 #include "portnumber.h"
+#include "sharedsettings.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QHostAddress>
-#include <QSettings>
-#include <QStandardPaths>
 
 #include <algorithm>
 
@@ -39,22 +38,6 @@ QString nameProblem(const QString &name)
 bool earlier(const KnownModule &a, const KnownModule &b)
 {
     return QHostAddress(a.ip).toIPv4Address() < QHostAddress(b.ip).toIPv4Address();
-}
-
-// Names and texts beyond ASCII stay readable in the file.
-void useUtf8(QSettings &settings)
-{
-    settings.setIniCodec("UTF-8");
-}
-
-bool synced(QSettings &settings, const QString &path, QString *error)
-{
-    settings.sync();
-    // A file that was damaged when read is written again all the same (status FormatError).
-    if (settings.status() != QSettings::AccessError)
-        return true;
-    *error = QStringLiteral("cannot write %1").arg(QDir::toNativeSeparators(path));
-    return false;
 }
 
 } // namespace
@@ -136,8 +119,7 @@ KnownModules::KnownModules(const QString &path)
 
 QString KnownModules::defaultPath()
 {
-    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
-           + QStringLiteral("/quarnel/modules.ini");
+    return sharedFilePath(QStringLiteral("modules.ini"));
 }
 
 QStringList KnownModules::load()
@@ -145,8 +127,8 @@ QStringList KnownModules::load()
     list.clear();
     if (!QFileInfo::exists(filePath))
         return {};
-    QSettings settings(filePath, QSettings::IniFormat);
-    useUtf8(settings);
+    const std::unique_ptr<QSettings> file = openSharedFile(filePath);
+    QSettings &settings = *file;
     const QString shown = QDir::toNativeSeparators(filePath);
     if (settings.status() == QSettings::AccessError || !QFileInfo(filePath).isFile())
         return {QStringLiteral("%1 cannot be read; no modules added by address are listed").arg(shown)};
@@ -188,15 +170,13 @@ const KnownModule *KnownModules::find(const QString &ip) const
 
 bool KnownModules::write(const KnownModule &module, QString *error) const
 {
-    QDir().mkpath(QFileInfo(filePath).absolutePath());
-    QSettings settings(filePath, QSettings::IniFormat);
-    useUtf8(settings);
-    settings.beginGroup(module.ip);
-    settings.setValue(QLatin1String(DataPortKey), module.dataPort);
-    settings.setValue(QLatin1String(AtPortKey), module.atPort);
-    settings.setValue(QLatin1String(NameKey), module.name);
-    settings.endGroup();
-    return synced(settings, filePath, error);
+    const std::unique_ptr<QSettings> settings = openSharedFile(filePath);
+    settings->beginGroup(module.ip);
+    settings->setValue(QLatin1String(DataPortKey), module.dataPort);
+    settings->setValue(QLatin1String(AtPortKey), module.atPort);
+    settings->setValue(QLatin1String(NameKey), module.name);
+    settings->endGroup();
+    return writeSharedFile(*settings, error);
 }
 
 bool KnownModules::add(const KnownModule &module, QString *error)
@@ -224,10 +204,9 @@ bool KnownModules::remove(const QString &ip, QString *error)
         *error = QStringLiteral("%1 is not a module added by address").arg(ip);
         return false;
     }
-    QSettings settings(filePath, QSettings::IniFormat);
-    useUtf8(settings);
-    settings.remove(ip);
-    if (!synced(settings, filePath, error))
+    const std::unique_ptr<QSettings> settings = openSharedFile(filePath);
+    settings->remove(ip);
+    if (!writeSharedFile(*settings, error))
         return false;
     list.erase(it);
     return true;

@@ -64,7 +64,12 @@ void Widget::OnBtnClicked()
     work.uploadStarted(module.ip, worker);
     connect(worker, SIGNAL(updateover(QString, int, float)), this, SLOT(deal_ui(QString, int, float)));
     // The verdict is queued before finished(), so every report is shown before the worker goes.
-    connect(worker, &QThread::finished, this, [this, worker] {
+    const QTableWidgetItem *nameItem = table->item(row, discovery::ColumnName);
+    const QString hostName = nameItem ? nameItem->data(discovery::ModuleNameRole).toString() : QString();
+    connect(worker, &QThread::finished, this, [this, worker, module, hostName] {
+        // A board written is the board the row named.
+        if (worker->outcome().succeeded())
+            rememberBoard(module.ip, hostName, upload::findBoard(module.board));
         work.uploadEnded(worker);
         worker->deleteLater();
     });
