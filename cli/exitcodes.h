@@ -6,8 +6,8 @@ namespace cli {
 // The exit status of quarnel-cli; each failure class has its own, so scripts can tell them apart.
 enum ExitCode {
     ExitSuccess = 0,
-    ExitUploadFailed = 1,  // mode switch refused, bootloader silent, page not acknowledged, module lost after a page
-                           // went out: the board may hold a partly written program
+    ExitUploadFailed = 1,  // mode switch refused, bootloader silent, the chip not the board's, page not acknowledged,
+                           // module lost after a page went out: the board may hold a partly written program
     ExitUsage = 2,         // unknown command or option, bad IP, port, board, seconds or name
     ExitUnreachable = 3,   // connection not made; no announcement heard; scan heard nobody
     ExitFirmwareFile = 4,  // HEX file missing, unreadable, malformed, empty or larger than the board's application area

@@ -29,6 +29,11 @@ QString advice(const upload::UploadOutcome &outcome, const UploadTarget &t)
         return QStringLiteral("check that the board is a %1 (--board), that it has its serial bootloader, "
                               "and that the module's serial line reaches the board's reset and RX/TX")
             .arg(t.board);
+    case Kind::ChipMismatch:
+        if (outcome.found)
+            return QStringLiteral("nothing was written; upload with --board %1 an image built for an %2")
+                .arg(QLatin1String(outcome.found->name), QLatin1String(outcome.found->chip));
+        return QStringLiteral("nothing was written; no board type has this chip");
     case Kind::PageNotAcknowledged:
         return QStringLiteral("the link dropped or the bootloader stopped; check the Wi-Fi signal and the "
                               "board's power, then upload again");
@@ -77,6 +82,7 @@ int exitCodeOf(const upload::UploadOutcome &outcome)
     case Kind::BootloaderSilent:
     case Kind::WrongReply:
     case Kind::PageNotAcknowledged:
+    case Kind::ChipMismatch:
         break;
     }
     return ExitUploadFailed;

@@ -40,7 +40,7 @@ QByteArray ControlServer::answer(const QByteArray &line) const
 {
     const QList<QByteArray> words = line.trimmed().split(' ');
     if (words.size() != 2)
-        return errorLine(QStringLiteral("expected \"flash I\" or \"pages I\""));
+        return errorLine(QStringLiteral("expected \"flash I\", \"pages I\" or \"client I\""));
     bool ok = false;
     const int index = words.at(1).toInt(&ok);
     if (!ok || index < 0 || index >= modules.size())
@@ -54,6 +54,8 @@ QByteArray ControlServer::answer(const QByteArray &line) const
     }
     if (words.at(0) == "pages")
         return QByteArray::number(module->pagesWritten()) + '\n';
+    if (words.at(0) == "client")
+        return module->hasDataClient() ? "1\n" : "0\n";
     return errorLine(QStringLiteral("unknown command %1").arg(QString::fromLatin1(words.at(0))));
 }
 

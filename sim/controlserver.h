@@ -13,8 +13,9 @@ namespace sim {
 class Module;
 
 // The simulator's control channel for tests: reads the flash of a module and counts its pages.
-// Line commands "flash I" (answer: the size in decimal, LF, the raw flash) and "pages I"
-// (answer: the count, LF); anything else answers "error: <reason>" LF.
+// Line commands "flash I" (answer: the size in decimal, LF, the raw flash), "pages I"
+// (answer: the count, LF) and "client I" (answer: 1 while the data port serves a client, else 0,
+// LF); anything else answers "error: <reason>" LF.
 class ControlServer : public QObject
 {
     Q_OBJECT

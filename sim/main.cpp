@@ -106,6 +106,8 @@ int main(int argc, char *argv[])
         config.baud = options.baud;
         config.quietMs = options.quietMs;
         config.forgivingUart = options.forgivingUart;
+        config.relistenMs = options.relistenMs;
+        config.answerBeforeReset = options.answerBeforeReset;
         config.application = application;
         config.flashOutPath = sim::moduleFlashOutPath(options, i);
         config.faults = options.faults;

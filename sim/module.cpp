@@ -26,6 +26,8 @@ const char ExtraByte = '\0';
 // bootloader listens (a real AVR needs some 65 ms to start its crystal), so a host that talks
 // right after the answer is heard.
 const int ResetAnswerDelayMs = 100;
+// A module that answers first pulls the reset line this long after its answer went out.
+const int ResetAfterAnswerMs = 10;
 
 int quietMs(int baud, int minimumMs)
 {
@@ -91,13 +93,13 @@ bool Module::start(QString *error)
             board.reset();
             return false;
         }
-        dataService = new ServicePort(config.faults.dataConnection, this);
+        dataService = new ServicePort(config.faults.dataConnection, config.relistenMs, this);
         connect(dataService, &ServicePort::clientConnected, this, &Module::onDataClient);
         connect(dataService, &ServicePort::clientDisconnected, this, &Module::onDataGone);
         if (!dataService->open(config.ip, config.dataPort, error))
             return false;
     }
-    atService = new ServicePort(config.faults.atConnection, this);
+    atService = new ServicePort(config.faults.atConnection, 0, this);
     connect(atService, &ServicePort::clientConnected, this, &Module::onAtClient);
     if (!atService->open(config.ip, config.atPort, error))
         return false;
@@ -136,6 +138,11 @@ quint16 Module::dataPort() const
 quint16 Module::atPort() const
 {
     return atService ? atService->port() : config.atPort;
+}
+
+bool Module::hasDataClient() const
+{
+    return dataService && dataService->client();
 }
 
 QByteArray Module::flash() const
@@ -183,7 +190,14 @@ QByteArray Module::handleAtCommand(const QByteArray &command, int *answerDelayMs
     case AtCommand::Kind::U2wClient:
         return AtOk;
     case AtCommand::Kind::McuUpdate:
-        if (board) {
+        if (!board)
+            return AtOk;
+        if (config.answerBeforeReset) {
+            QTimer::singleShot(ResetAfterAnswerMs, this, [this] {
+                if (board)
+                    board->resetIntoBootloader();
+            });
+        } else {
             board->resetIntoBootloader();
             *answerDelayMs = ResetAnswerDelayMs;
         }

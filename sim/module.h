@@ -21,6 +21,9 @@ class ServicePort;
 
 // One simulated Wi-Fi module on its own address: announces itself, answers AT commands and
 // pipes its data port to the serial line of a simulated board, with the faults it was given.
+// The serial line is wired from start to stop: the board runs from power-on, what it sends
+// reaches the data client while there is one and is lost while there is none, and a reset
+// (AT+MCUUPDATE) leaves the line alone, so bytes already on their way still arrive.
 class Module : public QObject
 {
     Q_OBJECT
@@ -40,6 +43,8 @@ public:
         int baud = 115200;
         int quietMs = 2;        // shortest quiet time on the serial line that ends a packet
         bool forgivingUart = false; // the board's receiver queues host bytes instead of losing them
+        int relistenMs = 0;     // the data port listens again this long after its client left
+        bool answerBeforeReset = false; // AT+MCUUPDATE answers at once, the reset follows
         QByteArray application;
         QString flashOutPath;
         Faults faults;
@@ -59,6 +64,7 @@ public:
     bool hasBoard() const { return board != nullptr; }
     QByteArray flash() const;
     int pagesWritten() const { return pageCount; }
+    bool hasDataClient() const;
 
 private:
     void announce();

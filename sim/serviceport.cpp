@@ -12,11 +12,15 @@
 
 namespace sim {
 
-ServicePort::ServicePort(Faults::Connection behaviour, QObject *parent)
+ServicePort::ServicePort(Faults::Connection behaviour, int relistenMs, QObject *parent)
     : QObject(parent)
     , behaviour(behaviour)
 {
     server.setMaxPendingConnections(1);
+    relistenTimer.setSingleShot(true);
+    relistenTimer.setTimerType(Qt::PreciseTimer); // never early, as a coarse timer may be
+    relistenTimer.setInterval(relistenMs);
+    connect(&relistenTimer, &QTimer::timeout, this, &ServicePort::listenAgain);
     connect(&server, &QTcpServer::newConnection, this, &ServicePort::acceptClient);
 }
 
@@ -95,9 +99,7 @@ void ServicePort::acceptClient()
     server.close();
     current = socket;
     socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-    // The port is free again as soon as the connection starts to close, before its close reaches
-    // the client: a client that lets go (half-closes) and connects again once it sees the close
-    // is served, never refused.
+    // The client has gone once its connection starts to close, before the close reaches it.
     connect(socket, &QTcpSocket::stateChanged, this, [this](QAbstractSocket::SocketState state) {
         if (state == QAbstractSocket::ClosingState || state == QAbstractSocket::UnconnectedState)
             onClientGone();
@@ -122,6 +124,15 @@ void ServicePort::onClientGone()
     if (socket->state() == QAbstractSocket::UnconnectedState)
         socket->deleteLater();
     emit clientDisconnected();
+    // Not listening (closed) until then: the kernel refuses a connect, as the module does.
+    if (relistenTimer.interval() > 0)
+        relistenTimer.start();
+    else
+        listenAgain();
+}
+
+void ServicePort::listenAgain()
+{
     if (!server.listen(address, boundPort))
         qWarning("quarnel-sim: cannot listen again on %s:%u: %s", qPrintable(address.toString()), boundPort,
                  qPrintable(server.errorString()));

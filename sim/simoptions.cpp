@@ -12,6 +12,7 @@ const int MinBaud = 300;
 const int MaxBaud = 2000000;
 const int MaxSplit = 64;
 const int MaxDelayMs = 60000;
+const int MaxRelistenMs = 60000;
 const int UnoFlashSize = 32 * 1024;
 const int MegaFlashSize = 256 * 1024;
 
@@ -115,6 +116,13 @@ const QList<OptionSpec> &optionSpecs()
          "HOST:PORT with an IPv4 host"},
         {"--baud", intField(&SimOptions::baud, MinBaud, MaxBaud), "a baud rate 300..2000000"},
         {"--quiet-ms", intField(&SimOptions::quietMs, 1, 1000), "milliseconds 1..1000"},
+        {"--relisten-ms", intField(&SimOptions::relistenMs, 0, MaxRelistenMs), "milliseconds 0..60000"},
+        {"--answer-before-reset",
+         [](const QString &, SimOptions *o) {
+             o->answerBeforeReset = true;
+             return true;
+         },
+         nullptr},
         {"--app",
          [](const QString &t, SimOptions *o) {
              o->appPath = t;
@@ -294,7 +302,15 @@ QString simHelpText()
         "  --quiet-ms N          bytes from the board reach the host in one TCP write once the serial\n"
         "                        line has been quiet for N ms (default 2; at least three character\n"
         "                        times), as a module packs its UART data\n"
-        "  --app FILE.hex        application preloaded below the bootloader (Intel HEX)\n"
+        "  --relisten-ms N       after its client leaves, the data port listens again only N ms\n"
+        "                        later and refuses connections until then, as a module does\n"
+        "                        (default 100; 0 listens again at once)\n"
+        "  --answer-before-reset AT+MCUUPDATE is answered at once and the board is reset 10 ms\n"
+        "                        later, while its application still runs (default: the board is\n"
+        "                        reset at once and the answer comes 100 ms later, once its\n"
+        "                        bootloader runs)\n"
+        "  --app FILE.hex        application preloaded below the bootloader (Intel HEX); the board\n"
+        "                        runs from power-on, its bootloader's wait and then this application\n"
         "  --flash-out FILE      the board's whole flash, raw, is written to FILE whenever a data\n"
         "                        connection closes and when the simulator stops; with --count above 1\n"
         "                        each module writes FILE with \"-ADDRESS\" before the extension\n"
@@ -303,7 +319,8 @@ QString simHelpText()
         "  --control-port N      control channel on the first module's address (0 picks a free port):\n"
         "                        the line \"flash I\" answers the decimal size, a line feed and module\n"
         "                        I's (0-based) whole flash; \"pages I\" answers the number of pages\n"
-        "                        written since start\n"
+        "                        written since start; \"client I\" answers 1 while the data port\n"
+        "                        serves a client, else 0\n"
         "  --forgiving-uart      the board's receiver keeps host bytes that arrive while the firmware\n"
         "                        reads nothing, up to 63, and the line waits; without it the receiver\n"
         "                        holds three (two in its buffer, one in its shift register) and loses\n"

@@ -37,6 +37,8 @@ struct SimOptions
     quint16 targetPort = 3333;
     int baud = 115200;
     int quietMs = 2;                            // see the help text of --quiet-ms
+    int relistenMs = 100;                       // see the help text of --relisten-ms
+    bool answerBeforeReset = false;             // see the help text of --answer-before-reset
     bool forgivingUart = false;                 // see the help text of --forgiving-uart
     QString appPath;                            // Intel HEX preloaded below the bootloader
     QString flashOutPath;                       // raw flash written when a data connection closes

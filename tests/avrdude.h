@@ -31,25 +31,36 @@ inline QByteArray atExchange(QTcpSocket &socket, const QByteArray &command)
     return reply;
 }
 
+// When avrdude comes in: right after the reset (quick, as the bootloader waits only about a
+// second), or first, holding the data port while the board's application prints, with the reset
+// after it, as a user's upload into a printing board goes; avrdude drains the line until it is
+// quiet, then synchronises.
+enum class AvrdudeOrder { AfterReset, BeforeReset };
+
 // Runs avrdude with one memory operation (its -U argument) against module 0 of `sim`, which has
 // `board` behind it; it must end well and report the flash verified.
 inline void avrdudeThroughModule(SimProcess &sim, const QString &board, const QString &operation,
-                                 int timeoutMs)
+                                 int timeoutMs, AvrdudeOrder order = AvrdudeOrder::AfterReset)
 {
     const QString program = QStandardPaths::findExecutable(QStringLiteral("avrdude"));
     QVERIFY2(!program.isEmpty(), "avrdude is not installed (scripts/install-deps installs it)");
-    // The bootloaders wait only about a second for their first command: avrdude starts right
-    // after the reset, while the AT connection is still held.
+    QProcess run;
+    run.setProcessChannelMode(QProcess::MergedChannels);
+    const QString port = QStringLiteral("net:%1:%2").arg(sim.ip().toString()).arg(sim.dataPort());
+    const auto startAvrdude = [&] { run.start(program, avrdudePart(board) + QStringList{"-P", port, "-U", operation}); };
+    if (order == AvrdudeOrder::BeforeReset) {
+        startAvrdude();
+        QTRY_VERIFY_WITH_TIMEOUT(sim.hasDataClient(), ModuleIoMs);
+    }
+    // The AT connection is held until avrdude is done, as the worker holds it.
     QTcpSocket at;
     at.connectToHost(sim.ip(), sim.atPort());
     QVERIFY(at.waitForConnected(ModuleIoMs));
     QCOMPARE(atExchange(at, "AT+U2W=CLIENT\r\n"), QByteArray("OK\r\n"));
     QCOMPARE(atExchange(at, board == QLatin1String("UNO") ? "AT+MCUUPDATE=UNO" : "AT+MCUUPDATE=MEGA"),
              QByteArray("OK\r\n"));
-    QProcess run;
-    run.setProcessChannelMode(QProcess::MergedChannels);
-    const QString port = QStringLiteral("net:%1:%2").arg(sim.ip().toString()).arg(sim.dataPort());
-    run.start(program, avrdudePart(board) + QStringList{"-P", port, "-U", operation});
+    if (order == AvrdudeOrder::AfterReset)
+        startAvrdude();
     QVERIFY(run.waitForFinished(timeoutMs));
     const QByteArray log = run.readAll();
     QVERIFY2(run.exitStatus() == QProcess::NormalExit && run.exitCode() == 0, log.constData());

@@ -132,6 +132,13 @@ public:
         return request(QStringLiteral("pages %1").arg(module), timeoutMs, &header, nullptr) ? header.toInt() : -1;
     }
 
+    // Whether module i's data port serves a client now; false also on failure.
+    bool hasDataClient(int module = 0, int timeoutMs = DefaultIoMs)
+    {
+        QByteArray header;
+        return request(QStringLiteral("client %1").arg(module), timeoutMs, &header, nullptr) && header == "1";
+    }
+
     // Waits until the file exists with the given size (the simulator replaces it atomically) and
     // returns its contents; empty after the time-out.
     static QByteArray waitForFile(const QString &path, qint64 size, int timeoutMs = DefaultIoMs)

@@ -2,6 +2,8 @@
 // bootloaders (Optiboot on the ATmega328P, stk500v2 on the ATmega2560) under libsimavr at real time.
 // Times are read on the board's own clock, so a loaded machine slows the board but skews no result.
 #include "avrboard.h"
+#include "floodlines.h"
+#include "testfiles.h"
 // The upload path's AVR061 and AVR068 constants: the real bootloaders here judge them on their own.
 #include "protocolbytes.h"
 #include "stk500v1.h"
@@ -214,6 +216,10 @@ private slots:
     void stk500v2PageTiming();
     void backToBack_data();
     void backToBack();
+    void applicationFromPowerOn_data();
+    void applicationFromPowerOn();
+    void resetWhileApplicationPrints_data();
+    void resetWhileApplicationPrints();
 };
 
 void tst_AvrBoard::geometry()
@@ -582,6 +588,60 @@ void tst_AvrBoard::backToBack()
     QCOMPARE(rig.board.flash().mid(int(address), page.size()) == page, answered);
     if (receiver == AvrBoard::Receiver::Real)
         QCOMPARE(rig.board.overrunBytes() == 0, answered);
+}
+
+void tst_AvrBoard::applicationFromPowerOn_data()
+{
+    QTest::addColumn<bool>("uno");
+    QTest::newRow("UNO") << true;
+    QTest::newRow("MEGA2560") << false;
+}
+
+// Powered on, the bootloader hands over to the application, which prints without a host byte.
+void tst_AvrBoard::applicationFromPowerOn()
+{
+    QFETCH(bool, uno);
+    const QByteArray application = readFile(avrPath(uno ? QStringLiteral("serialecho.bin") : QStringLiteral("serialecho_mega.bin")));
+    QVERIFY(!application.isEmpty());
+    Rig rig(uno ? AvrBoard::Kind::Uno : AvrBoard::Kind::Mega2560, application);
+    QVERIFY(rig.started);
+    const QByteArray ready("serialecho ready\r\n");
+    QVERIFY(QTest::qWaitFor([&] { return rig.data().size() >= ready.size(); }, ReplyTimeout));
+    QVERIFY2(rig.data().startsWith(ready), rig.data().constData());
+}
+
+void tst_AvrBoard::resetWhileApplicationPrints_data()
+{
+    QTest::addColumn<bool>("uno");
+    QTest::newRow("UNO") << true;
+    QTest::newRow("MEGA2560") << false;
+}
+
+// The application prints without a pause when the reset comes: what it sent before comes out
+// whole and in order, then the line is quiet and the bootloader answers.
+void tst_AvrBoard::resetWhileApplicationPrints()
+{
+    QFETCH(bool, uno);
+    const int printedLines = 3;
+    const QByteArray application = readFile(avrPath(uno ? QStringLiteral("serialflood.bin") : QStringLiteral("serialflood_mega.bin")));
+    QVERIFY(!application.isEmpty());
+    Rig rig(uno ? AvrBoard::Kind::Uno : AvrBoard::Kind::Mega2560, application);
+    QVERIFY(rig.started);
+    int lines = 0;
+    QVERIFY(QTest::qWaitFor([&] { return floodRunUnbroken(rig.data(), nullptr, &lines) && lines >= printedLines; },
+                            ReplyTimeout));
+    rig.board.resetIntoBootloader();
+    QVERIFY(rig.waitBoardTime(SettleUs));
+    const QByteArray printed = rig.data();
+    QVERIFY2(floodRunUnbroken(printed), printed.right(FloodLineBytes).constData());
+    QVERIFY(rig.waitBoardTime(SettleUs));
+    QCOMPARE(rig.data().size(), printed.size());
+    if (uno) {
+        QCOMPARE(rig.exchange(Sync, 2), InsyncOk);
+    } else {
+        rig.seq = 1;
+        QCOMPARE(rig.exchange(stk500v2Frame(rig.seq++, SignOn), 17).size(), 17);
+    }
 }
 
 QTEST_GUILESS_MAIN(tst_AvrBoard)

@@ -599,6 +599,11 @@ void tst_CliLogic::verdicts_data()
                                  << int(cli::ExitUploadFailed)
                                  << failed + "bootloader answered get sync wrongly (expected 14 10, got 15 15); check "
                                              "that the board is a UNO (--board)";
+    QTest::newRow("another chip") << UploadOutcome::chipMismatch(*upload::findBoard("UNO"), QByteArray::fromHex("1e9801"))
+                                  << false << int(cli::ExitUploadFailed)
+                                  << failed + "the board answers as an ATmega2560 (MEGA2560), not an ATmega328P (UNO); "
+                                              "nothing was written; upload with --board MEGA2560 an image built for an "
+                                              "ATmega2560";
     QTest::newRow("page") << UploadOutcome::pageNotAcknowledged(7, "program page") << false << int(cli::ExitUploadFailed)
                           << failed + "page 7 not acknowledged (program page); the link dropped";
     QTest::newRow("verify mismatch") << UploadOutcome::verifyMismatch(0x1234) << true << int(cli::ExitVerifyFailed)

@@ -6,6 +6,8 @@
 
 #include <QtTest>
 
+Q_DECLARE_METATYPE(AvrdudeOrder)
+
 namespace {
 
 const int AvrdudeMs = 90000;
@@ -27,12 +29,19 @@ void tst_SimAvrdude::upload_data()
     QTest::addColumn<QString>("image");
     QTest::addColumn<QString>("preload"); // an application the image covers completely
     QTest::addColumn<int>("applicationEnd"); // the bootloader starts here
+    QTest::addColumn<AvrdudeOrder>("order");
 
-    QTest::newRow("UNO blink") << "UNO" << "blink_uno" << "" << 0x7E00;
-    QTest::newRow("UNO near-full over an application") << "UNO" << "full_uno" << "blink_uno" << 0x7E00;
+    const AvrdudeOrder after = AvrdudeOrder::AfterReset;
+    QTest::newRow("UNO blink") << "UNO" << "blink_uno" << "" << 0x7E00 << after;
+    QTest::newRow("UNO near-full over an application") << "UNO" << "full_uno" << "blink_uno" << 0x7E00 << after;
     // An application makes the 2560's bootloader hand over soon: avrdude has to be quick.
     QTest::newRow("MEGA2560 above 64 KiB over an application")
-        << "MEGA2560" << "big_mega" << "blink_mega" << 0x3E000;
+        << "MEGA2560" << "big_mega" << "blink_mega" << 0x3E000 << after;
+    // A board that never stops printing, avrdude on its data port before the reset.
+    QTest::newRow("UNO over a flooding application")
+        << "UNO" << "full_uno" << "serialflood" << 0x7E00 << AvrdudeOrder::BeforeReset;
+    QTest::newRow("MEGA2560 over a flooding application")
+        << "MEGA2560" << "big_mega" << "serialflood_mega" << 0x3E000 << AvrdudeOrder::BeforeReset;
 }
 
 void tst_SimAvrdude::upload()
@@ -41,6 +50,7 @@ void tst_SimAvrdude::upload()
     QFETCH(QString, image);
     QFETCH(QString, preload);
     QFETCH(int, applicationEnd);
+    QFETCH(AvrdudeOrder, order);
 
     const QByteArray bin = readFile(avrPath(image + QStringLiteral(".bin")));
     QVERIFY2(!bin.isEmpty(), qPrintable(avrPath(image + QStringLiteral(".bin"))));
@@ -55,7 +65,7 @@ void tst_SimAvrdude::upload()
     QVERIFY2(sim.start(arguments), qPrintable(sim.errorText()));
 
     avrdudeThroughModule(sim, board, QStringLiteral("flash:w:%1:i").arg(avrPath(image + QStringLiteral(".hex"))),
-                         AvrdudeMs);
+                         AvrdudeMs, order);
     if (QTest::currentTestFailed())
         return;
 

@@ -1,6 +1,8 @@
 // quarnel-sim as a running program: AT replies, announcements, --count, --board none, and every
 // fault option, seen from the network as a host sees the module. Boards run Optiboot (UNO).
+#include "floodlines.h"
 #include "simprocess.h"
+#include "testfiles.h"
 
 #include <QElapsedTimer>
 #include <memory>
@@ -24,6 +26,8 @@ const char StkInsync = 0x14;
 const char StkOk = 0x10;
 const QByteArray StkReply = QByteArray() + StkInsync + StkOk;
 const QByteArray StkGetSync = QByteArrayLiteral("0 ");
+const int ModulePacketBytes = 1024; // the module sends a full packet without waiting for quiet
+const int QuietLineMs = 150;        // the line counts as quiet after this long without a byte
 
 // Reads until `expected` bytes have come or the time is up; counts the reads that brought bytes.
 QByteArray readAtLeast(QTcpSocket &socket, int expected, int timeoutMs, int *reads = nullptr)
@@ -120,6 +124,39 @@ QAbstractSocket::SocketError firstConnectError(const QHostAddress &ip, quint16 p
     return error;
 }
 
+// Connects, retrying while the port refuses (a module listens again only a while after its last
+// client left); false when the time is up or another error came.
+bool connectWhenListening(QTcpSocket &socket, const QHostAddress &ip, quint16 port)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < IoMs) {
+        if (connectTo(socket, ip, port))
+            return true;
+        if (socket.error() != QAbstractSocket::ConnectionRefusedError)
+            return false;
+        socket.abort();
+        QTest::qWait(10);
+    }
+    return false;
+}
+
+// Reads until nothing has come for QuietLineMs; what came.
+QByteArray readUntilQuiet(QTcpSocket &socket)
+{
+    QByteArray received;
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < IoMs && (socket.bytesAvailable() > 0 || socket.waitForReadyRead(QuietLineMs)))
+        received += socket.readAll();
+    return received;
+}
+
+QStringList floodApplication()
+{
+    return {QStringLiteral("--app"), avrPath(QStringLiteral("serialflood.hex"))};
+}
+
 QJsonObject waitForAnnouncement(QUdpSocket &socket, int timeoutMs)
 {
     QElapsedTimer clock;
@@ -163,6 +200,11 @@ private slots:
     void connectionFaults();
     void oneClientAtATime_data();
     void oneClientAtATime();
+    void relisten_data();
+    void relisten();
+    void wiredLine();
+    void resetKeepsLine_data();
+    void resetKeepsLine();
     void splitReplies_data();
     void splitReplies();
     void extraByte_data();
@@ -416,6 +458,125 @@ void tst_SimModule::oneClientAtATime()
     first->disconnectFromHost();
     first.reset();
     QCOMPARE(firstConnectError(sim.ip(), port, QAbstractSocket::UnknownSocketError), QAbstractSocket::UnknownSocketError);
+}
+
+void tst_SimModule::relisten_data()
+{
+    QTest::addColumn<QStringList>("option");
+    QTest::addColumn<int>("relistenMs");
+
+    QTest::newRow("default") << QStringList() << 100;
+    QTest::newRow("--relisten-ms 600") << QStringList{"--relisten-ms", "600"} << 600;
+}
+
+// A client lets go of the data port and another comes at once, as an upload after a monitor:
+// refused until the port listens again.
+void tst_SimModule::relisten()
+{
+    QFETCH(QStringList, option);
+    QFETCH(int, relistenMs);
+    SimProcess sim;
+    QVERIFY2(sim.start(QStringList{"--ip", "127.0.0.56", "--board", "UNO", "--announce-ms", "0"} + option),
+             qPrintable(sim.errorText()));
+    auto first = std::make_unique<QTcpSocket>();
+    QVERIFY(connectTo(*first, sim.ip(), sim.dataPort()));
+    QTRY_VERIFY(sim.hasDataClient());
+    first->disconnectFromHost();
+    QElapsedTimer left;
+    left.start();
+    first.reset();
+    int refused = 0;
+    QAbstractSocket::SocketError error = connectError(sim.ip(), sim.dataPort());
+    while (error == QAbstractSocket::ConnectionRefusedError && left.elapsed() < IoMs) {
+        ++refused;
+        QTest::qWait(10);
+        error = connectError(sim.ip(), sim.dataPort());
+    }
+    QCOMPARE(error, QAbstractSocket::UnknownSocketError);
+    QVERIFY(refused > 0);
+    QVERIFY2(left.elapsed() >= relistenMs, qPrintable(QStringLiteral("accepted after %1 ms").arg(left.elapsed())));
+}
+
+// The board prints from power-on: a client hears it without any AT command; what the board sends
+// while no client is connected is lost, not kept for the next client.
+void tst_SimModule::wiredLine()
+{
+    const int heardLines = 10;
+    const int awayMs = 1000;
+    // The first client drops what its socket still holds (up to a packet); a module that kept
+    // the output would start the next client at most that far on.
+    const int minimumLostLines = 3 * ModulePacketBytes / FloodLineBytes;
+    SimProcess sim;
+    QVERIFY2(sim.start(QStringList{"--ip", "127.0.0.57", "--board", "UNO", "--announce-ms", "0", "--relisten-ms",
+                                   QString::number(awayMs)}
+                       + floodApplication()),
+             qPrintable(sim.errorText()));
+    qint64 first = 0;
+    int lines = 0;
+    {
+        QTcpSocket data;
+        QVERIFY(connectTo(data, sim.ip(), sim.dataPort()));
+        const QByteArray heard = readAtLeast(data, heardLines * FloodLineBytes, IoMs);
+        QVERIFY2(floodRunUnbroken(heard, &first, &lines), heard.left(FloodLineBytes).constData());
+    }
+    const qint64 lastHeard = first + lines - 1;
+    QTcpSocket again;
+    QVERIFY(connectWhenListening(again, sim.ip(), sim.dataPort()));
+    const QByteArray heard = readAtLeast(again, 2 * FloodLineBytes, IoMs);
+    QVERIFY2(floodRunUnbroken(heard, &first), heard.left(FloodLineBytes).constData());
+    QVERIFY2(first - lastHeard > minimumLostLines,
+             qPrintable(QStringLiteral("line %1 last heard, line %2 next").arg(lastHeard).arg(first)));
+}
+
+void tst_SimModule::resetKeepsLine_data()
+{
+    QTest::addColumn<int>("delayMs");
+    QTest::addColumn<bool>("answerFirst");
+
+    QTest::newRow("reset, then the answer") << 0 << false;
+    QTest::newRow("reset, then the answer; 200 ms latency") << 200 << false;
+    QTest::newRow("the answer, then the reset") << 0 << true;
+}
+
+// In the order of an upload into a printing board: the data port is open while the application
+// prints, then the reset, then the sync. The reset leaves the line alone: every byte the
+// application sent arrives, then the bootloader's answer and nothing else.
+void tst_SimModule::resetKeepsLine()
+{
+    QFETCH(int, delayMs);
+    QFETCH(bool, answerFirst);
+    SimProcess sim;
+    QStringList arguments{"--ip", "127.0.0.58", "--board", "UNO", "--announce-ms", "0", "--delay-ms",
+                          QString::number(delayMs)};
+    if (answerFirst)
+        arguments << "--answer-before-reset";
+    QVERIFY2(sim.start(arguments + floodApplication()), qPrintable(sim.errorText()));
+    QTcpSocket data;
+    QVERIFY(connectTo(data, sim.ip(), sim.dataPort()));
+    QByteArray beforeReset = readAtLeast(data, 2 * FloodLineBytes, IoMs);
+    QTcpSocket at;
+    QVERIFY(connectTo(at, sim.ip(), sim.atPort()));
+    QCOMPARE(exchange(at, "AT+U2W=CLIENT\r\n", 4), QByteArray("OK\r\n"));
+    beforeReset += data.readAll();
+
+    at.write("AT+MCUUPDATE=UNO");
+    QByteArray afterWrite;
+    QByteArray afterAnswer;
+    QByteArray answer;
+    connect(&data, &QTcpSocket::readyRead, this, [&] { (answer.isEmpty() ? afterWrite : afterAnswer) += data.readAll(); });
+    connect(&at, &QTcpSocket::readyRead, this, [&] { answer += at.readAll(); });
+    QTRY_COMPARE_WITH_TIMEOUT(answer, QByteArray("OK\r\n"), IoMs);
+    afterAnswer += readUntilQuiet(data);
+    data.disconnect(this);
+
+    const QByteArray line = beforeReset + afterWrite + afterAnswer;
+    QVERIFY2(floodRunUnbroken(line), line.right(2 * FloodLineBytes).toHex().constData());
+    if (delayMs > 0) // what the latency held at the reset: more than a packet
+        QVERIFY2(afterWrite.size() + afterAnswer.size() >= ModulePacketBytes,
+                 qPrintable(QStringLiteral("%1 bytes after the reset").arg(afterWrite.size() + afterAnswer.size())));
+    if (answerFirst) // the application still ran after the answer
+        QVERIFY(!afterAnswer.isEmpty());
+    QCOMPARE(exchange(data, StkGetSync, 2).toHex(), StkReply.toHex());
 }
 
 void tst_SimModule::splitReplies_data()

@@ -224,6 +224,10 @@ void tst_SimParsers::options_data()
                        "--drops", "1", "--delay-ms", "50", "--flip-address", "0x1234"}
         << "faults" << "answer answer one 3 2 4 1 50 4660";
     QTest::newRow("silent AT") << QStringList{"--at-reply", "none"} << "faults" << "answer answer none 1 0 0 0 0 -1";
+    QTest::newRow("defaults: wired line") << QStringList() << "line" << "100 reset first";
+    QTest::newRow("relisten at once") << QStringList{"--relisten-ms", "0"} << "line" << "0 reset first";
+    QTest::newRow("relisten at most a minute, answer first")
+        << QStringList{"--relisten-ms", "60000", "--answer-before-reset"} << "line" << "60000 answer first";
     QTest::newRow("help") << QStringList{"--board", "UNO", "--help", "--bogus"} << "help" << "yes";
 }
 
@@ -263,6 +267,8 @@ void tst_SimParsers::options()
         actual = QString::number(o.controlPort);
     else if (field == QLatin1String("uart"))
         actual = o.forgivingUart ? QStringLiteral("forgiving") : QStringLiteral("real");
+    else if (field == QLatin1String("line"))
+        actual = QStringLiteral("%1 %2").arg(o.relistenMs).arg(o.answerBeforeReset ? "answer first" : "reset first");
     else if (field == QLatin1String("help"))
         actual = help ? QStringLiteral("yes") : QStringLiteral("no");
     else if (field == QLatin1String("faults"))
@@ -313,6 +319,12 @@ void tst_SimParsers::optionErrors_data()
                                            << "--flip-address lies beyond the board's 32768 bytes of flash";
     QTest::newRow("empty name") << QStringList{"--name", ""} << "--name : expected a non-empty name";
     QTest::newRow("switch with a value") << QStringList{"--forgiving-uart=yes"} << "--forgiving-uart takes no value";
+    QTest::newRow("negative relisten") << QStringList{"--relisten-ms", "-1"}
+                                       << "--relisten-ms -1: expected milliseconds 0..60000";
+    QTest::newRow("relisten over a minute") << QStringList{"--relisten-ms", "60001"}
+                                            << "--relisten-ms 60001: expected milliseconds 0..60000";
+    QTest::newRow("answer first with a value") << QStringList{"--answer-before-reset=1"}
+                                               << "--answer-before-reset takes no value";
 }
 
 void tst_SimParsers::optionErrors()
@@ -425,13 +437,14 @@ void tst_SimParsers::controlAnswers_data()
 
     QTest::newRow("pages") << QByteArray("pages 1") << QByteArray("0\n");
     QTest::newRow("pages with CR") << QByteArray("pages 0\r") << QByteArray("0\n");
+    QTest::newRow("no data client") << QByteArray("client 1") << QByteArray("0\n");
     QTest::newRow("flash without board") << QByteArray("flash 0") << QByteArray("error: module 0 has no board\n");
     QTest::newRow("no such module") << QByteArray("pages 2") << QByteArray("error: no module 2\n");
     QTest::newRow("negative module") << QByteArray("pages -1") << QByteArray("error: no module -1\n");
     QTest::newRow("unknown command") << QByteArray("erase 0") << QByteArray("error: unknown command erase\n");
     QTest::newRow("no argument") << QByteArray("flash")
-                                 << QByteArray("error: expected \"flash I\" or \"pages I\"\n");
-    QTest::newRow("empty line") << QByteArray("") << QByteArray("error: expected \"flash I\" or \"pages I\"\n");
+                                 << QByteArray("error: expected \"flash I\", \"pages I\" or \"client I\"\n");
+    QTest::newRow("empty line") << QByteArray("") << QByteArray("error: expected \"flash I\", \"pages I\" or \"client I\"\n");
 }
 
 void tst_SimParsers::controlAnswers()

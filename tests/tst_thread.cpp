@@ -15,6 +15,7 @@ using namespace upload;
 using Kind = UploadOutcome::Kind;
 
 Q_DECLARE_METATYPE(UploadOutcome)
+Q_DECLARE_METATYPE(upload::Protocol)
 Q_DECLARE_METATYPE(ReplyPattern)
 
 namespace {
@@ -53,6 +54,8 @@ private slots:
     void slowHandshake();
     void outputBeforeUpload_data();
     void outputBeforeUpload();
+    void findBootloader_data();
+    void findBootloader();
     void modeSwitch_data();
     void modeSwitch();
     void atReplyInPieces();
@@ -237,6 +240,110 @@ void tst_Thread::outputBeforeUpload()
     uploadTo(module, board, &outcome);
     QCOMPARE(outcome.text(), QStringLiteral("upload complete"));
     QCOMPARE(module.flash().left(image.size()), image);
+}
+
+// After the mode switch the bootloader is found through what the application still prints, and
+// the chip is the chosen board's before a page goes out; a board of the other protocol is named.
+void tst_Thread::findBootloader_data()
+{
+    QTest::addColumn<QString>("board");
+    QTest::addColumn<Protocol>("peer");
+    QTest::addColumn<QByteArray>("signature"); // hexadecimal; empty: the peer's own chip
+    QTest::addColumn<QByteArray>("faultMatch"); // empty: no fault
+    QTest::addColumn<int>("occurrence");
+    QTest::addColumn<ScriptedModule::Fault>("fault");
+    QTest::addColumn<QByteArray>("resetNoise");
+    QTest::addColumn<int>("tries"); // greetings sent; -1: as many as the wait allows
+    QTest::addColumn<QString>("outcome");
+
+    using F = ScriptedModule::Fault;
+    const Protocol v1 = Protocol::Stk500v1;
+    const Protocol v2 = Protocol::Stk500v2;
+    const QByteArray sync = QByteArray::fromHex("3020");
+    const QByteArray signOn = QByteArray::fromHex("01");
+    const QByteArray printing = QByteArray("temperature 21.5\r\n").repeated(40);
+    const QString done = "upload complete";
+    const QString unoNotMega = "the board answers as an ATmega328P (UNO), not an ATmega2560 (MEGA2560)";
+    const QString megaNotUno = "the board answers as an ATmega2560 (MEGA2560), not an ATmega328P (UNO)";
+
+    QTest::newRow("UNO: output after the reset") << "UNO" << v1 << QByteArray() << QByteArray() << 0 << F::Silent
+                                                 << printing << 1 << done;
+    QTest::newRow("MEGA2560: output after the reset") << "MEGA2560" << v2 << QByteArray() << QByteArray() << 0
+                                                      << F::Silent << printing << 1 << done;
+    QTest::newRow("UNO: the application answers the first sync, then the bootloader")
+        << "UNO" << v1 << QByteArray() << sync << 0 << F::Application << QByteArray() << 2 << done;
+    QTest::newRow("MEGA2560: the application answers the first sign-on, then the bootloader")
+        << "MEGA2560" << v2 << QByteArray() << signOn << 0 << F::Application << QByteArray() << 2 << done;
+    QTest::newRow("UNO: noise like half a sync reply, then the answer")
+        << "UNO" << v1 << QByteArray() << sync << 0 << F::MissingByte << QByteArray() << 2 << done;
+    QTest::newRow("UNO: no bootloader") << "UNO" << v1 << QByteArray() << sync << -1 << F::Silent << printing << -1
+                                        << "bootloader did not answer get sync";
+    QTest::newRow("MEGA2560: no bootloader, an application that prints")
+        << "MEGA2560" << v2 << QByteArray() << signOn << -1 << F::Application << QByteArray() << -1
+        << "bootloader answered sign-on wrongly (expected 1b 01 00 0b 0e 01 00 (10 bytes), got 74 69 63 6b 0d 0a "
+           "74 69 63 6b 0d 0a 74 69 63 6b 0d)";
+    QTest::newRow("UNO chosen, a MEGA2560 answers") << "UNO" << v2 << QByteArray() << QByteArray() << 0 << F::Silent
+                                                    << printing << 1 << megaNotUno;
+    QTest::newRow("MEGA2560 chosen, an UNO answers") << "MEGA2560" << v1 << QByteArray() << QByteArray() << 0
+                                                     << F::Silent << printing << 1 << unoNotMega;
+    QTest::newRow("MEGA2560 chosen, STK500v2 with an ATmega328P")
+        << "MEGA2560" << v2 << QByteArray("1e950f") << QByteArray() << 0 << F::Silent << QByteArray() << 1
+        << unoNotMega;
+    QTest::newRow("UNO chosen, STK500v1 with an ATmega2560") << "UNO" << v1 << QByteArray("1e9801") << QByteArray()
+                                                             << 0 << F::Silent << QByteArray() << 1 << megaNotUno;
+    QTest::newRow("zariV3 chosen, a chip no board type has")
+        << "zariV3" << v2 << QByteArray("1e9514") << QByteArray() << 0 << F::Silent << QByteArray() << 1
+        << "the board answers as an unknown chip (signature 1e9514), not an ATmega2560 (zariV3)";
+}
+
+void tst_Thread::findBootloader()
+{
+    QFETCH(QString, board);
+    QFETCH(Protocol, peer);
+    QFETCH(QByteArray, signature);
+    QFETCH(QByteArray, faultMatch);
+    QFETCH(int, occurrence);
+    QFETCH(ScriptedModule::Fault, fault);
+    QFETCH(QByteArray, resetNoise);
+    QFETCH(int, tries);
+    QFETCH(QString, outcome);
+
+    const QByteArray image = testImage(300);
+    QVERIFY(writeFile("update.bin", image));
+    ScriptedModule module(peer);
+    QVERIFY(module.listen());
+    if (!signature.isEmpty())
+        module.setSignature(QByteArray::fromHex(signature));
+    if (!faultMatch.isEmpty())
+        module.addFault(faultMatch, occurrence, fault);
+    module.setResetNoise(resetNoise);
+
+    QElapsedTimer clock;
+    clock.start();
+    UploadOutcome result;
+    {
+        StderrCapture err;
+        uploadTo(module, board, &result);
+    }
+    QCOMPARE(result.text(), outcome);
+    QVERIFY2(clock.elapsed() < fastTimeouts().noBootloaderLimit(), qPrintable(QString::number(clock.elapsed())));
+
+    const QList<QByteArray> requests = module.requests();
+    const QByteArray greeting = QByteArray::fromHex(peer == Protocol::Stk500v1 ? "3020" : "1b0100010e0114");
+    const int startupSyncs = peer == Protocol::Stk500v1 && result.kind != UploadOutcome::Kind::BootloaderSilent
+                                 && result.kind != UploadOutcome::Kind::WrongReply ? 2 : 0;
+    if (tries >= 0)
+        QCOMPARE(int(requests.count(greeting)) - startupSyncs, tries);
+    if (result.succeeded()) {
+        QCOMPARE(module.flash().left(image.size()), image);
+        return;
+    }
+    QCOMPARE(module.flash(), QByteArray(module.flash().size(), char(0xFF)));
+    // A board that answered leaves programming mode: its application starts again.
+    if (result.kind == UploadOutcome::Kind::ChipMismatch)
+        QCOMPARE(requests.last().mid(peer == Protocol::Stk500v1 ? 0 : 5, 1), QByteArray(1, peer == Protocol::Stk500v1 ? 'Q' : char(0x11)));
+    else
+        QVERIFY(module.atReceived().contains("AT+MCUUPDATE=MEGA") && module.atReceived().contains("AT+MCUUPDATE=UNO"));
 }
 
 void tst_Thread::modeSwitch_data()
@@ -426,7 +533,7 @@ void tst_Thread::traceLines_data()
                                         "read hello reply 1= \"1410\" len= 2",
                                         "read send_A reply = 152 \"140410\"",
                                         "read send_B reply 1= \"1410\" len= 2",
-                                        "read send_u reply = \"141e980110\"",
+                                        "read send_u reply = \"141e950f10\"",
                                         "send v data = \"56a003fc\" 6",
                                         "send header lenght = 2 \"1410\"",
                                         "send data lenght = 2 \"1410\"",
@@ -435,7 +542,7 @@ void tst_Thread::traceLines_data()
     QTest::newRow("MEGA2560") << "MEGA2560"
                               << QStringList{"TotalBytes = 10 \n",
                                              "protocol = 1",
-                                             "read send_sign_on reply 1= \"\"",
+                                             "dropped before \"sign-on\" = 0",
                                              "read send_sign_on reply = \"1b01\" 17",
                                              "read send stk500 multi = \"1b07\" 13",
                                              "read send_mtk_header_ reply = \"1b0a\"",

@@ -17,7 +17,8 @@ namespace {
 
 // Values the scripted bootloaders report; the uploader must not care which.
 const QByteArray SignOnName = QByteArrayLiteral("AVRISP_2");
-const char Signature[3] = {char(0x1E), char(0x98), char(0x01)};
+const QByteArray Atmega328pSignature = QByteArray::fromHex("1e950f");
+const QByteArray Atmega2560Signature = QByteArray::fromHex("1e9801");
 const int FlashSize = 256 * 1024;
 const int SplitDelay = 5; // ms between the pieces of a split reply
 const int ManyPieces = 64;
@@ -43,7 +44,8 @@ quint8 byteAt(const QByteArray &bytes, int i)
 } // namespace
 
 ScriptedModule::ScriptedModule(Protocol protocol, const QHostAddress &address)
-    : protocol(protocol), host(address), memory(FlashSize, char(0xFF))
+    : protocol(protocol), host(address), memory(FlashSize, char(0xFF)),
+      chipSignature(protocol == Protocol::Stk500v1 ? Atmega328pSignature : Atmega2560Signature)
 {
     connect(&dataServer, &QTcpServer::newConnection, this, [this] {
         while (QTcpSocket *socket = dataServer.nextPendingConnection()) {
@@ -51,6 +53,7 @@ ScriptedModule::ScriptedModule(Protocol protocol, const QHostAddress &address)
             socket->setParent(this);
             socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
             socket->write(greeting);
+            dataSocket = socket;
             connect(socket, &QTcpSocket::readyRead, this, [this, socket] { dataReady(socket); });
             connect(socket, &QTcpSocket::disconnected, this, [this] { ++closed; });
         }
@@ -127,23 +130,41 @@ void ScriptedModule::holdDataHandshakes(int ms)
     }
 }
 
+// Commands come one after another, the mode-switch commands without a line end; each mode switch
+// resets the board, whose bootloader forgets what it had of a request.
 void ScriptedModule::atReady(QTcpSocket *socket)
 {
-    atBytes.append(socket->readAll());
+    const QByteArray bytes = socket->readAll();
+    atBytes.append(bytes);
+    atPending.append(bytes);
     static const QByteArray client = QByteArrayLiteral("AT+U2W=CLIENT\r\n");
-    const QByteArray rest = atBytes.mid(client.size());
-    const bool firstComplete = atAnswered == 0 && atBytes == client;
-    const bool secondComplete = atAnswered == 1 && atBytes.startsWith(client)
-                                && (rest == "AT+MCUUPDATE=MEGA" || rest == "AT+MCUUPDATE=UNO");
-    if (!firstComplete && !secondComplete)
-        return;
-    const QByteArray reply = atReplies[atAnswered++];
-    if (atGap <= 0) {
-        socket->write(reply);
-        return;
+    static const QList<QByteArray> updates = {QByteArrayLiteral("AT+MCUUPDATE=MEGA"),
+                                              QByteArrayLiteral("AT+MCUUPDATE=UNO")};
+    for (;;) {
+        int reply = -1;
+        if (atPending.startsWith(client)) {
+            atPending.remove(0, client.size());
+            reply = 0;
+        }
+        for (const QByteArray &update : updates) {
+            if (reply < 0 && atPending == update) {
+                atPending.clear();
+                reply = 1;
+                pending.clear();
+                if (dataSocket)
+                    dataSocket->write(resetNoise);
+            }
+        }
+        if (reply < 0)
+            return;
+        const QByteArray answer = atReplies[reply];
+        if (atGap <= 0) {
+            socket->write(answer);
+            continue;
+        }
+        socket->write(answer.left(1));
+        QTimer::singleShot(atGap, socket, [socket, rest = answer.mid(1)] { socket->write(rest); });
     }
-    socket->write(reply.left(1));
-    QTimer::singleShot(atGap, socket, [socket, rest = reply.mid(1)] { socket->write(rest); });
 }
 
 qint64 ScriptedModule::nextRequestLength() const
@@ -297,7 +318,7 @@ QByteArray ScriptedModule::answerV1(const QByteArray &request)
     case 0x56:
         return inSync + char(0xFF) + ok;
     case 0x75:
-        return inSync + QByteArray(Signature, 3) + ok;
+        return inSync + chipSignature + ok;
     case 0x55:
         cursor = qint64(2) * ((byteAt(request, 2) << 8) | byteAt(request, 1));
         return inSync + ok;
@@ -332,7 +353,7 @@ QByteArray ScriptedModule::answerV2(const QByteArray &frame)
         return stk500v2Frame(sequence, command + ok);
     case 0x1D:
         return stk500v2Frame(sequence, command + ok + QByteArray(3, '\0')
-                                     + Signature[byteAt(body, 6) % 3] + ok);
+                                     + chipSignature.at(byteAt(body, 6) % 3) + ok);
     case 0x06:
         cursor = 2 * qint64((byteAt(body, 2) << 16) | (byteAt(body, 3) << 8) | byteAt(body, 4));
         return stk500v2Frame(sequence, command + ok);
@@ -414,6 +435,9 @@ UploadTimeouts fastTimeouts()
     UploadTimeouts t;
     t.reply = 250;
     t.leaveProgramming = 250;
+    t.bootloaderWait = 400;
+    t.syncAttempt = 100;
+    t.quiet = 20;
     return t;
 }
 
@@ -530,7 +554,8 @@ void checkFaultRow(ScriptedModule::Protocol protocol, const QString &board, int 
     }
     QCOMPARE(reportLines(got), reports);
     QCOMPARE(result.text(), outcome);
-    QCOMPARE(module.requests().size(), requests < 0 ? wholeUpload : requests);
+    if (requests != AnyCount)
+        QCOMPARE(module.requests().size(), requests < 0 ? wholeUpload : requests);
     // A wrong reply is named on standard error too, where the window's user sees it.
     if (!result.reply.isEmpty())
         QVERIFY2(diagnostics.contains(result.reply.toUtf8() + '\n'), diagnostics.constData());

@@ -66,6 +66,12 @@ public:
     // Each AT reply goes out as its first byte and, ms later, the rest.
     void setAtReplyGap(int ms) { atGap = ms; }
     void setFlippedFlashByte(qint64 address); // a byte written there is stored inverted
+    // The chip's signature (3 bytes); by default an ATmega328P's behind STK500v1, an
+    // ATmega2560's behind STK500v2.
+    void setSignature(const QByteArray &signature) { chipSignature = signature; }
+    // Bytes sent on the data connection as each mode switch is answered: what the board's
+    // program printed just before the reset, still on its way.
+    void setResetNoise(const QByteArray &bytes) { resetNoise = bytes; }
     // Bytes sent on every data connection as soon as it is accepted, as a board's program
     // prints before the upload resets it.
     void setDataGreeting(const QByteArray &bytes) { greeting = bytes; }
@@ -113,7 +119,8 @@ private:
     QByteArray atBytes;
     QByteArray dataBytes;
     QByteArray atReplies[2] = {QByteArrayLiteral("OK\r\n"), QByteArrayLiteral("OK\r\n")};
-    int atAnswered = 0;
+    QByteArray atPending; // AT-port bytes of an incomplete command
+    QTcpSocket *dataSocket = nullptr; // the last data connection accepted
     int atGap = 0; // ms
     int dataAccepted = 0;
     int atAccepted = 0;
@@ -123,6 +130,8 @@ private:
     qint64 cursor = 0; // byte address of the next flash access
     qint64 flipped = -1;
     QByteArray greeting;
+    QByteArray chipSignature;
+    QByteArray resetNoise;
     std::vector<std::unique_ptr<QTcpSocket>> queueFillers;
     QByteArray held; // a reply sent with the next one
     bool heldInThree = false;
@@ -189,6 +198,7 @@ quint16 refusedPort();
 // The fault and read-back cases that both STK500 tests run, each on its own rows. The *Columns
 // functions add the columns from the rows' _data function; the others run the current row.
 const int FaultImageSize = 300; // bytes
+const int AnyCount = -2;        // requests: as many as the tries make
 void addFaultColumns();  // match, occurrence, fault, reports, outcome, requests (-1: the whole upload)
 void addVerifyColumns(); // match, fault, flipped, outcome, verdict
 // Uploads a FaultImageSize image with the row's fault; wholeUpload is the number of requests of

@@ -5,6 +5,7 @@
 
 #include <QDeadlineTimer>
 #include <QTcpSocket>
+#include <QThread>
 
 #include <cstdio>
 
@@ -54,7 +55,22 @@ void DataPipe::send(const QByteArray &requests)
 quint8 DataPipe::receive(const ReplyPattern &pattern, int timeMs, const AttemptTrace &trace, QByteArray *reply,
                          Behind behind)
 {
+    if (collect(pattern, timeMs, trace, reply, behind) == 0)
+        return 0;
+    fprintf(stderr, "%s\n", qPrintable(lastDiagnostic));
+    return 1;
+}
+
+quint8 DataPipe::awaitReply(const ReplyPattern &pattern, int timeMs, const AttemptTrace &trace)
+{
+    return collect(pattern, timeMs, trace, nullptr, Behind::Nothing);
+}
+
+quint8 DataPipe::collect(const ReplyPattern &pattern, int timeMs, const AttemptTrace &trace, QByteArray *reply,
+                         Behind behind)
+{
     lastWrongReply.clear();
+    lastDiagnostic.clear();
     const QDeadlineTimer deadline(timeMs);
     QByteArray received;
     // Bytes already buffered are read at once; waiting is only for bytes still to come.
@@ -71,11 +87,28 @@ quint8 DataPipe::receive(const ReplyPattern &pattern, int timeMs, const AttemptT
         *reply = received;
     if (pattern.matches(received))
         return 0;
-    const QString diagnostic = pattern.mismatch(received);
-    fprintf(stderr, "%s\n", qPrintable(diagnostic));
+    lastDiagnostic = pattern.mismatch(received);
     if (!pattern.admits(received) || received.size() >= pattern.size())
-        lastWrongReply = diagnostic;
+        lastWrongReply = lastDiagnostic;
     return 1;
+}
+
+qint64 DataPipe::discardUntilQuiet(int quietMs, const QDeadlineTimer &notBefore, const QDeadlineTimer &giveUp)
+{
+    qint64 dropped = 0;
+    for (;;) {
+        dropped += socket->readAll().size();
+        if (giveUp.hasExpired() || QThread::currentThread()->isInterruptionRequested()
+            || socket->state() != QAbstractSocket::ConnectedState)
+            return dropped;
+        // Quiet for quietMs from now, and not before notBefore.
+        QDeadlineTimer quietEnd(quietMs, Qt::PreciseTimer);
+        if (notBefore.deadline() > quietEnd.deadline())
+            quietEnd = notBefore;
+        const bool quietFirst = quietEnd.deadline() <= giveUp.deadline();
+        if (!waitForData(socket.get(), quietFirst ? quietEnd : giveUp) && quietFirst && quietEnd.hasExpired())
+            return dropped;
+    }
 }
 
 void DataPipe::discardPending()

@@ -4,6 +4,7 @@
 #include "replypattern.h"
 
 #include <QByteArray>
+#include <QDeadlineTimer>
 #include <QObject>
 #include <QString>
 
@@ -53,6 +54,14 @@ public:
     void send(const QByteArray &requests);
     quint8 receive(const ReplyPattern &pattern, int timeMs, const AttemptTrace &trace = {},
                    QByteArray *reply = nullptr, Behind behind = Behind::Nothing);
+    // receive() as one try of several: a reply that does not come or comes wrong leaves no line
+    // on standard error; lastMismatch() keeps it for the caller to show once it gives up.
+    quint8 awaitReply(const ReplyPattern &pattern, int timeMs, const AttemptTrace &trace = {});
+    // Reads and drops what the board sends until none has come for quietMs, but not before
+    // `notBefore` has passed; gives up at `giveUp` (or a stop request). Returns the bytes dropped.
+    qint64 discardUntilQuiet(int quietMs, const QDeadlineTimer &notBefore, const QDeadlineTimer &giveUp);
+    // "expected ..., got ..." for the last reply that did not match; empty after a match.
+    QString lastMismatch() const { return lastDiagnostic; }
     // The diagnostic of the last exchange if a reply came and was wrong; empty if it was right
     // or the time ran out before a wrong byte came.
     QString wrongReply() const { return lastWrongReply; }
@@ -84,9 +93,12 @@ signals:
 
 private:
     void discardPending();
+    quint8 collect(const ReplyPattern &pattern, int timeMs, const AttemptTrace &trace, QByteArray *reply,
+                   Behind behind);
 
     std::unique_ptr<QTcpSocket> socket;
     QString lastWrongReply;
+    QString lastDiagnostic;
 };
 
 } // namespace upload

@@ -1,12 +1,12 @@
-// The STK500v1 path of the upload worker: a fixed start-up dialogue, the image in pages of the
-// board's size, leaving programming mode. Every reply must be STK_INSYNC ... STK_OK of the step's length.
+#include "stk500v1driver.h"
 
+#include "datapipe.h"
 #include "stk500v1.h"
-#include "thread.h"
 
 #include <QDebug>
 #include <QVector>
 
+#include <cstdio>
 #include <initializer_list>
 
 namespace upload {
@@ -16,6 +16,7 @@ namespace {
 constexpr int Attempts = 5;             // read attempts per reply
 constexpr int ProgramPageAttempts = 10; // read attempts for the reply to a program page
 constexpr int InSyncOk = 2;             // reply bytes of a command that returns nothing
+constexpr int SignatureReply = 5;       // STK_INSYNC, three signature bytes, STK_OK
 
 enum class Trace { HexLen, ParameterHex, Hex, CommandBefore };
 
@@ -58,10 +59,26 @@ StartupStep readEeprom(quint8 i)
             "send v error", true};
 }
 
-const QVector<StartupStep> &startupSteps()
+QByteArray bigEndian(qint64 value, int size)
 {
-    static const QVector<StartupStep> steps = {
-        sync(),
+    QByteArray out;
+    for (int shift = 8 * (size - 1); shift >= 0; shift -= 8)
+        out.append(char((value >> shift) & 0xFF));
+    return out;
+}
+
+// What follows the sync that found the bootloader, with the board's sizes at set device.
+QVector<StartupStep> startupSteps(const Board &board)
+{
+    const QByteArray setDevice = bytes({STK_SET_DEVICE,
+                                        0x86,                    // device code
+                                        0x00, 0x00,              // revision, programming type
+                                        0x01, 0x01, 0x01,        // parallel mode, polling, self-timed
+                                        0x01, 0x03,              // lock bytes, fuse bytes
+                                        0xFF, 0xFF, 0xFF, 0xFF}) // flash and EEPROM poll values
+                                 + bigEndian(board.pageSize, 2) + bigEndian(board.eepromSize, 2)
+                                 + bigEndian(board.flashSize, 4) + char(CRC_EOP);
+    return {
         sync(),
         sync(),
         parameter(Parm_STK_HW_VER, "send a 0x80 error"),
@@ -76,17 +93,7 @@ const QVector<StartupStep> &startupSteps()
         parameter(Parm_STK_SCK_DURATION, "send A error 0x89"),
         parameter(Parm_STK_SW_MAJOR, "send A error 0x81"),
         parameter(Parm_STK_SW_MINOR, "send A error 0x82"),
-        {bytes({STK_SET_DEVICE,
-                0x86,                   // device code
-                0x00, 0x00,             // revision, programming type
-                0x01, 0x01, 0x01,       // parallel mode, polling, self-timed
-                0x01, 0x03,             // lock bytes, fuse bytes
-                0xFF, 0xFF, 0xFF, 0xFF, // flash and EEPROM poll values
-                0x00, 0x80,             // page size: 128
-                0x04, 0x00,             // EEPROM size: 1024
-                0x00, 0x00, 0x80, 0x00, // flash size: 32768
-                CRC_EOP}),
-         InSyncOk, QStringLiteral("set device"), "read send_B reply 1=", Trace::HexLen,
+        {setDevice, InSyncOk, QStringLiteral("set device"), "read send_B reply 1=", Trace::HexLen,
          "send B error", true},
         {bytes({STK_SET_DEVICE_EXT,
                 0x05,       // command size
@@ -98,14 +105,13 @@ const QVector<StartupStep> &startupSteps()
          "send_E error", true},
         {bytes({STK_ENTER_PROGMODE, CRC_EOP}), InSyncOk, QStringLiteral("enter programming mode"),
          "read send_p reply =", Trace::Hex, "send P error", true},
-        {bytes({STK_READ_SIGN, CRC_EOP}), 5, QStringLiteral("read signature"),
+        {bytes({STK_READ_SIGN, CRC_EOP}), SignatureReply, QStringLiteral("read signature"),
          "read send_u reply =", Trace::Hex, "send u error", true},
         readEeprom(0),
         readEeprom(1),
         readEeprom(2),
         readEeprom(3),
     };
-    return steps;
 }
 
 DataPipe::AttemptTrace traceFor(const StartupStep &step)
@@ -145,31 +151,45 @@ DataPipe::AttemptTrace countHexTrace(const char *label)
 
 } // namespace
 
-void Thread::stk500v1Driver()
+Stk500v1Driver::Stk500v1Driver(const Board &board, DataPipe &pipe, const UploadTimeouts &timeouts)
+    : BootloaderDriver(board, pipe, timeouts)
 {
-    if (modeSwitchStep() != 0)
-        return;
-    if (stk500v1Startup() != 0)
-        return;
-    pageLoop({target->pageSize, '\0', &Thread::stk500v1WritePage, &Thread::stk500v1ReadPage,
-              &Thread::stk500v1LeaveProgramming});
 }
 
-quint8 Thread::stk500v1Startup()
+QString Stk500v1Driver::greetingStep() const
 {
-    for (const StartupStep &step : startupSteps()) {
+    return sync().name;
+}
+
+quint8 Stk500v1Driver::greet(int timeMs)
+{
+    const StartupStep step = sync();
+    pipe.send(step.command);
+    return pipe.awaitReply(ReplyPattern::stk500v1(step.expected), timeMs, traceFor(step));
+}
+
+void Stk500v1Driver::greetingFailed() const
+{
+    perror(sync().failure);
+}
+
+quint8 Stk500v1Driver::startup(QByteArray *signature)
+{
+    for (const StartupStep &step : startupSteps(target)) {
         if (step.style == Trace::CommandBefore)
             qDebug() << "send v data =" << DataPipe::untilZero(step.command).toHex()
                      << step.command.size();
-        if (pipe->exchange(step.command, ReplyPattern::stk500v1(step.expected),
-                           timeouts.reply * Attempts, traceFor(step))
-            == 0)
+        QByteArray reply;
+        if (pipe.exchange(step.command, ReplyPattern::stk500v1(step.expected),
+                          timeouts.reply * Attempts, traceFor(step), &reply)
+            == 0) {
+            if (quint8(step.command.at(0)) == STK_READ_SIGN)
+                *signature = reply.mid(1, 3);
             continue;
-        perror(step.failure);
-        if (step.fatal) {
-            result = startupFailed(step.name);
-            return 1;
         }
+        perror(step.failure);
+        if (step.fatal)
+            return fail(step.name);
     }
     return 0;
 }
@@ -182,53 +202,51 @@ quint8 Thread::stk500v1Startup()
 // receive buffer never holds more than two unread bytes. Nothing may follow a program page in the
 // same way (the bootloader writes the flash for milliseconds and reads nothing meanwhile), and no
 // STK500v2 message may follow another (that bootloader reads nothing while it sends its answer).
-quint8 Thread::stk500v1WritePage(quint32 wordAddress, qint64 page)
+quint8 Stk500v1Driver::writePage(quint32 wordAddress, const QByteArray &page)
 {
-    QByteArray programPage = bytes({STK_PROG_PAGE, 0x00, quint8(lastReadCount), STK_MEMTYPE_FLASH});
-    programPage.append(pageBuffer.constData(), lastReadCount);
+    QByteArray programPage = bytes({STK_PROG_PAGE, 0x00, quint8(page.size()), STK_MEMTYPE_FLASH});
+    programPage.append(page);
     programPage.append(char(CRC_EOP));
-    pipe->send(loadAddressCommand(wordAddress) + programPage);
+    pipe.send(loadAddressCommand(wordAddress) + programPage);
 
     const ReplyPattern insyncOk = ReplyPattern::stk500v1(InSyncOk);
-    if (pipe->receive(insyncOk, timeouts.reply * Attempts, countHexTrace("send header lenght ="), nullptr,
-                      DataPipe::Behind::AnotherReply)
+    if (pipe.receive(insyncOk, timeouts.reply * Attempts, countHexTrace("send header lenght ="), nullptr,
+                     DataPipe::Behind::AnotherReply)
         != 0) {
         perror("send header erro");
-        result = pageFailed(page, QStringLiteral("load address"));
-        return 1;
+        return fail(QStringLiteral("load address"));
     }
-    if (pipe->receive(insyncOk, timeouts.reply * ProgramPageAttempts, countHexTrace("send data lenght =")) != 0) {
+    if (pipe.receive(insyncOk, timeouts.reply * ProgramPageAttempts, countHexTrace("send data lenght =")) != 0) {
         perror("send data error");
-        result = pageFailed(page, QStringLiteral("program page"));
-        return 1;
+        return fail(QStringLiteral("program page"));
     }
     return 0;
 }
 
-quint8 Thread::stk500v1LeaveProgramming()
+quint8 Stk500v1Driver::leave()
 {
     const auto trace = [](const QByteArray &attempt, qint64) {
         qDebug() << "read send_q reply =" << DataPipe::untilZero(attempt).toHex();
     };
-    if (pipe->exchange(bytes({STK_LEAVE_PROGMODE, CRC_EOP}), ReplyPattern::stk500v1(InSyncOk),
-                       timeouts.leaveProgramming, trace)
+    if (pipe.exchange(bytes({STK_LEAVE_PROGMODE, CRC_EOP}), ReplyPattern::stk500v1(InSyncOk),
+                      timeouts.leaveProgramming, trace)
         == 0)
         return 0;
     perror("send q error");
-    return 1;
+    return fail(QStringLiteral("leave programming mode"));
 }
 
-quint8 Thread::stk500v1ReadPage(quint32 wordAddress, QByteArray *data)
+quint8 Stk500v1Driver::readPage(quint32 wordAddress, QByteArray *data)
 {
     const int time = timeouts.reply * Attempts;
-    if (pipe->exchange(loadAddressCommand(wordAddress), ReplyPattern::stk500v1(InSyncOk), time) != 0)
-        return 1;
-    const QByteArray read = bytes({STK_READ_PAGE, 0x00, quint8(target->pageSize), STK_MEMTYPE_FLASH,
+    if (pipe.exchange(loadAddressCommand(wordAddress), ReplyPattern::stk500v1(InSyncOk), time) != 0)
+        return fail(QStringLiteral("load address"));
+    const QByteArray read = bytes({STK_READ_PAGE, 0x00, quint8(target.pageSize), STK_MEMTYPE_FLASH,
                                    CRC_EOP});
     QByteArray reply;
-    if (pipe->exchange(read, ReplyPattern::stk500v1(target->pageSize + 2), time, {}, &reply) != 0)
-        return 1;
-    *data = reply.mid(1, target->pageSize);
+    if (pipe.exchange(read, ReplyPattern::stk500v1(target.pageSize + 2), time, {}, &reply) != 0)
+        return fail(QStringLiteral("read page"));
+    *data = reply.mid(1, target.pageSize);
     return 0;
 }
 

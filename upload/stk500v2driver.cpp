@@ -1,13 +1,11 @@
-// The STK500v2 path of the upload worker: sign-on, parameters, programming mode, signature,
-// the image in pages of the board's size, leaving programming mode. Every reply must be the answer frame to
-// its request: same sequence number and command, STATUS_CMD_OK, a right checksum.
+#include "stk500v2driver.h"
 
 #include "stk500v2.h"
-#include "thread.h"
 
 #include <QDebug>
 #include <QVector>
 
+#include <cstdio>
 #include <initializer_list>
 
 namespace upload {
@@ -21,6 +19,8 @@ constexpr int StatusAnswer = 2; // body bytes of an answer that carries nothing:
 // An SPI multi answer: command, status, the four bytes received, status.
 constexpr int SpiMultiAnswer = 7;
 constexpr int SpiMultiStatus = 6; // body offset of its second status byte
+constexpr int SpiMultiResult = FrameData + 3; // frame offset of the byte the chip sent back
+constexpr int SignOnAnswer = 11; // command, status, name length, an 8-character programmer name
 
 struct StartupStep
 {
@@ -29,6 +29,7 @@ struct StartupStep
     QVector<int> okAt; // body offsets of the answer's status bytes after the first
     QString name;      // for the outcome
     const char *trace; // label of the debug line after every read; none when null
+    int signatureByte = -1; // which signature byte the answer carries
 };
 
 QByteArray bytes(std::initializer_list<quint8> list)
@@ -48,14 +49,18 @@ StartupStep parameter(quint8 p, const char *name)
 StartupStep signature(quint8 n)
 {
     return {bytes({CMD_SPI_MULTI, 4, 4, 0, SPI_READ_SIGNATURE, 0x00, n, 0x00}), SpiMultiAnswer,
-            {SpiMultiStatus}, QStringLiteral("signature byte %1").arg(n), "read send stk500 multi ="};
+            {SpiMultiStatus}, QStringLiteral("signature byte %1").arg(n), "read send stk500 multi =", n};
 }
 
+StartupStep signOn()
+{
+    return {bytes({CMD_SIGN_ON}), SignOnAnswer, {}, QStringLiteral("sign-on"), "read send_sign_on reply ="};
+}
+
+// What follows the sign-on that found the bootloader.
 const QVector<StartupStep> &startupSteps()
 {
     static const QVector<StartupStep> steps = {
-        // Answer: command, status, name length, an 8-character programmer name.
-        {bytes({CMD_SIGN_ON}), 11, {}, QStringLiteral("sign-on"), "read send_sign_on reply ="},
         parameter(PARAM_HW_VER, "hardware version"),
         parameter(PARAM_SW_MAJOR, "software major version"),
         parameter(PARAM_SW_MINOR, "software minor version"),
@@ -101,18 +106,12 @@ DataPipe::AttemptTrace hexTrace(const char *label)
 
 } // namespace
 
-void Thread::stk500v2Driver()
+Stk500v2Driver::Stk500v2Driver(const Board &board, DataPipe &pipe, const UploadTimeouts &timeouts)
+    : BootloaderDriver(board, pipe, timeouts)
 {
-    if (modeSwitchStep() != 0)
-        return;
-    if (stk500v2Startup() != 0)
-        return;
-    pageLoop({target->pageSize, char(0xFF), &Thread::stk500v2WritePage, &Thread::stk500v2ReadPage,
-              &Thread::stk500v2LeaveProgramming, true});
 }
 
-// The whole message in one buffer, with the next sequence number.
-QByteArray Thread::stk500v2Frame(const QByteArray &body)
+QByteArray Stk500v2Driver::frame(const QByteArray &body)
 {
     ++sequenceNumber;
     QByteArray frame;
@@ -130,72 +129,88 @@ QByteArray Thread::stk500v2Frame(const QByteArray &body)
     return frame;
 }
 
-quint8 Thread::stk500v2Message(const QByteArray &body, int answerSize, const QVector<int> &okAt,
+quint8 Stk500v2Driver::message(const QByteArray &body, int answerSize, const QVector<int> &okAt,
                                const DataPipe::AttemptTrace &trace, QByteArray *reply, int timeMs)
 {
-    const QByteArray frame = stk500v2Frame(body);
-    return pipe->exchange(frame,
-                          ReplyPattern::stk500v2(sequenceNumber, quint8(body.at(0)), answerSize, okAt),
-                          timeMs > 0 ? timeMs : timeouts.reply * Attempts, trace, reply);
+    const QByteArray request = frame(body);
+    return pipe.exchange(request,
+                         ReplyPattern::stk500v2(sequenceNumber, quint8(body.at(0)), answerSize, okAt),
+                         timeMs > 0 ? timeMs : timeouts.reply * Attempts, trace, reply);
 }
 
-quint8 Thread::stk500v2Startup()
+QString Stk500v2Driver::greetingStep() const
 {
-    // Whatever the module passed on before the bootloader was spoken to is not an answer.
-    qDebug() << "read send_sign_on reply 1=" << DataPipe::untilZero(pipe->readPending()).toHex();
+    return signOn().name;
+}
+
+// Every try is the first message again, the same bytes: a bootloader that took an earlier one
+// half still finds the next whole.
+quint8 Stk500v2Driver::greet(int timeMs)
+{
+    const StartupStep step = signOn();
+    sequenceNumber = 0;
+    pipe.send(frame(step.body));
+    return pipe.awaitReply(ReplyPattern::stk500v2(sequenceNumber, CMD_SIGN_ON, step.answerSize), timeMs,
+                           hexCountTrace(step.trace));
+}
+
+quint8 Stk500v2Driver::startup(QByteArray *signature)
+{
+    *signature = QByteArray(3, '\0');
     for (const StartupStep &step : startupSteps()) {
-        if (stk500v2Message(step.body, step.answerSize, step.okAt,
-                            step.trace ? hexCountTrace(step.trace) : DataPipe::AttemptTrace())
-            != 0) {
-            result = startupFailed(step.name);
-            return 1;
-        }
+        QByteArray reply;
+        if (message(step.body, step.answerSize, step.okAt,
+                    step.trace ? hexCountTrace(step.trace) : DataPipe::AttemptTrace(), &reply)
+            != 0)
+            return fail(step.name);
+        if (step.signatureByte >= 0)
+            (*signature)[step.signatureByte] = reply.at(SpiMultiResult);
     }
     return 0;
 }
 
-quint8 Thread::stk500v2WritePage(quint32 wordAddress, qint64 page)
+quint8 Stk500v2Driver::writePage(quint32 wordAddress, const QByteArray &page)
 {
-    if (stk500v2Message(loadAddressBody(wordAddress), StatusAnswer, {},
-                        hexTrace("read send_mtk_header_ reply ="))
+    if (message(loadAddressBody(wordAddress), StatusAnswer, {}, hexTrace("read send_mtk_header_ reply ="))
         != 0) {
         perror("send stk header erro");
-        result = pageFailed(page, QStringLiteral("load address"));
-        return 1;
+        return fail(QStringLiteral("load address"));
     }
     // A short last page goes out whole, padded with 0xFF, the value of erased flash.
     QByteArray body = bytes({CMD_PROGRAM_FLASH_ISP,
-                             quint8(target->pageSize >> 8), quint8(target->pageSize & 0xFF),
+                             quint8(target.pageSize >> 8), quint8(target.pageSize & 0xFF),
                              PROGRAM_MODE_PAGE_RDY,
                              10, // delay
                              SPI_LOAD_PAGE_LOW, SPI_WRITE_PAGE, SPI_READ_FLASH_LOW,
                              0x00, 0x00}); // poll values
-    body.append(pageBuffer);
-    if (stk500v2Message(body, StatusAnswer, {}, hexTrace("read send_hw_ reply =")) != 0) {
+    body.append(page);
+    body.append(QByteArray(target.pageSize - page.size(), char(0xFF)));
+    if (message(body, StatusAnswer, {}, hexTrace("read send_hw_ reply =")) != 0) {
         perror("send data error");
-        result = pageFailed(page, QStringLiteral("program page"));
-        return 1;
+        return fail(QStringLiteral("program page"));
     }
     return 0;
 }
 
-quint8 Thread::stk500v2LeaveProgramming()
+quint8 Stk500v2Driver::leave()
 {
-    return stk500v2Message(bytes({CMD_LEAVE_PROGMODE_ISP, 1, 1}), StatusAnswer, {}, {}, nullptr,
-                           timeouts.leaveProgramming);
+    if (message(bytes({CMD_LEAVE_PROGMODE_ISP, 1, 1}), StatusAnswer, {}, {}, nullptr, timeouts.leaveProgramming)
+        != 0)
+        return fail(QStringLiteral("leave programming mode"));
+    return 0;
 }
 
-quint8 Thread::stk500v2ReadPage(quint32 wordAddress, QByteArray *data)
+quint8 Stk500v2Driver::readPage(quint32 wordAddress, QByteArray *data)
 {
-    if (stk500v2Message(loadAddressBody(wordAddress), StatusAnswer, {}) != 0)
-        return 1;
-    const QByteArray read = bytes({CMD_READ_FLASH_ISP, quint8(target->pageSize >> 8),
-                                   quint8(target->pageSize & 0xFF), SPI_READ_FLASH_LOW});
+    if (message(loadAddressBody(wordAddress), StatusAnswer, {}) != 0)
+        return fail(QStringLiteral("load address"));
+    const QByteArray read = bytes({CMD_READ_FLASH_ISP, quint8(target.pageSize >> 8),
+                                   quint8(target.pageSize & 0xFF), SPI_READ_FLASH_LOW});
     // Answer: command, status, the page, status.
     QByteArray reply;
-    if (stk500v2Message(read, target->pageSize + 3, {target->pageSize + 2}, {}, &reply) != 0)
-        return 1;
-    *data = reply.mid(FrameData, target->pageSize);
+    if (message(read, target.pageSize + 3, {target.pageSize + 2}, {}, &reply) != 0)
+        return fail(QStringLiteral("read page"));
+    *data = reply.mid(FrameData, target.pageSize);
     return 0;
 }
 

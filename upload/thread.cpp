@@ -1,5 +1,7 @@
 #include "thread.h"
 
+#include "bootloaderfinder.h"
+
 #include "platform.h"
 #include "portnumber.h"
 
@@ -7,7 +9,6 @@
 #include <QFileInfo>
 
 #include <cstdio>
-#include <cstring>
 #include <utility>
 
 namespace upload {
@@ -57,11 +58,11 @@ void Thread::run()
         result = UploadOutcome::of(UploadOutcome::Kind::UnknownBoard);
         return;
     }
-    uploadRun(target->protocol == Protocol::Stk500v1 ? &Thread::stk500v1Driver : &Thread::stk500v2Driver);
+    uploadRun();
 }
 
 // The frame both protocols share: image, connections, driver, close, verdict.
-void Thread::uploadRun(void (Thread::*driver)())
+void Thread::uploadRun()
 {
     if (imageStep() != 0) {
         emit updateover(ip, ReportVerdict, 0.0f);
@@ -71,7 +72,7 @@ void Thread::uploadRun(void (Thread::*driver)())
     writing = false;
     for (;;) {
         if (connectStep()) {
-            (this->*driver)();
+            session();
         } else if (!mayResume()) {
             result.partlyWritten = writing;
             emit updateover(ip, ReportUnreachable, 1.0f);
@@ -86,7 +87,6 @@ void Thread::uploadRun(void (Thread::*driver)())
         emit retrying(retryCount);
         pauseBeforeRetry();
         result = UploadOutcome();
-        sequenceNumber = 0;
     }
 
     dropImage();
@@ -123,7 +123,6 @@ quint8 Thread::imageStep()
     ackedBytes = 0;
     imageSize = 0;
     bytesRead = 0;
-    sequenceNumber = 0;
 
     // The whole image now: a conversion for a later press may replace the file while this run
     // is still sending, and this run must go on sending the image it started with.
@@ -174,32 +173,34 @@ void Thread::closeLink()
     at.reset();
 }
 
-quint8 Thread::modeSwitchStep()
+void Thread::session()
 {
-    int refusedCommand = 0;
-    if (at->modeSwitch(*target, &refusedCommand) == 0)
-        return 0;
-    result = UploadOutcome::modeSwitchRefused(refusedCommand);
-    emit updateover(ip, ReportUnreachable, 1.0f);
-    return 1;
+    BootloaderFinder finder(*pipe, *at, timeouts);
+    if (finder.find(*target) != 0) {
+        result = finder.failure();
+        if (result.kind == UploadOutcome::Kind::ModeSwitchRefused)
+            emit updateover(ip, ReportUnreachable, 1.0f);
+        return;
+    }
+    // An image for another chip would not run there, and pages past that chip's bootloader would
+    // overwrite it: nothing is written to a board that answers as another.
+    if (finder.signature() != target->signatureBytes()) {
+        result = UploadOutcome::chipMismatch(*target, finder.signature());
+        fprintf(stderr, "%s\n", qPrintable(result.text()));
+        finder.leave();
+        return;
+    }
+    pageLoop(*finder.driver());
 }
 
 void Thread::dropImage()
 {
     image = QByteArray();
-    pageBuffer = QByteArray();
 }
 
-UploadOutcome Thread::startupFailed(const QString &step) const
+UploadOutcome Thread::pageFailed(qint64 page, const BootloaderDriver &driver) const
 {
-    const QString wrong = pipe->wrongReply();
-    return wrong.isEmpty() ? UploadOutcome::bootloaderSilent(step)
-                           : UploadOutcome::wrongReply(step, wrong);
-}
-
-UploadOutcome Thread::pageFailed(qint64 page, const QString &step) const
-{
-    return UploadOutcome::pageNotAcknowledged(page, step, pipe->wrongReply());
+    return UploadOutcome::pageNotAcknowledged(page, driver.failedStep(), pipe->wrongReply());
 }
 
 float Thread::progress() const
@@ -211,46 +212,47 @@ float Thread::progress() const
 // Page by page from the first page not acknowledged (offset 0, or where a resumed run stopped):
 // read, report, write; then verify if asked, and leave programming mode once the image has run
 // out. A failed page ends the loop without leaving.
-void Thread::pageLoop(const PageProtocol &p)
+void Thread::pageLoop(BootloaderDriver &driver)
 {
-    pageBuffer = QByteArray(p.pageSize, p.fill);
+    const int pageSize = driver.board().pageSize;
     writing = true;
-    if (p.erasesInOrder)
+    if (driver.erasesInOrder())
         ackedBytes = 0;
     // Every page is a whole page size from the start, so the first one not acknowledged begins
     // at ackedBytes; it is written again whole, at its own address.
     bytesRead = ackedBytes;
-    for (qint64 page = ackedBytes / p.pageSize;; ++page) {
-        pageBuffer.fill(p.fill);
-        lastReadCount = qint32(qMin<qint64>(p.pageSize, imageSize - ackedBytes));
-        std::memcpy(pageBuffer.data(), image.constData() + ackedBytes, size_t(lastReadCount));
-        bytesRead += lastReadCount;
+    for (qint64 page = ackedBytes / pageSize;; ++page) {
+        const QByteArray data = image.mid(int(ackedBytes), int(qMin<qint64>(pageSize, imageSize - ackedBytes)));
+        bytesRead += data.size();
         emit updateover(ip, ReportProgress, progress());
-        if (lastReadCount == 0)
+        if (data.isEmpty())
             break;
-        if ((this->*p.writePage)(quint32(ackedBytes / 2), page) != 0)
+        if (driver.writePage(quint32(ackedBytes / 2), data) != 0) {
+            result = pageFailed(page, driver);
             return;
-        ackedBytes += lastReadCount;
-        if (lastReadCount < p.pageSize)
+        }
+        ackedBytes += data.size();
+        if (data.size() < pageSize)
             break;
     }
-    if (verify && ackedBytes == imageSize && verifyFlash(p) != 0)
+    if (verify && ackedBytes == imageSize && verifyFlash(driver) != 0)
         return;
     // The image is in the board whatever comes now; a missing answer is worth a warning only.
-    if ((this->*p.leaveProgramming)() != 0)
+    if (driver.leave() != 0)
         fprintf(stderr,
                 "warning: no answer to leave programming mode within %s s; every page was acknowledged; "
                 "reset the board if its program does not start\n",
                 qPrintable(QString::number(timeouts.leaveProgramming / 1000.0)));
 }
 
-quint8 Thread::verifyFlash(const PageProtocol &p)
+quint8 Thread::verifyFlash(BootloaderDriver &driver)
 {
+    const int pageSize = driver.board().pageSize;
     QByteArray actual;
-    for (qint64 offset = 0; offset < imageSize; offset += p.pageSize) {
-        const qint64 wanted = qMin<qint64>(p.pageSize, imageSize - offset);
+    for (qint64 offset = 0; offset < imageSize; offset += pageSize) {
+        const qint64 wanted = qMin<qint64>(pageSize, imageSize - offset);
         actual.clear();
-        if ((this->*p.readPage)(quint32(offset / 2), &actual) != 0) {
+        if (driver.readPage(quint32(offset / 2), &actual) != 0) {
             result = UploadOutcome::verifyReadFailed(offset);
             return 1;
         }

@@ -1,8 +1,9 @@
 #ifndef THREAD_H
 #define THREAD_H
 
-#include "boardtable.h"
 #include "atsession.h"
+#include "boardtable.h"
+#include "bootloaderdriver.h"
 #include "datapipe.h"
 #include "uploadoutcome.h"
 #include "uploadtimeouts.h"
@@ -10,7 +11,6 @@
 #include <QByteArray>
 #include <QString>
 #include <QThread>
-#include <QVector>
 
 #include <memory>
 
@@ -60,53 +60,19 @@ protected:
     void run() override;
 
 private:
-    // What the shared page loop needs from a protocol; each routine returns 0 or 1.
-    struct PageProtocol
-    {
-        int pageSize;
-        char fill; // pads a short page
-        quint8 (Thread::*writePage)(quint32 wordAddress, qint64 page);
-        quint8 (Thread::*readPage)(quint32 wordAddress, QByteArray *data);
-        quint8 (Thread::*leaveProgramming)();
-        // The bootloader erases, at each page it is sent, the next page of a count of its own
-        // that a reset starts at 0, whatever the page's address: after a reconnection every
-        // page must be written again, from the first.
-        bool erasesInOrder = false;
-    };
-
-    void uploadRun(void (Thread::*driver)());
+    void uploadRun();
+    // One connection's work: find the bootloader, check the chip, write.
+    void session();
     bool mayResume() const;
     void pauseBeforeRetry();
     quint8 imageStep();
     bool connectStep();
     void closeLink();
-    quint8 modeSwitchStep();
     void dropImage();
-    void pageLoop(const PageProtocol &protocol);
-    quint8 verifyFlash(const PageProtocol &protocol);
+    void pageLoop(BootloaderDriver &driver);
+    quint8 verifyFlash(BootloaderDriver &driver);
     float progress() const;
-    // Outcomes of a step whose reply did not come complete, or came wrong.
-    UploadOutcome startupFailed(const QString &step) const;
-    UploadOutcome pageFailed(qint64 page, const QString &step) const;
-
-    void stk500v1Driver();
-    quint8 stk500v1Startup();
-    quint8 stk500v1WritePage(quint32 wordAddress, qint64 page);
-    quint8 stk500v1ReadPage(quint32 wordAddress, QByteArray *data);
-    quint8 stk500v1LeaveProgramming();
-
-    void stk500v2Driver();
-    quint8 stk500v2Startup();
-    QByteArray stk500v2Frame(const QByteArray &body);
-    // Sends one message and checks that the answer is its frame, with answerSize body bytes and
-    // STATUS_CMD_OK after the command and at the body offsets okAt, within timeMs (the reply
-    // wait when 0).
-    quint8 stk500v2Message(const QByteArray &body, int answerSize, const QVector<int> &okAt,
-                           const DataPipe::AttemptTrace &trace = {}, QByteArray *reply = nullptr,
-                           int timeMs = 0);
-    quint8 stk500v2WritePage(quint32 wordAddress, qint64 page);
-    quint8 stk500v2ReadPage(quint32 wordAddress, QByteArray *data);
-    quint8 stk500v2LeaveProgramming();
+    UploadOutcome pageFailed(qint64 page, const BootloaderDriver &driver) const;
 
     QString ip;
     quint16 atPort;
@@ -119,9 +85,6 @@ private:
     qint64 ackedBytes = 0; // also the image offset, and twice the word address, of the next page
     qint64 imageSize = 0;
     qint64 bytesRead = 0;
-    quint8 sequenceNumber = 0; // STK500v2 message sequence number
-    QByteArray pageBuffer;     // one page of the image, padded
-    qint32 lastReadCount = 0;
     const Board *target = nullptr; // the row of `board` in the board table, set by run()
 
     QString imagePath = QStringLiteral("./update.bin");

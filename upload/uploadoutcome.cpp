@@ -39,6 +39,20 @@ UploadOutcome UploadOutcome::wrongReply(const QString &step, const QString &repl
     return o;
 }
 
+UploadOutcome UploadOutcome::stepFailed(const QString &step, const QString &wrongReply)
+{
+    return wrongReply.isEmpty() ? bootloaderSilent(step) : UploadOutcome::wrongReply(step, wrongReply);
+}
+
+UploadOutcome UploadOutcome::chipMismatch(const Board &chosen, const QByteArray &signature)
+{
+    UploadOutcome o = of(Kind::ChipMismatch);
+    o.board = &chosen;
+    o.signature = signature;
+    o.found = findBoardBySignature(signature);
+    return o;
+}
+
 UploadOutcome UploadOutcome::pageNotAcknowledged(qint64 page, const QString &step,
                                                  const QString &reply)
 {
@@ -111,6 +125,13 @@ QString UploadOutcome::text() const
         return QStringLiteral("verify: flash at %1 could not be read back").arg(hexAddress(address));
     case Kind::VerifyMismatch:
         return QStringLiteral("verify: flash differs from the image at %1").arg(hexAddress(address));
+    case Kind::ChipMismatch: {
+        const QString what = found ? QStringLiteral("an %1 (%2)").arg(QLatin1String(found->chip), QLatin1String(found->name))
+                                   : QStringLiteral("an unknown chip (signature %1)")
+                                         .arg(QString::fromLatin1(signature.toHex()));
+        return QStringLiteral("the board answers as %1, not an %2 (%3)")
+            .arg(what, QLatin1String(board->chip), QLatin1String(board->name));
+    }
     }
     return QString();
 }

@@ -3,6 +3,7 @@
 
 #include "boardtable.h"
 
+#include <QByteArray>
 #include <QString>
 #include <QtGlobal>
 
@@ -27,6 +28,9 @@ struct UploadOutcome
         PageNotAcknowledged, // page, step: "load address" or "program page"; reply if wrong
         VerifyReadFailed,    // address: start of the page that could not be read back
         VerifyMismatch,      // address: first flash byte that differs from the image
+        // board (the chosen), signature, found (the board type of that signature, if any): the
+        // chip answers as another; nothing was written
+        ChipMismatch,
     };
 
     Kind kind = Kind::NotRun;
@@ -37,6 +41,8 @@ struct UploadOutcome
     qint64 address = -1;
     qint64 imageBytes = -1;
     const Board *board = nullptr; // a row of the board table
+    const Board *found = nullptr; // the row of the chip that answered
+    QByteArray signature;         // the chip's, as read
     // With an unreachable module: a resumed run lost it after pages had gone out, so the flash
     // may hold part of the image; the board is not untouched.
     bool partlyWritten = false;
@@ -49,6 +55,9 @@ struct UploadOutcome
     static UploadOutcome imageTooLarge(qint64 imageBytes, const Board &board);
     static UploadOutcome modeSwitchRefused(int command);
     static UploadOutcome bootloaderSilent(const QString &step);
+    // Silent when wrongReply is empty, else a wrong reply.
+    static UploadOutcome stepFailed(const QString &step, const QString &wrongReply);
+    static UploadOutcome chipMismatch(const Board &chosen, const QByteArray &signature);
     static UploadOutcome wrongReply(const QString &step, const QString &reply);
     static UploadOutcome pageNotAcknowledged(qint64 page, const QString &step,
                                              const QString &reply = QString());

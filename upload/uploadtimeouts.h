@@ -14,6 +14,24 @@ struct UploadTimeouts
     // ms, the whole wait for the answer to leave programming mode, once the image is in
     int leaveProgramming = 3000;
     int retryPause = 250;           // ms, before a resumed run connects again
+
+    // Finding the bootloader after the mode switch resets the board. Optiboot listens for 1 s
+    // after its three LED flashes (about 1.4 s after the reset), each byte it takes starting the
+    // second again; the stk500v2 bootloader for about 1 s until its first byte. Get sync or
+    // sign-on is tried again for this long after the module's answer, which may come before or
+    // after the reset takes effect.
+    int bootloaderWait = 2000; // ms
+    // ms: the wait for one try's reply, and the least time between two tries. Above Optiboot's
+    // LED flashes (375 ms), while which it reads nothing: a second sync must never join a first
+    // that still waits unread, for the bytes beyond two are lost and Optiboot takes what is left
+    // for a broken command and starts the application.
+    int syncAttempt = 500;
+    int quiet = 50; // ms without a byte from the board before a try: the application's last output is through
+
+    // The longest a board without a bootloader takes to fail, once both ports are connected:
+    // per protocol (the chosen one, then the other), the two AT commands, the bootloader wait and
+    // the last try.
+    int noBootloaderLimit() const { return 2 * (2 * atReply + bootloaderWait + syncAttempt); }
 };
 
 } // namespace upload

@@ -1,10 +1,11 @@
 /* A board application that talks on its serial line (USART0, 115200 baud 8N1), for the serial
- * monitor's tests and benchmark. Built twice:
+ * monitor's tests and benchmark, and a board that never stops printing. Built in two kinds:
  *   serialecho: prints "serialecho ready" once, then "tick N" every half second, and sends back
  *               every byte it receives, in order.
  *   serialflood (-DFLOOD): prints numbered lines of 64 bytes without a pause, as fast as the line
  *               takes them, so that a lost byte shows as a gap in the numbers.
- * Registers shared by the ATmega328P and the ATmega2560; no interrupts. Receiving is polled
+ * Registers shared by the ATmega328P and the ATmega2560, but each part needs its own build
+ * (serialecho_mega, serialflood_mega): their RAM starts at different addresses. No interrupts. Receiving is polled
  * between the sends of single bytes: the receiver holds only three bytes, so the program never
  * waits on the transmitter while a byte may come in. */
 #include <avr/io.h>
