@@ -84,6 +84,13 @@ Widget::~Widget()
         if (worker->wait(WorkerShutdownWait))
             delete worker;
     }
+    // An identification in progress ends at its next wait; its thread goes with it.
+    for (QThread *worker : work.identifications()) {
+        disconnect(worker, nullptr, this, nullptr);
+        worker->requestInterruption();
+        if (worker->wait(WorkerShutdownWait))
+            delete worker;
+    }
     delete ui;
 }
 

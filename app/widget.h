@@ -97,12 +97,17 @@ private:
     void startKnownModules();
     // An announcement from a known module updates it, and its row.
     void takeKnownAnnouncement(const discovery::Announcement &announcement);
-    // The table's context menu for `row` (-1: no row): on a row "Serial monitor", then "Add
-    // module by address…", and on the row of a known module "Forget module".
+    // The table's context menu for `row` (-1: no row): on a row "Serial monitor" and "Identify
+    // board", then "Add module by address…", and on the row of a known module "Forget module".
     QMenu *tableMenu(int row);
     void showTableMenu(const QPoint &position);
     void addModuleByAddress();
     void forgetModule(const QString &ip);
+
+    // "Identify board" on a row: the board behind the module found on a worker thread, its type
+    // set in the Device box and kept (upload/uploadslots.cpp)
+    void identifyModuleBoard(const QString &ip);
+    void boardIdentified(const QString &ip, const QString &board, const QString &text, int result);
 
     // Runs the build-output finder and shows the default file and its time (firmware/firmwareslots.cpp)
     void refreshDefaultFile();

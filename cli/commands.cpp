@@ -6,6 +6,7 @@
 #include "exitcodes.h"
 #include "firmwarefile.h"
 #include "hostname.h"
+#include "identifycommand.h"
 #include "interruptsignal.h"
 #include "moduleboards.h"
 #include "moduleports.h"
@@ -66,7 +67,7 @@ void fail(const QString &line)
 }
 
 bool portsFromAnnouncement(const Invocation &inv, InterruptSignal *stop, const QString &ip, quint16 *dataPort,
-                           quint16 *atPort, int *exitCode)
+                           quint16 *atPort, int *exitCode, QString *hostName)
 {
     ModuleScan scan;
     if (stop)
@@ -97,6 +98,8 @@ bool portsFromAnnouncement(const Invocation &inv, InterruptSignal *stop, const Q
         *exitCode = ExitUnreachable;
         return false;
     }
+    if (hostName)
+        *hostName = heard->hostName;
     const std::optional<MissingPort> missing = resolvePorts(*heard, dataPort, atPort);
     if (!missing)
         return true;
@@ -292,12 +295,14 @@ int runUpload(const Invocation &inv)
     int exitCode = ExitSuccess;
     if (!findBoards(inv, &interrupt, &boards, &exitCode))
         return exitCode;
+    if (inv.board.isEmpty())
+        chooseBoardTypes(&boards, inv.jobs, &interrupt);
 
     upload::UploadTimeouts timeouts;
     timeouts.reply = int(timeouts.reply * scale);
     timeouts.leaveProgramming = int(timeouts.leaveProgramming * scale);
     const int jobs = UploadBatch::boardsAtOnce(inv.jobs, int(boards.size()), openFileLimit);
-    UploadBatch batch(boards, {imagePath, firmware.image.size(), timeouts, inv.verify, jobs, inv.retries});
+    UploadBatch batch(boards, {imagePath, firmware.image.size(), timeouts, inv.verify, jobs, inv.retries, inv.hexPath});
     QObject::connect(&interrupt, &InterruptSignal::interrupted, &batch, &UploadBatch::interrupt);
     if (interrupt.status() != 0)
         batch.interrupt(interrupt.status());
@@ -320,6 +325,7 @@ int runUpload(const Invocation &inv)
         batch.start();
         loop.exec();
         progress.end();
+        rememberWritten(batch.boards());
         const Board &b = batch.boards().first();
         printLine(b.exitCode == ExitSuccess ? stdout : stderr, b.verdictLine);
         return interrupt.status() != 0 ? interrupt.status() : b.exitCode;
@@ -331,6 +337,7 @@ int runUpload(const Invocation &inv)
     batch.start();
     loop.exec();
     display.end();
+    rememberWritten(batch.boards());
 
     for (const Board &b : batch.boards()) {
         if (b.state == Board::State::Failed)

@@ -32,13 +32,6 @@ void write(const QList<QByteArray> &lines)
     std::fflush(stdout);
 }
 
-// The platform's board id of a board type: the UNO's, or the Mega 2560's for the boards with its
-// chip.
-QString ideBoardOf(const upload::Board &board)
-{
-    return QLatin1String(board.protocol == upload::Protocol::Stk500v1 ? "uno" : "mega2560");
-}
-
 // The port of a module heard: its announced values, and the board behind it when that is known
 // (quarnel-cli identify or upload, or the window, may have learned it since the last time).
 discovery::ToolPort toolPort(const discovery::Announcement &a, upload::ModuleBoards *boards)
@@ -46,7 +39,7 @@ discovery::ToolPort toolPort(const discovery::Announcement &a, upload::ModuleBoa
     discovery::ToolPort port{a.hostIp, a.hostName, a.dataPort, a.atPort, QString(), QString()};
     boards->refresh();
     if (const upload::Board *board = boards->boardOf(a.hostIp, a.hostName)) {
-        port.board = ideBoardOf(*board);
+        port.board = QLatin1String(board->ideBoard);
         port.boardName = ideBoardName(port.board);
     }
     return port;

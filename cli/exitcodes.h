@@ -30,6 +30,9 @@ const char UploadExitHelp[] =
     "the first in this order: 1 upload failed, 5 verify failed, 3 module unreachable or not\n"
     "heard; 2 usage error, 4 HEX file error, 6 local failure; 130 interrupted (Ctrl-C),\n"
     "143 terminated (SIGTERM), 129 hung up (SIGHUP).\n";
+const char IdentifyExitHelp[] =
+    "Exit status: 0 identified, 1 no bootloader answered or a chip no board type has, 2 usage\n"
+    "error, 3 module unreachable or not heard, 6 local failure (port 3333).\n";
 const char DiscoveryExitHelp[] = "Exit status: 0 after QUIT or the end of standard input, 2 usage error.\n";
 const char IdeSetupExitHelp[] = "Exit status: 0 written, 2 usage error, 6 the files could not be written.\n";
 const char RenameExitHelp[] = "Exit status: 0 sent, 2 usage error, 3 module unreachable or not heard, 6 local failure.\n";

@@ -64,6 +64,7 @@ void UploadBatch::startNext()
     Board &b = list[index];
     auto worker = std::make_unique<upload::Thread>(b.target.atPort, b.target.dataPort, b.target.ip, b.target.board);
     worker->setImagePath(settings.imagePath);
+    worker->setHexPath(settings.hexPath);
     worker->setVerify(settings.verify);
     worker->setTimeouts(settings.timeouts);
     worker->setRetries(settings.retries);

@@ -116,7 +116,7 @@ bool BuildChip::fits(const QString &chip, int chipArchitecture) const
 {
     if (!device.isEmpty())
         return device.compare(chip, Qt::CaseInsensitive) == 0;
-    return architecture == 0 || architecture == chipArchitecture; // 0: the header names none
+    return architecture == 0 || chipArchitecture == 0 || architecture == chipArchitecture; // 0: not known
 }
 
 QString BuildChip::text(const QString &chip) const
@@ -125,6 +125,21 @@ QString BuildChip::text(const QString &chip) const
         return QStringLiteral("an avr%1 chip").arg(architecture);
     const QString name = device.compare(chip, Qt::CaseInsensitive) == 0 ? chip : device;
     return QStringLiteral("an ") + name;
+}
+
+int architectureOf(const QString &chip)
+{
+    // avr-gcc's -mmcu tables: avr5 holds the 32 KiB ATmegas, avr6 those with 256 KiB.
+    static const struct
+    {
+        const char *chip;
+        int architecture;
+    } Architectures[] = {{"atmega328p", 5}, {"atmega2560", 6}};
+    for (const auto &a : Architectures) {
+        if (chip.compare(QLatin1String(a.chip), Qt::CaseInsensitive) == 0)
+            return a.architecture;
+    }
+    return 0;
 }
 
 std::optional<BuildChip> readBuildChip(const QByteArray &elf, const QByteArray &image)

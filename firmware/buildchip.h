@@ -20,8 +20,8 @@ struct BuildChip
     QString device;       // as the compiler names it ("atmega328p"); empty without the note
     int architecture = 0; // 5 for avr5, 6 for avr6, ...
 
-    // Whether a program so built can run on `chip` ("ATmega328P") of `architecture`: the same
-    // device when the note names one, else the same architecture (when the header names one).
+    // Whether a program so built can run on `chip` ("ATmega328P") of `chipArchitecture`: the
+    // same device when the note names one, else the same architecture (when both are known).
     bool fits(const QString &chip, int chipArchitecture) const;
     // "an ATmega328P" / "an avr5 chip", for messages; `chip` spells the name as people write it
     // when it is the device.
@@ -37,6 +37,10 @@ std::optional<BuildChip> readBuildChip(const QByteArray &elf, const QByteArray &
 // The same for the ELF file beside `hexPath` (its name with .elf for .hex); nothing when there
 // is none, it cannot be read, or it is larger than MaxElfSize.
 std::optional<BuildChip> buildChipBeside(const QString &hexPath, const QByteArray &image);
+
+// The AVR architecture number of a chip the boards carry ("ATmega328P": 5, "ATmega2560": 6), 0
+// for another.
+int architectureOf(const QString &chip);
 
 // Far above an AVR program with its debugging information.
 const qint64 MaxElfSize = 64 * 1024 * 1024; // bytes
