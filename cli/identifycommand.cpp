@@ -11,6 +11,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLoggingCategory>
+#include <QTimer>
 
 #include <cstdio>
 #include <functional>
@@ -254,6 +255,11 @@ void chooseBoardTypes(QVector<Board> *boards, int jobs, InterruptSignal *stop)
     QString error;
     if (!learned.isEmpty() && !store.remember(learned, &error))
         fail(error);
+    // A module takes a new client on its data port only a moment after the last one left.
+    if (!stopped) {
+        QTimer::singleShot(upload::UploadTimeouts().retryPause, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
 }
 
 void rememberWritten(const QVector<Board> &boards)

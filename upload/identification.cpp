@@ -4,10 +4,17 @@
 #include "bootloaderfinder.h"
 #include "datapipe.h"
 
-#include <cstdio>
+#include <QDeadlineTimer>
+
 #include <utility>
 
 namespace upload {
+
+namespace {
+
+const int RefusedRetryPause = 50; // ms between tries of a data port that refused
+
+} // namespace
 
 QString Identification::protocolName() const
 {
@@ -19,7 +26,15 @@ Identification identifyBoard(const QString &ip, quint16 dataPort, quint16 atPort
     Identification id;
     DataPipe pipe;
     AtSession at(timeouts.connect, timeouts.atReply);
-    if (!pipe.connectTo(ip, dataPort, timeouts.connect)) {
+    // A module listens on its data port again only a moment after its last client left, and an
+    // identification often follows one (a monitor closed, an upload): a refusal is tried again
+    // within the connect wait.
+    const QDeadlineTimer connectWait(timeouts.connect);
+    bool connected = false;
+    while (!(connected = pipe.connectTo(ip, dataPort, int(qMax<qint64>(0, connectWait.remainingTime()))))
+           && !connectWait.hasExpired() && !QThread::currentThread()->isInterruptionRequested())
+        QThread::msleep(RefusedRetryPause);
+    if (!connected) {
         id.result = Identification::Result::Unreachable;
         id.failure = UploadOutcome::of(UploadOutcome::Kind::DataPortUnreachable);
         return id;
