@@ -7,12 +7,20 @@
 #include "modulelistener.h"
 #include "thread.h"
 #include "ui_widget.h"
+#include "uploadbatch.h"
 
+#include <QAction>
+#include <QHBoxLayout>
 #include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QLabel>
 #include <QMessageBox>
+#include <QTemporaryFile>
 #include <QTimer>
+#include <QToolButton>
 #include <QUdpSocket>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -68,14 +76,75 @@ Widget::Widget(QWidget *parent)
     startKnownModules();
 
     ui->pushButton_4->setStyleSheet(QString::fromLatin1(ButtonStyleSheet));
+    buildToolRow();
+}
 
+void Widget::buildToolRow()
+{
+    QTableWidget *table = ui->userTableWidget;
+    monitorAction = new QAction(tr("Serial monitor"), this);
+    connect(monitorAction, &QAction::triggered, this, [this] {
+        const QList<int> rows = selectedRows();
+        if (!rows.isEmpty())
+            openMonitor(rows.first());
+    });
+    addModuleAction = new QAction(tr("Add module by address\342\200\246"), this);
+    connect(addModuleAction, &QAction::triggered, this, &Widget::addModuleByAddress);
+    uploadSelectedAction = new QAction(tr("Upload to selected rows"), this);
+    connect(uploadSelectedAction, &QAction::triggered, this, &Widget::uploadSelectedRows);
+    retryFailedAction = new QAction(tr("Retry failed rows"), this);
+    connect(retryFailedAction, &QAction::triggered, this, &Widget::retryFailedRows);
+
+    // The commands for the selected rows; a new one (such as "Identify board") is one more entry
+    // here, and shows under the table and in a row's context menu alike.
+    rowCommands = {uploadSelectedAction, retryFailedAction};
+
+    // Under the table, in the controls' small font, so that a user who never right-clicks finds
+    // every row command.
+    auto *row = new QHBoxLayout;
+    row->setSpacing(6);
+    const QFont small = ui->radioButton_2->font();
+    for (QAction *action : QList<QAction *>{monitorAction, addModuleAction} + rowCommands) {
+        auto *button = new QToolButton(this);
+        button->setDefaultAction(action);
+        button->setAutoRaise(true);
+        button->setFont(small);
+        row->addWidget(button);
+    }
+    auto *hint = new QLabel(tr("Ctrl/Shift-click, Ctrl+A: select rows \302\267 right-click: row menu"), this);
+    hint->setFont(small);
+    // Row commands added later take room from the hint first.
+    hint->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    hint->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    row->addWidget(hint, 1);
+    ui->verticalLayout_2->insertLayout(1, row);
+
+    connect(table->selectionModel(), &QItemSelectionModel::selectionChanged, this, &Widget::updateRowActions);
+    updateRowActions();
+}
+
+void Widget::updateRowActions()
+{
+    const bool selected = ui->userTableWidget->selectionModel()->hasSelection();
+    monitorAction->setEnabled(selected);
+    uploadSelectedAction->setEnabled(selected && !bulk);
+    // Not looked up on every progress report: with no failed row, a retry starts nothing.
+    retryFailedAction->setEnabled(!bulk);
 }
 
 Widget::~Widget()
 {
     closeMonitors();
     // Uploads still running are told to stop; their reports no longer have a window to go to.
-    const QList<upload::Thread *> workers = work.uploads();
+    QList<upload::Thread *> workers = work.uploads();
+    if (bulk) {
+        // The batch stops and deletes its own workers.
+        disconnect(bulk, nullptr, this, nullptr);
+        workers.erase(std::remove_if(workers.begin(), workers.end(),
+                                     [this](const upload::Thread *w) { return bulk->owns(w); }),
+                      workers.end());
+        bulk->interrupt();
+    }
     for (upload::Thread *worker : workers) {
         disconnect(worker, nullptr, this, nullptr);
         worker->requestInterruption();
@@ -91,6 +160,7 @@ Widget::~Widget()
         if (worker->wait(WorkerShutdownWait))
             delete worker;
     }
+    delete bulk;
     delete ui;
 }
 

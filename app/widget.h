@@ -13,10 +13,15 @@
 #include <QPointer>
 #include <QString>
 #include <QStringList>
+#include <QVector>
 #include <QWidget>
 
+#include <memory>
+
+class QAction;
 class QComboBox;
 class QMenu;
+class QTemporaryFile;
 class MonitorWindow;
 class QTableWidgetItem;
 class QTimer;
@@ -24,6 +29,8 @@ class QUdpSocket;
 
 namespace upload {
 class Thread;
+class UploadBatch;
+struct RowSnapshot;
 }
 
 namespace Ui {
@@ -116,6 +123,23 @@ private:
     void openMonitor(int row);
     void closeMonitors();
 
+    // Uploads of several rows in one press (upload/bulkslots.cpp). They run through the batch
+    // queue of quarnel-cli's upload --all; no box opens per row, one box at the end lists the
+    // rows that failed. Each "Fail" carries its reason as the Progress cell's tooltip.
+    bool prepareImage(); // the image of the file in use is ready; warns "Please Selcet File" if none is in use
+    void uploadSelectedRows();
+    void retryFailedRows();
+    void uploadRows(const QList<int> &rows);
+    void showBulkJob(int index);
+    void bulkEnded();
+    QVector<upload::RowSnapshot> tableSnapshot() const;
+    QList<int> selectedRows() const;
+    // The row commands as a visible tool row under the table, the same actions as the context
+    // menu's, enabled as the selection allows (app/widget.cpp).
+    void buildToolRow();
+    void updateRowActions();
+    void setFailReason(int row, const QString &reason);
+
     // The modal "connect server fail" box of uploads and renames (app/widget.cpp)
     void showConnectServerFail();
 
@@ -137,6 +161,13 @@ private:
     discovery::DeviceRowIndex *rowIndex; // IP -> row of userTableWidget, and rows to lock
     ModuleWork work; // per module what runs on it: uploadThread, the uploads not yet finished, the monitor
     QHash<QString, QPointer<MonitorWindow>> monitors; // open monitor windows by IP, one per module
+    upload::UploadBatch *bulk = nullptr; // the upload of several rows that runs, if one does
+    std::unique_ptr<QTemporaryFile> bulkImage; // its own copy of the image: a press meanwhile converts anew
+    QAction *monitorAction = nullptr;        // the row commands, in the tool row and the context menu
+    QAction *addModuleAction = nullptr;
+    QAction *uploadSelectedAction = nullptr;
+    QAction *retryFailedAction = nullptr;
+    QList<QAction *> rowCommands; // the commands for the selected rows, in the tool row and the row's menu
 };
 
 #endif // WIDGET_H

@@ -82,16 +82,7 @@ int main(int argc, char *argv[])
     QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
     const CommonOptions options = parseCommon(app.arguments().mid(1));
     const int reps = options.repetitions(DefaultReps);
-    QList<int> counts{1, 2, 4, 8};
-    for (int i = 0; i + 1 < options.rest.size(); ++i) {
-        if (options.rest.at(i) == QLatin1String("--boards")) {
-            counts.clear();
-            for (int n : intList(options.rest.at(i + 1)))
-                counts << qBound(1, n, 64);
-        }
-    }
-    if (options.smoke)
-        counts = {1, 2};
+    const QList<int> counts = boardCounts(options, {1, 2, 4, 8}, {1, 2});
     int most = 0;
     for (int n : counts)
         most = qMax(most, n);

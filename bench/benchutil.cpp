@@ -165,6 +165,21 @@ QList<int> intList(const QString &text)
     return out;
 }
 
+QList<int> boardCounts(const CommonOptions &options, const QList<int> &fallback, const QList<int> &smoke)
+{
+    if (options.smoke)
+        return smoke;
+    QList<int> counts = fallback;
+    for (int i = 0; i + 1 < options.rest.size(); ++i) {
+        if (options.rest.at(i) == QLatin1String("--boards")) {
+            counts.clear();
+            for (int n : intList(options.rest.at(i + 1)))
+                counts << qBound(1, n, 64);
+        }
+    }
+    return counts;
+}
+
 void say(const QString &line)
 {
     std::fputs(qPrintable(line + QLatin1Char('\n')), stdout);

@@ -73,6 +73,8 @@ CommonOptions parseCommon(const QStringList &arguments);
 
 // "1,2,4" as numbers; a part that is not a number gives 0.
 QList<int> intList(const QString &text);
+// The board counts of a run: `--boards N,N,...` (each 1..64) or `fallback`, and `smoke` in a smoke run.
+QList<int> boardCounts(const CommonOptions &options, const QList<int> &fallback, const QList<int> &smoke);
 
 // Prints a line at once (stdout is a pipe under CTest and in scripts).
 void say(const QString &line);

@@ -71,12 +71,6 @@ int written(const QVector<Board> &boards)
 
 } // namespace
 
-bool Board::finished() const
-{
-    return state == State::Done || state == State::Failed || state == State::Interrupted
-           || state == State::NotStarted;
-}
-
 QString stateText(const Board &board)
 {
     const QString shown = QLatin1String(textsOf(board.state).shown);
@@ -130,6 +124,55 @@ void failBefore(Board *board, const QString &why)
 }
 
 } // namespace
+
+namespace {
+
+void failLocally(Board *board, const QString &why, const QString &check)
+{
+    board->state = Board::State::Failed;
+    board->failure = why;
+    board->exitCode = ExitLocalFailure;
+    board->verdictLine = QStringLiteral("quarnel-cli: upload to %1 failed: %2; %3").arg(board->target.ip, why, check);
+}
+
+} // namespace
+
+void takeJob(Board *board, const upload::BatchJob &job, const QString &imagePath, qint64 imageBytes, bool verify,
+             int stopStatus)
+{
+    static_cast<upload::BatchJob &>(*board) = job;
+    switch (job.state) {
+    case Board::State::NotStarted:
+        board->exitCode = stopStatus;
+        return;
+    case Board::State::Interrupted:
+        board->exitCode = stopStatus;
+        board->verdictLine = QStringLiteral("quarnel-cli: upload to %1 interrupted, %2 bytes written")
+                                 .arg(board->target.ip)
+                                 .arg(board->bytes);
+        return;
+    case Board::State::Done:
+    case Board::State::Failed:
+        break;
+    default:
+        return;
+    }
+    // Failed without a run: the batch could not start its thread.
+    if (job.outcome.kind == upload::UploadOutcome::Kind::NotRun) {
+        failLocally(board, job.failure,
+                    QStringLiteral("this computer is short of threads or memory; give a smaller --jobs"));
+        return;
+    }
+    if (job.outcome.kind == upload::UploadOutcome::Kind::ImageMissing) {
+        // The image is this run's own, written before any board started.
+        failLocally(board, QStringLiteral("cannot read the temporary image %1").arg(imagePath),
+                    QStringLiteral("check the temporary directory and the open-file limit (ulimit -n)"));
+        return;
+    }
+    const Verdict verdict = uploadVerdict(job.outcome, board->target, imageBytes, verify);
+    board->verdictLine = verdict.line;
+    board->exitCode = verdict.exitCode;
+}
 
 void takeAnnouncement(Board *board, const discovery::Announcement *announcement, double seconds)
 {

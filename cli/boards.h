@@ -3,6 +3,7 @@
 
 #include "announcement.h"
 #include "exitcodes.h"
+#include "uploadbatch.h"
 #include "uploadverdict.h"
 
 #include <QByteArray>
@@ -11,24 +12,19 @@
 
 namespace cli {
 
-// One board of an upload command: where it is, and how its upload stands.
-struct Board
+// One board of an upload command: where it is, how its upload stands (the batch's job), and
+// what its end means to a script and a person.
+struct Board : upload::BatchJob
 {
-    enum class State { Waiting, Connecting, Writing, Verifying, Retrying, Done, Failed, Interrupted, NotStarted };
-
-    UploadTarget target;
-    QString hostName;   // as announced; empty when the ports were given
-    State state = State::Waiting;
-    float fraction = 0; // of the image read, 0..1
-    int retries = 0;    // resumptions made
-    qint64 bytes = 0;   // acknowledged by the bootloader
-    double seconds = 0; // from its start to its end
-    QString failure;    // what failed, when it did ("bootloader did not answer get sync")
+    QString hostName; // as announced; empty when the ports were given
     int exitCode = ExitSuccess;
     QString verdictLine; // the one-board line: "quarnel-cli: IP: upload complete, ..." or "... failed: ...; check ..."
-
-    bool finished() const;
 };
+
+// The batch's job `job` of this board; once it has ended, also its exit status and verdict line.
+// `stopStatus`: the status of a board interrupted or not started.
+void takeJob(Board *board, const upload::BatchJob &job, const QString &imagePath, qint64 imageBytes, bool verify,
+             int stopStatus);
 
 // The state as the display shows it: "connecting", "writing", "failed: WHAT", "retry 2", ...
 QString stateText(const Board &board);

@@ -137,7 +137,7 @@ const char IdeSetupHelp[] =
 
 const char MonitorHelp[] =
     "Usage: quarnel-cli monitor --ip IP [--data-port P] [--seconds N] [--eol lf|cr|crlf|none]\n"
-    "                           [--timestamps]\n"
+    "                           [--timestamps] [--log FILE]\n"
     "A serial monitor over Wi-Fi: connects to the module's data port, a transparent pipe to the\n"
     "board's serial line at the module's line speed, without switching the module to upload\n"
     "mode or resetting the board. What the board sends goes to standard output as it comes,\n"
@@ -360,10 +360,11 @@ QString ideSetupHelp()
     return QString::fromLatin1(IdeSetupHelp) + QLatin1String(IdeSetupExitHelp);
 }
 
-// monitor: the module, its data port, how long to run, the line end and the time stamps.
+// monitor: the module, its data port, how long to run, the line end, the time stamps and the log.
 QList<QCommandLineOption> monitorOptions()
 {
-    return {valued("ip", "IP"), valued("data-port", "P"), valued("eol", "END"), flag("timestamps")};
+    return {valued("ip", "IP"), valued("data-port", "P"), valued("eol", "END"), flag("timestamps"),
+            valued("log", "FILE")};
 }
 
 void parseMonitor(Arguments &args, Invocation *inv)
@@ -376,6 +377,9 @@ void parseMonitor(Arguments &args, Invocation *inv)
     args.ip(&inv->ip);
     args.port("data-port", &inv->dataPort);
     inv->timestamps = args.isSet("timestamps");
+    if (args.isSet("log") && args.value("log").isEmpty())
+        args.fail(QStringLiteral("--log: expected a file name"));
+    inv->logPath = args.value("log");
     if (args.isSet("eol") && !monitor::parseLineEnd(args.value("eol"), &inv->lineEnd))
         args.fail(QStringLiteral("--eol %1: expected one of %2")
                       .arg(args.value("eol"), monitor::lineEndNames().join(QLatin1String(", "))));

@@ -41,6 +41,7 @@ struct Invocation
     double runSeconds = 0; // monitor: end after this long; 0 runs until Ctrl-C
     monitor::LineEnd lineEnd = monitor::LineEnd::Lf; // monitor: sent after each typed line
     bool timestamps = false; // monitor: the time before each line received
+    QString logPath;         // monitor: a file that also gets what standard output gets
 };
 
 const double DefaultScanSeconds = 3;

@@ -301,20 +301,25 @@ int runUpload(const Invocation &inv)
     upload::UploadTimeouts timeouts;
     timeouts.reply = int(timeouts.reply * scale);
     timeouts.leaveProgramming = int(timeouts.leaveProgramming * scale);
-    const int jobs = UploadBatch::boardsAtOnce(inv.jobs, int(boards.size()), openFileLimit);
-    UploadBatch batch(boards, {imagePath, firmware.image.size(), timeouts, inv.verify, jobs, inv.retries, inv.hexPath});
-    QObject::connect(&interrupt, &InterruptSignal::interrupted, &batch, &UploadBatch::interrupt);
+    const int jobs = upload::UploadBatch::boardsAtOnce(inv.jobs, int(boards.size()), openFileLimit);
+    upload::UploadBatch batch(QVector<upload::BatchJob>(boards.begin(), boards.end()),
+                              {imagePath, timeouts, inv.verify, jobs, inv.retries, inv.hexPath});
+    QObject::connect(&batch, &upload::UploadBatch::changed, [&](int index) {
+        takeJob(&boards[index], batch.jobs().at(index), imagePath, firmware.image.size(), inv.verify,
+                interrupt.status());
+    });
+    QObject::connect(&interrupt, &InterruptSignal::interrupted, &batch, &upload::UploadBatch::interrupt);
     if (interrupt.status() != 0)
-        batch.interrupt(interrupt.status());
+        batch.interrupt();
     QEventLoop loop;
-    QObject::connect(&batch, &UploadBatch::finished, &loop, &QEventLoop::quit);
+    QObject::connect(&batch, &upload::UploadBatch::finished, &loop, &QEventLoop::quit);
 
     // One board named with --ip shows what it always showed: a bar and one verdict line.
     if (!inv.all && boards.size() == 1 && !inv.json) {
         ProgressPrinter progress(stdout, isTerminal(stdout), boards.first().target.ip,
                                  inv.verify ? QStringLiteral("verifying") : QString());
-        QObject::connect(&batch, &UploadBatch::changed, &loop, [&progress, &batch](int) {
-            const Board &b = batch.boards().first();
+        QObject::connect(&batch, &upload::UploadBatch::changed, &loop, [&progress, &boards](int) {
+            const Board &b = boards.first();
             if (b.state != Board::State::Retrying) {
                 progress.show(b.fraction);
                 return;
@@ -325,27 +330,27 @@ int runUpload(const Invocation &inv)
         batch.start();
         loop.exec();
         progress.end();
-        rememberWritten(batch.boards());
-        const Board &b = batch.boards().first();
+        rememberWritten(boards);
+        const Board &b = boards.first();
         printLine(b.exitCode == ExitSuccess ? stdout : stderr, b.verdictLine);
         return interrupt.status() != 0 ? interrupt.status() : b.exitCode;
     }
 
     FILE *displayOut = inv.json ? stderr : stdout;
-    BoardDisplay display(displayOut, isTerminal(displayOut), &batch.boards());
-    QObject::connect(&batch, &UploadBatch::changed, &display, &BoardDisplay::changed);
+    BoardDisplay display(displayOut, isTerminal(displayOut), &boards);
+    QObject::connect(&batch, &upload::UploadBatch::changed, &display, &BoardDisplay::changed);
     batch.start();
     loop.exec();
     display.end();
-    rememberWritten(batch.boards());
+    rememberWritten(boards);
 
-    for (const Board &b : batch.boards()) {
+    for (const Board &b : qAsConst(boards)) {
         if (b.state == Board::State::Failed)
             printLine(stderr, b.verdictLine);
     }
-    exitCode = interrupt.status() != 0 ? interrupt.status() : worstExitCode(batch.boards());
-    const QByteArray summary = inv.json ? summaryJson(batch.boards(), inv.verify, exitCode)
-                                        : summaryTable(batch.boards(), inv.verify).toLocal8Bit();
+    exitCode = interrupt.status() != 0 ? interrupt.status() : worstExitCode(boards);
+    const QByteArray summary = inv.json ? summaryJson(boards, inv.verify, exitCode)
+                                        : summaryTable(boards, inv.verify).toLocal8Bit();
     std::fputs(summary.constData(), stdout);
     std::fflush(stdout);
     return exitCode;

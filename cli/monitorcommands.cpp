@@ -8,6 +8,7 @@
 #include "moduleports.h"
 #include "modulescan.h"
 #include "monitorconnection.h"
+#include "monitorlog.h"
 #include "monitortext.h"
 #include "pluggablemonitor.h"
 #include "portbridge.h"
@@ -70,9 +71,16 @@ int runMonitor(const Invocation &inv)
     QEventLoop loop;
     bool dropReported = false;
     QByteArrayList early; // lines typed (or piped) before the first connection stood; sent once it does
+    monitor::MonitorLog log;
+    QObject::connect(&log, &monitor::MonitorLog::failed, &loop, [](const QString &message) { fail(message); });
+    QString logError;
+    if (!inv.logPath.isEmpty() && !log.start(inv.logPath, &logError))
+        fail(logError + QStringLiteral("; the monitor goes on without it"));
 
     QObject::connect(&link, &monitor::MonitorConnection::received, &loop, [&](const QByteArray &bytes) {
-        writeOut(inv.timestamps ? stamper.stamp(bytes, QTime::currentTime()) : bytes);
+        const QByteArray shown = inv.timestamps ? stamper.stamp(bytes, QTime::currentTime()) : bytes;
+        writeOut(shown);
+        log.write(shown);
     });
     QObject::connect(&link, &monitor::MonitorConnection::stateChanged, &loop,
                      [&](monitor::MonitorConnection::State state, const QString &reason) {

@@ -1,6 +1,7 @@
 #ifndef CLI_UPLOADVERDICT_H
 #define CLI_UPLOADVERDICT_H
 
+#include "uploadbatch.h"
 #include "uploadoutcome.h"
 
 #include <QString>
@@ -9,13 +10,7 @@
 namespace cli {
 
 // Where an upload went, for the lines that explain its outcome.
-struct UploadTarget
-{
-    QString ip;
-    quint16 dataPort = 0;
-    quint16 atPort = 0;
-    QString board;
-};
+using UploadTarget = upload::UploadTarget;
 
 // What an upload outcome means to a script and to a person: the exit status, and one line
 // saying what failed and what to check (on success, what was done).

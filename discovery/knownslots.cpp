@@ -82,8 +82,10 @@ QMenu *Widget::tableMenu(int row)
         // The identification resets the board: not while an upload or another identification runs.
         identify->setEnabled(!work.portsHeld(ip));
         menu->addSeparator();
+        menu->addActions(rowCommands);
+        menu->addSeparator();
     }
-    menu->addAction(tr("Add module by address\342\200\246"), this, &Widget::addModuleByAddress);
+    menu->addAction(addModuleAction);
     const QTableWidgetItem *ipItem = row < 0 ? nullptr : ui->userTableWidget->item(row, discovery::ColumnIp);
     if (ipItem && knownModules.find(ipItem->text())) {
         const QString ip = ipItem->text();

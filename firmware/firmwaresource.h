@@ -46,6 +46,8 @@ public:
     bool convertDefaultFile();
     // False after a conversion failed: the image is not that of the file in use.
     bool imageConverted() const { return imageConverted_; }
+    // Where the conversions put the image.
+    QString imageFile() const { return imagePath; }
 
     // The file-name part of a path, after its last '/' or native separator.
     static QString fileNameOf(const QString &path);

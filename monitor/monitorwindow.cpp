@@ -2,6 +2,8 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFileDialog>
+#include <QSignalBlocker>
 #include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -49,6 +51,10 @@ MonitorWindow::MonitorWindow(const QString &ip, quint16 dataPort, const QString 
     autoscrollBox->setChecked(true);
     timestampBox = new QCheckBox(tr("Show timestamp"), this);
     clearButton = new QPushButton(tr("Clear output"), this);
+    saveButton = new QPushButton(tr("Save\342\200\246"), this);
+    saveButton->setToolTip(tr("Save what the monitor shows to a file"));
+    logBox = new QCheckBox(tr("Log to file\342\200\246"), this);
+    logBox->setToolTip(tr("Write what the monitor shows to a file as it comes"));
     status = new QLabel(this);
 
     auto *sendRow = new QHBoxLayout;
@@ -60,6 +66,8 @@ MonitorWindow::MonitorWindow(const QString &ip, quint16 dataPort, const QString 
     optionRow->addWidget(timestampBox);
     optionRow->addWidget(lineEndBox);
     optionRow->addWidget(clearButton);
+    optionRow->addWidget(saveButton);
+    optionRow->addWidget(logBox);
     auto *layout = new QVBoxLayout(this);
     layout->addLayout(sendRow);
     layout->addWidget(output, 1);
@@ -68,6 +76,9 @@ MonitorWindow::MonitorWindow(const QString &ip, quint16 dataPort, const QString 
     connect(sendButton, &QPushButton::clicked, this, &MonitorWindow::sendLine);
     connect(input, &QLineEdit::returnPressed, this, &MonitorWindow::sendLine);
     connect(clearButton, &QPushButton::clicked, output, &QPlainTextEdit::clear);
+    connect(saveButton, &QPushButton::clicked, this, &MonitorWindow::chooseSaveFile);
+    connect(logBox, &QCheckBox::toggled, this, &MonitorWindow::toggleLog);
+    connect(&log, &monitor::MonitorLog::failed, this, &MonitorWindow::reportFileFailure);
     connect(timestampBox, &QCheckBox::toggled, this, [this](bool on) { feed.setTimestamps(on); });
     connect(link, &monitor::MonitorConnection::received, this,
             [this](const QByteArray &bytes) { append(feed.take(bytes, QTime::currentTime())); });
@@ -81,6 +92,7 @@ void MonitorWindow::append(const QString &text)
     QTextCursor end(output->document());
     end.movePosition(QTextCursor::End);
     end.insertText(text);
+    log.write(text);
     if (autoscrollBox->isChecked())
         output->verticalScrollBar()->setValue(output->verticalScrollBar()->maximum());
 }
@@ -121,4 +133,68 @@ void MonitorWindow::sendLine()
 {
     if (link->send(monitor::lineToSend(input->text(), LineEndValues[lineEndBox->currentIndex()])))
         input->clear();
+}
+
+QString MonitorWindow::shownText() const
+{
+    return output->toPlainText();
+}
+
+bool MonitorWindow::saveTo(const QString &path)
+{
+    QString error;
+    if (monitor::saveText(path, shownText(), &error))
+        return true;
+    reportFileFailure(error);
+    return false;
+}
+
+bool MonitorWindow::startLog(const QString &path)
+{
+    QString error;
+    const bool started = log.start(path, &error);
+    if (!started)
+        reportFileFailure(error);
+    const QSignalBlocker quiet(logBox);
+    logBox->setChecked(started);
+    return started;
+}
+
+void MonitorWindow::stopLog()
+{
+    log.stop();
+    const QSignalBlocker quiet(logBox);
+    logBox->setChecked(false);
+}
+
+void MonitorWindow::chooseSaveFile()
+{
+    const QString path = QFileDialog::getSaveFileName(this, tr("Save monitor output"), QString(),
+                                                      tr("Text files (*.txt);;All files (*)"));
+    if (!path.isEmpty())
+        saveTo(path);
+}
+
+void MonitorWindow::toggleLog(bool on)
+{
+    if (!on) {
+        stopLog();
+        return;
+    }
+    const QString path = QFileDialog::getSaveFileName(this, tr("Log monitor output to"), QString(),
+                                                      tr("Log files (*.log *.txt);;All files (*)"));
+    if (path.isEmpty())
+        stopLog();
+    else
+        startLog(path);
+}
+
+void MonitorWindow::reportFileFailure(const QString &message)
+{
+    {
+        const QSignalBlocker quiet(logBox);
+        logBox->setChecked(log.running());
+    }
+    status->setText(message);
+    append(feed.note(message, QTime::currentTime()));
 }

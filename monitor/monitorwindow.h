@@ -2,6 +2,7 @@
 #define MONITORWINDOW_H
 
 #include "monitorconnection.h"
+#include "monitorlog.h"
 #include "monitortext.h"
 
 #include <QWidget>
@@ -14,7 +15,7 @@ class QPlainTextEdit;
 class QPushButton;
 
 // The serial monitor window of one module: what the board sends, an input line with Send, the
-// line end, autoscroll, timestamps and clear. Widgets and glue only; the connection is a
+// line end, autoscroll, timestamps, clear, "Save…" of what it shows and a log file of what comes. Widgets and glue only; the connection is a
 // monitor::MonitorConnection that the window owns, the text comes from a monitor::TextFeed.
 class MonitorWindow : public QWidget
 {
@@ -27,13 +28,25 @@ public:
     monitor::MonitorConnection *connection() { return link; }
     QString ip() const { return link->ip(); }
 
+    // What the window shows, and the two ways of keeping it; a failure is shown in the window and
+    // returned. The buttons ask for the file, then call these.
+    QString shownText() const;
+    bool saveTo(const QString &path);
+    // From now on, what the window shows is also written to `path`.
+    bool startLog(const QString &path);
+    void stopLog();
+
 private:
     void append(const QString &text);
     void showState(monitor::MonitorConnection::State state, const QString &reason);
     void sendLine();
+    void chooseSaveFile();
+    void toggleLog(bool on);
+    void reportFileFailure(const QString &message);
 
     monitor::MonitorConnection *link;
     monitor::TextFeed feed;
+    monitor::MonitorLog log;
     bool lossNoted = false; // the current loss of the connection is in the text
     QPlainTextEdit *output;
     QLineEdit *input;
@@ -42,6 +55,8 @@ private:
     QCheckBox *autoscrollBox;
     QCheckBox *timestampBox;
     QPushButton *clearButton;
+    QPushButton *saveButton;
+    QCheckBox *logBox;
     QLabel *status;
 };
 

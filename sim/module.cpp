@@ -61,6 +61,12 @@ Module::Module(const Config &config, QObject *parent)
     quietTimer.setInterval(quietMs(config.baud, config.quietMs));
     connect(&quietTimer, &QTimer::timeout, this, &Module::flushToHost);
     connect(&announceTimer, &QTimer::timeout, this, &Module::announce);
+    resetTimer.setSingleShot(true);
+    resetTimer.setInterval(ResetAfterAnswerMs);
+    connect(&resetTimer, &QTimer::timeout, this, [this] {
+        if (board)
+            board->resetIntoBootloader();
+    });
     connect(&atAnswers, &DelayLine::delivered, this, [this](const QByteArray &bytes) {
         if (QTcpSocket *client = atService ? atService->client() : nullptr)
             client->write(bytes);
@@ -123,6 +129,7 @@ bool Module::start(QString *error)
 void Module::stop()
 {
     announceTimer.stop();
+    resetTimer.stop();
     if (board) {
         writeFlashOut();
         board->stop();
@@ -193,10 +200,7 @@ QByteArray Module::handleAtCommand(const QByteArray &command, int *answerDelayMs
         if (!board)
             return AtOk;
         if (config.answerBeforeReset) {
-            QTimer::singleShot(ResetAfterAnswerMs, this, [this] {
-                if (board)
-                    board->resetIntoBootloader();
-            });
+            resetTimer.start();
         } else {
             board->resetIntoBootloader();
             *answerDelayMs = ResetAnswerDelayMs;

@@ -88,6 +88,7 @@ private:
     QUdpSocket *announceSocket = nullptr;
     QTimer announceTimer;
     QTimer quietTimer;       // the serial line has been quiet long enough: send what came
+    QTimer resetTimer;       // an answer that went out before the reset: now the reset
     QByteArray fromBoard;    // bytes from the board not yet sent to the host
     DelayLine atAnswers;     // in order; an answer after a reset waits for the board
     DelayLine toBoard;

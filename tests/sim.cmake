@@ -5,5 +5,5 @@ quarnel_add_test(tst_simparsers SOURCES tst_simparsers.cpp LIBS quarnel_simmodul
 quarnel_add_test(tst_simmodule SOURCES tst_simmodule.cpp simprocess.h LIBS Qt5::Network TIMEOUT 90)
 add_dependencies(tst_simmodule quarnel-sim avr_blink_uno avr_serialflood)
 
-quarnel_add_test(tst_simavrdude SOURCES tst_simavrdude.cpp simprocess.h avrdude.h LIBS Qt5::Network TIMEOUT 150)
+quarnel_add_test(tst_simavrdude SOURCES tst_simavrdude.cpp simprocess.h avrdude.h LIBS Qt5::Network TIMEOUT 240)
 add_dependencies(tst_simavrdude quarnel-sim avr_blink_uno avr_full_uno avr_blink_mega avr_big_mega avr_serialflood avr_serialflood_mega)

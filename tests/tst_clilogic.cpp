@@ -16,7 +16,6 @@
 #include "protocolbytes.h"
 #include "scanoutput.h"
 #include "testfiles.h"
-#include "uploadbatch.h"
 #include "uploadverdict.h"
 
 #include <QJsonArray>
@@ -93,8 +92,6 @@ private slots:
 
     void glob_data();
     void glob();
-    void boardsAtOnce_data();
-    void boardsAtOnce();
     void boardsHeardByName();
     void summary();
     void worstExitCode_data();
@@ -800,30 +797,6 @@ void tst_CliLogic::glob()
     QFETCH(QString, text);
     QFETCH(bool, matches);
     QCOMPARE(cli::globMatches(glob, text), matches);
-}
-
-void tst_CliLogic::boardsAtOnce_data()
-{
-    QTest::addColumn<int>("jobs");
-    QTest::addColumn<int>("boards");
-    QTest::addColumn<qint64>("openFileLimit");
-    QTest::addColumn<int>("atOnce");
-
-    const int fit = (1024 - cli::UploadBatch::FilesReserved) / cli::UploadBatch::FilesPerBoard;
-    QTest::newRow("all, no limit") << 0 << 800 << qint64(0) << 800;
-    QTest::newRow("800 boards, 1,024 files") << 0 << 800 << qint64(1024) << fit;
-    QTest::newRow("--jobs above the limit") << 4096 << 4096 << qint64(1024) << fit;
-    QTest::newRow("--jobs within the limit") << 4 << 800 << qint64(1024) << 4;
-    QTest::newRow("limit below the reserve") << 0 << 10 << qint64(16) << 1;
-}
-
-void tst_CliLogic::boardsAtOnce()
-{
-    QFETCH(int, jobs);
-    QFETCH(int, boards);
-    QFETCH(qint64, openFileLimit);
-    QFETCH(int, atOnce);
-    QCOMPARE(cli::UploadBatch::boardsAtOnce(jobs, boards, openFileLimit), atOnce);
 }
 
 // --all --name: the modules whose name matches, their ports from the announcement unless given;

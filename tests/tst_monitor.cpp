@@ -43,14 +43,17 @@ private slots:
     void pluggableMonitorBridges();
 };
 
-// What a user does first: a monitor on a board that prints; a typed line comes back.
+// What a user does first: a monitor on a board that prints; a typed line comes back; the log
+// file gets what the terminal got.
 void tst_Monitor::terminalShowsOutputAndEcho()
 {
     SimProcess sim;
     QVERIFY2(sim.start(echoBoard("127.0.0.201")), qPrintable(sim.errorText()));
+    QTemporaryDir dir;
+    const QString logPath = dir.filePath("monitor.log");
     QProcess monitor;
     startCli(monitor, {"monitor", "--ip", "127.0.0.201", "--data-port", QString::number(sim.dataPort()), "--seconds",
-                       "3", "--eol", "crlf", "--timestamps"});
+                       "3", "--eol", "crlf", "--timestamps", "--log", logPath});
     monitor.write("hello board\n");
     monitor.closeWriteChannel(); // the end of the input does not end the monitor
     const CliRun run = finishCli(monitor, 20000);
@@ -58,6 +61,7 @@ void tst_Monitor::terminalShowsOutputAndEcho()
     QVERIFY2(run.out.contains(" -> hello board\r\n"), run.printed().constData());
     QVERIFY2(QRegularExpression("(^|\n)\\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d -> tick \\d+\r\n").match(QString::fromLatin1(run.out)).hasMatch(),
              run.printed().constData());
+    QCOMPARE(readFile(logPath), run.out);
 }
 
 // An upload from another program while a monitor holds the data port fails at once and says the

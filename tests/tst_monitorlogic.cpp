@@ -3,8 +3,10 @@
 // protocol of the sketch build tools as a table of exchanges, and the connection to a data port
 // (served here by a plain TCP server).
 #include "monitorconnection.h"
+#include "monitorlog.h"
 #include "monitortext.h"
 #include "pluggablemonitor.h"
+#include "testfiles.h"
 
 #include <QSignalSpy>
 #include <QTcpServer>
@@ -50,6 +52,9 @@ private slots:
     void protocolExchanges_data();
     void protocolExchanges();
     void connectionLifecycle();
+    void logFollowsWrites();
+    void logFailureReportedOnce_data();
+    void logFailureReportedOnce();
 };
 
 void tst_MonitorLogic::receivedText_data()
@@ -232,6 +237,52 @@ void tst_MonitorLogic::connectionLifecycle()
     moduleThread.join();
     QCOMPARE(typed, QByteArray("typed\n"));
     QVERIFY(endSeen);
+}
+
+// The file holds every write at once, in order, and starts afresh.
+void tst_MonitorLogic::logFollowsWrites()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("monitor.log");
+    QVERIFY(writeFile(path, "an older log\n"));
+    monitor::MonitorLog log;
+    QString error;
+    QVERIFY(log.start(path, &error));
+    log.write(QByteArray("12:00:00.000 -> hello "));
+    QCOMPARE(readFile(path), QByteArray("12:00:00.000 -> hello "));
+    log.write(QStringLiteral("w\u00f6rld\n"));
+    QCOMPARE(readFile(path), QByteArray("12:00:00.000 -> hello w\xc3\xb6rld\n"));
+    log.stop();
+    log.write(QByteArray("after the stop"));
+    QCOMPARE(readFile(path).size(), 29);
+}
+
+void tst_MonitorLogic::logFailureReportedOnce_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<bool>("starts");
+    QTest::newRow("a directory") << QDir::tempPath() << false;
+    QTest::newRow("a full disk") << QStringLiteral("/dev/full") << true;
+}
+
+// A file that cannot be written: said once, and nothing more is tried.
+void tst_MonitorLogic::logFailureReportedOnce()
+{
+    QFETCH(QString, path);
+    QFETCH(bool, starts);
+    monitor::MonitorLog log;
+    QSignalSpy failed(&log, &monitor::MonitorLog::failed);
+    QString error;
+    QCOMPARE(log.start(path, &error), starts);
+    for (int i = 0; i < 3; ++i)
+        log.write(QByteArray("line\n"));
+    QCOMPARE(failed.size() + (starts ? 0 : 1), 1);
+    const QString message = starts ? failed.first().first().toString() : error;
+    QVERIFY2(message.startsWith(QStringLiteral("cannot write the log file %1: ").arg(path)), qPrintable(message));
+    QVERIFY(!log.running());
+
+    QVERIFY(!monitor::saveText(path, QStringLiteral("shown"), &error));
+    QVERIFY2(error.startsWith(QStringLiteral("cannot save to %1: ").arg(path)), qPrintable(error));
 }
 
 QTEST_GUILESS_MAIN(tst_MonitorLogic)

@@ -7,6 +7,7 @@
 #include "widgetinspector.h"
 #include "windowharness.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QContextMenuEvent>
 #include <QLineEdit>
@@ -59,6 +60,7 @@ class tst_MonitorWindow : public QObject
 
 private slots:
     void monitorAcrossUploadAndDeparture();
+    void logAndSaveKeepWhatIsShown();
 };
 
 void tst_MonitorWindow::monitorAcrossUploadAndDeparture()
@@ -120,6 +122,53 @@ void tst_MonitorWindow::monitorAcrossUploadAndDeparture()
     };
     QTRY_VERIFY_WITH_TIMEOUT(attempts() >= 2, 5000);
     QCOMPARE(output->toPlainText().count("[disconnected from"), 1); // one note, however many attempts
+}
+
+// Timestamps on, "Log to file…" while the board prints: the log gets every line as it comes, as
+// shown; "Save…" then writes exactly what the window shows.
+void tst_MonitorWindow::logAndSaveKeepWhatIsShown()
+{
+    Sandbox box;
+    const QString ip = QStringLiteral("127.0.0.212");
+    SimProcess sim;
+    QVERIFY2(sim.start({"--ip", ip, "--board", "UNO", "--announce-ms", "0", "--app", avrPath("serialecho.hex")}),
+             qPrintable(sim.errorText()));
+    Widget w;
+    WidgetInspector in{w};
+    in.timer()->stop();
+    in.addDeviceRow(ip, QString::number(sim.dataPort()), QString::number(sim.atPort()), "echo-board");
+    MonitorWindow *monitor = openFromMenu(in, ip);
+    QVERIFY(monitor);
+    auto *output = monitor->findChild<QPlainTextEdit *>();
+    for (QCheckBox *option : monitor->findChildren<QCheckBox *>()) {
+        if (option->text() == QLatin1String("Show timestamp"))
+            option->click();
+    }
+    QCheckBox *logBox = nullptr;
+    for (QCheckBox *option : monitor->findChildren<QCheckBox *>()) {
+        if (option->text() == QStringLiteral("Log to file\u2026"))
+            logBox = option;
+    }
+    QVERIFY(logBox);
+    const QString logPath = QDir::current().filePath("monitor.log");
+    {
+        harness::ModalDriver picker(logPath);
+        logBox->click();
+        QCOMPARE(picker.dialogs.size(), 1);
+    }
+    QVERIFY(logBox->isChecked());
+    QTRY_VERIFY_WITH_TIMEOUT(readFile(logPath).count("tick") >= 3, 10000);
+    const QString shown = output->toPlainText();
+    const QByteArray logged = readFile(logPath);
+    QVERIFY2(shown.toUtf8().endsWith(logged), logged.constData());
+    QVERIFY2(QRegularExpression("(^|\n)\\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d -> tick \\d+\n").match(QString::fromUtf8(logged)).hasMatch(),
+             logged.constData());
+
+    const QString savePath = QDir::current().filePath("shown.txt");
+    harness::ModalDriver picker(savePath);
+    buttonNamed(monitor, QStringLiteral("Save\u2026"))->click();
+    QCOMPARE(readFile(savePath), output->toPlainText().toUtf8());
+    QVERIFY(picker.boxes.isEmpty());
 }
 
 QTEST_MAIN(tst_MonitorWindow)

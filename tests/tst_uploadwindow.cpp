@@ -146,6 +146,7 @@ private slots:
     void renameUnreachableShowsBoxPerEdit();
     void noRenameForOtherChanges();
     void moduleAddedByAddress();
+    void selectedRowsThenRetry();
 };
 
 void tst_UploadWindow::uploadToBoard_data()
@@ -378,6 +379,9 @@ void tst_UploadWindow::modeSwitchRefused()
     QTRY_COMPARE(modal.boxes, QStringList{ConnectFailBox});
     QVERIFY(button->isEnabled());
     QCOMPARE(sim.pagesWritten(), 0);
+    // The reason stays with the "Fail", once the worker has ended.
+    QTRY_COMPARE(in.table()->item(rowWithIp(in.table(), "127.0.0.79"), discovery::ColumnProgress)->toolTip(),
+                 QStringLiteral("module refused the upload mode at AT command 1"));
 }
 
 // The row is found from the pressed button's place in the scrolled table.
@@ -709,6 +713,78 @@ void tst_UploadWindow::moduleAddedByAddress()
     discovery::KnownModules kept;
     QCOMPARE(kept.load(), QStringList());
     QVERIFY(kept.modules().isEmpty());
+}
+
+// Seven rows selected, UNO and MEGA2560 mixed, one module refusing connections; one press of
+// "Upload to selected rows": six written, one "Fail" with its reason and one box for it. Once the
+// module is back, "Retry failed rows" writes that board alone.
+void tst_UploadWindow::selectedRowsThenRetry()
+{
+    Sandbox box;
+    QVERIFY(writeFile("./update.bin", readFile(avrPath("blink_uno.bin"))));
+    const QByteArray image = readFile(avrPath("blink_uno.bin"));
+    SimProcess unos;
+    SimProcess megas;
+    SimProcess late;
+    QVERIFY2(unos.start({"--ip", "127.0.0.120", "--count", "3", "--board", "UNO", "--announce-ms", "0"}),
+             qPrintable(unos.errorText()));
+    QVERIFY2(megas.start({"--ip", "127.0.0.123", "--count", "3", "--board", "MEGA2560", "--announce-ms", "0"}),
+             qPrintable(megas.errorText()));
+    QVERIFY2(late.start({"--ip", "127.0.0.126", "--board", "UNO", "--announce-ms", "0"}), qPrintable(late.errorText()));
+    const QStringList latePorts{"--data-port", QString::number(late.dataPort()), "--at-port",
+                                QString::number(late.atPort())};
+    QVERIFY(late.stop()); // its ports now refuse connections
+
+    Widget w;
+    WidgetInspector in{w};
+    in.timer()->stop();
+    in.ui()->radioButton->click();
+    in.pickManualFile("blink.hex");
+    QStringList ips;
+    for (int i = 0; i < 3; ++i) {
+        ips << unos.ip(i).toString() << megas.ip(i).toString();
+        addModule(in, unos.ip(i).toString(), unos.dataPort(), unos.atPort(), "UNO", QStringLiteral("uno-%1").arg(i));
+        addModule(in, megas.ip(i).toString(), megas.dataPort(), megas.atPort(), "MEGA2560");
+    }
+    addModule(in, "127.0.0.126", late.dataPort(), late.atPort(), "UNO", "late");
+    ProgressLog unoLog(in.table(), ips.first());
+    in.table()->selectAll();
+
+    ModalDriver modal;
+    actionOf(in.tableMenu(0), "Upload to selected rows")->trigger();
+    const auto allEnded = [&] {
+        for (const QString &ip : qAsConst(ips)) {
+            if (progressOf(in.table(), ip) != QLatin1String("Successful"))
+                return false;
+        }
+        return progressOf(in.table(), "127.0.0.126") == QLatin1String("Fail");
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(allEnded(), UploadMs);
+    QTRY_COMPARE(modal.boxes, QStringList{"Upload to selected rows / These rows failed:\n"
+                                          "late (127.0.0.126): module data port unreachable"});
+    const int lateRow = rowWithIp(in.table(), "127.0.0.126");
+    QCOMPARE(in.table()->item(lateRow, discovery::ColumnProgress)->toolTip(), QStringLiteral("module data port unreachable"));
+    QVERIFY(risingTo(unoLog.texts, "Successful"));
+    QVector<int> pages;
+    for (int i = 0; i < 3; ++i) {
+        QCOMPARE(unos.flash(i).left(image.size()), image);
+        QCOMPARE(megas.flash(i).left(image.size()), image);
+        pages << unos.pagesWritten(i) << megas.pagesWritten(i);
+    }
+
+    QVERIFY2(late.start(QStringList{"--ip", "127.0.0.126", "--board", "UNO", "--announce-ms", "0"} + latePorts),
+             qPrintable(late.errorText()));
+    QMenu *menu = in.tableMenu(lateRow);
+    QVERIFY(actionOf(menu, "Retry failed rows"));
+    actionOf(menu, "Retry failed rows")->trigger();
+    QTRY_COMPARE_WITH_TIMEOUT(progressOf(in.table(), "127.0.0.126"), QStringLiteral("Successful"), UploadMs);
+    QCOMPARE(late.flash().left(image.size()), image);
+    for (int i = 0; i < 3; ++i) {
+        QCOMPARE(unos.pagesWritten(i), pages.at(2 * i));
+        QCOMPARE(megas.pagesWritten(i), pages.at(2 * i + 1));
+    }
+    QTRY_VERIFY(in.uploadSelectedAction()->isEnabled());
+    QCOMPARE(modal.boxes.size(), 1);
 }
 
 QTEST_MAIN(tst_UploadWindow)

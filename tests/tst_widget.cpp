@@ -77,7 +77,7 @@ void tst_Widget::initialState()
     QCOMPARE(in.table()->rowCount(), 0);
     QCOMPARE(in.table()->columnCount(), 7);
     QVERIFY(!in.table()->showGrid());
-    QCOMPARE(in.table()->selectionMode(), QAbstractItemView::SingleSelection);
+    QCOMPARE(in.table()->selectionMode(), QAbstractItemView::ExtendedSelection);
     QCOMPARE(in.table()->selectionBehavior(), QAbstractItemView::SelectRows);
     QCOMPARE(in.table()->autoScrollMargin(), 16);
     QCOMPARE(in.table()->horizontalHeader()->defaultSectionSize(), 150);

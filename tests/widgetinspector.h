@@ -48,6 +48,7 @@ struct WidgetInspector
     void lockNonNameCells() { w.lockNonNameCells(); }
     // The table's context menu on `row` (-1: below the rows), as a right click opens it.
     QMenu *tableMenu(int row) { return w.tableMenu(row); }
+    QAction *uploadSelectedAction() const { return w.uploadSelectedAction; }
     QString localIPv4Address() const { return discovery::ModuleListener::localIPv4Address(); }
     // A file picked with Open File, without converting it: ./update.bin stays what it is.
     void pickManualFile(const QString &path)

@@ -26,7 +26,7 @@ QPushButton *uploadButton(const QTableWidget *table, int row)
 
 } // namespace
 
-void Widget::OnBtnClicked()
+bool Widget::prepareImage()
 {
     if (!source.manualMode()) {
         refreshDefaultFile();
@@ -36,8 +36,22 @@ void Widget::OnBtnClicked()
     }
     if (source.currentFileName().isEmpty()) {
         QMessageBox::warning(this, QStringLiteral("Waring"), QStringLiteral("Please Selcet File"), QMessageBox::Ok);
-        return;
+        return false;
     }
+    return true;
+}
+
+void Widget::setFailReason(int row, const QString &reason)
+{
+    QTableWidgetItem *progress = ui->userTableWidget->item(row, discovery::ColumnProgress);
+    if (progress && progress->text() == QLatin1String("Fail"))
+        progress->setToolTip(reason);
+}
+
+void Widget::OnBtnClicked()
+{
+    if (!prepareImage())
+        return;
 
     auto *button = qobject_cast<QPushButton *>(sender());
     if (!button)
@@ -58,6 +72,7 @@ void Widget::OnBtnClicked()
         std::fprintf(stderr, "%s was not converted; nothing sent to %s\n",
                      QFile::encodeName(source.currentFileName()).constData(), module.ip.toLocal8Bit().constData());
         deal_ui(module.ip, upload::Thread::ReportVerdict, 0.0f);
+        setFailReason(row, tr("%1 could not be converted").arg(source.currentFileName()));
         return;
     }
 
@@ -70,6 +85,9 @@ void Widget::OnBtnClicked()
     const QTableWidgetItem *nameItem = table->item(row, discovery::ColumnName);
     const QString hostName = nameItem ? nameItem->data(discovery::ModuleNameRole).toString() : QString();
     connect(worker, &QThread::finished, this, [this, worker, module, hostName] {
+        const int rowNow = rowOfIp(module.ip);
+        if (rowNow >= 0)
+            setFailReason(rowNow, worker->outcome().text());
         // A board written is the board the row named.
         if (worker->outcome().succeeded())
             rememberBoard(module.ip, hostName, upload::findBoard(module.board));
