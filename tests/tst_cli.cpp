@@ -155,8 +155,9 @@ void tst_Cli::verifyCatchesWhatRepliesHide()
     const QByteArray bin = readFile(avrPath(image + ".bin"));
     QVERIFY(bin.size() > flipped);
     SimProcess sim;
+    // Two uploads one after the other: the module listens again at once.
     QVERIFY2(sim.start({"--ip", ip, "--board", board, "--announce-ms", "0", "--control-port", "0", "--flip-address",
-                        QString::number(flipped)}),
+                        QString::number(flipped), "--relisten-ms", "0"}),
              qPrintable(sim.errorText()));
 
     const CliRun plain = runCli(uploadArguments(sim, board, avrPath(image + ".hex")));
@@ -202,12 +203,13 @@ void tst_Cli::uploadFailures_data()
     QTest::newRow("mode switch answered with one byte")
         << QStringList{"--ip", "127.0.0.173", "--board", "UNO", "--at-reply", "one"} << "UNO" << "blink_uno" << 1
         << "module refused the upload mode at AT command 1; check" << false;
-    QTest::newRow("silent bootloader, a MEGA2560 taken for a UNO")
+    // The other protocol's bootloader answers once the chosen one's does not: the board is named.
+    QTest::newRow("a MEGA2560 taken for a UNO")
         << QStringList{"--ip", "127.0.0.174", "--board", "MEGA2560"} << "UNO" << "blink_uno" << 1
-        << "bootloader did not answer get sync; check that the board is a UNO (--board)" << true;
-    QTest::newRow("silent bootloader, a UNO taken for a zariV3")
+        << "the board answers as an ATmega2560 (MEGA2560), not an ATmega328P (UNO); nothing was written" << true;
+    QTest::newRow("a UNO taken for a zariV3")
         << QStringList{"--ip", "127.0.0.175", "--board", "UNO"} << "zariV3" << "blink_mega" << 1
-        << "bootloader did not answer sign-on; check that the board is a zariV3 (--board)" << true;
+        << "the board answers as an ATmega328P (UNO), not an ATmega2560 (zariV3); nothing was written" << true;
     // The simulator drops the link as the third page is written, before its reply.
     QTest::newRow("page 2 not acknowledged, STK500v1")
         << QStringList{"--ip", "127.0.0.176", "--board", "UNO", "--drop-after-pages", "3"} << "UNO" << "full_uno" << 1
@@ -374,7 +376,7 @@ void tst_Cli::renameUnreachable()
 }
 
 // Four boards in one command, two of them faulty: a link dropped once mid-image is resumed
-// (--retries 1), a silent bootloader fails on its own; the other two are written regardless.
+// (--retries 1), a board of another type fails on its own; the other two are written regardless.
 void tst_Cli::manyBoards()
 {
     const QByteArray bin = readFile(avrPath("blink_uno.bin"));
@@ -387,9 +389,9 @@ void tst_Cli::manyBoards()
     QVERIFY2(dropping.start(QStringList{"--ip", "127.0.0.152", "--board", "UNO", "--announce-ms", "0",
                                         "--drop-after-pages", "1", "--drops", "1"} + ports),
              qPrintable(dropping.errorText()));
-    SimProcess silent;
-    QVERIFY2(silent.start(QStringList{"--ip", "127.0.0.153", "--board", "MEGA2560", "--announce-ms", "0"} + ports),
-             qPrintable(silent.errorText()));
+    SimProcess mega;
+    QVERIFY2(mega.start(QStringList{"--ip", "127.0.0.153", "--board", "MEGA2560", "--announce-ms", "0"} + ports),
+             qPrintable(mega.errorText()));
 
     QStringList arguments{"upload", "--board", "UNO", "--retries", "1", "--verify", avrPath("blink_uno.hex")};
     for (int i = 150; i <= 153; ++i)
@@ -410,17 +412,19 @@ void tst_Cli::manyBoards()
     QVERIFY2(row("127.0.0.151").endsWith(" 0 written and verified"), run.out.constData());
     QVERIFY2(row("127.0.0.152").contains(written) && row("127.0.0.152").endsWith(" 1 written and verified"),
              run.out.constData());
-    QVERIFY2(row("127.0.0.153").endsWith(" 0 failed: bootloader did not answer get sync"), run.out.constData());
+    QVERIFY2(row("127.0.0.153").endsWith(" 0 failed: the board answers as an ATmega2560 (MEGA2560), not an ATmega328P (UNO)"),
+             run.out.constData());
     QCOMPARE(lines.last(), QByteArray("3 of 4 boards written and verified"));
     QVERIFY2(run.out.contains("127.0.0.152: retry 1\n"), run.out.constData());
-    QVERIFY2(run.err.contains("quarnel-cli: upload to 127.0.0.153 failed: bootloader did not answer get sync; check"),
+    QVERIFY2(run.err.contains("quarnel-cli: upload to 127.0.0.153 failed: the board answers as an ATmega2560 "
+                              "(MEGA2560), not an ATmega328P (UNO); nothing"),
              run.printed().constData());
     QVERIFY(!run.err.contains("upload to 127.0.0.15" "0"));
 
     QCOMPARE(unos.flash(0).left(bin.size()), bin);
     QCOMPARE(unos.flash(1).left(bin.size()), bin);
     QCOMPARE(dropping.flash().left(bin.size()), bin);
-    QVERIFY(unos.stop() && dropping.stop() && silent.stop());
+    QVERIFY(unos.stop() && dropping.stop() && mega.stop());
 }
 
 void tst_Cli::resumeAfterDrop_data()

@@ -2,6 +2,7 @@
 // simulated boards; the simulated flash must equal the image byte for byte, and avrdude, an
 // independent STK500 client, must read the same bytes back through the module.
 #include "avrdude.h"
+#include "cliprocess.h"
 #include "simprocess.h"
 #include "testfiles.h"
 #include "thread.h"
@@ -30,6 +31,8 @@ private slots:
     void verifyFindsWrongByte_data();
     void verifyFindsWrongByte();
     void twoBoardsAtOnce();
+    void printingBoard_data();
+    void printingBoard();
 };
 
 void tst_UploadSim::initTestCase()
@@ -153,6 +156,66 @@ void tst_UploadSim::twoBoardsAtOnce()
     QCOMPARE(mega.flash().left(megaImage.size()), megaImage);
     QVERIFY(uno.stop());
     QVERIFY(mega.stop());
+}
+
+void tst_UploadSim::printingBoard_data()
+{
+    QTest::addColumn<QString>("simBoard");
+    QTest::addColumn<QString>("board"); // chosen with --board
+    QTest::addColumn<QString>("delayMs");
+    QTest::addColumn<bool>("answerBeforeReset");
+    QTest::addColumn<QString>("failure"); // empty: the image is written
+
+    const QString megaNotUno = "the board answers as an ATmega2560 (MEGA2560), not an ATmega328P (UNO)";
+    for (const char *delay : {"0", "5", "20"}) {
+        QTest::addRow("UNO, %s ms", delay) << "UNO" << "UNO" << delay << false << QString();
+        QTest::addRow("MEGA2560, %s ms", delay) << "MEGA2560" << "MEGA2560" << delay << false << QString();
+    }
+    QTest::newRow("UNO, 0 ms, the module answering before the reset") << "UNO" << "UNO" << "0" << true << QString();
+    QTest::newRow("MEGA2560, 0 ms, the module answering before the reset")
+        << "MEGA2560" << "MEGA2560" << "0" << true << QString();
+    QTest::newRow("a MEGA2560 chosen for an UNO")
+        << "UNO" << "MEGA2560" << "5" << false
+        << "the board answers as an ATmega328P (UNO), not an ATmega2560 (MEGA2560)";
+    QTest::newRow("an UNO chosen for a MEGA2560") << "MEGA2560" << "UNO" << "5" << false << megaNotUno;
+}
+
+// A board that prints without pause from power-on, uploaded through quarnel-cli in the order a
+// user goes: the application runs, the upload resets the board and finds its bootloader.
+void tst_UploadSim::printingBoard()
+{
+    QFETCH(QString, simBoard);
+    QFETCH(QString, board);
+    QFETCH(QString, delayMs);
+    QFETCH(bool, answerBeforeReset);
+    QFETCH(QString, failure);
+
+    const bool uno = simBoard == QLatin1String("UNO");
+    const QString image = avrPath(board == QLatin1String("UNO") ? "blink_uno" : "blink_mega");
+    const QByteArray bin = readFile(image + ".bin");
+    QVERIFY(!bin.isEmpty());
+    QStringList simArguments{"--ip", uno ? "127.0.0.79" : "127.0.0.80", "--board", simBoard, "--announce-ms", "0",
+                             "--delay-ms", delayMs, "--app", avrPath(uno ? "serialflood.hex" : "serialflood_mega.hex")};
+    if (answerBeforeReset)
+        simArguments << "--answer-before-reset";
+    SimProcess sim;
+    QVERIFY2(sim.start(simArguments), qPrintable(sim.errorText()));
+    const QByteArray before = sim.flash();
+
+    const CliRun run = runCli({"upload", "--json", "--ip", sim.ip().toString(), "--board", board, "--data-port",
+                               QString::number(sim.dataPort()), "--at-port", QString::number(sim.atPort()),
+                               image + ".hex"},
+                              QString(), {}, UploadMs);
+    QVERIFY2(run.finished, run.printed().constData());
+    if (failure.isEmpty()) {
+        QVERIFY2(run.exitCode == 0, run.printed().constData());
+        QCOMPARE(sim.flash().left(bin.size()), bin);
+    } else {
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY2(run.out.contains(failure.toUtf8()) && run.err.contains(failure.toUtf8()), run.printed().constData());
+        QCOMPARE(sim.flash(), before);
+    }
+    QVERIFY(sim.stop());
 }
 
 QTEST_GUILESS_MAIN(tst_UploadSim)

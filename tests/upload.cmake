@@ -9,7 +9,8 @@ quarnel_add_test(tst_datapipe SOURCES tst_datapipe.cpp LIBS quarnel_uploadpeer T
 
 # End to end through the module simulator into the real bootloaders, with avrdude reading back.
 quarnel_add_test(tst_uploadsim SOURCES tst_uploadsim.cpp simprocess.h avrdude.h LIBS quarnel_uploadpeer TIMEOUT 400)
-add_dependencies(tst_uploadsim quarnel-sim avr_blink_uno avr_full_uno avr_blink_mega avr_big_mega avr_huge_mega)
+add_dependencies(tst_uploadsim quarnel-sim quarnel-cli avr_blink_uno avr_full_uno avr_blink_mega avr_big_mega avr_huge_mega
+  avr_serialflood avr_serialflood_mega)
 
 quarnel_add_test(tst_moduleboards SOURCES tst_moduleboards.cpp LIBS quarnel_upload TIMEOUT 30)
 # The one upload queue and the choice of rows for it.

@@ -37,8 +37,10 @@ quint8 BootloaderFinder::find(const Board &board)
     chipSignature.clear();
     failed = UploadOutcome();
     const Search chosen = search(board);
-    if (chosen == Search::ModeSwitchRefused)
+    if (chosen == Search::ModeSwitchRefused) {
+        found.reset();
         return 1;
+    }
     if (chosen == Search::NotFound) {
         failed = UploadOutcome::stepFailed(found->greetingStep(), pipe.wrongReply());
         fprintf(stderr, "%s\n", qPrintable(pipe.lastMismatch()));
