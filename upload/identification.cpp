@@ -46,6 +46,7 @@ Identification identifyBoard(const QString &ip, quint16 dataPort, quint16 atPort
     }
     UploadTimeouts searching = timeouts;
     searching.bootloaderWait = timeouts.identifyBootloaderWait;
+    searching.syncAttempt = timeouts.identifySyncAttempt;
     BootloaderFinder finder(pipe, at, searching);
     // Optiboot starts the application when it reads bytes of the other protocol; the STK500v2
     // bootloader passes over get sync. So STK500v1 is asked first.
