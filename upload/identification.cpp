@@ -83,6 +83,8 @@ QString Identification::text() const
     QString text;
     switch (result) {
     case Identification::Result::Identified:
+        if (!board) // an Identification made by hand
+            break;
         text = QStringLiteral("%1 (%2, signature %3, %4)")
                    .arg(QLatin1String(board->name), QLatin1String(board->chip), signatureHex(), protocolName());
         break;
