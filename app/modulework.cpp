@@ -10,11 +10,31 @@ bool ModuleWork::uploadStarted(const QString &ip, upload::Thread *worker)
     return work.monitor && work.monitor->release();
 }
 
+void ModuleWork::identifyStarted(const QString &ip, QThread *worker)
+{
+    Work &work = byModule[ip];
+    work.identifications.append(worker);
+    if (work.monitor)
+        work.monitor->release();
+}
+
+void ModuleWork::identifyEnded(QThread *worker)
+{
+    for (auto it = byModule.begin(); it != byModule.end(); ++it) {
+        if (it->identifications.removeOne(worker)) {
+            if (!it->portsHeld() && it->monitor)
+                it->monitor->resume();
+            forgetIfIdle(it);
+            break;
+        }
+    }
+}
+
 void ModuleWork::uploadEnded(upload::Thread *worker)
 {
     for (auto it = byModule.begin(); it != byModule.end(); ++it) {
         if (it->uploads.removeOne(worker)) {
-            if (it->uploads.isEmpty() && it->monitor)
+            if (!it->portsHeld() && it->monitor)
                 it->monitor->resume();
             forgetIfIdle(it);
             break;
@@ -28,7 +48,7 @@ void ModuleWork::addMonitor(const QString &ip, monitor::MonitorConnection *monit
 {
     Work &work = byModule[ip];
     work.monitor = monitor;
-    if (work.uploads.isEmpty())
+    if (!work.portsHeld())
         monitor->open();
     else
         monitor->release();
@@ -45,13 +65,27 @@ void ModuleWork::removeMonitor(const QString &ip)
 
 void ModuleWork::forgetIfIdle(QHash<QString, Work>::iterator it)
 {
-    if (it->uploads.isEmpty() && !it->monitor)
+    if (!it->portsHeld() && !it->monitor)
         byModule.erase(it);
 }
 
 bool ModuleWork::busy(const QString &ip) const
 {
     return byModule.contains(ip);
+}
+
+bool ModuleWork::portsHeld(const QString &ip) const
+{
+    const auto it = byModule.constFind(ip);
+    return it != byModule.constEnd() && it->portsHeld();
+}
+
+QList<QThread *> ModuleWork::identifications() const
+{
+    QList<QThread *> all;
+    for (const Work &work : byModule)
+        all += work.identifications;
+    return all;
 }
 
 QList<upload::Thread *> ModuleWork::uploads() const

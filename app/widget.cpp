@@ -71,6 +71,8 @@ Widget::Widget(QWidget *parent)
     connect(&presence, &discovery::Presence::departed, this, &Widget::removeRowsOf);
 
     addingRow = false;
+    for (const QString &problem : moduleBoards.load())
+        std::fprintf(stderr, "quarnel-uploader: %s\n", problem.toLocal8Bit().constData());
     startKnownModules();
 
     ui->pushButton_4->setStyleSheet(QString::fromLatin1(ButtonStyleSheet));
@@ -148,6 +150,13 @@ Widget::~Widget()
         worker->requestInterruption();
     }
     for (upload::Thread *worker : workers) {
+        if (worker->wait(WorkerShutdownWait))
+            delete worker;
+    }
+    // An identification in progress ends at its next wait; its thread goes with it.
+    for (QThread *worker : work.identifications()) {
+        disconnect(worker, nullptr, this, nullptr);
+        worker->requestInterruption();
         if (worker->wait(WorkerShutdownWait))
             delete worker;
     }

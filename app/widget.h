@@ -4,6 +4,7 @@
 #include "firmwaresource.h"
 #include "knownmodules.h"
 #include "knownprobe.h"
+#include "moduleboards.h"
 #include "modulework.h"
 #include "presence.h"
 
@@ -18,6 +19,7 @@
 #include <memory>
 
 class QAction;
+class QComboBox;
 class QMenu;
 class QTemporaryFile;
 class MonitorWindow;
@@ -93,17 +95,26 @@ private:
     void showModule(const discovery::Announcement &announcement);
     // Removes the rows of these modules and shows the new count.
     void removeRowsOf(const QStringList &ips);
+    // What each module is: the board a new row shows, kept when the user chooses one in a Device
+    // box and when an upload succeeds.
+    void rememberBoard(const QString &ip, const QString &hostName, const upload::Board *board);
+    void boardChosen(const QComboBox *boardBox);
 
     // Modules added by address (discovery/knownslots.cpp)
     void startKnownModules();
     // An announcement from a known module updates it, and its row.
     void takeKnownAnnouncement(const discovery::Announcement &announcement);
-    // The table's context menu for `row` (-1: no row): on a row "Serial monitor", then "Add
-    // module by address…", and on the row of a known module "Forget module".
+    // The table's context menu for `row` (-1: no row): on a row "Serial monitor" and "Identify
+    // board", then "Add module by address…", and on the row of a known module "Forget module".
     QMenu *tableMenu(int row);
     void showTableMenu(const QPoint &position);
     void addModuleByAddress();
     void forgetModule(const QString &ip);
+
+    // "Identify board" on a row: the board behind the module found on a worker thread, its type
+    // set in the Device box and kept (upload/uploadslots.cpp)
+    void identifyModuleBoard(const QString &ip);
+    void boardIdentified(const QString &ip, const QString &board, const QString &text, int result);
 
     // Runs the build-output finder and shows the default file and its time (firmware/firmwareslots.cpp)
     void refreshDefaultFile();
@@ -144,6 +155,7 @@ private:
     discovery::Presence presence; // presenceMap and sweepRunning
     discovery::KnownModules knownModules; // modules added by address, shared with quarnel-cli
     discovery::KnownModuleProbe knownProbe; // keeps their rows while they answer
+    upload::ModuleBoards moduleBoards; // each module's board type, shared with quarnel-cli
     bool addingRow;
     bool tableFullReported = false; // the full table was reported and no row has left since
     discovery::DeviceRowIndex *rowIndex; // IP -> row of userTableWidget, and rows to lock

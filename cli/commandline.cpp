@@ -5,6 +5,7 @@
 #include "discoverycommand.h"
 #include "exitcodes.h"
 #include "hostname.h"
+#include "identifycommand.h"
 #include "idesetup.h"
 #include "pluggablemonitor.h"
 #include "portnumber.h"
@@ -46,7 +47,7 @@ const char ScanHelp[] =
     "\n";
 
 const char UploadHelp[] =
-    "Usage: quarnel-cli upload (--ip IP [--ip IP ...] | --all [--name GLOB]) --board BOARD\n"
+    "Usage: quarnel-cli upload (--ip IP [--ip IP ...] | --all [--name GLOB]) [--board BOARD]\n"
     "                          [options] FILE.hex\n"
     "Converts FILE.hex once into a flash image in a temporary directory (never ./update.bin)\n"
     "and writes it into the board behind each module through the board's serial bootloader:\n"
@@ -63,7 +64,10 @@ const char UploadHelp[] =
     "  --name GLOB      with --all: only modules whose host name matches GLOB ('*' any text,\n"
     "                   '?' one character), for example 'uno-*'\n"
     "  --board BOARD    %3 (letter case does not matter); one\n"
-    "                   board type per command\n"
+    "                   board type per command. Without it, each board is written as the type\n"
+    "                   remembered for its module (quarnel-cli identify, an earlier upload, the\n"
+    "                   window's Device box); a module whose type is not known is identified\n"
+    "                   first, as quarnel-cli identify does\n"
     "  --data-port P    the modules' data port\n"
     "  --at-port P      the modules' AT-command port; a port not given is taken from each\n"
     "                   module's announcement on UDP port 3333\n"
@@ -109,8 +113,10 @@ const char DiscoveryHelp[] =
     "sketch build tools, speaking their discovery protocol on standard input and output:\n"
     "pluggable discovery version 1 (arduino-cli, Arduino IDE 2) after HELLO 1 \"AGENT\", and\n"
     "the Arduino IDE 1.8's form, which starts with START_SYNC. A port is\n"
-    "labelled \"HOSTNAME at IP\" and carries the data port, AT-command port and host name; a\n"
-    "module silent for 6 to 8 seconds is removed. The sketch build tools start it themselves\n"
+    "labelled \"HOSTNAME at IP\" and carries the data port, AT-command port and host name,\n"
+    "and the board behind the module once it is known (learned by quarnel-cli identify or an\n"
+    "upload, or chosen in the window), which the tools show beside the port; a module silent\n"
+    "for 6 to 8 seconds is removed. The sketch build tools start it themselves\n"
     "(quarnel-cli ide-setup).\n"
     "\n"
     "Options:\n"
@@ -214,16 +220,6 @@ void parseTargets(Arguments &args, Invocation *inv)
     }
 }
 
-QCommandLineOption valued(const char *name, const char *valueName)
-{
-    return QCommandLineOption(QLatin1String(name), QString(), QLatin1String(valueName));
-}
-
-QCommandLineOption flag(const char *name)
-{
-    return QCommandLineOption(QLatin1String(name));
-}
-
 // scan: how long to listen, and the output form.
 QList<QCommandLineOption> scanOptions()
 {
@@ -256,18 +252,8 @@ void parseUpload(Arguments &args, Invocation *inv)
 {
     args.seconds(args.isSet("all") ? DefaultScanSeconds : DefaultAnnouncementSeconds, &inv->seconds);
     parseTargets(args, inv);
-    args.port("at-port", &inv->atPort);
-    args.port("data-port", &inv->dataPort);
-    if (args.isSet("module-ports") && (args.isSet("data-port") || args.isSet("at-port")))
-        args.fail(QStringLiteral("--module-ports and --data-port or --at-port exclude each other"));
-    else if (args.isSet("module-ports") && !parseModulePorts(args.value("module-ports"), &inv->dataPort, &inv->atPort))
-        args.fail(QStringLiteral("--module-ports %1: expected DATA:AT, each a port number 1..%2 or empty; the sketch "
-                                 "build tool did not know the module's ports: is the module listed under Tools > Port?")
-                      .arg(args.value("module-ports"))
-                      .arg(MaxPort));
-    if (!args.isSet("board"))
-        args.fail(QStringLiteral("--board is required (one of %1)").arg(boardList()));
-    else if (!parseBoard(args.value("board"), &inv->board))
+    args.modulePorts(&inv->dataPort, &inv->atPort);
+    if (args.isSet("board") && !parseBoard(args.value("board"), &inv->board))
         args.fail(QStringLiteral("--board %1: unknown board; expected one of %2").arg(args.value("board"), boardList()));
     inv->verify = args.isSet("verify");
     if (args.isSet("verify-upload")) {
@@ -457,6 +443,8 @@ const QList<CommandRow> &commandTable()
          scanHelp, runScan},
         {Command::Upload, "upload", "convert an Intel HEX file and write it into one board or many", uploadOptions,
          parseUpload, uploadHelp, runUpload},
+        {Command::Identify, "identify", "tell which board is behind a module, without writing it", identifyOptions,
+         parseIdentify, identifyHelp, runIdentify},
         {Command::Rename, "rename", "give a module a new host name", renameOptions, parseRename, renameHelp,
          runRename},
         {Command::Modules, "modules", "add, list or remove modules given by address (for networks that drop "
@@ -473,6 +461,16 @@ const QList<CommandRow> &commandTable()
          parsePluggableMonitor, pluggableMonitorHelp, runPluggableMonitor},
     };
     return rows;
+}
+
+QCommandLineOption valued(const char *name, const char *valueName)
+{
+    return QCommandLineOption(QLatin1String(name), QString(), QLatin1String(valueName));
+}
+
+QCommandLineOption flag(const char *name)
+{
+    return QCommandLineOption(QLatin1String(name));
 }
 
 const CommandRow *findCommand(Command command)
@@ -542,6 +540,19 @@ void Arguments::port(const char *option, quint16 *port)
         *port = *parsed;
     else
         fail(QStringLiteral("--%1 %2: not a port number (1..%3)").arg(QLatin1String(option), value(option)).arg(MaxPort));
+}
+
+void Arguments::modulePorts(quint16 *dataPort, quint16 *atPort)
+{
+    port("at-port", atPort);
+    port("data-port", dataPort);
+    if (isSet("module-ports") && (isSet("data-port") || isSet("at-port")))
+        fail(QStringLiteral("--module-ports and --data-port or --at-port exclude each other"));
+    else if (isSet("module-ports") && !parseModulePorts(value("module-ports"), dataPort, atPort))
+        fail(QStringLiteral("--module-ports %1: expected DATA:AT, each a port number 1..%2 or empty; the sketch "
+                            "build tool did not know the module's ports: is the module listed under Tools > Port?")
+                 .arg(value("module-ports"))
+                 .arg(MaxPort));
 }
 
 void Arguments::ip(QString *canonical)

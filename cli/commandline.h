@@ -14,7 +14,7 @@ class QCommandLineParser;
 
 namespace cli {
 
-enum class Command { None, Scan, Upload, Rename, Modules, Discovery, IdeSetup, Monitor, PluggableMonitor };
+enum class Command { None, Scan, Upload, Identify, Rename, Modules, Discovery, IdeSetup, Monitor, PluggableMonitor };
 
 // What one quarnel-cli run was asked to do, checked and in the form the libraries take.
 struct Invocation
@@ -22,19 +22,19 @@ struct Invocation
     Command command = Command::None;
     bool help = false;     // print the help of `command` (None: the overview) and stop
     double seconds = 0;    // scan, upload --all: how long to listen; otherwise the longest wait for announcements
-    bool json = false;     // scan; upload: the summary as JSON
+    bool json = false;     // scan; upload: the summary as JSON; identify: the result as JSON
     bool verify = false;   // upload
     bool verbose = false;  // upload: the worker's trace lines on standard error
-    QString ip;            // rename: dotted IPv4 text, canonical
+    QString ip;            // rename, identify: dotted IPv4 text, canonical
     QStringList ips;       // upload: every --ip, canonical, each once
     bool all = false;      // upload: every module heard in `seconds`
     QString nameGlob;      // upload --all: host names to take ("*": all)
     int jobs = 0;          // upload: boards written at the same time; 0: all
     int retries = 0;       // upload: resumptions per board after a failure past the mode switch
-    QString board;         // exactly as the worker dispatches on it
+    QString board;         // exactly as the worker dispatches on it; upload: empty for each module's own
     QString hexPath;       // upload
-    quint16 dataPort = 0;  // upload: 0 takes the port from the module's announcement
-    quint16 atPort = 0;    // upload, rename: 0 takes the port from the module's announcement
+    quint16 dataPort = 0;  // upload, identify: 0 takes the port from the module's announcement
+    quint16 atPort = 0;    // upload, identify, rename: 0 takes the port from the module's announcement
     QString name;          // rename
     ModulesRequest modules; // modules
     QString sketchbook;    // ide-setup: empty for the sketch build tool's own
@@ -67,6 +67,8 @@ public:
     void seconds(double defaultSeconds, double *seconds);
     void port(const char *option, quint16 *port);
     void ip(QString *canonical); // --ip, required
+    // --data-port and --at-port, or --module-ports DATA:AT; a port not given stays as it was.
+    void modulePorts(quint16 *dataPort, quint16 *atPort);
 
 private:
     const QCommandLineParser &parser;
@@ -86,6 +88,10 @@ struct CommandRow
     QString (*help)();
     int (*run)(const Invocation &inv);        // needs a running QCoreApplication; the exit status
 };
+
+// The options of the command rows: one with a value, shown as `valueName` in errors, and a flag.
+QCommandLineOption valued(const char *name, const char *valueName);
+QCommandLineOption flag(const char *name);
 
 // The rows, in the order of the overview.
 const QList<CommandRow> &commandTable();

@@ -6,7 +6,9 @@
 #include "exitcodes.h"
 #include "firmwarefile.h"
 #include "hostname.h"
+#include "identifycommand.h"
 #include "interruptsignal.h"
+#include "moduleboards.h"
 #include "moduleports.h"
 #include "modulescan.h"
 #include "modulescommand.h"
@@ -80,10 +82,13 @@ int outputChecked(FILE *stream, bool wasOpen, int exitCode)
 }
 
 bool modulePorts(const Invocation &inv, const discovery::KnownModules &known, InterruptSignal *stop, const QString &ip,
-                 quint16 *dataPort, quint16 *atPort, int *exitCode)
+                 quint16 *dataPort, quint16 *atPort, int *exitCode, QString *hostName)
 {
-    if (portsFromKnown(known, ip, dataPort, atPort))
+    if (portsFromKnown(known, ip, dataPort, atPort)) {
+        if (hostName)
+            *hostName = known.find(ip)->name;
         return true;
+    }
     ModuleScan scan;
     if (stop)
         QObject::connect(stop, &InterruptSignal::interrupted, &scan, &ModuleScan::interrupt);
@@ -113,6 +118,8 @@ bool modulePorts(const Invocation &inv, const discovery::KnownModules &known, In
         *exitCode = ExitUnreachable;
         return false;
     }
+    if (hostName)
+        *hostName = heard->hostName;
     const std::optional<MissingPort> missing = resolvePorts(*heard, dataPort, atPort);
     if (!missing)
         return true;
@@ -308,13 +315,15 @@ int runUpload(const Invocation &inv)
     int exitCode = ExitSuccess;
     if (!findBoards(inv, &interrupt, &boards, &exitCode))
         return exitCode;
+    if (inv.board.isEmpty())
+        chooseBoardTypes(&boards, inv.jobs, &interrupt);
 
     upload::UploadTimeouts timeouts;
     timeouts.reply = int(timeouts.reply * scale);
     timeouts.leaveProgramming = int(timeouts.leaveProgramming * scale);
     const int jobs = upload::UploadBatch::boardsAtOnce(inv.jobs, int(boards.size()), openFileLimit);
     upload::UploadBatch batch(QVector<upload::BatchJob>(boards.begin(), boards.end()),
-                              {imagePath, timeouts, inv.verify, jobs, inv.retries});
+                              {imagePath, timeouts, inv.verify, jobs, inv.retries, inv.hexPath});
     QObject::connect(&batch, &upload::UploadBatch::changed, [&](int index) {
         takeJob(&boards[index], batch.jobs().at(index), imagePath, firmware.image.size(), inv.verify,
                 interrupt.status());
@@ -341,6 +350,7 @@ int runUpload(const Invocation &inv)
         batch.start();
         loop.exec();
         progress.end();
+        rememberWritten(boards);
         const Board &b = boards.first();
         printLine(b.exitCode == ExitSuccess ? stdout : stderr, b.verdictLine);
         return interrupt.status() != 0 ? interrupt.status() : b.exitCode;
@@ -352,6 +362,7 @@ int runUpload(const Invocation &inv)
     batch.start();
     loop.exec();
     display.end();
+    rememberWritten(boards);
 
     for (const Board &b : qAsConst(boards)) {
         if (b.state == Board::State::Failed)
@@ -386,6 +397,10 @@ int runRename(const Invocation &inv)
                           .arg(atPort));
     QString error;
     known.takeName(inv.ip, inv.name, &error);
+    // The board behind the module stays its own under the new name.
+    upload::ModuleBoards boards;
+    boards.load();
+    boards.takeName(inv.ip, inv.name, &error);
     if (!error.isEmpty())
         fail(error);
     return ExitSuccess;

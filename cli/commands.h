@@ -20,11 +20,11 @@ int runMonitor(const Invocation &inv);   // monitorcommands.cpp
 int runPluggableMonitor(const Invocation &inv); // monitorcommands.cpp
 
 // The ports still missing (those given as 0; null for a port not wanted), from the known-modules
-// list, else from the module's announcement, waiting at most inv.seconds. False (reported,
-// *exitCode set) when none is heard in time, an announced port is no port number, or `stop` (if
-// any) stopped the wait.
-bool modulePorts(const Invocation &inv, const discovery::KnownModules &known, InterruptSignal *stop, const QString &ip, quint16 *dataPort,
-                           quint16 *atPort, int *exitCode);
+// list, else from the module's announcement, waiting at most inv.seconds; *hostName, if given, the
+// announced name. False (reported, *exitCode set) when none is heard in time, an announced port is
+// no port number, or `stop` (if any) stopped the wait.
+bool modulePorts(const Invocation &inv, const discovery::KnownModules &known, InterruptSignal *stop, const QString &ip,
+                 quint16 *dataPort, quint16 *atPort, int *exitCode, QString *hostName = nullptr);
 
 // One line on a stream, flushed; fail() puts "quarnel-cli: " before it, on standard error.
 void printLine(FILE *stream, const QString &line);

@@ -2,8 +2,10 @@
 
 #include "discoveryprotocol.h"
 #include "exitcodes.h"
+#include "idesetup.h"
 #include "knownprobe.h"
 #include "modulelistener.h"
+#include "moduleboards.h"
 #include "modulescommand.h"
 #include "presence.h"
 #include "recentmodules.h"
@@ -31,6 +33,19 @@ void write(const QList<QByteArray> &lines)
         std::fputc('\n', stdout);
     }
     std::fflush(stdout);
+}
+
+// The port of a module heard: its announced values, and the board behind it when that is known
+// (quarnel-cli identify or upload, or the window, may have learned it since the last time).
+discovery::ToolPort toolPort(const discovery::Announcement &a, upload::ModuleBoards *boards)
+{
+    discovery::ToolPort port{a.hostIp, a.hostName, a.dataPort, a.atPort, QString(), QString()};
+    boards->refresh();
+    if (const upload::Board *board = boards->boardOf(a.hostIp, a.hostName)) {
+        port.board = QLatin1String(board->ideBoard);
+        port.boardName = ideBoardName(port.board);
+    }
+    return port;
 }
 
 // The modules heard while the client has the discovery started: the module listener (the
@@ -77,7 +92,7 @@ private:
             return false;
         const auto heard = [this, presence](const discovery::Announcement &a) {
             presence->refreshPresence(a.hostIp);
-            write(protocol.portHeard({a.hostIp, a.hostName, a.dataPort, a.atPort}));
+            write(protocol.portHeard(toolPort(a, &boards)));
         };
         QObject::connect(&h->listener, &discovery::ModuleListener::heard, presence,
                          [heard](const discovery::Announcement &a) {
@@ -109,6 +124,7 @@ private:
     }
 
     std::unique_ptr<Hearing> hearing; // while started or syncing
+    upload::ModuleBoards boards;
     discovery::DiscoveryProtocol protocol;
 };
 

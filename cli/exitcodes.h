@@ -35,6 +35,10 @@ const char UploadExitHelp[] =
     "heard; 2 usage error, 4 HEX file error, 6 local failure; 7 standard output not written\n"
     "(the boards were written as the other codes say, the report is lost); 130 interrupted\n"
     "(Ctrl-C), 143 terminated (SIGTERM), 129 hung up (SIGHUP).\n";
+const char IdentifyExitHelp[] =
+    "Exit status: 0 identified, 1 no bootloader answered or a chip no board type has, 2 usage\n"
+    "error, 3 module unreachable or not heard, 6 local failure (port 3333), 7 standard output\n"
+    "not written.\n";
 const char DiscoveryExitHelp[] =
     "Exit status: 0 after QUIT or the end of standard input, 2 usage error, 7 standard output\n"
     "not written.\n";

@@ -113,6 +113,29 @@ QVector<PlatformFile> idePlatformFiles(const QString &cliPath, QString *problem)
     return files;
 }
 
+namespace {
+
+// The value of `key` in a key=value file of the sketch build tools; empty when it has none.
+QString valueOf(const QByteArray &contents, const QByteArray &key)
+{
+    for (const QByteArray &line : contents.split('\n')) {
+        const int equals = line.indexOf('=');
+        if (equals > 0 && line.left(equals).trimmed() == key)
+            return QString::fromUtf8(line.mid(equals + 1).trimmed());
+    }
+    return QString();
+}
+
+} // namespace
+
+QString ideBoardName(const QString &id)
+{
+    initPlatformTemplates();
+    QFile boards(QStringLiteral(":/ide/boards.txt"));
+    boards.open(QIODevice::ReadOnly); // built in: it cannot fail
+    return id.isEmpty() ? QString() : valueOf(boards.readAll(), id.toUtf8() + ".name");
+}
+
 QString sketchbookFromPreferences(const QByteArray &preferences)
 {
     QString sketchbook;

@@ -31,6 +31,10 @@ std::optional<QStringList> toolArguments(const QString &line);
 // ending a word of it), or one holding "{...}" (which the tools would expand) or a line end.
 QVector<PlatformFile> idePlatformFiles(const QString &cliPath, QString *problem);
 
+// The name the platform gives its board `id` ("Arduino UNO via Wi-Fi" for "uno"); empty for an
+// id it lacks.
+QString ideBoardName(const QString &id);
+
 // The sketchbook an Arduino IDE 1.8 preferences.txt names, as the IDE reads it: the last line
 // that sets `sketchbook.path` or `sketchbook.path.<this system>` (linux, windows, macosx), which
 // stands for it; empty when it names none.

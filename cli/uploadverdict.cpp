@@ -34,6 +34,10 @@ QString advice(const upload::UploadOutcome &outcome, const UploadTarget &t)
             return QStringLiteral("nothing was written; upload with --board %1 an image built for an %2")
                 .arg(QLatin1String(outcome.found->name), QLatin1String(outcome.found->chip));
         return QStringLiteral("nothing was written; no board type has this chip");
+    case Kind::ImageForOtherChip:
+        return QStringLiteral("nothing was written; build the sketch for the %1, or choose the board type the "
+                              "image is for")
+            .arg(QLatin1String(outcome.board->name));
     case Kind::PageNotAcknowledged:
         return QStringLiteral("the link dropped or the bootloader stopped; check the Wi-Fi signal and the "
                               "board's power, then upload again");
@@ -83,6 +87,7 @@ int exitCodeOf(const upload::UploadOutcome &outcome)
     case Kind::WrongReply:
     case Kind::PageNotAcknowledged:
     case Kind::ChipMismatch:
+    case Kind::ImageForOtherChip:
         break;
     }
     return ExitUploadFailed;

@@ -48,6 +48,7 @@ void Widget::on_userTableWidget_itemChanged(QTableWidgetItem *item)
     QString error;
     if (knownModules.takeName(module.ip, name, &error))
         knownProbe.setModules(knownModules.modules());
+    moduleBoards.takeName(module.ip, name, &error);
     if (!error.isEmpty())
         std::fprintf(stderr, "quarnel-uploader: %s\n", error.toLocal8Bit().constData());
 }

@@ -182,15 +182,15 @@ QJsonObject DiscoveryProtocol::portObject(const ToolPort &port) const
                        {"protocol", Protocol},
                        {"protocolLabel", ProtocolLabel}};
     if (form == Form::Legacy) {
-        // The board behind a module is not announced; the menu shows the label alone.
-        object.insert("boardName", QString());
+        object.insert("boardName", port.boardName);
         object.insert("prefs", QJsonObject{{"port", port.dataPort + QLatin1Char(':') + port.atPort},
                                            {"ssh_upload", "no"},
                                            {"auth_upload", "no"}});
     } else {
-        object.insert("properties", QJsonObject{{"hostname", port.hostName},
-                                                {"dataport", port.dataPort},
-                                                {"atport", port.atPort}});
+        QJsonObject properties{{"hostname", port.hostName}, {"dataport", port.dataPort}, {"atport", port.atPort}};
+        if (!port.board.isEmpty())
+            properties.insert("board", port.board);
+        object.insert("properties", properties);
     }
     return object;
 }

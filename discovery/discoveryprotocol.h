@@ -19,11 +19,13 @@ struct ToolPort
     QString hostName;
     QString dataPort; // announced texts; empty when not announced
     QString atPort;
+    QString board;     // the board platform's id of the board behind it ("uno"); empty when not known
+    QString boardName; // that board's name in the platform ("Arduino UNO via Wi-Fi")
 
     bool operator==(const ToolPort &other) const
     {
         return address == other.address && hostName == other.hostName && dataPort == other.dataPort
-               && atPort == other.atPort;
+               && atPort == other.atPort && board == other.board && boardName == other.boardName;
     }
     bool operator!=(const ToolPort &other) const { return !(*this == other); }
 };
@@ -31,10 +33,11 @@ struct ToolPort
 // The discovery side of the sketch build tools' port protocol: command lines in, JSON messages
 // out, one line each. Two clients speak it:
 // - pluggable discovery version 1 (arduino-cli, Arduino IDE 2): HELLO first, then START/LIST/STOP
-//   or START_SYNC/STOP, QUIT; ports carry `properties` (hostname, dataport, atport);
+//   or START_SYNC/STOP, QUIT; ports carry `properties` (hostname, dataport, atport, and board
+//   when the board is known, which the platform's `upload_port` keys match to name it);
 // - Arduino IDE 1.8, whose first command is START_SYNC without HELLO ("legacy" form); its ports
-//   carry `boardName` and `prefs` (`port` "DATA:AT" for {network.port}, `ssh_upload` and
-//   `auth_upload` "no", without which its network uploader fails).
+//   carry `boardName` (shown beside the port in its Port menu) and `prefs` (`port` "DATA:AT" for
+//   {network.port}, `ssh_upload` and `auth_upload` "no", without which its network uploader fails).
 // Both get the same state machine and replies. Events go out only while syncing, and only once
 // the caller has called startEvents() a moment after the start_sync reply: arduino-cli drops
 // events that reach it before it has taken the reply in. Knows no sockets: the listener is

@@ -19,6 +19,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <cstdio>
 #include <functional>
 
 int Widget::rowOfIp(const QString &ip) const
@@ -78,6 +79,14 @@ void Widget::addDeviceRow(const QString &hostIp, const QString &dataPort, const 
     auto *boardBox = new QComboBox();
     for (const upload::Board &board : upload::Boards)
         boardBox->addItem(QString::fromLatin1(board.name));
+    // A module whose board is known shows it, also when it comes back; another, the first type.
+    // quarnel-cli may have learned it since the file was last read.
+    for (const QString &problem : moduleBoards.refresh())
+        std::fprintf(stderr, "quarnel-uploader: %s\n", problem.toLocal8Bit().constData());
+    if (const upload::Board *kept = moduleBoards.boardOf(hostIp, hostName))
+        boardBox->setCurrentText(QLatin1String(kept->name));
+    // Only the user's choice: a type set by the program is kept where it is learned.
+    connect(boardBox, QOverload<int>::of(&QComboBox::activated), this, [this, boardBox] { boardChosen(boardBox); });
     table->setCellWidget(0, discovery::ColumnDevice, boardBox);
 
     table->setItem(0, discovery::ColumnName, nameItem);
@@ -85,6 +94,24 @@ void Widget::addDeviceRow(const QString &hostIp, const QString &dataPort, const 
 
     uploadButton->setStyleSheet(QString::fromLatin1(ButtonStyleSheet));
     boardBox->setStyleSheet(QString::fromLatin1(BoardBoxStyleSheet));
+}
+
+void Widget::rememberBoard(const QString &ip, const QString &hostName, const upload::Board *board)
+{
+    QString error;
+    if (board && !moduleBoards.remember(ip, hostName, *board, &error))
+        std::fprintf(stderr, "quarnel-uploader: %s\n", error.toLocal8Bit().constData());
+}
+
+void Widget::boardChosen(const QComboBox *boardBox)
+{
+    const int row = rowOfCellWidget(boardBox, discovery::ColumnDevice);
+    if (row < 0)
+        return;
+    const QTableWidgetItem *nameItem = ui->userTableWidget->item(row, discovery::ColumnName);
+    const RowModule module = moduleOfRow(row);
+    rememberBoard(module.ip, nameItem ? nameItem->data(discovery::ModuleNameRole).toString() : QString(),
+                  upload::findBoard(module.board));
 }
 
 void Widget::lockNonNameCells()

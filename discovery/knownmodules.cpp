@@ -1,6 +1,7 @@
 #include "knownmodules.h"
 
 #include "portnumber.h"
+#include "sharedsettings.h"
 
 #include <QDir>
 #include <QFile>
@@ -234,8 +235,7 @@ KnownModules::KnownModules(const QString &path)
 
 QString KnownModules::defaultPath()
 {
-    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)
-           + QStringLiteral("/quarnel/modules.ini");
+    return sharedFilePath(QStringLiteral("modules.ini"));
 }
 
 QStringList KnownModules::load()

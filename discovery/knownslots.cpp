@@ -77,6 +77,10 @@ QMenu *Widget::tableMenu(int row)
             if (row < table->rowCount())
                 openMonitor(row);
         });
+        const QString ip = table->item(row, discovery::ColumnIp)->text();
+        QAction *identify = menu->addAction(tr("Identify board"), this, [this, ip] { identifyModuleBoard(ip); });
+        // The identification resets the board: not while an upload or another identification runs.
+        identify->setEnabled(!work.portsHeld(ip));
         menu->addSeparator();
         menu->addActions(rowCommands);
         menu->addSeparator();

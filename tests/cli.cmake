@@ -13,3 +13,7 @@ add_dependencies(tst_cliscan quarnel-cli quarnel-sim avr_blink_uno)
 # into simulated boards with the real bootloaders.
 quarnel_add_test(tst_ideupload SOURCES tst_ideupload.cpp arduinoide.h simprocess.h LIBS Qt5::Network UDP3333 TIMEOUT 400)
 add_dependencies(tst_ideupload quarnel-cli quarnel-sim avr_serialflood)
+
+# quarnel-cli identify and upload without --board: simulated boards printing behind their bootloaders.
+quarnel_add_test(tst_identify SOURCES tst_identify.cpp cliprocess.h simprocess.h LIBS Qt5::Network TIMEOUT 240)
+add_dependencies(tst_identify quarnel-cli quarnel-sim avr_blink_uno avr_serialecho avr_serialecho_mega)

@@ -306,7 +306,7 @@ void tst_Cli::help_data()
 
     QTest::newRow("overview") << QStringList{"--help"} << "Usage: quarnel-cli COMMAND [options]";
     QTest::newRow("scan") << QStringList{"scan", "--help"} << "Usage: quarnel-cli scan [--seconds N] [--json]";
-    QTest::newRow("upload") << QStringList{"upload", "-h"} << "Usage: quarnel-cli upload (--ip IP [--ip IP ...] | --all [--name GLOB]) --board BOARD";
+    QTest::newRow("upload") << QStringList{"upload", "-h"} << "Usage: quarnel-cli upload (--ip IP [--ip IP ...] | --all [--name GLOB]) [--board BOARD]";
     QTest::newRow("rename") << QStringList{"help", "rename"} << "Usage: quarnel-cli rename --ip IP [--at-port P] NAME";
 }
 

@@ -155,6 +155,12 @@ void tst_CliLogic::acceptedCommandLines_data()
         << QStringList{"upload", "--ip", "127.0.0.2", "--module-ports",
                        "{upload.port.properties.dataport}:{upload.port.properties.atport}", "--board", "UNO", "a.hex"}
         << cli::Command::Upload << "127.0.0.2" << "UNO" << 0 << 0 << false << 5.0 << "a.hex";
+    QTest::newRow("upload, each board as its module is known")
+        << QStringList{"upload", "--ip", "127.0.0.2", "a.hex"} << cli::Command::Upload << "127.0.0.2" << "" << 0 << 0
+        << false << 5.0 << "a.hex";
+    QTest::newRow("identify, ports as the tools give them")
+        << QStringList{"identify", "--ip", "127.0.0.4", "--module-ports", "8000:8001", "--json"}
+        << cli::Command::Identify << "127.0.0.4" << "" << 8000 << 8001 << false << 5.0 << "";
     QTest::newRow("ide-setup into a sketchbook") << QStringList{"ide-setup", "--sketchbook", "/t/sb"}
                                                  << cli::Command::IdeSetup << "" << "" << 0 << 0 << false << 0.0 << "/t/sb";
     QTest::newRow("discovery") << QStringList{"discovery"} << cli::Command::Discovery << "" << "" << 0 << 0 << false << 0.0
@@ -201,7 +207,7 @@ void tst_CliLogic::usageErrors_data()
     QTest::newRow("unknown command") << QStringList{"flash"} << "unknown command \"flash\"";
     QTest::newRow("unknown command names the commands")
         << QStringList{"flash", "--ip", "127.0.0.2"}
-        << "unknown command \"flash\"; expected scan, upload, rename, modules, discovery, ide-setup, monitor or "
+        << "unknown command \"flash\"; expected scan, upload, identify, rename, modules, discovery, ide-setup, monitor or "
            "pluggable-monitor";
     QTest::newRow("unknown option") << QStringList{"scan", "--colour"} << "scan: Unknown option 'colour'";
     QTest::newRow("option of another command") << QStringList{"scan", "--verify"} << "scan: Unknown option 'verify'";
@@ -244,7 +250,10 @@ void tst_CliLogic::usageErrors_data()
                                    << "--board NANO: unknown board; expected one of MEGA2560, UNO, zariV3, zureD0";
     QTest::newRow("board with a blank") << QStringList{"upload", "--ip", "127.0.0.2", "--board", "UNO ", "a.hex"}
                                         << "--board UNO : unknown board";
-    QTest::newRow("no board") << QStringList{"upload", "--ip", "127.0.0.2", "a.hex"} << "--board is required";
+    QTest::newRow("identify, no address") << QStringList{"identify", "--data-port", "8000"} << "identify: --ip is required";
+    QTest::newRow("identify, both port forms")
+        << QStringList{"identify", "--ip", "127.0.0.2", "--at-port", "1", "--module-ports", "2:3"}
+        << "identify: --module-ports and --data-port or --at-port exclude each other";
     QTest::newRow("no HEX file") << upload << "expected one HEX file, got 0 arguments";
     QTest::newRow("two HEX files") << upload + QStringList{"a.hex", "b.hex"} << "expected one HEX file, got 2 arguments";
     QTest::newRow("first problem is named") << QStringList{"upload", "--ip", "x", "--board", "y"} << "upload: --ip x:";

@@ -37,7 +37,7 @@ const QString RemoveA = QStringLiteral(R"({"eventType":"remove","port":{"address
 } // namespace
 
 // The port protocol of the sketch build tools as exchanges: each row a script of what the client
-// writes ("C: ..."), modules heard ("H: ip name data at") or gone ("G: ip"), the moment events may
+// writes ("C: ..."), modules heard ("H: ip name data at [board board name]") or gone ("G: ip"), the moment events may
 // start after START_SYNC ("E: start events"), and every line the protocol writes, with the
 // listener's starts and stops in angle brackets.
 class tst_DiscoveryProtocol : public QObject
@@ -73,6 +73,21 @@ void tst_DiscoveryProtocol::exchanges_data()
         << QStringList{"C: HELLO 1 \"arduino-cli arduino-cli/1.5.1\"", "C: START_SYNC", "H: 127.0.0.2 bench-uno 8000 8001",
                        "E: start events", "C: STOP"}
         << QStringList{Hello, "<listen>", reply("start_sync"), add(PortA), "<stop>", reply("stop")}
+        << false;
+    QTest::newRow("version 1 sync: the board becomes known")
+        << QStringList{"C: HELLO 1 \"x\"", "C: START_SYNC", "E: start events", "H: 127.0.0.2 bench-uno 8000 8001",
+                       "H: 127.0.0.2 bench-uno 8000 8001 uno Arduino UNO via Wi-Fi"}
+        << QStringList{Hello, "<listen>", reply("start_sync"), add(PortA),
+                       add(R"({"address":"127.0.0.2","label":"bench-uno at 127.0.0.2","properties":{"atport":"8001",)"
+                           R"("board":"uno","dataport":"8000","hostname":"bench-uno"},"protocol":"network",)"
+                           R"("protocolLabel":"Quarnel Wi-Fi modules"})")}
+        << false;
+    QTest::newRow("IDE 1.8: the board's name")
+        << QStringList{"C: START_SYNC", "E: start events", "H: 127.0.0.4 m 8000 8001 mega2560 Arduino Mega 2560 via Wi-Fi"}
+        << QStringList{"<listen>", reply("start_sync"),
+                       add(R"({"address":"127.0.0.4","boardName":"Arduino Mega 2560 via Wi-Fi","label":"m at 127.0.0.4",)"
+                           R"("prefs":{"auth_upload":"no","port":"8000:8001","ssh_upload":"no"},)"
+                           R"("protocol":"network","protocolLabel":"Quarnel Wi-Fi modules"})")}
         << false;
     QTest::newRow("version 1 start and list")
         << QStringList{"C: HELLO 1 \"x\"", "C: START", "C: LIST", "H: 127.0.0.2 bench-uno 8000 8001", "C: LIST",
@@ -147,7 +162,7 @@ void tst_DiscoveryProtocol::exchanges()
             lines = protocol.startEvents();
         } else if (step.startsWith("H: ")) {
             const QStringList v = what.split(' ');
-            lines = protocol.portHeard(ToolPort{v.at(0), v.at(1), v.at(2), v.at(3)});
+            lines = protocol.portHeard(ToolPort{v.at(0), v.at(1), v.at(2), v.at(3), v.value(4), v.mid(5).join(' ')});
         } else {
             lines = protocol.portsGone({what});
         }

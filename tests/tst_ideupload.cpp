@@ -75,11 +75,13 @@ void tst_IdeUpload::upload_data()
     QTest::addColumn<QString>("verify"); // the IDE's "Verify code after upload"
     QTest::addColumn<QString>("ip");
     QTest::addColumn<QString>("running"); // the application the board runs before the upload
+    QTest::addColumn<QString>("ideBoardName");
     QTest::newRow("Arduino UNO via Wi-Fi, verified")
-        << "quarnel:avr:uno" << "UNO" << "true" << "127.0.0.91" << "";
-    QTest::newRow("Arduino Mega 2560 via Wi-Fi") << "quarnel:avr:mega2560" << "MEGA2560" << "false" << "127.0.0.92" << "";
+        << "quarnel:avr:uno" << "UNO" << "true" << "127.0.0.91" << "" << "Arduino UNO via Wi-Fi";
+    QTest::newRow("Arduino Mega 2560 via Wi-Fi")
+        << "quarnel:avr:mega2560" << "MEGA2560" << "false" << "127.0.0.92" << "" << "Arduino Mega 2560 via Wi-Fi";
     QTest::newRow("Arduino UNO via Wi-Fi, verified, printing without a pause")
-        << "quarnel:avr:uno" << "UNO" << "true" << "127.0.0.94" << "serialflood.hex";
+        << "quarnel:avr:uno" << "UNO" << "true" << "127.0.0.94" << "serialflood.hex" << "Arduino UNO via Wi-Fi";
 }
 
 void tst_IdeUpload::upload()
@@ -89,6 +91,7 @@ void tst_IdeUpload::upload()
     QFETCH(QString, verify);
     QFETCH(QString, ip);
     QFETCH(QString, running);
+    QFETCH(QString, ideBoardName);
     SimProcess sim;
     QStringList simArguments{"--ip", ip, "--board", board, "--name", "ide-" + board, "--announce-ms", "300"};
     if (!running.isEmpty())
@@ -105,6 +108,17 @@ void tst_IdeUpload::upload()
                                 .arg(image.size())
                                 .toUtf8();
     QVERIFY2(said.contains(done + (verify == "true" ? " and verified\n" : "\n")), said.constData());
+
+    // The board written is known from now on: the IDE's Port menu shows its name beside the port.
+    QProcess discovery;
+    discovery.start(QStringLiteral(QUARNEL_BIN_DIR "/quarnel-cli"), {"discovery"});
+    QVERIFY(discovery.waitForStarted());
+    discovery.write("START_SYNC\n");
+    const QByteArray named = QStringLiteral(R"("boardName":"%1")").arg(ideBoardName).toUtf8();
+    QByteArray events;
+    QTRY_VERIFY2_WITH_TIMEOUT((events += discovery.readAllStandardOutput()).contains(named), events.constData(), 10000);
+    discovery.write("QUIT\n");
+    QVERIFY(discovery.waitForFinished());
 }
 
 // A module that is not there is no port: the IDE's upload fails. (quarnel-cli's reason is not

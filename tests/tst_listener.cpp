@@ -1,5 +1,6 @@
 #include "announcer.h"
 #include "devicecolumns.h"
+#include "moduleboards.h"
 #include "widgetinspector.h"
 
 #include <QComboBox>
@@ -56,6 +57,7 @@ private slots:
     void ownFirstAddressDropped();
     void droppedWhileSweepRunning();
     void departedRowRemovedAndReturns();
+    void rememberedBoardShown();
     void leavesOnFourthTimerTick();
     void departedTogetherLeaveTogether();
     void nameSetWhileAddingRow();
@@ -337,6 +339,47 @@ void tst_Listener::departedRowRemovedAndReturns()
     QMetaObject::invokeMethod(&window.w, "participantLeft", Q_ARG(QString, QStringLiteral("192.168.1.20")));
     QCOMPARE(in.table()->rowCount(), 0);
     QCOMPARE(in.ui()->userNumLabel->text(), QString::fromUtf8("online count\xEF\xBC\x9A" "0"));
+}
+
+// What a module is, learned by quarnel-cli while the window runs or chosen in the Device box,
+// shows when its row comes back and when the next window lists it.
+void tst_Listener::rememberedBoardShown()
+{
+    QFile::remove(upload::ModuleBoards::defaultPath()); // an earlier run's
+    const QString ip = QStringLiteral("192.168.1.77");
+    const auto boardShown = [ip](WidgetInspector &in) {
+        const auto *box = qobject_cast<QComboBox *>(in.table()->cellWidget(rowWithIp(in.table(), ip), discovery::ColumnDevice));
+        return box ? box->currentText() : QString();
+    };
+    const auto leaveAndComeBack = [ip](WidgetInspector &in, Announcer &module) {
+        QMetaObject::invokeMethod(&in.w, "participantLeft", Q_ARG(QString, ip));
+        QCOMPARE(rowWithIp(in.table(), ip), -1);
+        QVERIFY(module.send(Announcer::payload(ip, 8001, 8000, "bench")));
+        QTRY_VERIFY(rowWithIp(in.table(), ip) >= 0);
+    };
+    Announcer module(ModuleAddress);
+    {
+        Window window;
+        WidgetInspector &in = window.in;
+        QVERIFY(module.send(Announcer::payload(ip, 8001, 8000, "bench")));
+        QTRY_COMPARE(boardShown(in), QStringLiteral("MEGA2560")); // not known yet
+
+        upload::ModuleBoards cli;
+        cli.load();
+        QString error;
+        QVERIFY(cli.remember(ip, "bench", *upload::findBoard("UNO"), &error));
+        leaveAndComeBack(in, module);
+        QCOMPARE(boardShown(in), QStringLiteral("UNO"));
+
+        // The user picks the last type with the keyboard.
+        auto *box = qobject_cast<QComboBox *>(in.table()->cellWidget(rowWithIp(in.table(), ip), discovery::ColumnDevice));
+        QTest::keyClick(box, Qt::Key_End);
+        leaveAndComeBack(in, module);
+        QCOMPARE(boardShown(in), QStringLiteral("zureD0"));
+    }
+    Window next;
+    QVERIFY(module.send(Announcer::payload(ip, 8001, 8000, "bench")));
+    QTRY_COMPARE(boardShown(next.in), QStringLiteral("zureD0"));
 }
 
 // The real timer, at its real pace (about eight seconds): the row goes at the fourth tick.

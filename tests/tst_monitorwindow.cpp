@@ -64,6 +64,7 @@ private slots:
     void monitorAcrossUploadAndDeparture();
     void logAndSaveKeepWhatIsShown();
     void uploadsInARowWithMonitorOpen();
+    void identifyBoardWhileMonitoring();
 };
 
 void tst_MonitorWindow::monitorAcrossUploadAndDeparture()
@@ -222,6 +223,49 @@ void tst_MonitorWindow::uploadsInARowWithMonitorOpen()
         QTRY_VERIFY2_WITH_TIMEOUT(output->toPlainText().section("[upload started", 1).contains(program.second),
                                   qPrintable(output->toPlainText().right(2000)), 10000);
     }
+}
+
+// A user watching an UNO's monitor asks its row to identify the board: the monitor lets go, the
+// Device box (showing the default, the board not being known) turns to "UNO", the monitor shows
+// the application again, and the next window's row shows "UNO" at once.
+void tst_MonitorWindow::identifyBoardWhileMonitoring()
+{
+    Sandbox box;
+    const QString ip = QStringLiteral("127.0.0.214");
+    SimProcess sim;
+    QVERIFY2(sim.start({"--ip", ip, "--board", "UNO", "--announce-ms", "0", "--app", avrPath("serialecho.hex")}),
+             qPrintable(sim.errorText()));
+    const QByteArray flash = sim.flash();
+    const auto boardBox = [ip](WidgetInspector &in) {
+        return qobject_cast<QComboBox *>(in.table()->cellWidget(rowWithIp(in.table(), ip), discovery::ColumnDevice));
+    };
+    {
+        Widget w;
+        WidgetInspector in{w};
+        in.timer()->stop();
+        in.addDeviceRow(ip, QString::number(sim.dataPort()), QString::number(sim.atPort()), "echo-board");
+        QCOMPARE(boardBox(in)->currentText(), QStringLiteral("MEGA2560"));
+        MonitorWindow *monitor = openFromMenu(in, ip);
+        QVERIFY(monitor);
+        auto *output = monitor->findChild<QPlainTextEdit *>();
+        QTRY_VERIFY_WITH_TIMEOUT(output->toPlainText().contains("tick"), 10000);
+
+        QMenu *menu = in.tableMenu(rowWithIp(in.table(), ip));
+        QAction *identify = menu->actions().value(1);
+        QCOMPARE(identify->text(), QStringLiteral("Identify board"));
+        identify->trigger();
+        delete menu;
+        QTRY_COMPARE_WITH_TIMEOUT(boardBox(in)->currentText(), QStringLiteral("UNO"), 10000);
+        QVERIFY(boardBox(in)->toolTip().startsWith("UNO (ATmega328P, signature 1e950f, stk500v1)"));
+        output->clear();
+        QTRY_VERIFY_WITH_TIMEOUT(output->toPlainText().contains("tick"), 10000);
+        QCOMPARE(sim.flash(), flash);
+    }
+    Widget next;
+    WidgetInspector in{next};
+    in.timer()->stop();
+    in.addDeviceRow(ip, QString::number(sim.dataPort()), QString::number(sim.atPort()), "echo-board");
+    QCOMPARE(boardBox(in)->currentText(), QStringLiteral("UNO"));
 }
 
 QTEST_MAIN(tst_MonitorWindow)

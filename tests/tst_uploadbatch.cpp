@@ -143,7 +143,7 @@ void tst_UploadBatch::refusedModulesFailWithinTheLimit()
     QVERIFY(image.open());
     image.write(QByteArray(300, '\x0c'));
     image.close();
-    UploadBatch batch(jobs, {image.fileName(), {}, false, 2, 0});
+    UploadBatch batch(jobs, {image.fileName(), {}, false, 2, 0, QString()});
     int mostRunning = 0;
     connect(&batch, &UploadBatch::changed, this, [&batch, &mostRunning] {
         const auto running = std::count_if(batch.jobs().begin(), batch.jobs().end(), [](const BatchJob &j) {

@@ -12,5 +12,6 @@ quarnel_add_test(tst_uploadsim SOURCES tst_uploadsim.cpp simprocess.h avrdude.h 
 add_dependencies(tst_uploadsim quarnel-sim quarnel-cli avr_blink_uno avr_full_uno avr_blink_mega avr_big_mega avr_huge_mega
   avr_serialflood avr_serialflood_mega)
 
+quarnel_add_test(tst_moduleboards SOURCES tst_moduleboards.cpp LIBS quarnel_upload TIMEOUT 30)
 # The one upload queue and the choice of rows for it.
 quarnel_add_test(tst_uploadbatch SOURCES tst_uploadbatch.cpp LIBS quarnel_upload TIMEOUT 60)

@@ -46,7 +46,8 @@ quint8 BootloaderFinder::find(const Board &board)
         fprintf(stderr, "%s\n", qPrintable(pipe.lastMismatch()));
         found->greetingFailed();
         const UploadOutcome notFound = failed;
-        if (stopRequested() || search(firstBoardOf(otherProtocol(board.protocol))) != Search::Answered) {
+        const Board &other = firstBoardOf(otherProtocol(board.protocol));
+        if (stopRequested() || (!answersOnThisReset(other) && search(other) != Search::Answered)) {
             failed = notFound;
             found.reset();
             return 1;
@@ -86,6 +87,18 @@ BootloaderFinder::Search BootloaderFinder::search(const Board &board)
         if (wait.hasExpired() || stopRequested())
             return Search::NotFound;
     }
+}
+
+bool BootloaderFinder::answersOnThisReset(const Board &other)
+{
+    // Optiboot starts the application at the first bytes of the other protocol, so after its
+    // search the board has to be reset again. The STK500v2 bootloader, though, stays in its loop
+    // from the first byte it reads, whatever the byte, and passes over get sync: it still listens.
+    if (other.protocol != Protocol::Stk500v2)
+        return false;
+    // The line is quiet (the bootloader runs); what the tries left waiting, the greeting drops.
+    found = BootloaderDriver::create(other, pipe, timeouts);
+    return found->greet(timeouts.syncAttempt) == 0;
 }
 
 quint8 BootloaderFinder::leave()

@@ -20,8 +20,9 @@ class DataPipe;
 // application still prints: switches the module to upload mode (which resets the board), drops
 // what comes until the line is quiet, and tries get sync or sign-on again, each reply taken only
 // when it is exactly the expected one, for as long as the bootloader waits after a reset. When
-// the chosen protocol's bootloader does not answer, the other protocol's is tried after a second
-// mode switch, so a board of the other type is named within seconds. Blocking, on the thread that
+// the chosen protocol's bootloader does not answer, the other protocol's is tried (an STK500v2
+// bootloader on the same reset first, else after a second mode switch), so a board of the other
+// type is named within seconds. Blocking, on the thread that
 // owns the pipe and the session.
 //
 //     BootloaderFinder finder(pipe, at, timeouts);
@@ -58,6 +59,9 @@ private:
     enum class Search { Answered, NotFound, ModeSwitchRefused };
     // Mode switch as for `board`, then its protocol's greeting through the noise.
     Search search(const Board &board);
+    // After the search for the other protocol's bootloader failed: `other`'s greeting, once, on
+    // the reset that search made.
+    bool answersOnThisReset(const Board &other);
 
     DataPipe &pipe;
     AtSession &at;

@@ -85,6 +85,7 @@ void Widget::uploadRows(const QList<int> &rows)
 
     upload::UploadBatch::Settings settings;
     settings.imagePath = bulkImage->fileName();
+    settings.hexPath = source.manualMode() ? source.manualFilePath() : source.defaultFilePath();
     settings.jobs = upload::UploadBatch::boardsAtOnce(0, int(jobs.size()), platform::raiseOpenFileLimit());
     bulk = new upload::UploadBatch(jobs, settings);
     // A monitor open on a module lets go of its data port before the module's worker starts.
@@ -119,9 +120,13 @@ void Widget::showBulkJob(int index)
     case State::Verifying:
         deal_ui(job.target.ip, upload::Thread::ReportProgress, job.fraction);
         break;
-    case State::Done:
+    case State::Done: {
         deal_ui(job.target.ip, upload::Thread::ReportVerdict, 1.0f);
+        const QTableWidgetItem *nameItem = ui->userTableWidget->item(row, discovery::ColumnName);
+        rememberBoard(job.target.ip, nameItem ? nameItem->data(discovery::ModuleNameRole).toString() : QString(),
+                      upload::findBoard(job.target.board));
         break;
+    }
     case State::Failed:
     case State::Interrupted:
         deal_ui(job.target.ip, upload::Thread::ReportVerdict, 0.0f);

@@ -1,6 +1,7 @@
 #include "thread.h"
 
 #include "bootloaderfinder.h"
+#include "buildchip.h"
 
 #include "platform.h"
 #include "portnumber.h"
@@ -12,6 +13,20 @@
 #include <utility>
 
 namespace upload {
+
+namespace {
+
+// "an ATmega328P (UNO)" for a chip of the board table, else as the build names it.
+QString builtFor(const firmware::BuildChip &chip)
+{
+    for (const Board &board : Boards) {
+        if (chip.device.compare(QLatin1String(board.chip), Qt::CaseInsensitive) == 0)
+            return QStringLiteral("an %1 (%2)").arg(QLatin1String(board.chip), QLatin1String(board.name));
+    }
+    return chip.text();
+}
+
+} // namespace
 
 Thread::Thread(QString atPort, QString dataPort, QString ip, QString board)
     : Thread(discovery::portNumber(atPort), discovery::portNumber(dataPort), std::move(ip), std::move(board))
@@ -28,6 +43,11 @@ Thread::~Thread() = default;
 void Thread::setImagePath(const QString &path)
 {
     imagePath = path;
+}
+
+void Thread::setHexPath(const QString &path)
+{
+    hexPath = path;
 }
 
 void Thread::setTimeouts(const UploadTimeouts &newTimeouts)
@@ -145,6 +165,15 @@ quint8 Thread::imageStep()
         // Reading stopped one byte past the area; the file tells the whole size.
         result = imageSize <= 0 ? UploadOutcome::of(UploadOutcome::Kind::ImageEmpty)
                                 : UploadOutcome::imageTooLarge(qMax(imageSize, QFileInfo(imagePath).size()), *target);
+        fprintf(stderr, "%s\n", qPrintable(result.text()));
+        dropImage();
+        return 1;
+    }
+    // The image's own build, when it lies beside the HEX file and holds this very image, tells
+    // the chip it runs on: an image for another is refused as a board of another chip is.
+    const std::optional<firmware::BuildChip> built = hexPath.isEmpty() ? std::nullopt : firmware::buildChipBeside(hexPath, image);
+    if (built && !built->fits(QLatin1String(target->chip), firmware::architectureOf(QLatin1String(target->chip)))) {
+        result = UploadOutcome::imageForOtherChip(*target, builtFor(*built));
         fprintf(stderr, "%s\n", qPrintable(result.text()));
         dropImage();
         return 1;

@@ -30,6 +30,9 @@ public:
 
     // Settings for the command-line tool and the tests; set before start().
     void setImagePath(const QString &path);
+    // The HEX file the image was converted from: when the build output beside it (its .elf)
+    // says the image is for another chip than the board's, the run ends before it connects.
+    void setHexPath(const QString &path);
     void setTimeouts(const UploadTimeouts &timeouts);
     // Reads the programmed flash back and compares it with the image before leaving
     // programming mode; a difference fails the run.
@@ -91,6 +94,7 @@ private:
     const Board *target = nullptr; // the row of `board` in the board table, set by run()
 
     QString imagePath = QStringLiteral("./update.bin");
+    QString hexPath;
     UploadTimeouts timeouts;
     bool verify = false;
     int maxRetries = 0;

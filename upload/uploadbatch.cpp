@@ -75,6 +75,7 @@ void UploadBatch::startNext()
     BatchJob &b = list[index];
     auto worker = std::make_unique<Thread>(b.target.atPort, b.target.dataPort, b.target.ip, b.target.board);
     worker->setImagePath(settings.imagePath);
+    worker->setHexPath(settings.hexPath);
     worker->setVerify(settings.verify);
     worker->setTimeouts(settings.timeouts);
     worker->setRetries(settings.retries);

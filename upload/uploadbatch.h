@@ -58,6 +58,7 @@ public:
         bool verify = false;
         int jobs = 0; // 0: all at once
         int retries = 0;
+        QString hexPath; // the image's HEX file, beside which its build may say its chip
     };
 
     // Open files a running board holds: its thread's event-loop wake-up, the data and AT sockets,

@@ -53,6 +53,14 @@ UploadOutcome UploadOutcome::chipMismatch(const Board &chosen, const QByteArray 
     return o;
 }
 
+UploadOutcome UploadOutcome::imageForOtherChip(const Board &chosen, const QString &imageChip)
+{
+    UploadOutcome o = of(Kind::ImageForOtherChip);
+    o.board = &chosen;
+    o.imageChip = imageChip;
+    return o;
+}
+
 UploadOutcome UploadOutcome::pageNotAcknowledged(qint64 page, const QString &step,
                                                  const QString &reply)
 {
@@ -132,6 +140,9 @@ QString UploadOutcome::text() const
         return QStringLiteral("the board answers as %1, not an %2 (%3)")
             .arg(what, QLatin1String(board->chip), QLatin1String(board->name));
     }
+    case Kind::ImageForOtherChip:
+        return QStringLiteral("the image is built for %1, not an %2 (%3)")
+            .arg(imageChip, QLatin1String(board->chip), QLatin1String(board->name));
     }
     return QString();
 }

@@ -31,6 +31,9 @@ struct UploadOutcome
         // board (the chosen), signature, found (the board type of that signature, if any): the
         // chip answers as another; nothing was written
         ChipMismatch,
+        // board (the chosen), imageChip: the build output beside the HEX file says the image is
+        // for another chip; nothing was sent
+        ImageForOtherChip,
     };
 
     Kind kind = Kind::NotRun;
@@ -43,6 +46,7 @@ struct UploadOutcome
     const Board *board = nullptr; // a row of the board table
     const Board *found = nullptr; // the row of the chip that answered
     QByteArray signature;         // the chip's, as read
+    QString imageChip;            // the chip the image is built for: "an ATmega328P (UNO)"
     // With an unreachable module: a resumed run lost it after pages had gone out, so the flash
     // may hold part of the image; the board is not untouched.
     bool partlyWritten = false;
@@ -58,6 +62,7 @@ struct UploadOutcome
     // Silent when wrongReply is empty, else a wrong reply.
     static UploadOutcome stepFailed(const QString &step, const QString &wrongReply);
     static UploadOutcome chipMismatch(const Board &chosen, const QByteArray &signature);
+    static UploadOutcome imageForOtherChip(const Board &chosen, const QString &imageChip);
     static UploadOutcome wrongReply(const QString &step, const QString &reply);
     static UploadOutcome pageNotAcknowledged(qint64 page, const QString &step,
                                              const QString &reply = QString());

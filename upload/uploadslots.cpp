@@ -3,6 +3,8 @@
 #include "widget.h"
 
 #include "devicecolumns.h"
+#include "identification.h"
+#include "portnumber.h"
 #include "thread.h"
 #include "ui_widget.h"
 
@@ -75,14 +77,20 @@ void Widget::OnBtnClicked()
     }
 
     auto *worker = new upload::Thread(module.atPort, module.dataPort, module.ip, module.board);
+    worker->setHexPath(source.manualMode() ? source.manualFilePath() : source.defaultFilePath());
     // A monitor open on the module lets go of the data port first; it connects again after the verdict.
     worker->setRefusal(work.uploadStarted(module.ip, worker) ? upload::Refusal::Retried : upload::Refusal::Fails);
     connect(worker, SIGNAL(updateover(QString, int, float)), this, SLOT(deal_ui(QString, int, float)));
     // The verdict is queued before finished(), so every report is shown before the worker goes.
-    connect(worker, &QThread::finished, this, [this, worker, ip = module.ip] {
-        const int rowNow = rowOfIp(ip);
+    const QTableWidgetItem *nameItem = table->item(row, discovery::ColumnName);
+    const QString hostName = nameItem ? nameItem->data(discovery::ModuleNameRole).toString() : QString();
+    connect(worker, &QThread::finished, this, [this, worker, module, hostName] {
+        const int rowNow = rowOfIp(module.ip);
         if (rowNow >= 0)
             setFailReason(rowNow, worker->outcome().text());
+        // A board written is the board the row named.
+        if (worker->outcome().succeeded())
+            rememberBoard(module.ip, hostName, upload::findBoard(module.board));
         work.uploadEnded(worker);
         worker->deleteLater();
     });
@@ -127,4 +135,50 @@ void Widget::deal_ui(QString ip, int kind, float value)
     default:
         break;
     }
+}
+
+void Widget::identifyModuleBoard(const QString &ip)
+{
+    const int row = rowOfIp(ip);
+    if (row < 0 || work.portsHeld(ip))
+        return;
+    const RowModule module = moduleOfRow(row);
+    auto *worker = new upload::IdentifyThread(ip, discovery::portNumber(module.dataPort),
+                                              discovery::portNumber(module.atPort));
+    // A monitor open on the module lets go of the data port first.
+    work.identifyStarted(ip, worker);
+    connect(worker, &upload::IdentifyThread::identified, this, &Widget::boardIdentified);
+    connect(worker, &QThread::finished, this, [this, worker] {
+        work.identifyEnded(worker);
+        worker->deleteLater();
+    });
+    if (auto *boardBox = qobject_cast<QComboBox *>(ui->userTableWidget->cellWidget(row, discovery::ColumnDevice)))
+        boardBox->setEnabled(false);
+    worker->start();
+}
+
+void Widget::boardIdentified(const QString &ip, const QString &board, const QString &text, int)
+{
+    // The row may have gone meanwhile: the module left, or came back as a new row.
+    const int row = rowOfIp(ip);
+    auto *boardBox = row < 0 ? nullptr : qobject_cast<QComboBox *>(ui->userTableWidget->cellWidget(row, discovery::ColumnDevice));
+    const upload::Board *found = upload::findBoard(board);
+    if (boardBox) {
+        boardBox->setEnabled(true);
+        boardBox->setToolTip(text);
+    }
+    if (!found) {
+        std::fprintf(stderr, "quarnel-uploader: %s: board not identified: %s\n", ip.toLocal8Bit().constData(),
+                     text.toLocal8Bit().constData());
+        QMessageBox::warning(this, tr("Identify board"), tr("%1: %2").arg(ip, text), QMessageBox::Ok);
+        return;
+    }
+    if (!boardBox)
+        return;
+    const QTableWidgetItem *nameItem = ui->userTableWidget->item(row, discovery::ColumnName);
+    const QString hostName = nameItem ? nameItem->data(discovery::ModuleNameRole).toString() : QString();
+    moduleBoards.refresh();
+    const upload::Board &kept = upload::boardToKeep(*found, moduleBoards.boardOf(ip, hostName));
+    boardBox->setCurrentText(QLatin1String(kept.name));
+    rememberBoard(ip, hostName, &kept);
 }

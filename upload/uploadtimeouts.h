@@ -27,6 +27,12 @@ struct UploadTimeouts
     // for a broken command and starts the application.
     int syncAttempt = 500;
     int quiet = 50; // ms without a byte from the board before a try: the application's last output is through
+    // Identifying a board, the search for Optiboot is this short: one get sync sent while Optiboot
+    // flashes its LED waits in the board's receiver and is answered as soon as Optiboot reads
+    // (some 0.45 s after the reset), and a second try follows for one that reached the board
+    // before its reset. Nothing by then: no Optiboot. Each try still outlasts the flashes.
+    int identifyBootloaderWait = 900; // ms
+    int identifySyncAttempt = 450;    // ms
 
     // The longest a board without a bootloader takes to fail, once both ports are connected:
     // per protocol (the chosen one, then the other), the two AT commands, the bootloader wait and
