@@ -30,6 +30,13 @@ QJsonObject nextReply(QProcess &process)
     return QJsonDocument::fromJson(process.readLine()).object();
 }
 
+// The message of the tool's reply to a command line.
+QString replyTo(QProcess &tool, const QByteArray &line)
+{
+    tool.write(line + '\n');
+    return nextReply(tool).value("message").toString();
+}
+
 } // namespace
 
 class tst_Monitor : public QObject
@@ -154,23 +161,19 @@ void tst_Monitor::uploadBetweenCloseAndOpen()
 {
     SimProcess sim;
     QVERIFY2(sim.start(echoBoard("127.0.0.205") << "--relisten-ms" << "150"), qPrintable(sim.errorText()));
-    const QByteArray port = "127.0.0.205:" + QByteArray::number(sim.dataPort());
-    QTcpServer client;
-    QVERIFY(client.listen(QHostAddress::LocalHost));
     QProcess tool;
     startCli(tool, {"pluggable-monitor"});
-    const auto command = [&tool](const QByteArray &line) {
-        tool.write(line + '\n');
-        return nextReply(tool).value("message").toString();
-    };
-    QCOMPARE(command(R"(HELLO 1 "arduino-cli 1.5.1")"), QStringLiteral("OK"));
-    const QByteArray open = "OPEN 127.0.0.1:" + QByteArray::number(client.serverPort()) + ' ' + port;
-    QCOMPARE(command(open), QStringLiteral("OK"));
+    QCOMPARE(replyTo(tool, R"(HELLO 1 "arduino-cli 1.5.1")"), QStringLiteral("OK"));
+    QTcpServer client;
+    QVERIFY(client.listen(QHostAddress::LocalHost));
+    const QByteArray open = "OPEN 127.0.0.1:" + QByteArray::number(client.serverPort()) + " 127.0.0.205:"
+                            + QByteArray::number(sim.dataPort());
+    QCOMPARE(replyTo(tool, open), QStringLiteral("OK"));
     QVERIFY(client.waitForNewConnection(5000));
     QTcpSocket *stream = client.nextPendingConnection();
     QByteArray seen;
     QTRY_VERIFY_WITH_TIMEOUT((seen += stream->readAll()).contains("tick"), 5000);
-    QCOMPARE(command("CLOSE"), QStringLiteral("OK"));
+    QCOMPARE(replyTo(tool, "CLOSE"), QStringLiteral("OK"));
 
     const CliRun upload = runCli({"upload", "--ip", "127.0.0.205", "--board", "UNO", "--data-port",
                                   QString::number(sim.dataPort()), "--at-port", QString::number(sim.atPort()),
@@ -179,13 +182,13 @@ void tst_Monitor::uploadBetweenCloseAndOpen()
     const QByteArray image = readFile(avrPath("serialflood.bin"));
     QCOMPARE(sim.flash().left(image.size()), image);
 
-    QCOMPARE(command(open), QStringLiteral("OK"));
+    QCOMPARE(replyTo(tool, open), QStringLiteral("OK"));
     QVERIFY(client.waitForNewConnection(5000));
     stream = client.nextPendingConnection();
     seen.clear();
     QTRY_VERIFY_WITH_TIMEOUT((seen += stream->readAll()).contains("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ."),
                              5000);
-    QCOMPARE(command("QUIT"), QStringLiteral("OK"));
+    QCOMPARE(replyTo(tool, "QUIT"), QStringLiteral("OK"));
     QVERIFY(tool.waitForFinished(5000));
 }
 
