@@ -1,5 +1,7 @@
 #include "monitorconnection.h"
 
+#include "handover.h"
+
 namespace monitor {
 
 MonitorConnection::MonitorConnection(const QString &ip, quint16 dataPort, const MonitorTimeouts &timeouts,
@@ -33,7 +35,8 @@ MonitorConnection::~MonitorConnection() = default;
 void MonitorConnection::open()
 {
     wasConnected = false;
-    attempt();
+    // The port may have just been let go by another program of this system (an upload's end).
+    attempt(upload::Handover::refusalFor(host, port));
 }
 
 void MonitorConnection::close()

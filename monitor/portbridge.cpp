@@ -1,5 +1,7 @@
 #include "portbridge.h"
 
+#include "handover.h"
+
 #include <QEventLoop>
 #include <QHostAddress>
 #include <QTcpSocket>
@@ -53,7 +55,8 @@ bool PortBridge::openBoard(const QString &ip, quint16 port, QString *error)
         wait.quit();
     });
     connectWait.start(timeouts.connect);
-    board->open(ip, port);
+    // A port that a program of this system has just let go of (CLOSE, then an upload) is taken over.
+    board->open(ip, port, {upload::Handover::refusalFor(ip, port), timeouts.connect});
     wait.exec();
     return opened;
 }

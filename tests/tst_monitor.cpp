@@ -30,6 +30,13 @@ QJsonObject nextReply(QProcess &process)
     return QJsonDocument::fromJson(process.readLine()).object();
 }
 
+// The message of the tool's reply to a command line.
+QString replyTo(QProcess &tool, const QByteArray &line)
+{
+    tool.write(line + '\n');
+    return nextReply(tool).value("message").toString();
+}
+
 } // namespace
 
 class tst_Monitor : public QObject
@@ -41,6 +48,7 @@ private slots:
     void uploadWhileMonitorHoldsPort();
     void unreachableModule();
     void pluggableMonitorBridges();
+    void uploadBetweenCloseAndOpen();
 };
 
 // What a user does first: a monitor on a board that prints; a typed line comes back; the log
@@ -145,6 +153,43 @@ void tst_Monitor::pluggableMonitorBridges()
     QCOMPARE(command("QUIT").value("eventType").toString(), QStringLiteral("quit"));
     QVERIFY(tool.waitForFinished(5000));
     QCOMPARE(tool.exitCode(), 0);
+}
+
+// As the IDE does it: its monitor shows a printing board, gets CLOSE, runs an upload at once in
+// another process, then OPENs again; the module listens again only a moment after each client.
+void tst_Monitor::uploadBetweenCloseAndOpen()
+{
+    SimProcess sim;
+    QVERIFY2(sim.start(echoBoard("127.0.0.205") << "--relisten-ms" << "150"), qPrintable(sim.errorText()));
+    QProcess tool;
+    startCli(tool, {"pluggable-monitor"});
+    QCOMPARE(replyTo(tool, R"(HELLO 1 "arduino-cli 1.5.1")"), QStringLiteral("OK"));
+    QTcpServer client;
+    QVERIFY(client.listen(QHostAddress::LocalHost));
+    const QByteArray open = "OPEN 127.0.0.1:" + QByteArray::number(client.serverPort()) + " 127.0.0.205:"
+                            + QByteArray::number(sim.dataPort());
+    QCOMPARE(replyTo(tool, open), QStringLiteral("OK"));
+    QVERIFY(client.waitForNewConnection(5000));
+    QTcpSocket *stream = client.nextPendingConnection();
+    QByteArray seen;
+    QTRY_VERIFY_WITH_TIMEOUT((seen += stream->readAll()).contains("tick"), 5000);
+    QCOMPARE(replyTo(tool, "CLOSE"), QStringLiteral("OK"));
+
+    const CliRun upload = runCli({"upload", "--ip", "127.0.0.205", "--board", "UNO", "--data-port",
+                                  QString::number(sim.dataPort()), "--at-port", QString::number(sim.atPort()),
+                                  avrPath("serialflood.hex")});
+    QVERIFY2(upload.exitCode == 0, upload.printed().constData());
+    const QByteArray image = readFile(avrPath("serialflood.bin"));
+    QCOMPARE(sim.flash().left(image.size()), image);
+
+    QCOMPARE(replyTo(tool, open), QStringLiteral("OK"));
+    QVERIFY(client.waitForNewConnection(5000));
+    stream = client.nextPendingConnection();
+    seen.clear();
+    QTRY_VERIFY_WITH_TIMEOUT((seen += stream->readAll()).contains("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ."),
+                             5000);
+    QCOMPARE(replyTo(tool, "QUIT"), QStringLiteral("OK"));
+    QVERIFY(tool.waitForFinished(5000));
 }
 
 QTEST_GUILESS_MAIN(tst_Monitor)

@@ -6,6 +6,7 @@ quarnel_add_test(tst_stk500v1 SOURCES tst_stk500v1.cpp LIBS quarnel_uploadpeer)
 quarnel_add_test(tst_stk500v2 SOURCES tst_stk500v2.cpp LIBS quarnel_uploadpeer)
 quarnel_add_test(tst_thread SOURCES tst_thread.cpp LIBS quarnel_uploadpeer)
 quarnel_add_test(tst_datapipe SOURCES tst_datapipe.cpp LIBS quarnel_uploadpeer TIMEOUT 30)
+quarnel_add_test(tst_handover SOURCES tst_handover.cpp LIBS quarnel_upload)
 
 # End to end through the module simulator into the real bootloaders, with avrdude reading back.
 quarnel_add_test(tst_uploadsim SOURCES tst_uploadsim.cpp simprocess.h avrdude.h LIBS quarnel_uploadpeer TIMEOUT 400)

@@ -1,8 +1,10 @@
 #include "datapipe.h"
 
+#include "handover.h"
 #include "modulesocket.h"
 #include "platform.h"
 
+#include <QDateTime>
 #include <QDeadlineTimer>
 #include <QTcpSocket>
 #include <QThread>
@@ -36,7 +38,11 @@ QByteArray DataPipe::untilZero(const QByteArray &bytes)
 bool DataPipe::connectTo(const QString &ip, quint16 port, int timeoutMs, Refusal refusal)
 {
     socket = std::make_unique<QTcpSocket>();
-    return connectSocket(socket.get(), ip, port, timeoutMs, refusal);
+    if (!connectSocket(socket.get(), ip, port, timeoutMs, refusal))
+        return false;
+    heldIp = ip;
+    heldPort = port;
+    return true;
 }
 
 quint8 DataPipe::exchange(const QByteArray &request, const ReplyPattern &pattern, int timeMs,
@@ -136,7 +142,11 @@ void DataPipe::open(const QString &ip, quint16 port, const RefusalRetry &retry)
         if (socket.get() == s) // not closed meanwhile
             s->connectToHost(ip, port, QIODevice::ReadWrite, QAbstractSocket::AnyIPProtocol);
     };
-    connect(s, &QTcpSocket::connected, this, &DataPipe::opened);
+    connect(s, &QTcpSocket::connected, this, [this, ip, port] {
+        heldIp = ip;
+        heldPort = port;
+        emit opened();
+    });
     connect(s, &QTcpSocket::readyRead, this, [this, s] { emit received(s->readAll()); });
     connect(s, &QTcpSocket::errorOccurred, this, [this, s, retry, attempt](QAbstractSocket::SocketError error) {
         // Only before the connection stood: a refusal cannot come later.
@@ -179,6 +189,9 @@ void DataPipe::close()
     closeSocket(s);
     if (s)
         s->deleteLater();
+    if (heldPort != 0)
+        Handover().noteLetGo(heldIp, heldPort, QDateTime::currentMSecsSinceEpoch());
+    heldPort = 0;
 }
 
 } // namespace upload

@@ -81,7 +81,8 @@ public:
     // free (or waitMs have passed).
     void letGo(int waitMs);
 
-    // Closes the connection (again, if already closed).
+    // Closes the connection (again, if already closed). A connection that stood is recorded as
+    // let go (Handover), so that another program of this system may take the port over.
     void close();
 
     // Received bytes as the debug lines show them: up to the first zero byte.
@@ -99,6 +100,8 @@ private:
                    Behind behind);
 
     std::unique_ptr<QTcpSocket> socket;
+    QString heldIp;     // the port whose connection stood, until close()
+    quint16 heldPort = 0;
     QString lastWrongReply;
     QString lastDiagnostic;
 };

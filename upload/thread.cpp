@@ -2,6 +2,7 @@
 
 #include "bootloaderfinder.h"
 #include "buildchip.h"
+#include "handover.h"
 
 #include "platform.h"
 #include "portnumber.h"
@@ -187,7 +188,8 @@ bool Thread::connectStep()
     pipe = std::make_unique<DataPipe>();
     at = std::make_unique<AtSession>(timeouts.connect, timeouts.atReply);
     qDebug() << "current_ip =" << ip << QString::number(dataPort) << QString::number(atPort);
-    if (!pipe->connectTo(ip, dataPort, timeouts.connect, dataRefusal)) {
+    // A port another program of this system has just let go of is taken over as this program's own.
+    if (!pipe->connectTo(ip, dataPort, timeouts.connect, Handover::refusalFor(ip, dataPort, dataRefusal))) {
         perror("connect data server error");
         result = UploadOutcome::of(UploadOutcome::Kind::DataPortUnreachable);
         return false;
