@@ -1,6 +1,7 @@
 #include "recentmodules.h"
 
 #include "portnumber.h"
+#include "sharedsettings.h"
 
 #include <QDir>
 #include <QFile>
@@ -29,7 +30,7 @@ RecentModules::~RecentModules()
 
 QString RecentModules::defaultPath()
 {
-    return QFileInfo(KnownModules::defaultPath()).absolutePath() + QStringLiteral("/heard.txt");
+    return sharedFilePath(QStringLiteral("heard.txt"));
 }
 
 RecentModules &RecentModules::shared()

@@ -1,6 +1,6 @@
 #include "handover.h"
 
-#include "knownmodules.h"
+#include "sharedsettings.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -55,7 +55,7 @@ Handover::Handover(const QString &path)
 
 QString Handover::defaultPath()
 {
-    return QFileInfo(discovery::KnownModules::defaultPath()).absolutePath() + QStringLiteral("/handovers.txt");
+    return discovery::sharedFilePath(QStringLiteral("handovers.txt"));
 }
 
 bool Handover::noteLetGo(const QString &ip, quint16 port, qint64 nowMs)
