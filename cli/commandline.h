@@ -67,8 +67,14 @@ public:
     void seconds(double defaultSeconds, double *seconds);
     void port(const char *option, quint16 *port);
     void ip(QString *canonical); // --ip, required
+    // A typed IPv4 address (an --ip value); false after a usage error.
+    bool address(const QString &text, QString *canonical);
     // --data-port and --at-port, or --module-ports DATA:AT; a port not given stays as it was.
     void modulePorts(quint16 *dataPort, quint16 *atPort);
+    // A command that takes no positional argument: the first one given is a usage error.
+    void noPositional();
+    // A command that takes no --seconds (every parser knows it) and no positional argument.
+    void noSecondsNorPositional();
 
 private:
     const QCommandLineParser &parser;
@@ -77,7 +83,8 @@ private:
 };
 
 // One command of quarnel-cli: a row of the command table. Adding a command is adding a row (and
-// its Command value): its options, the parser of its arguments, its help text and its handler.
+// its Command value): its options, the parser of its arguments, its help text and its handler,
+// defined together in the command's own file (scancommand.cpp, uploadcommand.cpp, ...).
 struct CommandRow
 {
     Command command;
@@ -92,6 +99,9 @@ struct CommandRow
 // The options of the command rows: one with a value, shown as `valueName` in errors, and a flag.
 QCommandLineOption valued(const char *name, const char *valueName);
 QCommandLineOption flag(const char *name);
+
+// Names as a sentence says them: "A, B and C" with `conjunction` "and".
+QString spoken(const QStringList &names, const char *conjunction);
 
 // The rows, in the order of the overview.
 const QList<CommandRow> &commandTable();

@@ -25,6 +25,39 @@ namespace cli {
 
 namespace {
 
+const char DiscoveryHelp[] =
+    "Usage: quarnel-cli discovery\n"
+    "Reports every module heard on UDP port 3333 (shared with the window and other listeners),\n"
+    "and every known module (quarnel-cli modules) that answers its probe, as a port of the\n"
+    "sketch build tools, speaking their discovery protocol on standard input and output:\n"
+    "pluggable discovery version 1 (arduino-cli, Arduino IDE 2) after HELLO 1 \"AGENT\", and\n"
+    "the Arduino IDE 1.8's form, which starts with START_SYNC. A port is\n"
+    "labelled \"HOSTNAME at IP\" and carries the data port, AT-command port and host name,\n"
+    "and the board behind the module once it is known (learned by quarnel-cli identify or an\n"
+    "upload, or chosen in the window), which the tools show beside the port; a module silent\n"
+    "for 6 to 8 seconds is removed. The sketch build tools start it themselves\n"
+    "(quarnel-cli ide-setup).\n"
+    "\n"
+    "Options:\n"
+    "  -h, --help       this text\n"
+    "\n";
+
+// discovery: started by the sketch build tools; everything else comes on standard input.
+QList<QCommandLineOption> discoveryOptions()
+{
+    return {};
+}
+
+void parseDiscovery(Arguments &args, Invocation *)
+{
+    args.noSecondsNorPositional();
+}
+
+QString discoveryHelp()
+{
+    return QString::fromLatin1(DiscoveryHelp) + QLatin1String(DiscoveryExitHelp);
+}
+
 // Standard output carries only the protocol's JSON lines, each written whole at once.
 void write(const QList<QByteArray> &lines)
 {
@@ -128,8 +161,6 @@ private:
     discovery::DiscoveryProtocol protocol;
 };
 
-} // namespace
-
 int runDiscovery(const Invocation &)
 {
     // The Arduino IDE 1.8 never reads standard error: a full pipe would stop this program.
@@ -148,5 +179,12 @@ int runDiscovery(const Invocation &)
     loop.exec();
     return ExitSuccess;
 }
+
+} // namespace
+
+const CommandRow DiscoveryCommand = {
+    Command::Discovery, "discovery",
+    "report the modules as ports to the Arduino IDE and arduino-cli (stdin/stdout)",
+    discoveryOptions, parseDiscovery, discoveryHelp, runDiscovery};
 
 } // namespace cli

@@ -7,9 +7,9 @@ namespace cli {
 
 // quarnel-cli discovery: the sketch build tools' port discovery on standard input and output
 // (discovery::DiscoveryProtocol), each module heard on UDP port 3333 one port, removed when it
-// falls silent by the window's presence rule. Returns the exit status once the client says QUIT
-// or closes standard input.
-int runDiscovery(const Invocation &inv);
+// falls silent by the window's presence rule; it ends once the client says QUIT or closes
+// standard input.
+extern const CommandRow DiscoveryCommand;
 
 } // namespace cli
 

@@ -39,6 +39,9 @@ const char IdentifyExitHelp[] =
     "Exit status: 0 identified, 1 no bootloader answered or a chip no board type has, 2 usage\n"
     "error, 3 module unreachable or not heard, 6 local failure (port 3333), 7 standard output\n"
     "not written.\n";
+const char ModulesExitHelp[] =
+    "Exit status: 0 done, 2 usage error (also: remove of an address not listed), 6 the list\n"
+    "could not be written, 7 standard output not written.\n";
 const char DiscoveryExitHelp[] =
     "Exit status: 0 after QUIT or the end of standard input, 2 usage error, 7 standard output\n"
     "not written.\n";

@@ -1,6 +1,6 @@
 #include "identifycommand.h"
 
-#include "commands.h"
+#include "commandsupport.h"
 #include "exitcodes.h"
 #include "interruptsignal.h"
 #include "moduleboards.h"
@@ -77,8 +77,6 @@ QString problem(const upload::Identification &id, quint16 dataPort, quint16 atPo
     return QString();
 }
 
-} // namespace
-
 QList<QCommandLineOption> identifyOptions()
 {
     return {valued("ip", "IP"), valued("data-port", "P"), valued("at-port", "P"), valued("module-ports", "DATA:AT"),
@@ -92,8 +90,7 @@ void parseIdentify(Arguments &args, Invocation *inv)
     args.modulePorts(&inv->dataPort, &inv->atPort);
     inv->json = args.isSet("json");
     inv->verbose = args.isSet("verbose");
-    if (!args.positional().isEmpty())
-        args.fail(QStringLiteral("unexpected argument \"%1\"").arg(args.positional().first()));
+    args.noPositional();
 }
 
 QString identifyHelp()
@@ -106,6 +103,8 @@ QString identifyHelp()
     }
     return QString::fromLatin1(IdentifyHelp).arg(sharing.join(QLatin1String(", "))) + QLatin1String(IdentifyExitHelp);
 }
+
+} // namespace
 
 QByteArray identificationJson(const QString &ip, const upload::Identification &id, const upload::Board *kept,
                               const QString &error)
@@ -132,6 +131,8 @@ int identificationExitCode(upload::Identification::Result result)
     }
     return ExitUploadFailed;
 }
+
+namespace {
 
 int runIdentify(const Invocation &inv)
 {
@@ -177,6 +178,13 @@ int runIdentify(const Invocation &inv)
     }
     return identificationExitCode(id.result);
 }
+
+} // namespace
+
+const CommandRow IdentifyCommand = {
+    Command::Identify, "identify",
+    "tell which board is behind a module, without writing it",
+    identifyOptions, parseIdentify, identifyHelp, runIdentify};
 
 void chooseBoardTypes(QVector<Board> *boards, int jobs, InterruptSignal *stop)
 {

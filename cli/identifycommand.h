@@ -13,11 +13,8 @@ namespace cli {
 
 class InterruptSignal;
 
-// quarnel-cli identify: its options, their parser, its help and its handler.
-QList<QCommandLineOption> identifyOptions();
-void parseIdentify(Arguments &args, Invocation *inv);
-QString identifyHelp();
-int runIdentify(const Invocation &inv);
+// quarnel-cli identify: tells which board is behind a module without writing it, and remembers it.
+extern const CommandRow IdentifyCommand;
 
 // The result as --json prints it: {"ip", "board", "protocol", "signature"}, each null when not
 // known, and "error" when the board was not identified.

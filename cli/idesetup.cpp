@@ -1,15 +1,11 @@
 #include "idesetup.h"
 
-#include "exitcodes.h"
 #include "platform.h"
 #include "quarnelversion.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QSaveFile>
-
-#include <cstdio>
 
 // Q_INIT_RESOURCE names a function of the global namespace: the templates live in this library.
 static void initPlatformTemplates()
@@ -180,35 +176,6 @@ bool writePlatform(const QString &dir, const QVector<PlatformFile> &files, QStri
         }
     }
     return true;
-}
-
-int runIdeSetup(const Invocation &inv)
-{
-    const QString sketchbook = inv.sketchbook.isEmpty() ? defaultSketchbook() : inv.sketchbook;
-    const QString dir = platformDirectory(QDir(sketchbook).absolutePath());
-    const QString cli = QCoreApplication::applicationFilePath();
-    QString error;
-    const QVector<PlatformFile> files = idePlatformFiles(cli, &error);
-    if (files.isEmpty()) {
-        std::fprintf(stderr,
-                     "quarnel-cli: nothing written: the path of this quarnel-cli, %s, cannot go into the "
-                     "platform: %s; run a quarnel-cli from another directory\n",
-                     QDir::toNativeSeparators(cli).toLocal8Bit().constData(), error.toLocal8Bit().constData());
-        return ExitUsage;
-    }
-    if (!writePlatform(dir, files, &error)) {
-        std::fprintf(stderr, "quarnel-cli: %s\n", error.toLocal8Bit().constData());
-        return ExitLocalFailure;
-    }
-    std::printf("quarnel-cli: wrote the boards \"Arduino UNO via Wi-Fi\" and \"Arduino Mega 2560 via Wi-Fi\" into\n"
-                "  %s\n"
-                "uploading with\n"
-                "  %s\n"
-                "Restart the Arduino IDE, then choose the board under Tools > Board and the module under\n"
-                "Tools > Port.\n",
-                QDir::toNativeSeparators(dir).toLocal8Bit().constData(),
-                QDir::toNativeSeparators(cli).toLocal8Bit().constData());
-    return ExitSuccess;
 }
 
 } // namespace cli

@@ -1,8 +1,6 @@
 #ifndef CLI_IDESETUP_H
 #define CLI_IDESETUP_H
 
-#include "commandline.h"
-
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -50,9 +48,6 @@ QString platformDirectory(const QString &sketchbook);
 // Writes the files into `dir` (created when missing), each replacing an older one whole. False
 // with the reason when one cannot be written.
 bool writePlatform(const QString &dir, const QVector<PlatformFile> &files, QString *error);
-
-// quarnel-cli ide-setup; returns the exit status.
-int runIdeSetup(const Invocation &inv);
 
 } // namespace cli
 

@@ -1,5 +1,5 @@
 #include "commandline.h"
-#include "commands.h"
+#include "commandsupport.h"
 #include "exitcodes.h"
 #include "platform.h"
 #include "quarnelversion.h"

@@ -1,6 +1,7 @@
 #include "modulescommand.h"
 
 #include "commandline.h"
+#include "commandsupport.h"
 #include "exitcodes.h"
 #include "scanoutput.h"
 
@@ -33,24 +34,11 @@ const char ModulesHelp[] =
     "  --json           list: a JSON array of {ip, dataPort, atPort, hostname}\n"
     "  -h, --help       this text\n"
     "\n"
-    "The list is the file %1.\n"
-    "Exit status: 0 done, 2 usage error (also: remove of an address not listed), 6 the list\n"
-    "could not be written, 7 standard output not written.\n";
-
-void printLine(FILE *stream, const QString &line)
-{
-    std::fprintf(stream, "%s\n", line.toLocal8Bit().constData());
-    std::fflush(stream);
-}
-
-} // namespace
+    "The list is the file %1.\n";
 
 QList<QCommandLineOption> modulesOptions()
 {
-    return {QCommandLineOption(QStringLiteral("data-port"), QString(), QStringLiteral("P")),
-            QCommandLineOption(QStringLiteral("at-port"), QString(), QStringLiteral("P")),
-            QCommandLineOption(QStringLiteral("name"), QString(), QStringLiteral("NAME")),
-            QCommandLineOption(QStringLiteral("json"))};
+    return {valued("data-port", "P"), valued("at-port", "P"), valued("name", "NAME"), flag("json")};
 }
 
 void parseModules(Arguments &args, Invocation *inv)
@@ -101,14 +89,17 @@ void parseModules(Arguments &args, Invocation *inv)
 
 QString modulesHelp()
 {
-    return QString::fromLatin1(ModulesHelp).arg(QDir::toNativeSeparators(discovery::KnownModules::defaultPath()));
+    return QString::fromLatin1(ModulesHelp).arg(QDir::toNativeSeparators(discovery::KnownModules::defaultPath()))
+           + QLatin1String(ModulesExitHelp);
 }
+
+} // namespace
 
 discovery::KnownModules loadKnownModules(const QString &path)
 {
     discovery::KnownModules known(path);
     for (const QString &problem : known.load())
-        printLine(stderr, QStringLiteral("quarnel-cli: ") + problem);
+        fail(problem);
     return known;
 }
 
@@ -130,6 +121,8 @@ QByteArray knownJson(const QVector<discovery::KnownModule> &modules)
                                 {QStringLiteral("hostname"), m.name}});
     return QJsonDocument(list).toJson(QJsonDocument::Indented);
 }
+
+namespace {
 
 int runModules(const Invocation &inv)
 {
@@ -155,8 +148,7 @@ int runModules(const Invocation &inv)
     }
     case ModulesRequest::Action::Remove:
         if (!known.find(request.module.ip)) {
-            printLine(stderr, QStringLiteral("quarnel-cli: modules: %1 is not listed (quarnel-cli modules list)")
-                                  .arg(request.module.ip));
+            fail(QStringLiteral("modules: %1 is not listed (quarnel-cli modules list)").arg(request.module.ip));
             return ExitUsage;
         }
         if (!known.remove(request.module.ip, &error))
@@ -164,8 +156,15 @@ int runModules(const Invocation &inv)
         printLine(stdout, QStringLiteral("quarnel-cli: %1 removed").arg(request.module.ip));
         return ExitSuccess;
     }
-    printLine(stderr, QStringLiteral("quarnel-cli: ") + error);
+    fail(error);
     return ExitLocalFailure;
 }
+
+} // namespace
+
+const CommandRow ModulesCommand = {
+    Command::Modules, "modules",
+    "add, list or remove modules given by address (for networks that drop announcements)",
+    modulesOptions, parseModules, modulesHelp, runModules};
 
 } // namespace cli

@@ -3,15 +3,12 @@
 
 #include "knownmodules.h"
 
-#include <QCommandLineOption>
-#include <QList>
 #include <QString>
 #include <QStringList>
 
 namespace cli {
 
-class Arguments;
-struct Invocation;
+struct CommandRow;
 
 // quarnel-cli modules: the list of modules added by address, which the window shares.
 struct ModulesRequest
@@ -23,12 +20,8 @@ struct ModulesRequest
     bool json = false;             // list
 };
 
-// The row of the command table: its options, parser, help text and handler (the list at
-// KnownModules::defaultPath()).
-QList<QCommandLineOption> modulesOptions();
-void parseModules(Arguments &args, Invocation *inv);
-QString modulesHelp();
-int runModules(const Invocation &inv);
+// The row of the command table (the list at KnownModules::defaultPath()).
+extern const CommandRow ModulesCommand;
 
 // The list at `path` read, its problems reported on standard error: what scan, upload and rename
 // take known modules from.

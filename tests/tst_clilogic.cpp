@@ -5,7 +5,7 @@
 #include "boarddisplay.h"
 #include "boards.h"
 #include "commandline.h"
-#include "commands.h"
+#include "commandsupport.h"
 #include "exitcodes.h"
 #include "firmwarefile.h"
 #include "idesetup.h"
@@ -18,6 +18,7 @@
 #include "scanoutput.h"
 #include "stderrcapture.h"
 #include "testfiles.h"
+#include "uploadcommand.h"
 #include "uploadverdict.h"
 
 #include <QJsonArray>
@@ -58,6 +59,7 @@ class tst_CliLogic : public QObject
     Q_OBJECT
 
 private slots:
+    void commandRows();
     void acceptedCommandLines_data();
     void acceptedCommandLines();
     void usageErrors_data();
@@ -107,6 +109,43 @@ private slots:
     void worstExitCode();
     void displayLines();
 };
+
+// Each command's row comes from a file of its own: the table still holds each name and value
+// once, every row's help is its own with its exit statuses, and no row redeclares an option the
+// parser gives every command (the parser would drop it without a word).
+void tst_CliLogic::commandRows()
+{
+    QSet<QString> names;
+    QSet<int> commands;
+    for (const cli::CommandRow &row : cli::commandTable()) {
+        const QString name = QLatin1String(row.name);
+        QVERIFY2(!names.contains(name), row.name);
+        QVERIFY2(!commands.contains(int(row.command)), row.name);
+        names << name;
+        commands << int(row.command);
+        QCOMPARE(cli::findCommand(row.command), &row);
+
+        QString error;
+        const cli::Invocation inv = cli::parseCommandLine({name, QStringLiteral("--help")}, &error);
+        QCOMPARE(error, QString());
+        QVERIFY(inv.help);
+        QCOMPARE(inv.command, row.command);
+        const QString help = cli::helpText(row.command);
+        QVERIFY2(help.startsWith(QStringLiteral("Usage: quarnel-cli ") + name), row.name);
+        QVERIFY2(help.contains(QLatin1String("Exit status: 0")), row.name);
+        QVERIFY2(cli::helpText(cli::Command::None).contains(QLatin1String("  ") + name), row.name);
+
+        QSet<QString> options;
+        for (const QCommandLineOption &option : row.options()) {
+            for (const QString &optionName : option.names()) {
+                QVERIFY2(!options.contains(optionName), qPrintable(name + QLatin1Char(' ') + optionName));
+                QVERIFY2(!QStringList({"h", "help", "seconds"}).contains(optionName), qPrintable(optionName));
+                options << optionName;
+            }
+        }
+    }
+    QCOMPARE(commands.size(), int(cli::Command::PluggableMonitor));
+}
 
 void tst_CliLogic::acceptedCommandLines_data()
 {

@@ -1,20 +1,16 @@
-// quarnel-cli monitor and pluggable-monitor: glue between standard input and output and the
-// widget-free monitor classes.
+// quarnel-cli monitor: glue between standard input and output and the widget-free monitor classes.
 
-#include "commands.h"
+#include "monitorcommand.h"
 
+#include "commandsupport.h"
 #include "exitcodes.h"
 #include "interruptsignal.h"
-#include "moduleports.h"
-#include "modulescan.h"
 #include "modulescommand.h"
 #include "monitorconnection.h"
 #include "monitorlog.h"
 #include "monitortext.h"
-#include "pluggablemonitor.h"
 #include "outputqueue.h"
 #include "platform.h"
-#include "portbridge.h"
 #include "stdinlines.h"
 
 #include <QEventLoop>
@@ -22,47 +18,62 @@
 #include <QTimer>
 
 #include <cmath>
-#include <optional>
 
 namespace cli {
 
 namespace {
 
-void writeOut(const QByteArray &bytes)
+const char MonitorHelp[] =
+    "Usage: quarnel-cli monitor --ip IP [--data-port P] [--seconds N] [--eol lf|cr|crlf|none]\n"
+    "                           [--timestamps] [--log FILE]\n"
+    "A serial monitor over Wi-Fi: connects to the module's data port, a transparent pipe to the\n"
+    "board's serial line at the module's line speed, without switching the module to upload\n"
+    "mode or resetting the board. What the board sends goes to standard output as it comes,\n"
+    "bytes unchanged; each line read from standard input is sent with the chosen line end. The\n"
+    "end of standard input does not end the monitor; Ctrl-C does. A link that drops is reported\n"
+    "in one line on standard error and connected again every second. The data port serves one\n"
+    "client at a time: an upload to the module fails while a monitor holds it.\n"
+    "\n"
+    "Options:\n"
+    "  --ip IP          the module's IPv4 address\n"
+    "  --data-port P    the module's data port; when not given it is taken from the module's\n"
+    "                   announcement on UDP port 3333 (waiting at most 5 s)\n"
+    "  --seconds N      end after N seconds with status 0 (decimals allowed; at most 3600)\n"
+    "  --eol END        the line end sent after each typed line: lf (default), cr, crlf, none\n"
+    "  --timestamps     put the time each line began before it (HH:MM:SS.mmm -> )\n"
+    "  -h, --help       this text\n"
+    "\n";
+
+// monitor: the module, its data port, how long to run, the line end, the time stamps and the log.
+QList<QCommandLineOption> monitorOptions()
 {
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
-    std::fflush(stdout);
+    return {valued("ip", "IP"), valued("data-port", "P"), valued("eol", "END"), flag("timestamps"),
+            valued("log", "FILE")};
 }
 
-// The data port of a module from the known-modules list or its announcement, for an OPEN that
-// names only the address.
-quint16 announcedDataPort(const QString &ip, int waitMs, QString *error)
+void parseMonitor(Arguments &args, Invocation *inv)
 {
-    quint16 port = 0;
-    if (portsFromKnown(loadKnownModules(), ip, &port, nullptr))
-        return port;
-    ModuleScan scan;
-    if (!scan.listen(discovery::AnnouncementPort, error)) {
-        *error = QStringLiteral("cannot listen on UDP port %1 for the announcement of %2: %3; give the port as "
-                                "%2:DATAPORT")
-                     .arg(discovery::AnnouncementPort)
-                     .arg(ip, *error);
-        return 0;
-    }
-    const std::optional<discovery::Announcement> heard = scan.waitFor(QHostAddress(ip), waitMs);
-    if (!heard)
-        *error = QStringLiteral("unknown port %1: no announcement from it on UDP port %2 within %3 ms")
-                     .arg(ip)
-                     .arg(discovery::AnnouncementPort)
-                     .arg(waitMs);
-    else if (const std::optional<MissingPort> missing = resolvePorts(*heard, &port, nullptr))
-        *error = QStringLiteral("%1 announces the data port \"%2\", which is no port number; give the port as "
-                                "%1:DATAPORT")
-                     .arg(ip, missing->announced);
-    return port;
+    // --seconds is how long the monitor runs; the announcement is waited for as long as ever.
+    double runSeconds = 0;
+    args.seconds(0, &runSeconds);
+    inv->runSeconds = runSeconds;
+    inv->seconds = DefaultAnnouncementSeconds;
+    args.ip(&inv->ip);
+    args.port("data-port", &inv->dataPort);
+    inv->timestamps = args.isSet("timestamps");
+    if (args.isSet("log") && args.value("log").isEmpty())
+        args.fail(QStringLiteral("--log: expected a file name"));
+    inv->logPath = args.value("log");
+    if (args.isSet("eol") && !monitor::parseLineEnd(args.value("eol"), &inv->lineEnd))
+        args.fail(QStringLiteral("--eol %1: expected one of %2")
+                      .arg(args.value("eol"), monitor::lineEndNames().join(QLatin1String(", "))));
+    args.noPositional();
 }
 
-} // namespace
+QString monitorHelp()
+{
+    return QString::fromLatin1(MonitorHelp) + QLatin1String(MonitorExitHelp);
+}
 
 int runMonitor(const Invocation &inv)
 {
@@ -148,44 +159,11 @@ int runMonitor(const Invocation &inv)
     return exitCode;
 }
 
-int runPluggableMonitor(const Invocation &inv)
-{
-    const int waitMs = int(std::lround(inv.seconds * 1000));
-    monitor::PortBridge bridge(
-        [waitMs](const QString &ip, QString *error) { return announcedDataPort(ip, waitMs, error); });
-    monitor::PluggableMonitor protocol(&bridge);
-    StdinLines input(monitor::LineCutter::Overlong::Refuse);
-    QEventLoop loop;
-    const auto reply = [](const QByteArray &message) {
-        if (!message.isEmpty())
-            writeOut(message + '\n');
-    };
-    // One command at a time: OPEN runs the event loop while it connects, and a line that comes
-    // meanwhile waits for its reply. Nothing stands for a line too long to take.
-    QList<std::optional<QByteArray>> waiting;
-    bool handling = false;
-    const auto take = [&](const std::optional<QByteArray> &line) {
-        waiting << line;
-        if (handling)
-            return;
-        handling = true;
-        while (!waiting.isEmpty() && !protocol.quitRequested()) {
-            const std::optional<QByteArray> next = waiting.takeFirst();
-            reply(next ? protocol.handle(*next) : protocol.tooLong(StdinLines::MaxLineBytes));
-        }
-        handling = false;
-        if (protocol.quitRequested())
-            loop.quit();
-    };
-    QObject::connect(&input, &StdinLines::line, &loop, take);
-    QObject::connect(&input, &StdinLines::tooLong, &loop, [&] { take(std::nullopt); });
-    // The client is gone: nobody reads the replies any more.
-    QObject::connect(&input, &StdinLines::closed, &loop, &QEventLoop::quit);
-    QObject::connect(&bridge, &monitor::PortBridge::dropped, &loop,
-                     [&](const QString &why) { reply(protocol.portClosed(why)); });
-    loop.exec();
-    bridge.close();
-    return ExitSuccess;
-}
+} // namespace
+
+const CommandRow MonitorCommand = {
+    Command::Monitor, "monitor",
+    "show what the board sends on its serial line, send what is typed",
+    monitorOptions, parseMonitor, monitorHelp, runMonitor};
 
 } // namespace cli

@@ -1,5 +1,5 @@
-#ifndef CLI_COMMANDS_H
-#define CLI_COMMANDS_H
+#ifndef CLI_COMMANDSUPPORT_H
+#define CLI_COMMANDSUPPORT_H
 
 #include "commandline.h"
 #include "knownmodules.h"
@@ -11,13 +11,10 @@
 namespace cli {
 
 class InterruptSignal;
+class ModuleScan;
 
-// The commands; each needs a running QCoreApplication and returns the exit status.
-int runScan(const Invocation &inv);
-int runUpload(const Invocation &inv);
-int runRename(const Invocation &inv);
-int runMonitor(const Invocation &inv);   // monitorcommands.cpp
-int runPluggableMonitor(const Invocation &inv); // monitorcommands.cpp
+// What the commands' handlers share: their output lines, the wait for a module's ports, and the
+// exit status once the result is written.
 
 // The ports still missing (those given as 0; null for a port not wanted), from the known-modules
 // list, else from the module's announcement, waiting at most inv.seconds; *hostName, if given, the
@@ -25,6 +22,9 @@ int runPluggableMonitor(const Invocation &inv); // monitorcommands.cpp
 // no port number, or `stop` (if any) stopped the wait.
 bool modulePorts(const Invocation &inv, const discovery::KnownModules &known, InterruptSignal *stop, const QString &ip,
                  quint16 *dataPort, quint16 *atPort, int *exitCode, QString *hostName = nullptr);
+
+// One line on standard error when `scan` heard more modules than it lists.
+void warnOverflow(const ModuleScan &scan);
 
 // One line on a stream, flushed; fail() puts "quarnel-cli: " before it, on standard error.
 void printLine(FILE *stream, const QString &line);
@@ -35,11 +35,10 @@ void fail(const QString &line);
 // on standard error; ExitOutputLost unless the command failed already.
 int outputChecked(FILE *stream, bool wasOpen, int exitCode);
 
-// Test-only: QUARNEL_TEST_TIMEOUT_SCALE, a factor in (0, 1] applied to the upload's waits for
-// bootloader replies so that the tests of silent bootloaders stay short. 1 when unset; false
-// with a message when set to anything else.
-bool testTimeoutScale(double *scale, QString *error);
+// A --seconds value as the waits take it, and as messages repeat it to the user.
+int milliseconds(double seconds);
+QString givenSeconds(double seconds);
 
 } // namespace cli
 
-#endif // CLI_COMMANDS_H
+#endif // CLI_COMMANDSUPPORT_H

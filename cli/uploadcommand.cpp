@@ -1,20 +1,19 @@
-#include "commands.h"
+#include "uploadcommand.h"
 
+#include "boardtable.h"
 #include "boarddisplay.h"
 #include "boards.h"
+#include "commandsupport.h"
 #include "discoveryconstants.h"
 #include "exitcodes.h"
 #include "firmwarefile.h"
-#include "hostname.h"
 #include "identifycommand.h"
 #include "interruptsignal.h"
-#include "moduleboards.h"
 #include "moduleports.h"
 #include "modulescan.h"
 #include "modulescommand.h"
 #include "platform.h"
 #include "progress.h"
-#include "scanoutput.h"
 #include "uploadbatch.h"
 
 #include <QDeadlineTimer>
@@ -24,10 +23,8 @@
 #include <QLoggingCategory>
 #include <QTemporaryDir>
 
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 
 namespace cli {
 
@@ -35,101 +32,128 @@ namespace {
 
 const char TimeoutScaleVariable[] = "QUARNEL_TEST_TIMEOUT_SCALE";
 
-int milliseconds(double seconds)
+const char UploadHelp[] =
+    "Usage: quarnel-cli upload (--ip IP [--ip IP ...] | --all [--name GLOB]) [--board BOARD]\n"
+    "                          [options] FILE.hex\n"
+    "Converts FILE.hex once into a flash image in a temporary directory (never ./update.bin)\n"
+    "and writes it into the board behind each module through the board's serial bootloader:\n"
+    "STK500 version 1 for %1, version 2 for %2, all boards at once.\n"
+    "A HEX file with malformed records or without its end record is refused.\n"
+    "One board: a progress bar on a terminal, otherwise one line per new percentage. Several\n"
+    "boards: one line per board redrawn in place on a terminal, otherwise one line per event;\n"
+    "then a table (IP, host name, bytes, seconds, retries, result) and the line\n"
+    "\"N of M boards written[ and verified]\".\n"
+    "\n"
+    "Options:\n"
+    "  --ip IP          a module's IPv4 address; repeat it for several boards\n"
+    "  --all            every module heard on UDP port 3333 within --seconds (default 3)\n"
+    "  --name GLOB      with --all: only modules whose host name matches GLOB ('*' any text,\n"
+    "                   '?' one character), for example 'uno-*'\n"
+    "  --board BOARD    %3 (letter case does not matter); one\n"
+    "                   board type per command. Without it, each board is written as the type\n"
+    "                   remembered for its module (quarnel-cli identify, an earlier upload, the\n"
+    "                   window's Device box); a module whose type is not known is identified\n"
+    "                   first, as quarnel-cli identify does\n"
+    "  --data-port P    the modules' data port\n"
+    "  --at-port P      the modules' AT-command port; a port not given is taken from each\n"
+    "                   module's announcement on UDP port 3333\n"
+    "  --module-ports DATA:AT\n"
+    "                   the data and AT-command ports in one argument, as the sketch build\n"
+    "                   tools pass them; a side left empty (or an unexpanded {...} placeholder)\n"
+    "                   is taken from the known modules or the announcement\n"
+    "  --seconds N      wait at most N seconds for those announcements (default 5)\n"
+    "  --jobs N         write at most N boards at the same time (default: all, as many as\n"
+    "                   the open-file limit allows)\n"
+    "  --retries K      when a board stops answering after the mode switch, connect again and\n"
+    "                   go on from the first page not acknowledged, at most K times per board\n"
+    "                   (default 0)\n"
+    "  --verify         read the flash back through the bootloader and compare it with the\n"
+    "                   image; a difference names the first differing address\n"
+    "  --verify-upload true|false\n"
+    "                   --verify when true, as the Arduino IDE's \"Verify code after upload\"\n"
+    "                   passes it\n"
+    "  --json           print the summary as JSON (the display goes to standard error)\n"
+    "  --verbose        the protocol trace lines on standard error\n"
+    "  -h, --help       this text\n"
+    "\n";
+
+QString boardList()
 {
-    return int(std::lround(seconds * 1000));
+    return upload::boardNames().join(QLatin1String(", "));
 }
 
-QString secondsText(double seconds)
+// Upload's boards: every --ip (each once), or --all with an optional --name.
+void parseTargets(Arguments &args, Invocation *inv)
 {
-    return QString::number(seconds, 'g', 6);
-}
-
-// One line when the scan heard more modules than it lists.
-void warnOverflow(const ModuleScan &scan)
-{
-    if (scan.overflow() > 0)
-        fail(QStringLiteral("more than %1 modules announced themselves; %2 announcements of further "
-                            "addresses were left out")
-                 .arg(ModuleScan::MaxModules)
-                 .arg(scan.overflow()));
-}
-
-} // namespace
-
-void printLine(FILE *stream, const QString &line)
-{
-    std::fprintf(stream, "%s\n", line.toLocal8Bit().constData());
-    std::fflush(stream);
-}
-
-void fail(const QString &line)
-{
-    printLine(stderr, QStringLiteral("quarnel-cli: ") + line);
-}
-
-int outputChecked(FILE *stream, bool wasOpen, int exitCode)
-{
-    QString why;
-    if (!wasOpen)
-        why = QStringLiteral("is closed");
-    else if (std::fflush(stream) != 0 || std::ferror(stream))
-        why = QStringLiteral("could not be written (%1)").arg(QString::fromLocal8Bit(std::strerror(errno)));
-    if (why.isEmpty())
-        return exitCode;
-    fail(QStringLiteral("standard output %1: the result is lost").arg(why));
-    return exitCode == ExitSuccess ? ExitOutputLost : exitCode;
-}
-
-bool modulePorts(const Invocation &inv, const discovery::KnownModules &known, InterruptSignal *stop, const QString &ip,
-                 quint16 *dataPort, quint16 *atPort, int *exitCode, QString *hostName)
-{
-    if (portsFromKnown(known, ip, dataPort, atPort)) {
-        if (hostName)
-            *hostName = known.find(ip)->name;
-        return true;
+    inv->all = args.isSet("all");
+    if (inv->all && args.isSet("ip"))
+        args.fail(QStringLiteral("--ip and --all exclude each other"));
+    else if (!inv->all && !args.isSet("ip"))
+        args.fail(QStringLiteral("--ip or --all is required"));
+    if (args.isSet("name") && !inv->all)
+        args.fail(QStringLiteral("--name needs --all"));
+    inv->nameGlob = args.isSet("name") ? args.value("name") : QStringLiteral("*");
+    if (inv->nameGlob.isEmpty())
+        args.fail(QStringLiteral("--name: the pattern is empty"));
+    for (const QString &text : args.values("ip")) {
+        QString canonical;
+        if (!args.address(text, &canonical))
+            continue;
+        if (inv->ips.contains(canonical))
+            args.fail(QStringLiteral("--ip %1: given twice").arg(text));
+        else
+            inv->ips << canonical;
     }
-    ModuleScan scan;
-    if (stop)
-        QObject::connect(stop, &InterruptSignal::interrupted, &scan, &ModuleScan::interrupt);
-    QString error;
-    if (!scan.listen(discovery::AnnouncementPort, &error)) {
-        fail(QStringLiteral("cannot listen on UDP port %1 for the module's announcement: %2; give the ports "
-                            "with --data-port and --at-port")
-                 .arg(discovery::AnnouncementPort)
-                 .arg(error));
-        *exitCode = ExitLocalFailure;
-        return false;
-    }
-    const std::optional<discovery::Announcement> heard = scan.waitFor(QHostAddress(ip), milliseconds(inv.seconds));
-    if (stop && scan.interrupted()) {
-        fail(QStringLiteral("interrupted while waiting for the announcement of %1; nothing uploaded").arg(ip));
-        *exitCode = stop->status();
-        return false;
-    }
-    if (!heard) {
-        fail(QStringLiteral("no announcement from %1 on UDP port %2 within %3 s; check that the module is on "
-                            "and on this network (quarnel-cli scan), or give its ports with %4")
-                 .arg(ip)
-                 .arg(discovery::AnnouncementPort)
-                 .arg(secondsText(inv.seconds))
-                 .arg(dataPort && atPort ? QStringLiteral("--data-port and --at-port")
-                                         : dataPort ? QStringLiteral("--data-port") : QStringLiteral("--at-port")));
-        *exitCode = ExitUnreachable;
-        return false;
-    }
-    if (hostName)
-        *hostName = heard->hostName;
-    const std::optional<MissingPort> missing = resolvePorts(*heard, dataPort, atPort);
-    if (!missing)
-        return true;
-    fail(QStringLiteral("%1 announces the %2 \"%3\", which is no port number; give it with %4")
-             .arg(ip, QLatin1String(missing->what), missing->announced, QLatin1String(missing->option)));
-    *exitCode = ExitUnreachable;
-    return false;
 }
 
-namespace {
+// upload: the boards, their board type and ports, the run's settings, the HEX file.
+QList<QCommandLineOption> uploadOptions()
+{
+    return {valued("ip", "IP"),        valued("board", "BOARD"), valued("data-port", "P"), valued("at-port", "P"),
+            flag("verify"),            flag("verbose"),          flag("all"),              valued("name", "GLOB"),
+            valued("jobs", "N"),       valued("retries", "K"),   flag("json"),
+            valued("module-ports", "DATA:AT"), valued("verify-upload", "BOOL")};
+}
+
+void parseUpload(Arguments &args, Invocation *inv)
+{
+    args.seconds(args.isSet("all") ? DefaultScanSeconds : DefaultAnnouncementSeconds, &inv->seconds);
+    parseTargets(args, inv);
+    args.modulePorts(&inv->dataPort, &inv->atPort);
+    if (args.isSet("board") && !parseBoard(args.value("board"), &inv->board))
+        args.fail(QStringLiteral("--board %1: unknown board; expected one of %2").arg(args.value("board"), boardList()));
+    inv->verify = args.isSet("verify");
+    if (args.isSet("verify-upload")) {
+        const QString setting = args.value("verify-upload");
+        if (setting != QLatin1String("true") && setting != QLatin1String("false"))
+            args.fail(QStringLiteral("--verify-upload %1: expected true or false").arg(setting));
+        else if (inv->verify && setting == QLatin1String("false"))
+            args.fail(QStringLiteral("--verify and --verify-upload false contradict each other"));
+        inv->verify = setting == QLatin1String("true");
+    }
+    inv->verbose = args.isSet("verbose");
+    inv->json = args.isSet("json");
+    if (args.isSet("jobs") && !parseCount(args.value("jobs"), 1, MaxJobs, &inv->jobs))
+        args.fail(QStringLiteral("--jobs %1: expected a number of boards 1..%2").arg(args.value("jobs")).arg(MaxJobs));
+    if (args.isSet("retries") && !parseCount(args.value("retries"), 0, MaxRetries, &inv->retries))
+        args.fail(QStringLiteral("--retries %1: expected a number 0..%2").arg(args.value("retries")).arg(MaxRetries));
+    const QStringList positional = args.positional();
+    if (positional.size() != 1)
+        args.fail(QStringLiteral("expected one HEX file, got %1 arguments").arg(positional.size()));
+    else
+        inv->hexPath = positional.first();
+}
+
+QString uploadHelp()
+{
+    const upload::Protocol v1 = upload::Protocol::Stk500v1;
+    const upload::Protocol v2 = upload::Protocol::Stk500v2;
+    const QStringList v1Boards = upload::boardNames(&v1);
+    const QStringList v2Boards = upload::boardNames(&v2);
+    return QString::fromLatin1(UploadHelp).arg(spoken(v1Boards, "and"), spoken(v2Boards, "and"),
+                                               spoken(v1Boards + v2Boards, "or"))
+           + QLatin1String(UploadExitHelp);
+}
 
 // The boards of an upload: those named with --ip, their missing ports from their announcements,
 // or with --all those heard whose host name matches --name. False (reported, *exitCode set)
@@ -185,7 +209,7 @@ bool findBoards(const Invocation &inv, InterruptSignal *stop, QVector<Board> *bo
                                 "that the modules are on and on this network (quarnel-cli scan)")
                      .arg(inv.nameGlob)
                      .arg(discovery::AnnouncementPort)
-                     .arg(secondsText(inv.seconds)));
+                     .arg(givenSeconds(inv.seconds)));
             *exitCode = ExitUnreachable;
             return false;
         }
@@ -211,18 +235,6 @@ bool findBoards(const Invocation &inv, InterruptSignal *stop, QVector<Board> *bo
     return true;
 }
 
-// A known module that announced itself is the same module: the list keeps what it announced.
-void rememberAnnounced(discovery::KnownModules *known, const QVector<HeardModule> &modules)
-{
-    for (const HeardModule &m : modules) {
-        QString error;
-        if (m.heard && m.known)
-            known->takeAnnouncement(m.announcement, &error);
-        if (!error.isEmpty())
-            fail(error);
-    }
-}
-
 } // namespace
 
 bool testTimeoutScale(double *scale, QString *error)
@@ -240,37 +252,7 @@ bool testTimeoutScale(double *scale, QString *error)
     return true;
 }
 
-int runScan(const Invocation &inv)
-{
-    ModuleScan scan;
-    QString error;
-    if (!scan.listen(discovery::AnnouncementPort, &error)) {
-        fail(QStringLiteral("cannot listen on UDP port %1: %2").arg(discovery::AnnouncementPort).arg(error));
-        return ExitLocalFailure;
-    }
-    discovery::KnownModules known = loadKnownModules();
-    scan.probeKnown(known.modules());
-    scan.listenFor(milliseconds(inv.seconds));
-
-    const QVector<HeardModule> modules = scan.modules();
-    rememberAnnounced(&known, modules);
-    if (inv.json) {
-        std::fputs(scanJson(modules, scan.nowMs()).constData(), stdout);
-        std::fflush(stdout);
-    } else if (!modules.isEmpty()) {
-        std::fputs(scanTable(modules, scan.nowMs()).toLocal8Bit().constData(), stdout);
-        std::fflush(stdout);
-    }
-    warnOverflow(scan);
-    if (modules.isEmpty()) {
-        fail(QStringLiteral("no module heard on UDP port %1 in %2 s; check that the modules are on and on "
-                            "this network, and that no firewall drops UDP port %1")
-                 .arg(discovery::AnnouncementPort)
-                 .arg(secondsText(inv.seconds)));
-        return ExitUnreachable;
-    }
-    return ExitSuccess;
-}
+namespace {
 
 int runUpload(const Invocation &inv)
 {
@@ -376,34 +358,11 @@ int runUpload(const Invocation &inv)
     return exitCode;
 }
 
-int runRename(const Invocation &inv)
-{
-    discovery::KnownModules known = loadKnownModules();
-    quint16 atPort = inv.atPort;
-    int exitCode = ExitSuccess;
-    if (atPort == 0 && !modulePorts(inv, known, nullptr, inv.ip, nullptr, &atPort, &exitCode))
-        return exitCode;
-    if (!config::sendHostName(inv.ip, atPort, inv.name)) {
-        fail(QStringLiteral("cannot connect to the AT-command port %1 of %2 within %3 ms; check that the module "
-                            "is on, that %1 is its AT-command port (quarnel-cli scan lists it) and that no other "
-                            "program holds the connection")
-                 .arg(atPort)
-                 .arg(inv.ip)
-                 .arg(config::RenameConnectTimeout));
-        return ExitUnreachable;
-    }
-    printLine(stdout, QStringLiteral("quarnel-cli: %1: sent AT+HOSTNAME=%2 to AT-command port %3")
-                          .arg(inv.ip, inv.name)
-                          .arg(atPort));
-    QString error;
-    known.takeName(inv.ip, inv.name, &error);
-    // The board behind the module stays its own under the new name.
-    upload::ModuleBoards boards;
-    boards.load();
-    boards.takeName(inv.ip, inv.name, &error);
-    if (!error.isEmpty())
-        fail(error);
-    return ExitSuccess;
-}
+} // namespace
+
+const CommandRow UploadCommand = {
+    Command::Upload, "upload",
+    "convert an Intel HEX file and write it into one board or many",
+    uploadOptions, parseUpload, uploadHelp, runUpload};
 
 } // namespace cli
