@@ -114,13 +114,13 @@ void tst_Stk500v1::faults_data()
     const QStringList handshakeFailed = {reportLine(Ip, 1, 0.0f)};
 
     // The first sync finds the bootloader: a try that gets no reply, or a wrong one, is followed by
-    // another.
+    // another, and an answer to a later try by one more that confirms it.
     QTest::newRow("silent first sync, then the answer") << QByteArray::fromHex("3020") << 0 << Fault::Silent
-                                                        << complete << "upload complete" << 22 + 3 * 2 + 1 + 1;
+                                                        << complete << "upload complete" << 22 + 3 * 2 + 1 + 1 + 1;
     QTest::newRow("silent third sync") << QByteArray::fromHex("3020") << 2 << Fault::Silent
                                        << handshakeFailed << "bootloader did not answer get sync" << 3;
     QTest::newRow("one extra byte to the first sync, then the answer")
-        << QByteArray::fromHex("3020") << 0 << Fault::ExtraByte << complete << "upload complete" << 22 + 3 * 2 + 1 + 1;
+        << QByteArray::fromHex("3020") << 0 << Fault::ExtraByte << complete << "upload complete" << 22 + 3 * 2 + 1 + 1 + 1;
     QTest::newRow("one extra byte to the second sync")
         << QByteArray::fromHex("3020") << 1 << Fault::ExtraByte << handshakeFailed
         << "bootloader answered get sync wrongly (expected 14 10, got 14 10 10)" << 2;

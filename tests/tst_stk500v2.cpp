@@ -151,13 +151,13 @@ void tst_Stk500v2::faults_data()
     const QStringList handshakeFailed = {reportLine(Ip, 1, 0.0f)};
 
     // The sign-on finds the bootloader: a try that gets no reply, or a wrong one, is followed by
-    // another, the same bytes again.
+    // another, the same bytes again, and an answer to a later try by one more that confirms it.
     QTest::newRow("silent sign-on, then the answer") << hex("01") << 0 << Fault::Silent << complete
-                                                     << "upload complete" << Startup + 2 * 2 + 1 + 1;
+                                                     << "upload complete" << Startup + 2 * 2 + 1 + 1 + 1;
     QTest::newRow("sign-on one byte long, then the answer")
-        << hex("01") << 0 << Fault::ExtraByte << complete << "upload complete" << Startup + 2 * 2 + 1 + 1;
+        << hex("01") << 0 << Fault::ExtraByte << complete << "upload complete" << Startup + 2 * 2 + 1 + 1 + 1;
     QTest::newRow("sign-on one byte short, then the answer")
-        << hex("01") << 0 << Fault::MissingByte << complete << "upload complete" << Startup + 2 * 2 + 1 + 1;
+        << hex("01") << 0 << Fault::MissingByte << complete << "upload complete" << Startup + 2 * 2 + 1 + 1 + 1;
     QTest::newRow("sign-on followed by a flood, then the answer")
         << hex("01") << 0 << Fault::Flood << complete << "upload complete" << AnyCount;
     QTest::newRow("target voltage silent") << hex("0394") << 0 << Fault::Silent << handshakeFailed

@@ -270,12 +270,23 @@ void tst_Thread::findBootloader_data()
                                                  << printing << 1 << done;
     QTest::newRow("MEGA2560: output after the reset") << "MEGA2560" << v2 << QByteArray() << QByteArray() << 0
                                                       << F::Silent << printing << 1 << done;
+    // An answer to a later try is confirmed by one more.
     QTest::newRow("UNO: the application answers the first sync, then the bootloader")
-        << "UNO" << v1 << QByteArray() << sync << 0 << F::Application << QByteArray() << 2 << done;
+        << "UNO" << v1 << QByteArray() << sync << 0 << F::Application << QByteArray() << 3 << done;
     QTest::newRow("MEGA2560: the application answers the first sign-on, then the bootloader")
-        << "MEGA2560" << v2 << QByteArray() << signOn << 0 << F::Application << QByteArray() << 2 << done;
+        << "MEGA2560" << v2 << QByteArray() << signOn << 0 << F::Application << QByteArray() << 3 << done;
     QTest::newRow("UNO: noise like half a sync reply, then the answer")
-        << "UNO" << v1 << QByteArray() << sync << 0 << F::MissingByte << QByteArray() << 2 << done;
+        << "UNO" << v1 << QByteArray() << sync << 0 << F::MissingByte << QByteArray() << 3 << done;
+    // A slow line or a board behind its time answers the first sync only once the second is on
+    // its way: the second's answer is dropped, or (its bytes overran Optiboot's receiver) the
+    // bootloader has left and a new reset finds it, each try then waiting longer.
+    QTest::newRow("UNO: the first sync answered late, with the second")
+        << "UNO" << v1 << QByteArray() << sync << 0 << F::Late << QByteArray() << 3 << done;
+    QTest::newRow("UNO: the first sync answered late, the second lost in an overrun")
+        << "UNO" << v1 << QByteArray() << sync << 0 << F::Overrun << QByteArray() << 4 << done;
+    QTest::newRow("UNO: lost in an overrun after every reset")
+        << "UNO" << v1 << QByteArray() << sync << -1 << F::Overrun << QByteArray() << 6
+        << "bootloader did not answer get sync";
     QTest::newRow("UNO: no bootloader") << "UNO" << v1 << QByteArray() << sync << -1 << F::Silent << printing << -1
                                         << "bootloader did not answer get sync";
     QTest::newRow("MEGA2560: no bootloader, an application that prints")
@@ -333,7 +344,8 @@ void tst_Thread::findBootloader()
     if (tries >= 0) {
         // Behind STK500v1 two more syncs follow the one that found the bootloader.
         const QByteArray greeting = QByteArray::fromHex(v1 ? "3020" : "1b0100010e0114");
-        QCOMPARE(int(requests.count(greeting)) - (v1 ? 2 : 0), tries);
+        const bool startedUp = result.succeeded() || result.kind == UploadOutcome::Kind::ChipMismatch;
+        QCOMPARE(int(requests.count(greeting)) - (v1 && startedUp ? 2 : 0), tries);
     }
     if (result.succeeded()) {
         QCOMPARE(module.flash().left(image.size()), image);
@@ -344,6 +356,8 @@ void tst_Thread::findBootloader()
     // answer both protocols were tried.
     if (result.kind == UploadOutcome::Kind::ChipMismatch)
         QCOMPARE(requests.last().mid(v1 ? 0 : 5, v1 ? 2 : 3), QByteArray::fromHex(v1 ? "5120" : "110101"));
+    else if (fault == ScriptedModule::Fault::Overrun) // lost after answering: its own protocol again, the other not
+        QVERIFY(module.atReceived().count("AT+MCUUPDATE=UNO") == 2 && !module.atReceived().contains("AT+MCUUPDATE=MEGA"));
     else
         QVERIFY(module.atReceived().contains("AT+MCUUPDATE=MEGA") && module.atReceived().contains("AT+MCUUPDATE=UNO"));
 }

@@ -171,6 +171,8 @@ void tst_UploadSim::printingBoard_data()
         QTest::addRow("UNO, %s ms", delay) << "UNO" << "UNO" << delay << false << QString();
         QTest::addRow("MEGA2560, %s ms", delay) << "MEGA2560" << "MEGA2560" << delay << false << QString();
     }
+    // A link this slow brings the first sync's answer after the second sync went out.
+    QTest::newRow("UNO, 300 ms") << "UNO" << "UNO" << "300" << false << QString();
     QTest::newRow("UNO, 0 ms, the module answering before the reset") << "UNO" << "UNO" << "0" << true << QString();
     QTest::newRow("MEGA2560, 0 ms, the module answering before the reset")
         << "MEGA2560" << "MEGA2560" << "0" << true << QString();

@@ -151,6 +151,7 @@ void ScriptedModule::atReady(QTcpSocket *socket)
                 atPending.clear();
                 reply = 1;
                 pending.clear();
+                gone = false;
                 if (dataSocket)
                     dataSocket->write(resetNoise);
             }
@@ -208,12 +209,25 @@ void ScriptedModule::dataReady(QTcpSocket *socket)
         const QByteArray request = pending.left(int(length));
         pending.remove(0, int(length));
         requestLog.append(request);
+        if (overrun) {
+            overrun = false;
+            gone = true;
+            sendPieces(socket, {held});
+            held.clear();
+        }
+        if (gone)
+            continue;
         const bool v2 = protocol == Protocol::Stk500v2;
         const QByteArray key = v2 ? request.mid(5, request.size() - 6) : request;
         int pieces = 1;
         QByteArray reply = applyFault(v2 ? answerV2(request) : answerV1(request), key, &pieces);
         if (pieces == 0)
             continue;
+        if (!held.isEmpty() && heldApart) {
+            sendPieces(socket, QList<QByteArray>{held} + cut(reply, pieces));
+            held.clear();
+            continue;
+        }
         if (!held.isEmpty()) {
             reply.prepend(held);
             held.clear();
@@ -265,9 +279,16 @@ QByteArray ScriptedModule::applyFault(QByteArray reply, const QByteArray &key, i
         case Fault::Pieces:
             *pieces = ManyPieces;
             return reply;
+        case Fault::Overrun:
+            overrun = true;
+            held = reply;
+            *pieces = 0;
+            return {};
+        case Fault::Late:
         case Fault::Joined:
         case Fault::JoinedInThree:
             held = reply;
+            heldApart = rule.fault == Fault::Late;
             heldInThree = rule.fault == Fault::JoinedInThree;
             *pieces = 0;
             return {};

@@ -47,6 +47,10 @@ public:
         JoinedInThree,   // held back, then sent with the next reply in three pieces: the first
                          // byte, the bytes up to the last, the last byte
         Vanish,          // no reply, and both ports refuse connections from now on (power lost)
+        Late,            // held back, then sent just before the next reply, as a piece of its own
+        Overrun,         // held back until the next request, then sent alone: that request's bytes
+                         // overran the receiver, and Optiboot, left with a broken command, starts
+                         // the application; nothing is answered until the next mode switch
     };
 
     explicit ScriptedModule(Protocol protocol,
@@ -135,6 +139,9 @@ private:
     std::vector<std::unique_ptr<QTcpSocket>> queueFillers;
     QByteArray held; // a reply sent with the next one
     bool heldInThree = false;
+    bool heldApart = false; // `held` goes out as a piece of its own
+    bool overrun = false; // `held` goes out alone with the next request, which is lost
+    bool gone = false;    // the bootloader has left: no replies until the next mode switch
     QElapsedTimer line;
     qint64 lineBusyUntil = 0; // ms on `line`: the last piece still to go out is due then
 };

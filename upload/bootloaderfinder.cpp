@@ -5,6 +5,7 @@
 
 #include <QDebug>
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QThread>
 
 #include <cstdio>
@@ -36,33 +37,64 @@ quint8 BootloaderFinder::find(const Board &board)
 {
     chipSignature.clear();
     failed = UploadOutcome();
-    const Search chosen = search(board);
-    if (chosen == Search::ModeSwitchRefused) {
-        found.reset();
-        return 1;
-    }
-    if (chosen == Search::NotFound) {
-        failed = UploadOutcome::stepFailed(found->greetingStep(), pipe.wrongReply());
-        fprintf(stderr, "%s\n", qPrintable(pipe.lastMismatch()));
-        found->greetingFailed();
-        const UploadOutcome notFound = failed;
-        const Board &other = firstBoardOf(otherProtocol(board.protocol));
-        if (stopRequested() || (!answersOnThisReset(other) && search(other) != Search::Answered)) {
-            failed = notFound;
+    int attemptMs = timeouts.syncAttempt;
+    for (bool again = false;; again = true) {
+        const Search chosen = search(board, attemptMs);
+        if (chosen == Search::ModeSwitchRefused) {
             found.reset();
             return 1;
         }
-        qDebug() << "a bootloader of the other protocol answers:" << found->greetingStep();
+        if (chosen == Search::NotFound)
+            return findOther(board);
+        if (chosen == Search::Answered && startUp() == 0)
+            return 0;
+        if (chosen == Search::Lost)
+            greetingFailed();
+        // An answer that came only to a later try may have been to an earlier one, read late (a
+        // slow line, a board behind its time): the later try's bytes then overran the receiver
+        // and the bootloader left, or its replies run one behind. Once more from a new reset,
+        // each try waiting as long as that answer took and a try's time besides, so that none
+        // joins one still unread.
+        if (!answeredLate || again || stopRequested()) {
+            found.reset();
+            return 1;
+        }
+        attemptMs = int(qMin<qint64>(timeouts.bootloaderWait, answerMs + timeouts.syncAttempt));
+        qDebug() << "the bootloader answered after" << answerMs << "ms, at a later try, and was lost; again,"
+                 << "each try waiting" << attemptMs << "ms";
     }
-    if (found->startup(&chipSignature) != 0) {
-        failed = UploadOutcome::stepFailed(found->failedStep(), pipe.wrongReply());
+}
+
+quint8 BootloaderFinder::findOther(const Board &board)
+{
+    greetingFailed();
+    const UploadOutcome notFound = failed;
+    const Board &other = firstBoardOf(otherProtocol(board.protocol));
+    if (stopRequested() || (!answersOnThisReset(other) && search(other, timeouts.syncAttempt) != Search::Answered)) {
+        failed = notFound;
         found.reset();
         return 1;
     }
-    return 0;
+    qDebug() << "a bootloader of the other protocol answers:" << found->greetingStep();
+    return startUp();
 }
 
-BootloaderFinder::Search BootloaderFinder::search(const Board &board)
+quint8 BootloaderFinder::startUp()
+{
+    if (found->startup(&chipSignature) == 0)
+        return 0;
+    failed = UploadOutcome::stepFailed(found->failedStep(), pipe.wrongReply());
+    return 1;
+}
+
+void BootloaderFinder::greetingFailed()
+{
+    failed = UploadOutcome::stepFailed(found->greetingStep(), pipe.wrongReply());
+    fprintf(stderr, "%s\n", qPrintable(pipe.lastMismatch()));
+    found->greetingFailed();
+}
+
+BootloaderFinder::Search BootloaderFinder::search(const Board &board, int attemptMs)
 {
     found = BootloaderDriver::create(board, pipe, timeouts);
     int refusedCommand = 0;
@@ -70,15 +102,20 @@ BootloaderFinder::Search BootloaderFinder::search(const Board &board)
         failed = UploadOutcome::modeSwitchRefused(refusedCommand);
         return Search::ModeSwitchRefused;
     }
+    answeredLate = false;
     const QDeadlineTimer wait(timeouts.bootloaderWait);
     // What the application sent before the reset, still on its way, answers nothing.
     const qint64 dropped = pipe.discardUntilQuiet(timeouts.quiet, QDeadlineTimer(), wait);
     qDebug() << "dropped before" << found->greetingStep() << "=" << dropped;
+    QElapsedTimer sinceFirst;
+    sinceFirst.start();
     for (int tries = 1;; ++tries) {
-        const QDeadlineTimer attempt(timeouts.syncAttempt);
-        if (found->greet(timeouts.syncAttempt) == 0) {
+        const QDeadlineTimer attempt(attemptMs);
+        if (found->greet(attemptMs) == 0) {
+            answerMs = sinceFirst.elapsed();
+            answeredLate = tries > 1;
             qDebug() << found->greetingStep() << "answered at try" << tries;
-            return Search::Answered;
+            return answeredLate && !confirmed(attemptMs) ? Search::Lost : Search::Answered;
         }
         if (wait.hasExpired() || stopRequested())
             return Search::NotFound;
@@ -87,6 +124,16 @@ BootloaderFinder::Search BootloaderFinder::search(const Board &board)
         if (wait.hasExpired() || stopRequested())
             return Search::NotFound;
     }
+}
+
+bool BootloaderFinder::confirmed(int attemptMs)
+{
+    // The answer may be to an earlier try that the bootloader read late (a slow line, a board
+    // behind its time). The later try then has its own answer on the way, which the quiet line
+    // drops, or its bytes overran the receiver: Optiboot, left with a broken command, starts the
+    // application, and no greeting is answered any more.
+    pipe.discardUntilQuiet(timeouts.quiet, QDeadlineTimer(), QDeadlineTimer(attemptMs));
+    return found->greet(attemptMs) == 0;
 }
 
 bool BootloaderFinder::answersOnThisReset(const Board &other)

@@ -56,9 +56,19 @@ public:
     quint8 leave();
 
 private:
-    enum class Search { Answered, NotFound, ModeSwitchRefused };
-    // Mode switch as for `board`, then its protocol's greeting through the noise.
-    Search search(const Board &board);
+    enum class Search { Answered, NotFound, Lost, ModeSwitchRefused };
+    // Mode switch as for `board`, then its protocol's greeting through the noise, each try
+    // waiting attemptMs. Lost: the bootloader answered a repeated greeting but not the one that
+    // confirms it.
+    Search search(const Board &board, int attemptMs);
+    // After an answer to a repeated greeting: whether the bootloader still listens.
+    bool confirmed(int attemptMs);
+    // The search for `board`'s protocol found nothing: the other protocol's bootloader, started up.
+    quint8 findOther(const Board &board);
+    // The found driver's start-up steps; 0 in programming mode, else 1 with failure().
+    quint8 startUp();
+    // Records that the greeting found no bootloader, and says so on standard error.
+    void greetingFailed();
     // After the search for the other protocol's bootloader failed: `other`'s greeting, once, on
     // the reset that search made.
     bool answersOnThisReset(const Board &other);
@@ -69,6 +79,8 @@ private:
     std::unique_ptr<BootloaderDriver> found;
     QByteArray chipSignature;
     UploadOutcome failed;
+    qint64 answerMs = 0;       // from the search's first try to the answer
+    bool answeredLate = false; // the answer came to a later try
 };
 
 } // namespace upload
