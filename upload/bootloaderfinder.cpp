@@ -38,30 +38,33 @@ quint8 BootloaderFinder::find(const Board &board)
     chipSignature.clear();
     failed = UploadOutcome();
     int attemptMs = timeouts.syncAttempt;
+    int waitMs = timeouts.bootloaderWait;
     for (bool again = false;; again = true) {
-        const Search chosen = search(board, attemptMs);
+        const Search chosen = search(board, attemptMs, waitMs);
         if (chosen == Search::ModeSwitchRefused) {
             found.reset();
             return 1;
         }
-        if (chosen == Search::NotFound)
+        if (chosen == Search::NotFound && !again)
             return findOther(board);
         if (chosen == Search::Answered && startUp() == 0)
             return 0;
-        if (chosen == Search::Lost)
-            greetingFailed();
         // An answer that came only to a later try may have been to an earlier one, read late (a
         // slow line, a board behind its time): the later try's bytes then overran the receiver
-        // and the bootloader left, or its replies run one behind. Once more from a new reset,
-        // each try waiting as long as that answer took and a try's time besides, so that none
-        // joins one still unread.
-        if (!answeredLate || again || stopRequested()) {
+        // and the bootloader left, or its replies run one behind. Once more from a new reset, with
+        // one try that waits the whole wait and as long again as that answer took: nothing can
+        // join it unread, and a bootloader that answered once is known to be there (the other
+        // protocol's is not looked for).
+        if (chosen == Search::NotFound || !answeredLate || again || stopRequested()) {
+            if (chosen != Search::Answered)
+                greetingFailed();
             found.reset();
             return 1;
         }
-        attemptMs = int(qMin<qint64>(timeouts.bootloaderWait, answerMs + timeouts.syncAttempt));
+        waitMs = int(timeouts.bootloaderWait + answerMs);
+        attemptMs = waitMs;
         qDebug() << "the bootloader answered after" << answerMs << "ms, at a later try, and was lost; again,"
-                 << "each try waiting" << attemptMs << "ms";
+                 << "with one try of" << waitMs << "ms";
     }
 }
 
@@ -70,7 +73,9 @@ quint8 BootloaderFinder::findOther(const Board &board)
     greetingFailed();
     const UploadOutcome notFound = failed;
     const Board &other = firstBoardOf(otherProtocol(board.protocol));
-    if (stopRequested() || (!answersOnThisReset(other) && search(other, timeouts.syncAttempt) != Search::Answered)) {
+    if (stopRequested()
+        || (!answersOnThisReset(other)
+            && search(other, timeouts.syncAttempt, timeouts.bootloaderWait) != Search::Answered)) {
         failed = notFound;
         found.reset();
         return 1;
@@ -94,7 +99,7 @@ void BootloaderFinder::greetingFailed()
     found->greetingFailed();
 }
 
-BootloaderFinder::Search BootloaderFinder::search(const Board &board, int attemptMs)
+BootloaderFinder::Search BootloaderFinder::search(const Board &board, int attemptMs, int waitMs)
 {
     found = BootloaderDriver::create(board, pipe, timeouts);
     int refusedCommand = 0;
@@ -103,7 +108,7 @@ BootloaderFinder::Search BootloaderFinder::search(const Board &board, int attemp
         return Search::ModeSwitchRefused;
     }
     answeredLate = false;
-    const QDeadlineTimer wait(timeouts.bootloaderWait);
+    const QDeadlineTimer wait(waitMs);
     // What the application sent before the reset, still on its way, answers nothing.
     const qint64 dropped = pipe.discardUntilQuiet(timeouts.quiet, QDeadlineTimer(), wait);
     qDebug() << "dropped before" << found->greetingStep() << "=" << dropped;

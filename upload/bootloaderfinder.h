@@ -57,10 +57,10 @@ public:
 
 private:
     enum class Search { Answered, NotFound, Lost, ModeSwitchRefused };
-    // Mode switch as for `board`, then its protocol's greeting through the noise, each try
-    // waiting attemptMs. Lost: the bootloader answered a repeated greeting but not the one that
-    // confirms it.
-    Search search(const Board &board, int attemptMs);
+    // Mode switch as for `board`, then its protocol's greeting through the noise for waitMs, each
+    // try waiting attemptMs. Lost: the bootloader answered a repeated greeting but not the one
+    // that confirms it.
+    Search search(const Board &board, int attemptMs, int waitMs);
     // After an answer to a repeated greeting: whether the bootloader still listens.
     bool confirmed(int attemptMs);
     // The search for `board`'s protocol found nothing: the other protocol's bootloader, started up.

@@ -24,7 +24,8 @@ struct UploadTimeouts
     // ms: the wait for one try's reply, and the least time between two tries. Above Optiboot's
     // LED flashes (375 ms), while which it reads nothing: a second sync must never join a first
     // that still waits unread, for the bytes beyond two are lost and Optiboot takes what is left
-    // for a broken command and starts the application.
+    // for a broken command and starts the application (a board too slow for this wait is then
+    // found again from a new reset, with one longer try).
     int syncAttempt = 500;
     int quiet = 50; // ms without a byte from the board before a try: the application's last output is through
     // Identifying a board, the search for Optiboot is this short: one get sync sent while Optiboot
