@@ -209,8 +209,7 @@ void ScriptedModule::dataReady(QTcpSocket *socket)
         const QByteArray request = pending.left(int(length));
         pending.remove(0, int(length));
         requestLog.append(request);
-        if (overrun) {
-            overrun = false;
+        if (!held.isEmpty() && heldBy == Fault::Overrun) {
             gone = true;
             sendPieces(socket, {held});
             held.clear();
@@ -223,7 +222,7 @@ void ScriptedModule::dataReady(QTcpSocket *socket)
         QByteArray reply = applyFault(v2 ? answerV2(request) : answerV1(request), key, &pieces);
         if (pieces == 0)
             continue;
-        if (!held.isEmpty() && heldApart) {
+        if (!held.isEmpty() && heldBy == Fault::Late) {
             sendPieces(socket, QList<QByteArray>{held} + cut(reply, pieces));
             held.clear();
             continue;
@@ -231,7 +230,7 @@ void ScriptedModule::dataReady(QTcpSocket *socket)
         if (!held.isEmpty()) {
             reply.prepend(held);
             held.clear();
-            if (heldInThree) {
+            if (heldBy == Fault::JoinedInThree) {
                 sendPieces(socket, {reply.left(1), reply.mid(1, reply.size() - 2), reply.right(1)});
                 continue;
             }
@@ -280,16 +279,11 @@ QByteArray ScriptedModule::applyFault(QByteArray reply, const QByteArray &key, i
             *pieces = ManyPieces;
             return reply;
         case Fault::Overrun:
-            overrun = true;
-            held = reply;
-            *pieces = 0;
-            return {};
         case Fault::Late:
         case Fault::Joined:
         case Fault::JoinedInThree:
             held = reply;
-            heldApart = rule.fault == Fault::Late;
-            heldInThree = rule.fault == Fault::JoinedInThree;
+            heldBy = rule.fault;
             *pieces = 0;
             return {};
         }

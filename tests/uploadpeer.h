@@ -137,11 +137,9 @@ private:
     QByteArray chipSignature;
     QByteArray resetNoise;
     std::vector<std::unique_ptr<QTcpSocket>> queueFillers;
-    QByteArray held; // a reply sent with the next one
-    bool heldInThree = false;
-    bool heldApart = false; // `held` goes out as a piece of its own
-    bool overrun = false; // `held` goes out alone with the next request, which is lost
-    bool gone = false;    // the bootloader has left: no replies until the next mode switch
+    QByteArray held; // a reply held back until the next request, which releases it as its fault says
+    Fault heldBy = Fault::Joined;
+    bool gone = false; // the bootloader has left: no replies until the next mode switch
     QElapsedTimer line;
     qint64 lineBusyUntil = 0; // ms on `line`: the last piece still to go out is due then
 };
