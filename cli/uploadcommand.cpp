@@ -9,7 +9,6 @@
 #include "firmwarefile.h"
 #include "identifycommand.h"
 #include "interruptsignal.h"
-#include "moduleports.h"
 #include "modulescan.h"
 #include "modulescommand.h"
 #include "platform.h"
